@@ -1,0 +1,146 @@
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+
+#include "io/number_format.h"
+#include "plan/messages.h"
+#include "tavrin/tavrin.h"
+
+namespace tavrin {
+namespace {
+
+constexpr std::size_t kNameBufferSize = 300;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
+// Appends the name in the current C locale's multibyte encoding, or the
+// fallback (`fallback` and the 1-based position) when it has no such form
+// or needs the whole 300-byte buffer.
+void appendName(std::string& out, const wchar_t* name, const char* fallback, int position) {
+  char narrow[kNameBufferSize];
+  std::mbstate_t state{};
+  const wchar_t* source = name;
+  const std::size_t length = std::wcsrtombs(narrow, &source, kNameBufferSize, &state);
+  if (length == static_cast<std::size_t>(-1) || length >= kNameBufferSize) {
+    out += fallback;
+    appendInteger(out, position);
+    return;
+  }
+  out.append(narrow, length);
+}
+
+void appendCountLine(std::string& out, unsigned int value, const char* label) {
+  appendInteger(out, value);
+  out += "\t//";
+  out += label;
+  out += '\n';
+}
+
+}  // namespace
+}  // namespace tavrin
+
+Result CTavrin::Save(char const* path, unsigned int version) {
+  using tavrin::appendGeneral;
+  using tavrin::appendInteger;
+  using tavrin::appendName;
+  const tavrin::Op op = tavrin::Op::Save;
+  Result stage = tavrin::requireStage(op, tavrin::Stage::Model, PlanComputed, ModelComputed);
+  if (stage.code != 0) return stage;
+  if (version > FILE_CURRENT_VERSION) return tavrin::failure(op, tavrin::Failure::FileVersion);
+  std::unique_ptr<std::FILE, tavrin::FileCloser> file(path ? std::fopen(path, "w") : nullptr);
+  if (!file) return tavrin::failure(op, tavrin::Failure::CannotOpenToSave);
+
+  unsigned int n = 0, m = 0, runs = 0;
+  planGetDesignVarCount(n);
+  planGetObjectiveCount(m);
+  planGetExperimentCount(runs);
+
+  std::string out;
+  out.reserve(4096 + static_cast<std::size_t>(m) * runs * (n + 1) * 12);
+  tavrin::appendCountLine(out, version, "Tavrin File Version");
+  out += "//\n";
+  appendInteger(out, static_cast<long long>(CurrentPlanType));
+  out += "\t//Plan Type (RechschafnerPlan = 1, BoxBehnkenPlan = 2)\n";
+  out += "//\n";
+  tavrin::appendCountLine(out, n, "Design Variables Count");
+  tavrin::appendCountLine(out, m, "Objectives Count");
+  tavrin::appendCountLine(out, runs, "Experiments Count");
+  out += "//\n//Design Variables (Name, Minimum Value, Maximum Value)\n";
+
+  const wchar_t* name = nullptr;
+  double min = 0.0, max = 0.0;
+  for (unsigned int i = 0; i < n; ++i) {
+    planGetDesignVar(static_cast<int>(i), name, min, max);
+    appendName(out, name, "DesignVar", static_cast<int>(i) + 1);
+    out += '\t';
+    appendGeneral(out, min);
+    out += '\t';
+    appendGeneral(out, max);
+    out += "\t\n";
+  }
+
+  out += "//\n//Objectives\n";
+  for (unsigned int j = 0; j < m; ++j) {
+    planGetObjective(static_cast<int>(j), name);
+    appendName(out, name, "Objective", static_cast<int>(j) + 1);
+    out += "\t\n";
+  }
+
+  out += "//\n//Experimental Data\n";
+  for (unsigned int j = 0; j < m; ++j) {
+    const wchar_t* objective = nullptr;
+    planGetObjective(static_cast<int>(j), objective);
+    out += "//";
+    appendName(out, objective, "Objective", static_cast<int>(j) + 1);
+    out += '\t';
+    for (unsigned int i = 0; i < n; ++i) {
+      planGetDesignVar(static_cast<int>(i), name, min, max);
+      out += ',';
+      appendName(out, name, "DesignVar", static_cast<int>(i) + 1);
+    }
+    out += '\n';
+    for (unsigned int k = 1; k <= runs; ++k) {
+      double value = 0.0;
+      planGetObjectiveValue(objective, k, value);
+      appendGeneral(out, value);
+      for (unsigned int i = 0; i < n; ++i) {
+        planGetDesignVar(static_cast<int>(i), name, min, max);
+        value = 0.0;
+        planGetDesignVarValue(name, objective, k, value);
+        out += '\t';
+        appendGeneral(out, value);
+      }
+      out += '\n';
+    }
+  }
+
+  out += "//\n//Quadratic polynomial coefficients\n";
+  for (unsigned int j = 0; j < m; ++j) {
+    planGetObjective(static_cast<int>(j), name);
+    out += "//Objective: ";
+    appendName(out, name, "Objective", static_cast<int>(j) + 1);
+    out += '\n';
+    float* const* b = Workspace.coefTable[j + 1];
+    auto appendCoefficient = [&out, b](unsigned int r, unsigned int c) {
+      appendGeneral(out, static_cast<double>(b[r][c]));
+      out += "\t// B[";
+      appendInteger(out, r);
+      out += ',';
+      appendInteger(out, c);
+      out += "]\n";
+    };
+    appendCoefficient(0, 0);
+    for (unsigned int i = 1; i <= n; ++i) appendCoefficient(0, i);
+    for (unsigned int i = 1; i <= n; ++i) appendCoefficient(i, 0);
+    for (unsigned int i = 1; i < n; ++i) {
+      for (unsigned int c = 1; c <= n - i; ++c) appendCoefficient(i, c);
+    }
+  }
+
+  // Write errors after a successful open go unreported, as for any text stream.
+  std::fwrite(out.data(), 1, out.size(), file.get());
+  return Result();
+}
