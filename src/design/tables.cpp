@@ -1,6 +1,7 @@
 #include "design/tables.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@ std::size_t product(std::size_t a, std::size_t b) {
 
 template <class T>
 HeapBlock<T> zeroedBlock(std::size_t count) {
+  if (count > static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(T)) return nullptr;
   return HeapBlock<T>(static_cast<T*>(std::calloc(count == 0 ? 1 : count, sizeof(T))));
 }
 

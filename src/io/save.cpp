@@ -18,13 +18,15 @@ struct FileCloser {
 
 // Appends the name in the current C locale's multibyte encoding, or the
 // fallback (`fallback` and the 1-based position) when it has no such form
-// or needs the whole 300-byte buffer.
+// or does not fit the 300-byte buffer with its null. The conversion stops
+// early (leaving `source` non-null) when the next character would not fit,
+// so a name can need 300 bytes or more yet convert fewer.
 void appendName(std::string& out, const wchar_t* name, const char* fallback, int position) {
   char narrow[kNameBufferSize];
   std::mbstate_t state{};
   const wchar_t* source = name;
   const std::size_t length = std::wcsrtombs(narrow, &source, kNameBufferSize, &state);
-  if (length == static_cast<std::size_t>(-1) || length >= kNameBufferSize) {
+  if (length == static_cast<std::size_t>(-1) || length >= kNameBufferSize || source != nullptr) {
     out += fallback;
     appendInteger(out, position);
     return;

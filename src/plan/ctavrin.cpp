@@ -1,18 +1,32 @@
-#include <algorithm>
-#include <cwchar>
+#include <cstddef>
 
 #include "design/tables.h"
 #include "tavrin/tavrin.h"
 
-Result::Result(unsigned int code, const wchar_t* text) : code(code), message{} {
-  if (text) std::wcsncpy(message, text, kMessageSize - 2);
+namespace {
+
+// Copies at most 298 characters and a null; element 299 is always null.
+// The elements after the terminator are not read and are left as they are.
+void copyMessage(wchar_t (&message)[Result::kMessageSize], const wchar_t* text) {
+  std::size_t length = 0;
+  if (text) {
+    while (length < Result::kMessageSize - 2 && text[length] != L'\0') {
+      message[length] = text[length];
+      ++length;
+    }
+  }
+  message[length] = L'\0';
+  message[Result::kMessageSize - 1] = L'\0';
 }
+
+}  // namespace
+
+Result::Result(unsigned int code, const wchar_t* text) : code(code) { copyMessage(message, text); }
 
 Result& Result::operator=(const Result& other) {
   if (this != &other) {
     code = other.code;
-    std::fill(std::begin(message), std::end(message), L'\0');
-    std::wcsncpy(message, other.message, kMessageSize - 2);
+    copyMessage(message, other.message);
   }
   return *this;
 }
