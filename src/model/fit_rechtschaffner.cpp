@@ -1,4 +1,3 @@
-#include <array>
 #include <vector>
 
 #include "design/tables.h"
@@ -45,13 +44,23 @@ constexpr double kWeights[17][12] = {
      -0.00061104774319, -0.01099885938, -0.012546846993, 0.2242952583, 0.052631578947, 0.947368421},
 };
 
-// c = K * y: the product, rounded to single precision.
-inline float weighted(float k, float y) { return toSingle(static_cast<double>(k) * static_cast<double>(y)); }
+// Every coefficient is a single-precision accumulator. The fit keeps one
+// row of accumulators per coefficient, one per objective, and feeds them
+// run by run in plan order, so each accumulator takes in its runs in the
+// order the estimator defines while a weight serves all objectives at once.
+using Row = float*;
 
-// c += K * y, with K already negated for a subtraction (c - K*y equals
-// c + (-K)*y exactly): formed in double, stored in single precision.
-inline void accumulate(float& c, float k, float y) {
-  c = toSingle(static_cast<double>(c) + static_cast<double>(k) * static_cast<double>(y));
+// acc[j] = K * y[j]: the product, rounded to single precision.
+void assignRow(Row acc, float k, const float* y, int m) {
+  for (int j = 0; j < m; ++j) acc[j] = toSingle(static_cast<double>(k) * static_cast<double>(y[j]));
+}
+
+// acc[j] += K * y[j], with K already negated for a subtraction (c - K*y
+// equals c + (-K)*y exactly): formed in double, stored in single precision.
+void accumulateRow(Row acc, float k, const float* y, int m) {
+  for (int j = 0; j < m; ++j) {
+    acc[j] = toSingle(static_cast<double>(acc[j]) + static_cast<double>(k) * static_cast<double>(y[j]));
+  }
 }
 
 struct Pair {
@@ -59,11 +68,12 @@ struct Pair {
   int q;
 };
 
-// How a pair run (u, v) enters the interaction term of the pair (p, q).
-inline float interactionWeight(Pair coefficient, Pair run, float k2, float k5, float k6) {
-  if (coefficient.p == run.p && coefficient.q == run.q) return k5;
-  const int shared = (coefficient.p == run.p || coefficient.p == run.q) + (coefficient.q == run.p || coefficient.q == run.q);
-  return shared == 0 ? k6 : -k2;
+// How a pair run enters the interaction term of a pair.
+float interactionWeight(Pair term, Pair run, float k2, float k5, float k6) {
+  if (term.p == run.p && term.q == run.q) return k5;
+  const bool shareP = term.p == run.p || term.p == run.q;
+  const bool shareQ = term.q == run.p || term.q == run.q;
+  return shareP || shareQ ? -k2 : k6;
 }
 
 }  // namespace
@@ -73,8 +83,8 @@ TriangularTable<float> fitRechtschaffner(int n, int /*runCount*/, int m, const T
   TriangularTable<float> coef =
       allocTriangularTable<float>(static_cast<std::size_t>(m) + 1, static_cast<std::size_t>(n) + 1);
 
-  std::array<float, 12> w{};  // K1..K12 as w[0]..w[11], each rounded to single precision
-  for (int k = 0; k < 12; ++k) w[static_cast<std::size_t>(k)] = toSingle(kWeights[n - 4][k]);
+  float w[12];  // K1..K12 as w[0]..w[11], each rounded to single precision
+  for (int k = 0; k < 12; ++k) w[k] = toSingle(kWeights[n - 4][k]);
   const float K1 = w[0], K2 = w[1], K3 = w[2], K4 = w[3], K5 = w[4], K6 = w[5];
   const float K7 = w[6], K8 = w[7], K9 = w[8], K10 = w[9], K11 = w[10], K12 = w[11];
 
@@ -82,71 +92,85 @@ TriangularTable<float> fitRechtschaffner(int n, int /*runCount*/, int m, const T
   for (int p = 1; p < n; ++p) {
     for (int q = p + 1; q <= n; ++q) pairs.push_back({p, q});
   }
-  const std::size_t pairCount = pairs.size();
+  const int pairCount = static_cast<int>(pairs.size());
   const int firstPairRun = n + 2;
-  const int firstAxialRun = firstPairRun + static_cast<int>(pairCount);
+  const int firstAxialRun = firstPairRun + pairCount;
 
-  // Accumulators of one objective; index 0 of linear/square unused.
-  std::vector<float> linear(static_cast<std::size_t>(n) + 1);
-  std::vector<float> square(static_cast<std::size_t>(n) + 1);
-  std::vector<float> interaction(pairCount);
+  // Rows of m accumulators: the constant, then linear i, square i and
+  // interaction t at fixed offsets.
+  const auto rows = static_cast<std::size_t>(1 + 2 * n + pairCount);
+  std::vector<float> accumulators(rows * static_cast<std::size_t>(m));
+  auto row = [&](std::size_t r) { return &accumulators[r * static_cast<std::size_t>(m)]; };
+  const Row constant = row(0);
+  auto linear = [&](int i) { return row(static_cast<std::size_t>(i)); };
+  auto square = [&](int i) { return row(static_cast<std::size_t>(n + i)); };
+  auto interaction = [&](int t) { return row(static_cast<std::size_t>(1 + 2 * n + t)); };
 
-  // Every coefficient takes in the runs in plan order: run 1, the runs
-  // 1 + j, the pair runs, the axial runs. Walking the runs in that order
-  // and updating every coefficient per run keeps each accumulator's order.
+  // Observations of one run, one per objective.
+  std::vector<float> observations(static_cast<std::size_t>(m));
+  auto runValues = [&](int r) {
+    for (int j = 0; j < m; ++j) observations[static_cast<std::size_t>(j)] = obsTable[static_cast<std::size_t>(j) + 1][r];
+    return observations.data();
+  };
+
+  // Run 1: every variable at -1.
+  const float* y = runValues(1);
+  assignRow(constant, K1, y, m);
+  for (int i = 1; i <= n; ++i) {
+    assignRow(linear(i), -K2, y, m);
+    assignRow(square(i), K3, y, m);
+  }
+  for (int t = 0; t < pairCount; ++t) assignRow(interaction(t), K2, y, m);
+
+  // Runs 1 + b: variable b at -1, the others at +1.
+  for (int b = 1; b <= n; ++b) {
+    y = runValues(1 + b);
+    accumulateRow(constant, -K4, y, m);
+    for (int i = 1; i <= n; ++i) {
+      accumulateRow(linear(i), i != b ? K2 : -K5, y, m);
+      accumulateRow(square(i), i != b ? K8 : K10, y, m);
+    }
+    for (int t = 0; t < pairCount; ++t) {
+      const Pair term = pairs[static_cast<std::size_t>(t)];
+      accumulateRow(interaction(t), term.p == b || term.q == b ? -K2 : K6, y, m);
+    }
+  }
+
+  // Pair runs: variables p and q at +1, the others at -1.
+  for (int u = 0; u < pairCount; ++u) {
+    const Pair run = pairs[static_cast<std::size_t>(u)];
+    y = runValues(firstPairRun + u);
+    accumulateRow(constant, K7, y, m);
+    for (int i = 1; i <= n; ++i) {
+      const bool inRun = i == run.p || i == run.q;
+      accumulateRow(linear(i), inRun ? K2 : -K6, y, m);
+      accumulateRow(square(i), inRun ? K9 : K4, y, m);
+    }
+    for (int t = 0; t < pairCount; ++t) {
+      accumulateRow(interaction(t), interactionWeight(pairs[static_cast<std::size_t>(t)], run, K2, K5, K6), y, m);
+    }
+  }
+
+  // Axial runs: variable d at +1, the others at 0; they enter the constant
+  // and the square terms only.
+  for (int d = 1; d <= n; ++d) {
+    y = runValues(firstAxialRun + d - 1);
+    accumulateRow(constant, K11, y, m);
+    for (int i = 1; i <= n; ++i) accumulateRow(square(i), i != d ? -K11 : K12, y, m);
+  }
+
   for (int j = 1; j <= m; ++j) {
-    const float* y = obsTable[static_cast<std::size_t>(j)];
-
-    const float y1 = y[1];
-    float constant = weighted(K1, y1);
-    for (int i = 1; i <= n; ++i) {
-      linear[static_cast<std::size_t>(i)] = weighted(-K2, y1);
-      square[static_cast<std::size_t>(i)] = weighted(K3, y1);
-    }
-    for (std::size_t t = 0; t < pairCount; ++t) interaction[t] = weighted(K2, y1);
-
-    for (int b = 1; b <= n; ++b) {
-      const float yb = y[1 + b];
-      accumulate(constant, -K4, yb);
-      for (int i = 1; i <= n; ++i) {
-        const auto at = static_cast<std::size_t>(i);
-        accumulate(linear[at], i != b ? K2 : -K5, yb);
-        accumulate(square[at], i != b ? K8 : K10, yb);
-      }
-      for (std::size_t t = 0; t < pairCount; ++t) {
-        const bool inPair = pairs[t].p == b || pairs[t].q == b;
-        accumulate(interaction[t], inPair ? -K2 : K6, yb);
-      }
-    }
-
-    for (std::size_t u = 0; u < pairCount; ++u) {
-      const float yp = y[firstPairRun + static_cast<int>(u)];
-      const Pair run = pairs[u];
-      accumulate(constant, K7, yp);
-      for (int i = 1; i <= n; ++i) {
-        const auto at = static_cast<std::size_t>(i);
-        const bool inRun = i == run.p || i == run.q;
-        accumulate(linear[at], inRun ? K2 : -K6, yp);
-        accumulate(square[at], inRun ? K9 : K4, yp);
-      }
-      for (std::size_t t = 0; t < pairCount; ++t) {
-        accumulate(interaction[t], interactionWeight(pairs[t], run, K2, K5, K6), yp);
-      }
-    }
-
-    for (int d = 1; d <= n; ++d) {
-      const float yd = y[firstAxialRun + d - 1];
-      accumulate(constant, K11, yd);
-      for (int i = 1; i <= n; ++i) accumulate(square[static_cast<std::size_t>(i)], i != d ? -K11 : K12, yd);
-    }
-
+    const auto at = static_cast<std::size_t>(j - 1);
     float* const* layer = coef[static_cast<std::size_t>(j)];
-    layer[0][0] = constant;
+    layer[0][0] = constant[at];
     for (int i = 1; i <= n; ++i) {
-      layer[0][i] = linear[static_cast<std::size_t>(i)];
-      layer[i][0] = square[static_cast<std::size_t>(i)];
+      layer[0][i] = linear(i)[at];
+      layer[i][0] = square(i)[at];
     }
-    for (std::size_t t = 0; t < pairCount; ++t) layer[pairs[t].p][pairs[t].q - pairs[t].p] = interaction[t];
+    for (int t = 0; t < pairCount; ++t) {
+      const Pair term = pairs[static_cast<std::size_t>(t)];
+      layer[term.p][term.q - term.p] = interaction(t)[at];
+    }
   }
   return coef;
 }
