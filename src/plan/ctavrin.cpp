@@ -31,6 +31,11 @@ Result& Result::operator=(const Result& other) {
   return *this;
 }
 
+// The class constants are data of the library: callers may take their
+// address or bind them to references.
+const unsigned int CTavrin::FILE_CURRENT_VERSION;
+const unsigned int CTavrin::BestResultCount;
+
 CTavrin::CTavrin(PlanType type)
     : PlanComputed(false), ModelComputed(false), ModelOptimized(false), CurrentPlanType(type) {}
 
