@@ -2,8 +2,10 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "io/number_format.h"
+#include "plan/registry.h"
 #include "plan/messages.h"
 #include "tavrin/tavrin.h"
 
@@ -92,6 +94,7 @@ Result CTavrin::Save(char const* path, unsigned int version) {
   }
 
   out += "//\n//Experimental Data\n";
+  std::vector<const tavrin::DesignVarValuesRecord*> columns;
   for (unsigned int j = 0; j < m; ++j) {
     const wchar_t* objective = nullptr;
     planGetObjective(static_cast<int>(j), objective);
@@ -104,16 +107,21 @@ Result CTavrin::Save(char const* path, unsigned int version) {
       appendName(out, name, "DesignVar", static_cast<int>(i) + 1);
     }
     out += '\n';
+    // The values the experiment getters report, looked up once per column:
+    // the objective and each variable's record are found by name, so
+    // repeated names read the first match as the getters do.
+    const tavrin::ObjectiveRecord* objectiveRecord = tavrin::findObjective(MapObjectives, objective);
+    const float* measured = Workspace.obsTable[static_cast<std::size_t>(objectiveRecord->index)];
+    columns.clear();
+    for (unsigned int i = 0; i < n; ++i) {
+      planGetDesignVar(static_cast<int>(i), name, min, max);
+      columns.push_back(MapDesignVarValues.find(name, objective));
+    }
     for (unsigned int k = 1; k <= runs; ++k) {
-      double value = 0.0;
-      planGetObjectiveValue(objective, k, value);
-      appendGeneral(out, value);
-      for (unsigned int i = 0; i < n; ++i) {
-        planGetDesignVar(static_cast<int>(i), name, min, max);
-        value = 0.0;
-        planGetDesignVarValue(name, objective, k, value);
+      appendGeneral(out, static_cast<double>(measured[k]));
+      for (const tavrin::DesignVarValuesRecord* column : columns) {
         out += '\t';
-        appendGeneral(out, value);
+        appendGeneral(out, column && k <= column->values.size() ? column->values[k - 1] : 0.0);
       }
       out += '\n';
     }
