@@ -115,39 +115,80 @@ void fitTwoVariables(const float* y, float* const* b) {
   b[1][1] = toSingle((y1 - y2 - y3 + y4) / 4);
 }
 
+// The sums S_i, S_ik and L_i of every objective, m values per sum. Each sum
+// starts at 0 and takes in the runs in order r = 1..N; walking the runs once
+// and feeding every sum keeps that order while the level products serve all
+// objectives at once.
+struct RunSums {
+  std::vector<double> square;  // S_i at [i * m + j - 1]
+  std::vector<double> linear;  // L_i at [i * m + j - 1]
+  std::vector<double> pair;    // S_ik at [t * m + j - 1], pairs i < k in order
+};
+
+RunSums sumOverRuns(int n, int runCount, int m, const Table<std::int32_t>& planMatrix, const Table<float>& obsTable) {
+  const auto width = static_cast<std::size_t>(m);
+  RunSums sums;
+  sums.square.assign((static_cast<std::size_t>(n) + 1) * width, 0.0);
+  sums.linear.assign((static_cast<std::size_t>(n) + 1) * width, 0.0);
+  sums.pair.assign(static_cast<std::size_t>(n * (n - 1) / 2) * width, 0.0);
+  std::vector<double> y(width);
+  for (int r = 1; r <= runCount; ++r) {
+    for (std::size_t j = 0; j < width; ++j) y[j] = static_cast<double>(obsTable[j + 1][r]);
+    const std::int32_t* x = planMatrix[static_cast<std::size_t>(r)];
+    for (int i = 1; i <= n; ++i) {
+      const double square = static_cast<double>(x[i] * x[i]);
+      const double level = static_cast<double>(x[i]);
+      double* squareSums = &sums.square[static_cast<std::size_t>(i) * width];
+      double* linearSums = &sums.linear[static_cast<std::size_t>(i) * width];
+      for (std::size_t j = 0; j < width; ++j) squareSums[j] += square * y[j];
+      for (std::size_t j = 0; j < width; ++j) linearSums[j] += level * y[j];
+    }
+    double* pairSums = sums.pair.data();
+    for (int i = 1; i < n; ++i) {
+      for (int k = i + 1; k <= n; ++k, pairSums += width) {
+        const double product = static_cast<double>(x[i] * x[k]);
+        for (std::size_t j = 0; j < width; ++j) pairSums[j] += product * y[j];
+      }
+    }
+  }
+  return sums;
+}
+
 }  // namespace
 
 TriangularTable<float> fitBoxBehnken(int n, int runCount, int m, const Table<std::int32_t>& planMatrix,
                                      const Table<float>& obsTable) {
   TriangularTable<float> coef =
       allocTriangularTable<float>(static_cast<std::size_t>(m) + 1, static_cast<std::size_t>(n) + 1);
-  std::vector<double> squareSums(static_cast<std::size_t>(n) + 1);  // S_i
-  const Weights w = n >= 3 ? weightsFor(n) : Weights();
   const int N = runCount;
+  if (n <= 2) {
+    for (int j = 1; j <= m; ++j) {
+      const float* y = obsTable[static_cast<std::size_t>(j)];
+      float* const* b = coef[static_cast<std::size_t>(j)];
+      b[0][0] = y[N];
+      if (n == 1) {
+        fitOneVariable(y, b);
+      } else {
+        fitTwoVariables(y, b);
+      }
+    }
+    return coef;
+  }
 
+  const Weights w = weightsFor(n);
+  const RunSums sums = sumOverRuns(n, N, m, planMatrix, obsTable);
+  const auto width = static_cast<std::size_t>(m);
+  std::vector<double> squareSums(static_cast<std::size_t>(n) + 1);  // S_i of one objective
   for (int j = 1; j <= m; ++j) {
+    const std::size_t column = static_cast<std::size_t>(j) - 1;
     const float* y = obsTable[static_cast<std::size_t>(j)];
     float* const* b = coef[static_cast<std::size_t>(j)];
     b[0][0] = y[N];
 
-    if (n == 1) {
-      fitOneVariable(y, b);
-      continue;
-    }
-    if (n == 2) {
-      fitTwoVariables(y, b);
-      continue;
-    }
-
     double total = 0.0;
     for (int i = 1; i <= n; ++i) {
-      double squareSum = 0.0;
-      for (int r = 1; r <= N; ++r) {
-        const std::int32_t x = planMatrix[r][i];
-        squareSum += static_cast<double>(x * x) * static_cast<double>(y[r]);
-      }
-      squareSums[static_cast<std::size_t>(i)] = squareSum;
-      total += squareSum;
+      squareSums[static_cast<std::size_t>(i)] = sums.square[static_cast<std::size_t>(i) * width + column];
+      total += squareSums[static_cast<std::size_t>(i)];
     }
     const double common = w.C * total - static_cast<double>(y[N]) / w.D;
 
@@ -168,19 +209,16 @@ TriangularTable<float> fitBoxBehnken(int n, int runCount, int m, const Table<std
       b[i][0] = toSingle((own + partners) + common);
     }
 
+    std::size_t t = 0;
     for (int i = 1; i < n; ++i) {
-      for (int k = i + 1; k <= n; ++k) {
-        double pairSum = 0.0;  // S_ik
-        for (int r = 1; r <= N; ++r) {
-          pairSum += static_cast<double>(planMatrix[r][i] * planMatrix[r][k]) * static_cast<double>(y[r]);
-        }
+      for (int k = i + 1; k <= n; ++k, ++t) {
+        const double pairSum = sums.pair[t * width + column];  // S_ik
         b[i][k - i] = toSingle((weightedWithG(n, i, k) ? w.G : w.H) * pairSum);
       }
     }
 
     for (int i = 1; i <= n; ++i) {
-      double linearSum = 0.0;  // L_i
-      for (int r = 1; r <= N; ++r) linearSum += static_cast<double>(planMatrix[r][i]) * static_cast<double>(y[r]);
+      const double linearSum = sums.linear[static_cast<std::size_t>(i) * width + column];  // L_i
       b[0][i] = toSingle(static_cast<double>(toSingle(linearSum)) * w.A);
     }
   }
