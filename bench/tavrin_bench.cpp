@@ -140,8 +140,50 @@ void wholeSmallStudy(benchmark::State& state) {
   std::remove(path.c_str());
 }
 
+// The hardware bound of the search: independent multiply-then-add chains,
+// the shape of the model evaluation (no fused multiply-add), scalar and
+// four lanes at a time. The counter is results (products or sums) per second.
+constexpr int kChains = 8;
+constexpr int kSteps = 4096;
+
+__attribute__((optimize("no-tree-vectorize"))) void multiplyAddBoundScalar(benchmark::State& state) {
+  double a[kChains];
+  for (int l = 0; l < kChains; ++l) a[l] = 1.0 + l;
+  const double factor = 0.999999, offset = 1e-7;
+  for (auto _ : state) {
+    for (int k = 0; k < kSteps; ++k) {
+      for (int l = 0; l < kChains; ++l) a[l] = a[l] * factor + offset;
+    }
+    benchmark::DoNotOptimize(a);
+  }
+  state.counters["results"] =
+      benchmark::Counter(2.0 * kChains * kSteps, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+#if defined(__x86_64__)
+using Lanes4 = double __attribute__((vector_size(32)));
+
+__attribute__((target("avx2"))) void multiplyAddBoundAvx2(benchmark::State& state) {
+  Lanes4 a[kChains];
+  for (int l = 0; l < kChains; ++l) a[l] = Lanes4{1.0, 2.0, 3.0, 4.0} + l;
+  const double factor = 0.999999, offset = 1e-7;
+  for (auto _ : state) {
+    for (int k = 0; k < kSteps; ++k) {
+      for (int l = 0; l < kChains; ++l) a[l] = a[l] * factor + offset;
+    }
+    benchmark::DoNotOptimize(a);
+  }
+  state.counters["results"] =
+      benchmark::Counter(2.0 * 4 * kChains * kSteps, benchmark::Counter::kIsIterationInvariantRate);
+}
+#endif
+
 }  // namespace
 
+BENCHMARK(multiplyAddBoundScalar);
+#if defined(__x86_64__)
+BENCHMARK(multiplyAddBoundAvx2);
+#endif
 BENCHMARK_CAPTURE(planCompute, W1, kW1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(planCompute, W2, kW2)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(planCompute, small, kSmall)->Unit(benchmark::kMicrosecond);

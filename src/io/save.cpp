@@ -1,3 +1,6 @@
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <memory>
@@ -35,6 +38,33 @@ void appendName(std::string& out, const wchar_t* name, const char* fallback, int
   }
   out.append(narrow, length);
 }
+
+// Formats the values of one experiment-table column. A design variable
+// takes only a few distinct values (its levels), so the text of the last
+// few is kept and reused; the bytes are those appendGeneral writes.
+class ColumnFormatter {
+ public:
+  void append(std::string& out, double value) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    for (std::size_t e = 0; e < used_; ++e) {
+      if (entries_[e].bits == bits) {
+        out += entries_[e].text;
+        return;
+      }
+    }
+    const std::size_t start = out.size();
+    appendGeneral(out, value);
+    if (used_ < entries_.size()) entries_[used_++] = {bits, out.substr(start)};
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t bits = 0;
+    std::string text;
+  };
+  std::array<Entry, 4> entries_;
+  std::size_t used_ = 0;
+};
 
 void appendCountLine(std::string& out, unsigned int value, const char* label) {
   appendInteger(out, value);
@@ -95,6 +125,7 @@ Result CTavrin::Save(char const* path, unsigned int version) {
 
   out += "//\n//Experimental Data\n";
   std::vector<const tavrin::DesignVarValuesRecord*> columns;
+  std::vector<tavrin::ColumnFormatter> formatters;
   for (unsigned int j = 0; j < m; ++j) {
     const wchar_t* objective = nullptr;
     planGetObjective(static_cast<int>(j), objective);
@@ -113,15 +144,17 @@ Result CTavrin::Save(char const* path, unsigned int version) {
     const tavrin::ObjectiveRecord* objectiveRecord = tavrin::findObjective(MapObjectives, objective);
     const float* measured = Workspace.obsTable[static_cast<std::size_t>(objectiveRecord->index)];
     columns.clear();
+    formatters.assign(n, tavrin::ColumnFormatter());
     for (unsigned int i = 0; i < n; ++i) {
       planGetDesignVar(static_cast<int>(i), name, min, max);
       columns.push_back(MapDesignVarValues.find(name, objective));
     }
     for (unsigned int k = 1; k <= runs; ++k) {
       appendGeneral(out, static_cast<double>(measured[k]));
-      for (const tavrin::DesignVarValuesRecord* column : columns) {
+      for (std::size_t i = 0; i < n; ++i) {
+        const tavrin::DesignVarValuesRecord* column = columns[i];
         out += '\t';
-        appendGeneral(out, column && k <= column->values.size() ? column->values[k - 1] : 0.0);
+        formatters[i].append(out, column && k <= column->values.size() ? column->values[k - 1] : 0.0);
       }
       out += '\n';
     }
