@@ -43,7 +43,7 @@ class TAVRIN_API CTavrin {
  public:
   // Any value is stored unvalidated; every value other than BoxBehnkenPlan
   // builds a Rechtschaffner plan.
-  enum PlanType { RechschafnerPlan = 1, BoxBehnkenPlan = 2 };
+  enum PlanType : int { RechschafnerPlan = 1, BoxBehnkenPlan = 2 };
 
   // Version written by Save and expected in plan files.
   static const unsigned int FILE_CURRENT_VERSION = 1;
