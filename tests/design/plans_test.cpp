@@ -1,212 +1,136 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <set>
-#include <utility>
+#include <algorithm>
+#include <cmath>
+#include <sstream>
 #include <vector>
 
 #include "design/plans.h"
+#include "design/tables.h"
+#include "design/transforms.h"
+#include "plan/study_fixture.h"
 
-using Plan = tavrin::Table<std::int32_t>;
+using namespace tavrin_test;
 
-namespace {
-
-std::vector<int> runOf(const Plan& plan, int r, int n) { return {plan[r] + 1, plan[r] + n + 1}; }
-
-// Row 0 and column 0 are outside the plan and must stay 0.
-void expectBorderZero(const Plan& plan) {
-  for (std::size_t c = 0; c < plan.colCount(); ++c) EXPECT_EQ(plan[0][c], 0);
-  for (std::size_t r = 0; r < plan.rowCount(); ++r) EXPECT_EQ(plan[r][0], 0);
+// Runs as words of '+', '-', '0'; row 0 and column 0 must stay 0.
+static std::string describe(const tavrin::Table<std::int32_t>& plan) {
+  std::string out;
+  for (std::size_t r = 0; r < plan.rowCount(); ++r)
+    for (std::size_t i = 0; i < plan.colCount(); ++i)
+      if (r == 0 || i == 0) EXPECT_EQ(plan[r][i], 0);
+      else out += std::string(i == 1 && r > 1 ? " " : "") + "0+-?"[plan[r][i] == 1 ? 1 : plan[r][i] == -1 ? 2 : plan[r][i] ? 3 : 0];
+  return out;
 }
 
-}  // namespace
-
-TEST(RechtschaffnerPlan, FourVariablesRunByRun) {
-  const std::vector<std::vector<int>> kRuns = {
-      {-1, -1, -1, -1}, {-1, +1, +1, +1}, {+1, -1, +1, +1}, {+1, +1, -1, +1}, {+1, +1, +1, -1},
-      {+1, +1, -1, -1}, {+1, -1, +1, -1}, {+1, -1, -1, +1}, {-1, +1, +1, -1}, {-1, +1, -1, +1},
-      {-1, -1, +1, +1}, {+1, 0, 0, 0},    {0, +1, 0, 0},    {0, 0, +1, 0},    {0, 0, 0, +1}};
-  const Plan plan = tavrin::buildRechtschaffnerPlan(4);
-  ASSERT_EQ(plan.rowCount(), 17u);
-  ASSERT_EQ(plan.colCount(), 5u);
-  for (int r = 1; r <= 15; ++r) EXPECT_EQ(runOf(plan, r, 4), kRuns[r - 1]) << "run " << r;
-  EXPECT_EQ(runOf(plan, 16, 4), std::vector<int>(4, 0));
-  expectBorderZero(plan);
-}
-
-TEST(RechtschaffnerPlan, GroupStructureForEverySupportedCount) {
-  const int kRunCounts[] = {15, 21, 28, 36, 45, 55, 66, 78, 91, 105, 120, 136, 153, 171, 190, 210, 231};
+// All at -1; each alone at -1; each pair at +1 in order; each alone at +1; the centre.
+TEST(RechtschaffnerPlan, FourVariablesAndEverySupportedCount) {
+  EXPECT_EQ(describe(tavrin::buildRechtschaffnerPlan(4)), "---- -+++ +-++ ++-+ +++- ++-- +-+- +--+ -++- -+-+ --++ +000 0+00 00+0 000+ 0000");
   for (int n = 4; n <= 20; ++n) {
-    SCOPED_TRACE(testing::Message() << "n = " << n);
-    const int N = kRunCounts[n - 4];
-    EXPECT_EQ(tavrin::rechtschaffnerRunCount(n), N);
-    const Plan plan = tavrin::buildRechtschaffnerPlan(n);
-    ASSERT_EQ(plan.rowCount(), static_cast<std::size_t>(N + 2));
-    ASSERT_EQ(plan.colCount(), static_cast<std::size_t>(n + 1));
-    expectBorderZero(plan);
-    EXPECT_EQ(runOf(plan, N + 1, n), std::vector<int>(n, 0));
-    EXPECT_EQ(runOf(plan, 1, n), std::vector<int>(n, -1));
-    int r = 2;
-    for (int k = 1; k <= n; ++k, ++r) {  // variable k alone at -1
-      std::vector<int> expected(n, +1);
-      expected[k - 1] = -1;
-      EXPECT_EQ(runOf(plan, r, n), expected) << "run " << r;
-    }
-    std::pair<int, int> previous{0, 0};
-    for (int p = 0; p < n * (n - 1) / 2; ++p, ++r) {  // pairs at +1, the rest at -1, in order
-      std::vector<int> high;
-      for (int i = 1; i <= n; ++i) {
-        if (plan[r][i] == +1) {
-          high.push_back(i);
-        } else {
-          EXPECT_EQ(plan[r][i], -1);
-        }
-      }
-      ASSERT_EQ(high.size(), 2u) << "run " << r;
-      EXPECT_LT(previous, std::make_pair(high[0], high[1]));
-      previous = {high[0], high[1]};
-    }
-    for (int k = 1; k <= n; ++k, ++r) {  // variable k alone at +1, the rest at 0
-      std::vector<int> expected(n, 0);
-      expected[k - 1] = +1;
-      EXPECT_EQ(runOf(plan, r, n), expected) << "run " << r;
-    }
-    EXPECT_EQ(r, N + 1);
+    std::string expected(n, '-'), run;
+    for (int k = 0; k < n; ++k) (run = std::string(n, '+'))[k] = '-', expected += ' ' + run;
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j) run = std::string(n, '-'), run[i] = run[j] = '+', expected += ' ' + run;
+    for (int k = 0; k < n; ++k) (run = std::string(n, '0'))[k] = '+', expected += ' ' + run;
+    EXPECT_EQ(describe(tavrin::buildRechtschaffnerPlan(n)), expected + ' ' + std::string(n, '0')) << n;
+    EXPECT_EQ(tavrin::rechtschaffnerRunCount(n), (n + 1) * (n + 2) / 2);
   }
 }
 
-TEST(BoxBehnkenPlan, SmallPlansRunByRun) {
-  const struct {
-    int n;
-    std::vector<std::vector<int>> runs;
-  } kCases[] = {
-      {1, {{-1}, {+1}, {0}}},
-      {2, {{+1, +1}, {-1, +1}, {+1, -1}, {-1, -1}, {+1, 0}, {-1, 0}, {0, +1}, {0, -1}, {0, 0}}},
-      {3, {{+1, +1, 0}, {+1, -1, 0}, {-1, +1, 0}, {-1, -1, 0}, {+1, 0, +1}, {+1, 0, -1}, {-1, 0, +1},
-           {-1, 0, -1}, {0, +1, +1}, {0, +1, -1}, {0, -1, +1}, {0, -1, -1}, {0, 0, 0}}},
-  };
+// Each block (variables a = 1, b = 2, ...) crossed with its two-level factorial, then the centre run.
+TEST(BoxBehnkenPlan, EverySupportedCountRunByRun) {
+  EXPECT_EQ(describe(tavrin::buildBoxBehnkenPlan(1)) + "|" + describe(tavrin::buildBoxBehnkenPlan(2)),
+            "- + 0|++ -+ +- -- +0 -0 0+ 0- 00");
+  EXPECT_EQ(describe(tavrin::buildBoxBehnkenPlan(3)), "++0 +-0 -+0 --0 +0+ +0- -0+ -0- 0++ 0+- 0-+ 0-- 000");
+  const std::string kFactorial[] = {"++ +- -+ --", "+++ ++- +-- --- --+ -++ +-+ -+-",
+                                    "---- +--+ -+-+ ++-- --+- +-++ -+++ +++- ++++ -++- +-+- --++ ++-+ -+-- +--- ---+"};
+  const std::pair<int, const char*> kBlocks[] = {{3, "ab ac bc"}, {4, "ab cd ad bc ac bd"},
+      {5, "ab cd be ac de bc ad ce ae bd"}, {6, "abd bce cdf ade bef acf"}, {7, "def afg beg abd cdg ace bcf"},
+      {9, "adg beh cfi abc def ghi aei cdh bfg afh bdi ceg adg beh cfi"}, {10, "bfgj abej bcgh bdfi ahij cdej adgh cegi acfi defh"},
+      {11, "cghik adhij beijk acfjk abdgk abceh bcdfi cdegj defhk aefgi bfghj"},
+      {12, "abeg bcfh cdgi dehj efik fgjl aghk bhil acij bdjk cekl adfl"},
+      {16, "abfi cdhk ejmn glop bcgj adel fkno himp befm dgho aijn cklp cfgn aehp bjko dilm acmo bdnp egik fhjl dfjp "
+           "ceio agkm bhln"}};
+  std::string supported, expected, block, row;
+  for (int n = 0; n <= 17; ++n) supported += tavrin::boxBehnkenSupports(n) ? std::to_string(n) + " " : "";
+  EXPECT_EQ(supported, "1 2 3 4 5 6 7 9 10 11 12 16 ");
+  for (const auto& [n, blocks] : kBlocks) {
+    expected.clear();
+    for (std::istringstream bs(blocks); bs >> block;)
+      for (std::istringstream fs(kFactorial[std::min<std::size_t>(block.size(), 4) - 2]); fs >> row;) {
+        if (block.size() == 5) row += std::count(row.begin(), row.end(), '-') % 2 ? '-' : '+';  // half fraction
+        std::string run(n, '0');
+        for (std::size_t t = 0; t < block.size(); ++t) run[block[t] - 'a'] = row[t];
+        expected += run + ' ';
+      }
+    EXPECT_EQ(describe(tavrin::buildBoxBehnkenPlan(n)), expected + std::string(n, '0')) << n;
+    EXPECT_EQ(tavrin::boxBehnkenRunCount(n), int(expected.size() / (n + 1) + 1));
+  }
+}
+
+TEST(Tables, RowsReferenceOneZeroFilledBlockAndTriangularRowsShrinkByOne) {
+  for (std::size_t n : {1, 4, 21}) {
+    const auto t = tavrin::allocTable<std::int32_t>(n, n + 2);
+    const auto tri = tavrin::allocTriangularTable<float>(n, n + 2);
+    const std::size_t w = n + 2, perLayer = w * (w + 1) / 2;  // row r of a layer holds w - r elements
+    ASSERT_TRUE(t && tri && t.rowCount() == n && t.colCount() == w && tri.layerCount() == n && tri.width() == w);
+    for (std::size_t k = 0; k < n; ++k) {
+      EXPECT_EQ(t[k], t.data() + k * w);
+      for (std::size_t r = 0; r < w; ++r) EXPECT_EQ(tri[k][r], tri.data() + k * perLayer + r * w - r * (r - 1) / 2);
+    }
+    EXPECT_TRUE(std::all_of(t.data(), t.data() + n * w, [](int v) { return v == 0; }) &&
+                std::all_of(tri.data(), tri.data() + n * perLayer, [](float v) { return v == 0; }));
+  }
+}
+
+// Variables declared on [10, 20], [20, 10] and [5, 5], the same for every objective j.
+TEST(Transforms, ForwardAndInverseForOrdinaryReversedAndEqualLimits) {
+  for (int j = 1; j <= 3; ++j) {
+    tavrin::NumericWorkspace ws;
+    ws.varCount = ws.objCount = 3;
+    for (int i = 1; i <= 3; ++i) ws.transformKind[j][i] = tavrin::kLinearTransform;
+    ws.varMin[1] = ws.varMax[2] = 10, ws.varMax[1] = ws.varMin[2] = 20, ws.varMin[3] = ws.varMax[3] = 5;
+    tavrin::mapRanges(j, ws);
+    int failure = 7;
+    std::ostringstream got;  // coded -1, 0, +1, +2, 0.5 forward; natural 10, 15, 20, 25, 0, 5 back (0 / 0 at 5)
+    const double kInputs[] = {-1, 0, 1, 2, 0.5, 10, 15, 20, 25, 0, 5};
+    for (int k = 0; k < 11; ++k) {
+      std::fill(ws.pointNatural + 1, ws.pointNatural + 4, kInputs[k]);
+      (k < 5 ? tavrin::transformForward : tavrin::transformInverse)(j, ws, failure = 7);
+      const double* out = k < 5 ? ws.pointNatural : ws.pointCoded;
+      got << out[1] << ' ' << out[2] << ' ' << (std::isnan(out[3]) ? "NaN" : std::to_string(out[3]).substr(0, 4)) << failure << ';';
+    }
+    EXPECT_EQ(got.str(), "10 20 5.000;15 15 5.000;20 10 5.000;25 5 5.000;17.5 12.5 5.000;-1 1 inf0;0 -0 inf0;1 -1 inf0;"
+                         "2 -2 inf0;-3 3 -inf0;-2 2 NaN0;");
+  }
+}
+
+// {type, variables, objectives, code, runs}: "code message flags runs vars objs"; a refusal changes nothing.
+TEST(PlanCompute, CountsRefusedOrAcceptedByType) {
+  const int BB = 2, R = 1, kCases[][5] = {{BB, 0, 1, 6, 0}, {BB, 8, 1, 6, 0}, {BB, 13, 1, 6, 0}, {BB, 15, 1, 6, 0},
+      {BB, 17, 1, 6, 0}, {R, 3, 1, 6, 0}, {R, 21, 1, 6, 0}, {0, 3, 1, 6, 0}, {7, 0, 1, 6, 0}, {BB, 8, 0, 6, 0},
+      {R, 3, 21, 6, 0}, {BB, 2, 0, 7, 0}, {BB, 16, 21, 7, 0}, {R, 4, 0, 7, 0}, {9, 20, 21, 7, 0}, {BB, 1, 1, 0, 3},
+      {BB, 12, 1, 0, 193}, {BB, 16, 20, 0, 385}, {R, 4, 1, 0, 15}, {R, 20, 20, 0, 231}, {0, 4, 1, 0, 15},
+      {7, 8, 2, 0, 45}, {-3, 20, 1, 0, 231}};
   for (const auto& c : kCases) {
-    const Plan plan = tavrin::buildBoxBehnkenPlan(c.n);
-    ASSERT_EQ(plan.rowCount(), c.runs.size() + 1);
-    ASSERT_EQ(plan.colCount(), static_cast<std::size_t>(c.n + 1));
-    expectBorderZero(plan);
-    for (std::size_t r = 1; r <= c.runs.size(); ++r) {
-      EXPECT_EQ(runOf(plan, static_cast<int>(r), c.n), c.runs[r - 1]) << "n = " << c.n << ", run " << r;
-    }
+    auto s = makeStudy(static_cast<CTavrin::PlanType>(c[0]), c[1], c[2]);
+    const Result r = s->planCompute();
+    unsigned runs = 0, vars = 0, objs = 0;
+    s->planGetExperimentCount(runs), s->planGetDesignVarCount(vars), s->planGetObjectiveCount(objs);
+    std::wostringstream got, expected;
+    got << r.code << L' ' << r.message << L' ' << flags(*s).c_str() << L' ' << runs << L' ' << vars << L' ' << objs;
+    expected << c[3] << (c[3] ? L" Tavrin Error. planCompute(). " : L" No Errors") << (c[3] == 6 ? L"MapDesignVars size error."
+        : c[3] == 7 ? L"MapObjectives size error." : L"") << (c[3] ? L" ---" : L" P--") << L' ' << c[4] << L' ' << c[1] << L' ' << c[2];
+    EXPECT_EQ(got.str(), expected.str());
   }
 }
 
-TEST(BoxBehnkenPlan, FactorialRowsInOrder) {
-  const std::vector<std::vector<int>> kF3 = {{+1, +1, +1}, {+1, +1, -1}, {+1, -1, -1}, {-1, -1, -1},
-                                             {-1, -1, +1}, {-1, +1, +1}, {+1, -1, +1}, {-1, +1, -1}};
-  const std::vector<std::vector<int>> kF4 = {
-      {-1, -1, -1, -1}, {+1, -1, -1, +1}, {-1, +1, -1, +1}, {+1, +1, -1, -1}, {-1, -1, +1, -1}, {+1, -1, +1, +1},
-      {-1, +1, +1, +1}, {+1, +1, +1, -1}, {+1, +1, +1, +1}, {-1, +1, +1, -1}, {+1, -1, +1, -1}, {-1, -1, +1, +1},
-      {+1, +1, -1, +1}, {-1, +1, -1, -1}, {+1, -1, -1, -1}, {-1, -1, -1, +1}};
-  // The first block of n = 6 is {1,2,4} (F3), of n = 10 {2,6,7,10} (F4), of
-  // n = 11 {3,7,8,9,11} (F4 plus the product of its four levels).
-  const struct {
-    int n;
-    std::vector<int> block;
-  } kCases[] = {{6, {1, 2, 4}}, {10, {2, 6, 7, 10}}, {11, {3, 7, 8, 9, 11}}};
-  for (const auto& c : kCases) {
-    const Plan plan = tavrin::buildBoxBehnkenPlan(c.n);
-    const auto& f = c.block.size() == 3 ? kF3 : kF4;
-    for (std::size_t row = 0; row < f.size(); ++row) {
-      std::vector<int> expected(c.n, 0);
-      int product = 1;
-      for (std::size_t t = 0; t < 4 && t < c.block.size(); ++t) {
-        expected[c.block[t] - 1] = f[row][t];
-        product *= f[row][t];
-      }
-      if (c.block.size() == 5) expected[c.block[4] - 1] = product;
-      EXPECT_EQ(runOf(plan, static_cast<int>(row) + 1, c.n), expected) << "n = " << c.n << ", run " << row + 1;
-    }
-  }
-}
-
-TEST(BoxBehnkenPlan, BlockStructureForEverySupportedCount) {
-  const struct {
-    int n, runs, blockSize, perVariable;
-    std::set<int> firstBlock, lastBlock;
-  } kCases[] = {
-      {3, 13, 2, 8, {1, 2}, {2, 3}},
-      {4, 25, 2, 12, {1, 2}, {2, 4}},
-      {5, 41, 2, 16, {1, 2}, {2, 4}},
-      {6, 49, 3, 24, {1, 2, 4}, {1, 3, 6}},
-      {7, 57, 3, 24, {4, 5, 6}, {2, 3, 6}},
-      {9, 121, 3, 40, {1, 4, 7}, {3, 6, 9}},
-      {10, 161, 4, 64, {2, 6, 7, 10}, {4, 5, 6, 8}},
-      {11, 177, 5, 80, {3, 7, 8, 9, 11}, {2, 6, 7, 8, 10}},
-      {12, 193, 4, 64, {1, 2, 5, 7}, {1, 4, 6, 12}},
-      {16, 385, 4, 96, {1, 2, 6, 9}, {2, 8, 12, 14}},
-  };
-  for (int n = 0; n <= 17; ++n) {
-    const bool supported = n >= 1 && n != 8 && (n <= 12 || n == 16);
-    EXPECT_EQ(tavrin::boxBehnkenSupports(n), supported) << n;
-  }
-  EXPECT_EQ(tavrin::boxBehnkenRunCount(1), 3);
-  EXPECT_EQ(tavrin::boxBehnkenRunCount(2), 9);
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "n = " << c.n);
-    EXPECT_EQ(tavrin::boxBehnkenRunCount(c.n), c.runs);
-    const Plan plan = tavrin::buildBoxBehnkenPlan(c.n);
-    ASSERT_EQ(plan.rowCount(), static_cast<std::size_t>(c.runs + 1));
-    ASSERT_EQ(plan.colCount(), static_cast<std::size_t>(c.n + 1));
-    expectBorderZero(plan);
-    EXPECT_EQ(runOf(plan, c.runs, c.n), std::vector<int>(c.n, 0));  // the centre run closes the plan
-    const int blockRuns = c.blockSize == 2 ? 4 : c.blockSize == 3 ? 8 : 16;
-    std::vector<int> perVariable(c.n + 1, 0);
-    for (int first = 1; first < c.runs; first += blockRuns) {
-      // A block: the same variables move in every run, through distinct
-      // sign patterns; the half fraction keeps the product of its five at +1.
-      std::set<int> moving;
-      std::set<std::vector<int>> patterns;
-      for (int r = first; r < first + blockRuns; ++r) {
-        std::set<int> nonZero;
-        std::vector<int> pattern;
-        int product = 1;
-        for (int i = 1; i <= c.n; ++i) {
-          ASSERT_TRUE(plan[r][i] >= -1 && plan[r][i] <= 1);
-          if (plan[r][i] == 0) continue;
-          nonZero.insert(i);
-          pattern.push_back(plan[r][i]);
-          product *= plan[r][i];
-          ++perVariable[i];
-        }
-        EXPECT_EQ(nonZero.size(), static_cast<std::size_t>(c.blockSize)) << "run " << r;
-        if (r == first) moving = nonZero;
-        EXPECT_EQ(nonZero, moving) << "run " << r;
-        patterns.insert(pattern);
-        if (c.blockSize == 5) {
-          EXPECT_EQ(product, 1) << "run " << r;
-        }
-      }
-      EXPECT_EQ(patterns.size(), static_cast<std::size_t>(blockRuns));
-      if (first == 1) {
-        EXPECT_EQ(moving, c.firstBlock);
-      }
-      if (first + blockRuns == c.runs) {
-        EXPECT_EQ(moving, c.lastBlock);
-      }
-    }
-    for (int i = 1; i <= c.n; ++i) EXPECT_EQ(perVariable[i], c.perVariable) << "variable " << i;
-  }
-}
-
-TEST(BoxBehnkenPlan, NineVariablesRepeatTheirFirstThreeBlocks) {
-  const Plan plan = tavrin::buildBoxBehnkenPlan(9);
-  for (int r = 1; r <= 24; ++r) EXPECT_EQ(runOf(plan, r + 96, 9), runOf(plan, r, 9)) << "run " << r;
-}
-
-TEST(PlanGenerators, EachCallReturnsAnIndependentTable) {
-  for (bool boxBehnken : {false, true}) {
-    Plan a = boxBehnken ? tavrin::buildBoxBehnkenPlan(5) : tavrin::buildRechtschaffnerPlan(5);
-    const Plan b = boxBehnken ? tavrin::buildBoxBehnkenPlan(5) : tavrin::buildRechtschaffnerPlan(5);
-    ASSERT_NE(a.data(), b.data());
-    ASSERT_EQ(a.rowCount(), b.rowCount());
-    for (std::size_t r = 0; r < a.rowCount(); ++r) EXPECT_EQ(runOf(a, static_cast<int>(r), 5), runOf(b, static_cast<int>(r), 5));
-    a[1][1] = 9;
-    EXPECT_NE(b[1][1], 9);
-  }
+// Every measured value (experiments 0..9 of y1 and y2), then the refitted prediction and limits, reads 0.
+TEST(PlanCompute, SecondComputeDiscardsEverythingEntered) {
+  auto s = makeStudy(CTavrin::BoxBehnkenPlan, 2, 2, Stage::Optimized);
+  s->planSetObjectiveValue(L"y2", 0, 4), s->modelSetObjectiveLimits(L"y1", 2, -1, 9), s->modelSetDesignVarLimits(L"x2", 3, 4);
+  ASSERT_EQ(s->planCompute().code + s->modelCompute().code, 0u);
+  std::vector<double> v(25, -1.0);
+  for (unsigned r = 0; r <= 19; ++r) s->planGetObjectiveValue(r % 2 ? L"y2" : L"y1", r / 2, v[r]);
+  s->modelGetObjectiveValue(L"y1", v[20]), s->modelGetObjectiveLimits(L"y1", v[21], v[22], v[23]);
+  EXPECT_EQ((s->modelGetDesignVarLimits(L"x2", v[24], v[24]), v), std::vector<double>(25, 0.0));
 }
