@@ -33,7 +33,7 @@ class ContentLineReader {
   std::vector<char> buffer_;
   std::size_t bufferPos_ = 0;
   std::size_t bufferLen_ = 0;
-  char line_[kMaxLineLength + 1];
+  char line_[kMaxLineLength + 1] = {};
   std::size_t lineLen_ = 0;
 };
 
