@@ -16,6 +16,14 @@ void skipWhiteSpace(std::string_view& text) {
   text.remove_prefix(i);
 }
 
+// Skips white space and one optional sign; returns whether it was '-'.
+bool takeSign(std::string_view& text) {
+  skipWhiteSpace(text);
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+  return negative;
+}
+
 }  // namespace
 
 int ContentLineReader::getChar() {
@@ -54,13 +62,8 @@ std::optional<std::string_view> ContentLineReader::next() {
 }
 
 std::optional<int> parseInt(std::string_view& text) {
-  skipWhiteSpace(text);
   std::string_view digits = text;
-  bool negative = false;
-  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
-    negative = digits[0] == '-';
-    digits.remove_prefix(1);
-  }
+  const bool negative = takeSign(digits);
   if (digits.empty() || digits[0] < '0' || digits[0] > '9') return std::nullopt;
   long long value = 0;
   const std::from_chars_result parsed = std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -77,13 +80,8 @@ std::optional<int> parseInt(std::string_view& text) {
 }
 
 std::optional<double> parseReal(std::string_view& text) {
-  skipWhiteSpace(text);
   std::string_view number = text;
-  bool negative = false;
-  if (!number.empty() && (number[0] == '+' || number[0] == '-')) {
-    negative = number[0] == '-';
-    number.remove_prefix(1);
-  }
+  const bool negative = takeSign(number);
   // from_chars takes no sign; it never reads a second one.
   if (!number.empty() && (number[0] == '+' || number[0] == '-')) return std::nullopt;
   double value = 0.0;

@@ -46,10 +46,21 @@ void ExperimentTable::append(const std::wstring& designVar, const std::wstring& 
   hashes_.push_back(keyHash(designVar, objective));
   if (2 * records_.size() > firstByHash_.size()) {
     rebuildIndex();
-    return;
+  } else {
+    indexRecord(static_cast<std::uint32_t>(records_.size() - 1));
   }
-  // Index the new record unless an earlier record already has its key.
-  const std::uint32_t position = static_cast<std::uint32_t>(records_.size() - 1);
+}
+
+void ExperimentTable::rebuildIndex() {
+  std::size_t capacity = 16;
+  while (capacity < 4 * records_.size()) capacity *= 2;
+  firstByHash_.assign(capacity, 0);
+  for (std::uint32_t position = 0; position < records_.size(); ++position) indexRecord(position);
+}
+
+void ExperimentTable::indexRecord(std::uint32_t position) {
+  // Only the first record of a key is indexed: an equal key found on the
+  // way means an earlier record already answers for it.
   const std::size_t mask = firstByHash_.size() - 1;
   for (std::size_t slot = hashes_[position] & mask;; slot = (slot + 1) & mask) {
     const std::uint32_t entry = firstByHash_[slot];
@@ -58,23 +69,6 @@ void ExperimentTable::append(const std::wstring& designVar, const std::wstring& 
       return;
     }
     if (hashes_[entry - 1] == hashes_[position] && records_[entry - 1].key == records_[position].key) return;
-  }
-}
-
-void ExperimentTable::rebuildIndex() {
-  std::size_t capacity = 16;
-  while (capacity < 4 * records_.size()) capacity *= 2;
-  firstByHash_.assign(capacity, 0);
-  const std::size_t mask = capacity - 1;
-  for (std::uint32_t position = 0; position < records_.size(); ++position) {
-    for (std::size_t slot = hashes_[position] & mask;; slot = (slot + 1) & mask) {
-      const std::uint32_t entry = firstByHash_[slot];
-      if (entry == 0) {
-        firstByHash_[slot] = position + 1;
-        break;
-      }
-      if (hashes_[entry - 1] == hashes_[position] && records_[entry - 1].key == records_[position].key) break;
-    }
   }
 }
 

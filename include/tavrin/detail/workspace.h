@@ -75,6 +75,7 @@ class ExperimentTable {
 
  private:
   void rebuildIndex();
+  void indexRecord(std::uint32_t position);
 
   std::vector<DesignVarValuesRecord> records_;
   std::vector<std::uint32_t> firstByHash_;  // open addressing; 0 = empty, else position + 1
