@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "tavrin/tavrin.h"
@@ -62,6 +63,24 @@ bool predict(CTavrin& study, Point p, double& yield, double& impurity) {
          step(study.modelCompute(), "modelCompute") &&
          step(study.modelGetObjectiveValue(L"Yield", yield), "modelGetObjectiveValue") &&
          step(study.modelGetObjectiveValue(L"Impurity", impurity), "modelGetObjectiveValue");
+}
+
+// Prints the coefficient section of a saved plan file: per objective, the
+// constant, linear, square and product terms of its model in coded units.
+void printCoefficients(const char* path) {
+  std::FILE* file = std::fopen(path, "r");
+  if (!file) return;
+  char line[300];
+  bool inSection = false;
+  while (std::fgets(line, sizeof line, file)) {
+    if (!inSection) {
+      inSection = std::strstr(line, "//Quadratic polynomial coefficients") == line;
+      if (inSection) std::printf("\nFitted coefficients (coded units), as saved:\n");
+      continue;
+    }
+    std::printf("  %s", line);
+  }
+  std::fclose(file);
 }
 
 }  // namespace
@@ -133,6 +152,7 @@ int main() {
   // 6 significant digits, so its predictions agree to about that precision.
   if (!step(study.Save("study.tvr", CTavrin::FILE_CURRENT_VERSION), "Save")) return 1;
   std::printf("\nSaved the study to study.tvr\n");
+  printCoefficients("study.tvr");
 
   CTavrin reloaded(CTavrin::RechschafnerPlan);  // Load sets the plan type from the file
   unsigned int version = 0;
