@@ -37,8 +37,7 @@ run_step("install into ${prefix}"
 set(configure_args
   -S "${CONSUMER_SOURCE_DIR}" -B "${consumer_build}"
   "-DCMAKE_PREFIX_PATH=${prefix}"
-  "-DCMAKE_BUILD_TYPE=${BUILD_CONFIG}"
-  "-DTAVRIN_PREFIX=${prefix}")
+  "-DCMAKE_BUILD_TYPE=${BUILD_CONFIG}")
 if(GENERATOR)
   list(APPEND configure_args -G "${GENERATOR}")
 endif()
