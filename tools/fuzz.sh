@@ -41,9 +41,10 @@ for src in "$root"/src/*/*.cpp; do
 done
 for pid in "${pids[@]}"; do wait "$pid"; done
 
+# One entry point, built once per harness: fuzz::runLoadInput and fuzz::runApiInput.
 for target in load api; do
-  "$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/tests/fuzz/${target}_fuzzer.cpp" "${objects[@]}" \
-    -o "$build/${target}_fuzzer"
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer -DTAVRIN_FUZZ_RUN="fuzz::run${target^}Input" "$root/tests/fuzz/fuzzer.cpp" \
+    "${objects[@]}" -o "$build/${target}_fuzzer"
 done
 echo "==> fuzz targets built in $build"
 [[ ${FUZZ_BUILD_ONLY:-0} == 1 ]] && exit 0
