@@ -3,7 +3,7 @@
 // corpus/load: plan files written with the library's own Save (Box-Behnken with
 // 2 variables and 1 objective, Box-Behnken with 3 variables and 2 objectives,
 // Rechtschaffner with 4 variables and 1 objective); corpus/api and
-// regressions/api: scripts in the format that tests/fuzz/api_harness.h reads.
+// regressions/api: scripts in the format that tests/fuzz/harness.h reads.
 #include <cmath>
 #include <cstdio>
 #include <string>

@@ -1,9 +1,8 @@
-// libFuzzer target, built twice by tools/fuzz.sh with TAVRIN_FUZZ_RUN naming the harness: fuzz::runLoadInput
-// (arbitrary bytes as a plan file) or fuzz::runApiInput (a script of calls checked against a shadow of the study).
+// libFuzzer target, built by tools/fuzz.sh once per harness, with TAVRIN_FUZZ_RUN naming it.
 #include <cstdio>
+#include <cstdlib>
 
-#include "api_harness.h"
-#include "load_harness.h"
+#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string finding = TAVRIN_FUZZ_RUN(data, size);

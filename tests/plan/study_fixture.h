@@ -1,4 +1,3 @@
-// Small studies advanced to a chosen stage, for the plan and plan-computation tests.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -12,8 +11,9 @@ enum class Stage { Declared, Planned, Modeled, Optimized };
 inline std::wstring varName(int i) { return L"x" + std::to_wstring(i); }
 inline std::wstring objName(int j) { return L"y" + std::to_wstring(j); }
 
-// x_i on [i, 2i]; y_j measured as r + j in run r; optimized over the declared ranges with weight 1.
-inline std::unique_ptr<CTavrin> makeStudy(CTavrin::PlanType type, int vars, int objs, Stage stage = Stage::Declared) {
+// A study advanced to a stage: x_i on [i, 2i]; y_j measured as r + j in run r; weight 1 over the ranges.
+inline std::unique_ptr<CTavrin> makeStudy(CTavrin::PlanType type, int vars, int objs,
+                                          Stage stage = Stage::Declared) {
   auto s = std::make_unique<CTavrin>(type);
   for (int i = 1; i <= vars; ++i) s->planAddDesignVar(varName(i).c_str(), i, 2.0 * i);
   for (int j = 1; j <= objs; ++j) s->planAddObjective(objName(j).c_str());
@@ -32,5 +32,7 @@ inline std::unique_ptr<CTavrin> makeStudy(CTavrin::PlanType type, int vars, int 
   return s;
 }
 
-inline std::string flags(const CTavrin& s) { return {"-P"[s.planIsComputed()], "-M"[s.modelIsComputed()], "-O"[s.modelIsOptimized()]}; }
+inline std::string flags(const CTavrin& s) {
+  return {"-P"[s.planIsComputed()], "-M"[s.modelIsComputed()], "-O"[s.modelIsOptimized()]};
+}
 }  // namespace tavrin_test
