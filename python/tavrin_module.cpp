@@ -5,8 +5,8 @@
 // None. A non-zero Result code raises tavrin.TavrinError, whose `code` and
 // `message` are the Result's. Names are str both ways.
 //
-// The GIL is held throughout: the computing operations share process-wide
-// scratch storage and must never run concurrently, even on different objects.
+// The GIL is held throughout: one CTavrin object must be used by one thread
+// at a time, and a Python object may be reachable from several threads.
 #include <pybind11/eval.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
