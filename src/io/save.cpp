@@ -132,23 +132,19 @@ Result CTavrin::Save(char const* path, unsigned int version) {
     out += "//";
     appendName(out, objective, "Objective", static_cast<int>(j) + 1);
     out += '\t';
-    for (unsigned int i = 0; i < n; ++i) {
-      planGetDesignVar(static_cast<int>(i), name, min, max);
-      out += ',';
-      appendName(out, name, "DesignVar", static_cast<int>(i) + 1);
-    }
-    out += '\n';
-    // The values the experiment getters report, looked up once per column:
-    // the objective and each variable's record are found by name, so
-    // repeated names read the first match as the getters do.
-    const tavrin::ObjectiveRecord* objectiveRecord = tavrin::findObjective(MapObjectives, objective);
-    const float* measured = Workspace.obsTable[static_cast<std::size_t>(objectiveRecord->index)];
+    // Each column's values are looked up once, by name, so repeated names
+    // read the first match as the experiment getters do.
     columns.clear();
     formatters.assign(n, tavrin::ColumnFormatter());
     for (unsigned int i = 0; i < n; ++i) {
       planGetDesignVar(static_cast<int>(i), name, min, max);
+      out += ',';
+      appendName(out, name, "DesignVar", static_cast<int>(i) + 1);
       columns.push_back(MapDesignVarValues.find(name, objective));
     }
+    out += '\n';
+    const tavrin::ObjectiveRecord* objectiveRecord = tavrin::findObjective(MapObjectives, objective);
+    const float* measured = Workspace.obsTable[static_cast<std::size_t>(objectiveRecord->index)];
     for (unsigned int k = 1; k <= runs; ++k) {
       appendGeneral(out, static_cast<double>(measured[k]));
       for (std::size_t i = 0; i < n; ++i) {
