@@ -65,6 +65,7 @@ struct LackOfFit {
 
 struct FitReport {
   std::string response;
+  std::string unit;
   double confidence = 0.95;
   int runs = 0;
   int terms = 0;
@@ -81,6 +82,8 @@ struct FitReport {
   double press = 0.0;
   double predictedRSquared = 0.0;
   double fStatistic = 0.0;
+  // Model df of the overall F test (terms - 1). With a known sigma the test
+  // is on (fDfModel, infinity) degrees of freedom: the chi-square test.
   int fDfModel = 0;
   double fPValue = 0.0;
   double residualSS = 0.0;
@@ -105,6 +108,7 @@ struct Prediction {
 struct Canonical {
   enum Kind { Maximum, Minimum, Saddle, Ridge };
   std::string response;
+  std::vector<std::string> factors;  // names, in the order of the coordinates
   Kind kind = Ridge;
   // An eigenvalue smaller in magnitude than ridgeTolerance times the
   // largest magnitude makes the surface a ridge.
@@ -117,21 +121,28 @@ struct Canonical {
   std::vector<double> eigenvalues;  // ascending
   Matrix eigenvectors;              // factors x factors; column k belongs to eigenvalue k
   bool insideRegion = false;        // every coded coordinate within [-1, 1]
-  double distanceFromCenter = 0.0;  // Euclidean, coded units
+  double distanceFromCenter = 0.0;  // Euclidean, coded units; NaN without a stationary point
 };
 
 TAVRIN_LAYER_API std::string_view canonicalKindName(Canonical::Kind kind) noexcept;
 
-// The fit report of one response. InvalidArgument for a bad option or a
-// sigma of an unknown response (UnknownName).
+// The fit report of one response. InvalidArgument for a response index out
+// of range, a confidence outside (0, 1), a sigma that is not finite and
+// positive, or a fit with fewer runs than terms; UnknownName for a sigma of
+// an unknown response.
 TAVRIN_LAYER_API FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options = {});
 
 // Predictions of one response with intervals at points (natural units,
-// points x factors).
+// points x factors). Refuses what analyze refuses, and points whose column
+// count is not the factor count or that hold a value that is not finite.
+// Without sigma and without residual df the value is given and the rest is NaN.
 TAVRIN_LAYER_API std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t response,
                                                               const Matrix& points,
                                                               const AnalysisOptions& options = {});
 
+// Stationary point and eigen-decomposition of the second-order part, coded
+// units. InvalidArgument for a response index out of range or a
+// ridgeTolerance outside [0, 1).
 TAVRIN_LAYER_API Canonical canonicalAnalysis(const Fit& fit, std::size_t response, double ridgeTolerance = 1e-3);
 
 // A plain-text report in the manner of the usual regression summaries.
