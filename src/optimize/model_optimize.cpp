@@ -4,6 +4,7 @@
 
 #include "model/evaluate.h"
 #include "model/evaluate_block.h"
+#include "optimize/interrupt.h"
 #include "optimize/lptau.h"
 #include "optimize/search.h"
 #include "plan/messages.h"
@@ -58,6 +59,7 @@ std::uint64_t searchInBlocks(NumericWorkspace& ws, const PreparedModels& models,
   BlockColumn natural[kSlots], coded[kSlots], values[kSlots];
   double point[kSlots];
   for (; last - i >= kBlockLanes; i += kBlockLanes) {
+    checkSearchInterrupt();
     for (int l = 0; l < kBlockLanes; ++l) {
       mapPoint(ws, static_cast<unsigned int>(i) + static_cast<unsigned int>(l), point);
       for (int d = 1; d <= ws.varCount; ++d) natural[d].lane[l] = point[d];
@@ -88,6 +90,7 @@ bool searchBestPoints(NumericWorkspace& ws, unsigned int first, unsigned int las
   }
   int evaluationFailure = 0;
   for (; i < last; ++i) {
+    if ((i - first) % kBlockLanes == 0) checkSearchInterrupt();
     mapPoint(ws, static_cast<unsigned int>(i), ws.pointNatural);
     evaluateModels(ws, evaluationFailure);
     rankPoint(ws, slotScore);
