@@ -65,10 +65,20 @@ class TAVRIN_LAYER_API ParseError : public Error {
  private:
   static std::string format(const std::string& source, std::size_t line, std::size_t column,
                             const std::string& what) {
+    // Appended piece by piece: GCC 12 reports `":" + std::to_string(...)`
+    // as an overlapping copy (a -Wrestrict false positive).
     std::string text = source;
-    if (line > 0) text += ":" + std::to_string(line);
-    if (column > 0) text += ":" + std::to_string(column);
-    return text + ": " + what;
+    if (line > 0) {
+      text += ':';
+      text += std::to_string(line);
+    }
+    if (column > 0) {
+      text += ':';
+      text += std::to_string(column);
+    }
+    text += ": ";
+    text += what;
+    return text;
   }
 
   std::string source_;

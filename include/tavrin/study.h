@@ -208,9 +208,13 @@ class TAVRIN_LAYER_API Study {
   // Export refuses, with InvalidArgument saying what, whatever would make
   // the file say something else than the study: missing results, extra
   // centre runs, names it cannot carry, results outside single precision's
-  // range. Import takes the kind, the factors and the results.
+  // range, ranges that need more than 6 significant digits. Names go
+  // through the current C locale's encoding, as CTavrin writes them.
+  // Import takes the kind, the factors and the results (every result the
+  // file holds, as its 6-digit text reads); `options` give the seed and
+  // any extra centre runs, which start missing.
   void exportPlanFile(const std::string& path) const;
-  static Study importPlanFile(const std::string& path);
+  static Study importPlanFile(const std::string& path, const PlanOptions& options = {});
 
   friend bool operator==(const Study& a, const Study& b);
 
