@@ -51,9 +51,12 @@ std::optional<double> knownSigma(const Fit& fit, std::size_t response, const Ana
 }
 
 Eigen::VectorXd residuals(const Fit& fit, std::size_t response) {
-  const std::vector<double>& coef = fit.models[response].coded;
-  const Eigen::Map<const Eigen::VectorXd> b(coef.data(), static_cast<Eigen::Index>(coef.size()));
-  return view(fit.observations).col(static_cast<Eigen::Index>(response)) - view(fit.design) * b;
+  // (I - H) y with H = X S. The model holds a constant, so removing a common
+  // offset first changes nothing but the rounding: an offset of 1e7 then
+  // keeps the residuals' digits.
+  Eigen::VectorXd y = view(fit.observations).col(static_cast<Eigen::Index>(response));
+  if (y.size() > 0) y.array() -= y(0);
+  return y - view(fit.design) * (view(fit.solver) * y);
 }
 
 Eigen::MatrixXd unscaledCovariance(const Fit& fit) {

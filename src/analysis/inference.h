@@ -26,7 +26,7 @@ void checkResponse(const Fit& fit, std::size_t response);
 void checkOptions(const Fit& fit, const AnalysisOptions& options);
 std::optional<double> knownSigma(const Fit& fit, std::size_t response, const AnalysisOptions& options);
 
-// Observed minus fitted of one response, per run.
+// Observed minus fitted of one response, per run, through the least-squares map.
 Eigen::VectorXd residuals(const Fit& fit, std::size_t response);
 // (X'X)^-1 from the least-squares map S = (X'X)^-1 X': S S'.
 Eigen::MatrixXd unscaledCovariance(const Fit& fit);
