@@ -47,7 +47,9 @@ struct RunDiagnostics {
   double fitted = 0.0;
   double residual = 0.0;
   double leverage = 0.0;
-  double studentized = 0.0;  // internally studentised residual
+  // Internally studentised with the sigma in use (known, else the RMSE);
+  // NaN for a run of leverage 1, which the model fits exactly.
+  double studentized = 0.0;
   double cooksDistance = 0.0;
 };
 
@@ -70,12 +72,16 @@ struct FitReport {
   int runs = 0;
   int terms = 0;
   int residualDf = 0;
-  // The error standard deviation used: sigma when known, else the RMSE.
+  // The error standard deviation used: sigma when known, else the RMSE,
+  // NaN when neither exists.
   bool sigmaKnown = false;
   double sigma = 0.0;
   // Empty when every number is estimable; else the reason some are not.
   std::string notEstimable;
 
+  // NaN where not estimable: adjusted R-squared and RMSE without residual
+  // df, PRESS and predicted R-squared when a run has leverage 1, R-squared
+  // and F for a response that is the same in every run.
   double rSquared = 0.0;
   double adjustedRSquared = 0.0;
   double rmse = 0.0;

@@ -10,6 +10,7 @@
 #include "analysis/inference.h"
 #include "analysis/lack_of_fit.h"
 #include "tavrin/analysis.h"
+#include "tavrin/error.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin {
@@ -127,6 +128,10 @@ std::string notEstimableReason(const Fit& fit, const analysis::ErrorScale& scale
 FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
   analysis::checkResponse(fit, response);
   analysis::checkOptions(fit, options);
+  if (fit.models[response].natural.size() != fit.termCount())
+    throw InvalidArgument("the fit of response " + fit.responses[response].name +
+                          " is inconsistent: it needs one natural coefficient per term (" +
+                          std::to_string(fit.termCount()) + ")");
 
   const Eigen::VectorXd observed = analysis::view(fit.observations).col(static_cast<Eigen::Index>(response));
   const Eigen::VectorXd residual = analysis::residuals(fit, response);

@@ -27,6 +27,11 @@ void checkResponse(const Fit& fit, std::size_t response) {
     throw InvalidArgument("response index " + std::to_string(response) + " is out of range: the fit has " +
                           std::to_string(fit.responses.size()) + " responses (" + responseList(fit) +
                           "), indexed from 0");
+  const Model& model = fit.models.size() == fit.responses.size() ? fit.models[response] : Model{};
+  if (model.coded.size() != fit.termCount())
+    throw InvalidArgument("the fit of response " + fit.responses[response].name +
+                          " is inconsistent: it needs one coded coefficient per term (" +
+                          std::to_string(fit.termCount()) + ")");
   if (fit.residualDf() < 0)
     throw InvalidArgument("the fit has " + std::to_string(fit.runCount()) + " runs for " +
                           std::to_string(fit.termCount()) + " terms: at least as many runs as terms are needed");

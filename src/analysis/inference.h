@@ -18,8 +18,8 @@ inline Eigen::Map<const RowMajorMatrix> view(const Matrix& m) {
   return {m.data(), static_cast<Eigen::Index>(m.rows()), static_cast<Eigen::Index>(m.cols())};
 }
 
-// InvalidArgument unless `response` indexes a response of the fit and the
-// fit has at least as many runs as terms.
+// InvalidArgument unless `response` indexes a response of the fit with a
+// coded coefficient per term, and the fit has at least as many runs as terms.
 void checkResponse(const Fit& fit, std::size_t response);
 // InvalidArgument for a confidence outside (0, 1) or a sigma that is not
 // finite and positive; UnknownName for a sigma of an unknown response.
