@@ -17,9 +17,33 @@ from tavrin._errors import (
     UnknownName,
 )
 from tavrin._plan import BestResultCount, CTavrin, FILE_CURRENT_VERSION, PlanType, __version__
+from tavrin.study import (
+    Canonical,
+    Constraint,
+    Factor,
+    Fit,
+    FitReport,
+    Goal,
+    Optimum,
+    Response,
+    Robustness,
+    Study,
+    supported_factor_counts,
+)
 
 __all__ = [
     "__version__",
+    "Study",
+    "Factor",
+    "Response",
+    "Goal",
+    "Constraint",
+    "Fit",
+    "FitReport",
+    "Canonical",
+    "Optimum",
+    "Robustness",
+    "supported_factor_counts",
     "CTavrin",
     "PlanType",
     "BestResultCount",
