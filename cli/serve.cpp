@@ -46,6 +46,15 @@ httplib::Server::HandlerResponse guardRequest(const RequestGuard& guard, const h
     refused = "the Host \"" + host + "\" is not this server's; open " + guard.address();
   else if (!RequestGuard::originAllowed(origin, host))
     refused = "requests from \"" + origin + "\" are refused; only the workbench's own page may call its API";
+  // httplib caps only bodies of a declared length; the page always declares it.
+  if (refused.empty() && req.has_header("Transfer-Encoding")) {
+    res.status = 411;
+    res.set_header("Connection", "close");
+    res.set_content(errorBody("LengthRequired", "a request body needs a Content-Length of at most " +
+                                                    std::to_string(kMaxBodyBytes) + " bytes"),
+                    "application/json");
+    return httplib::Server::HandlerResponse::Handled;
+  }
   if (refused.empty()) return httplib::Server::HandlerResponse::Unhandled;
   res.status = 403;
   res.set_header("Connection", "close");
