@@ -6,7 +6,8 @@ The simulated process of examples/process_study.cpp: reaction Temperature
 order; the results go back by run id.
 
 Usage: study.py [output folder]   (default: the current folder)
-Writes contour.png, residuals.png, pareto.png and robustness.png there.
+Writes python_contour.png, python_residuals.png, python_pareto.png and
+python_robustness.png there (the pictures in docs/).
 """
 
 import sys
@@ -43,10 +44,10 @@ def main(out):
     print(best.table())
     spread = best.robustness(replicates=500, seed=1)
     print(spread.setting_percentiles())
-    plot.contour(study, "Yield", optimum=best, constraints={"Impurity": (None, 1.5)}).figure.savefig(out / "contour.png", dpi=100)
-    plot.residuals(study, "Yield").figure.savefig(out / "residuals.png", dpi=100)
-    plot.pareto(study, "Yield").figure.savefig(out / "pareto.png", dpi=100)
-    plot.robustness(spread).figure.savefig(out / "robustness.png", dpi=100)
+    plot.contour(study, "Yield", optimum=best, constraints={"Impurity": (None, 1.5)}).figure.savefig(out / "python_contour.png", dpi=100)
+    plot.residuals(study, "Yield").figure.savefig(out / "python_residuals.png", dpi=100)
+    plot.pareto(study, "Yield").figure.savefig(out / "python_pareto.png", dpi=100)
+    plot.robustness(spread).figure.savefig(out / "python_robustness.png", dpi=100)
     # ----------------------------------------------------------------------------
     print(f"pictures written to {out}")
 

@@ -56,7 +56,7 @@ def test_cmake_install_imports_from_the_prefix_without_build_paths(tmp_path):
         for path in runpaths(module):
             assert BUILD not in path and str(SOURCE) not in path, (module, path)
     assert runpaths(package / modules[1].name)[0].startswith("$ORIGIN/")
-    assert {p.name for p in package.iterdir()} >= {"__init__.py", "py.typed", "plot.py", "__init__.pyi"}
+    assert {p.name for p in package.iterdir()} >= {"__init__.py", "py.typed", "plot.py", "_plan.pyi", "_study.pyi"}
     where, version = probe(sys.executable, clean_env(PYTHONPATH=str(package.parent)), tmp_path)
     assert Path(where) == package / "__init__.py" and version
 
@@ -82,4 +82,4 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert libraries == ["libtavrin.so.1", "libtavrin_study.so.1"]
     for library in list(package.glob("_*.so")) + list(package.glob("lib*.so*")):
         assert runpaths(library) == ["$ORIGIN"], library
-    assert (package / "py.typed").exists() and (package / "__init__.pyi").exists()
+    assert (package / "py.typed").exists() and (package / "_plan.pyi").exists()
