@@ -216,7 +216,9 @@ class TAVRIN_LAYER_API Study {
   void exportPlanFile(const std::string& path) const;
   static Study importPlanFile(const std::string& path, const PlanOptions& options = {});
 
-  friend bool operator==(const Study& a, const Study& b);
+  // Same definition, plan, seed, run order and results, bit for bit (a
+  // missing result equals a missing result).
+  friend TAVRIN_LAYER_API bool operator==(const Study& a, const Study& b);
 
  private:
   Study() = default;

@@ -19,7 +19,7 @@
 namespace tavrin {
 namespace {
 
-using Json = nlohmann::json;
+using Json = nlohmann::ordered_json;  // keys in the order written: format and version first
 
 constexpr std::string_view kFormatName = "tavrin-study";
 constexpr int kFormatVersion = 1;
