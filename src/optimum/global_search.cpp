@@ -130,12 +130,12 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
 }
 
 std::vector<std::vector<double>> spreadStarts(const Problem& problem, const std::vector<SamplePoint>& best,
-                                              std::size_t count, double separation) {
+                                              std::size_t count) {
   std::vector<std::vector<double>> points(best.size(), std::vector<double>(problem.factors));
   for (std::size_t k = 0; k < best.size(); ++k) samplePoint(problem, best[k].index, points[k].data());
   std::vector<bool> taken(best.size(), false);
   std::vector<std::vector<double>> starts;
-  const auto farFromStarts = [&](const std::vector<double>& x) {
+  const auto farFromStarts = [&](const std::vector<double>& x, double separation) {
     for (const std::vector<double>& s : starts) {
       double d2 = 0.0;
       for (std::size_t i = 0; i < x.size(); ++i) d2 += (x[i] - s[i]) * (x[i] - s[i]);
@@ -143,13 +143,13 @@ std::vector<std::vector<double>> spreadStarts(const Problem& problem, const std:
     }
     return true;
   };
-  for (std::size_t k = 0; k < best.size() && starts.size() < count; ++k) {
-    if (!farFromStarts(points[k])) continue;
-    starts.push_back(points[k]);
-    taken[k] = true;
+  for (const double separation : kStartSeparations) {
+    for (std::size_t k = 0; k < best.size() && starts.size() < count; ++k) {
+      if (taken[k] || !farFromStarts(points[k], separation)) continue;
+      starts.push_back(points[k]);
+      taken[k] = true;
+    }
   }
-  for (std::size_t k = 0; k < best.size() && starts.size() < count; ++k)
-    if (!taken[k]) starts.push_back(points[k]);
   return starts;
 }
 

@@ -42,10 +42,14 @@ void samplePoint(const Problem& problem, std::uint32_t index, double* coded);
 SampleResult sampleRegion(const Problem& problem, const PackedModels& models, unsigned points, std::size_t keep,
                           unsigned threads);
 
-// Up to `count` points of `best`, taken in order, each at least `separation`
-// (coded, Euclidean) from those taken before; when too few are that far
-// apart, the rest are the next best in order.
+// Up to `count` starting points for the polish from `best` (best first),
+// spread apart so that they reach into different basins rather than all
+// polishing the same peak: a pass over `best` in order takes each point at
+// least kStartSeparations[0] (coded, Euclidean) from those taken, further
+// passes relax the distance, and the last takes the rest in order.
+inline constexpr double kStartSeparations[] = {0.5, 0.2, 0.0};
+
 std::vector<std::vector<double>> spreadStarts(const Problem& problem, const std::vector<SamplePoint>& best,
-                                              std::size_t count, double separation);
+                                              std::size_t count);
 
 }  // namespace tavrin::optimum

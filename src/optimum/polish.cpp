@@ -4,6 +4,7 @@
 #include <cmath>
 #include <nlopt.hpp>
 
+#include "optimum/refine.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin::optimum {
@@ -101,8 +102,10 @@ void runSlsqp(Context& c, std::vector<double>& x) {
   opt.set_max_objective(objective, &c);
   const unsigned rows = constraintRows(c.problem);
   if (rows > 0) opt.add_inequality_mconstraint(constraints, &c, std::vector<double>(rows, kConstraintTolerance));
-  opt.set_ftol_rel(1e-15);
-  opt.set_xtol_rel(1e-13);
+  // Stop on the step, not on the objective: along an active curved
+  // constraint the objective changes quadratically in the distance left.
+  opt.set_xtol_rel(1e-14);
+  opt.set_xtol_abs(1e-14);
   opt.set_maxeval(kMaxEvaluations);
   double value = 0.0;
   try {
@@ -123,7 +126,8 @@ void slotValues(const Problem& problem, const double* coef, const double* coded,
     values[s] = quadratic::evaluate(problem.factors, coef + s * terms, coded);
 }
 
-std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start) {
+std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start,
+                           PolishTrace* trace) {
   const std::size_t dims = problem.freeFactors.size();
   if (dims == 0) return start;
   const std::size_t slots = problem.slotCount();
@@ -156,6 +160,7 @@ std::vector<double> polish(const Problem& problem, const double* coef, const std
   }
   std::vector<double> result = start;
   for (std::size_t d = 0; d < dims; ++d) result[problem.freeFactors[d]] = x[d];
+  if (trace != nullptr) trace->floor = c.floor;
   return result;
 }
 
@@ -176,7 +181,18 @@ bool better(const Located& a, const Located& b) noexcept {
 
 Located polishVerified(const Problem& problem, const double* coef, const std::vector<double>& start) {
   Located initial = locate(problem, coef, start);
-  Located polished = locate(problem, coef, polish(problem, coef, start));
+  PolishTrace trace;
+  Located polished = locate(problem, coef, polish(problem, coef, start, &trace));
+  std::vector<double> refined = polished.coded;
+  if (refineActiveSet(problem, coef, trace.floor, refined)) {
+    // Keep the refined point unless it is worse beyond rounding: at an
+    // optimum the objective is flat to second order, so its last bits
+    // cannot tell the two points apart, while the refined one is exact.
+    Located candidate = locate(problem, coef, std::move(refined));
+    const double slack = 1e-12 * std::abs(polished.key);
+    if (candidate.admissible && (!polished.admissible || candidate.key >= polished.key - slack))
+      polished = std::move(candidate);
+  }
   return better(initial, polished) ? initial : polished;
 }
 

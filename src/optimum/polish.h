@@ -14,8 +14,14 @@ namespace tavrin::optimum {
 // after the other in the layout of quadratic.h.
 void slotValues(const Problem& problem, const double* coef, const double* coded, double* values) noexcept;
 
+// What the polish used, for the refinement that follows it.
+struct PolishTrace {
+  double floor = 0.0;  // of the surrogate in the last SLSQP run
+};
+
 // The polished coded point (every factor; fixed factors keep their value).
-std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start);
+std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start,
+                           PolishTrace* trace = nullptr);
 
 // A point with what decides its rank.
 struct Located {
@@ -30,8 +36,9 @@ Located locate(const Problem& problem, const double* coef, std::vector<double> c
 // Admissible first, then the higher key, then the smaller violation.
 bool better(const Located& a, const Located& b) noexcept;
 
-// Polishes from `start` and keeps the polished point only if it ranks at
-// least as well as the start under the true goals.
+// Polishes from `start`, refines the result on its active set, and keeps
+// the polished point only if it ranks at least as well as the start under
+// the true goals.
 Located polishVerified(const Problem& problem, const double* coef, const std::vector<double>& start);
 
 }  // namespace tavrin::optimum

@@ -233,8 +233,10 @@ double overall(const Problem& problem, const double* values) noexcept {
   return std::exp(logSum / problem.importanceSum);
 }
 
-double surrogate(const Problem& problem, const double* values, double floor, double* derivative) noexcept {
+double surrogate(const Problem& problem, const double* values, double floor, double* derivative,
+                 double* curvature) noexcept {
   std::fill(derivative, derivative + problem.slotCount(), 0.0);
+  if (curvature != nullptr) std::fill(curvature, curvature + problem.slotCount(), 0.0);
   double value = 0.0;
   for (const GoalTerm& t : problem.goals) {
     if (problem.weightedSum) {
@@ -248,6 +250,7 @@ double surrogate(const Problem& problem, const double* values, double floor, dou
     if (q.r >= floor) {
       value += w * std::log(q.r);
       derivative[t.slot] += w * q.slope / q.r;
+      if (curvature != nullptr) curvature[t.slot] -= w * q.slope * q.slope / (q.r * q.r);
     } else {
       value += w * (std::log(floor) + (q.r - floor) / floor);
       derivative[t.slot] += w * q.slope / floor;

@@ -77,7 +77,9 @@ double overall(const Problem& problem, const double* values) noexcept;
 // continued linearly below `floor`, so a point of zero desirability still
 // has a slope towards the admissible goals; where every ratio is above
 // the floor it equals log of the overall desirability.
-double surrogate(const Problem& problem, const double* values, double floor, double* derivative) noexcept;
+// `curvature` (may be null) receives the second derivative per slot.
+double surrogate(const Problem& problem, const double* values, double floor, double* derivative,
+                 double* curvature = nullptr) noexcept;
 
 // Smallest desirability ratio of the goals at a point (1 when none bites).
 double smallestRatio(const Problem& problem, const double* values) noexcept;

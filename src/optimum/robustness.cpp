@@ -122,7 +122,7 @@ class Relocation {
       const PackedModels packed = packModels(n, p_.slotCount(), coef.data());
       const std::size_t keep = std::min<std::size_t>(options_.relocationPoints, 64);
       const SampleResult sample = sampleRegion(p_, packed, options_.relocationPoints, keep, 1);
-      for (const std::vector<double>& start : spreadStarts(p_, sample.best, options_.relocationStarts, kStartSeparation)) {
+      for (const std::vector<double>& start : spreadStarts(p_, sample.best, options_.relocationStarts)) {
         Located l = polishVerified(p_, coef.data(), start);
         if (better(l, best)) best = std::move(l);
       }

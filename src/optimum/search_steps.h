@@ -8,10 +8,8 @@
 
 namespace tavrin::optimum {
 
-// Starting points of the polish are at least this far apart (coded,
-// Euclidean) while the best sample points allow it, so that they reach
-// into different basins rather than all polishing the same peak.
-inline constexpr double kStartSeparation = 0.2;
+// Sample points kept from the global stage for choosing the starts.
+inline constexpr std::size_t kKeptSamplePoints = 4096;
 
 // InvalidArgument when the fit cannot be searched (factor count, shapes).
 void validateFit(const Fit& fit);
