@@ -6,15 +6,12 @@
 // these before writing, writes through CTavrin::Save to a temporary file,
 // reads that back with CTavrin::Load and compares, and only then renames.
 #include <cerrno>
-#include <cfloat>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <fstream>
-#include <limits>
 #include <optional>
 #include <string>
 

@@ -97,7 +97,7 @@ TEST(ExecutionOrder, IsASeedStablePermutation) {
 }
 
 TEST(ExecutionOrder, EveryPositionIsReachedEvenly) {
-  // Over many seeds, run 1 lands in each of 4 positions about equally often.
+  // Over many seeds, each of 4 runs comes first about equally often.
   int counts[4] = {};
   for (std::uint64_t seed = 0; seed < 4000; ++seed) ++counts[executionOrder(4, seed)[0] - 1];
   for (const int c : counts) EXPECT_NEAR(c, 1000, 120);
