@@ -17,7 +17,7 @@ PROBE = """
 import sys, tavrin
 s = tavrin.Study("box-behnken", factors={"A": (0.1, 0.7), "B": (1e7 + 0.1, 1e7 + 0.3)}, responses=["y"], seed=3)
 x = s.natural
-s.set_results({"run": s.run_ids, "y": 2.5 + x[:, 0] - 3 * x[:, 0] ** 2 + 1e-7 * (x[:, 1] - 1e7)})
+s.set_results({"run_id": s.run_ids, "y": 2.5 + x[:, 0] - 3 * x[:, 0] ** 2 + 1e-7 * (x[:, 1] - 1e7)})
 p = s.predict([[0.4, 1e7 + 0.2]])
 assert abs(p[0, 0] - (2.5 + 0.4 - 3 * 0.16 + 1e-7 * 0.2)) < 1e-9, p
 c = tavrin.CTavrin(tavrin.PlanType.BoxBehnkenPlan)
@@ -33,7 +33,8 @@ def runpaths(library):
 
 
 def probe(python, env, cwd):
-    out = subprocess.run([str(python), "-c", PROBE], check=True, capture_output=True, text=True, env=env, cwd=cwd)
+    out = subprocess.run([str(python), "-c", PROBE], capture_output=True, text=True, env=env, cwd=cwd)
+    assert out.returncode == 0, out.stderr
     return out.stdout.split()
 
 
