@@ -8,7 +8,8 @@
 //   4. read the results back by run id;
 //   5. fit one quadratic model per response and print its coefficients;
 //   6. predict at a few points;
-//   7. save the study file, load it back and check that it is the same.
+//   7. save the study file, load it back and check that it is the same;
+//   8. print the fit report and canonical analysis of each response.
 //
 // Each step is a function taking the study; later steps (analysis, search
 // for an optimum) append to main() the same way. Exits with 1 on any failure.
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <string>
 
+#include "tavrin/analysis.h"
 #include "tavrin/study.h"
 
 namespace {
@@ -138,6 +140,23 @@ bool saveAndLoad(const Study& study) {
   return same;
 }
 
+// The process has its best Yield at 192 °C and 38 min, inside the region:
+// the analysis should find a maximum there.
+bool printAnalysis(const tavrin::Fit& fit) {
+  std::printf("\n8. Analysis of each model\n");
+  bool found = false;
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) {
+    const tavrin::FitReport report = tavrin::analyze(fit, j);
+    const tavrin::Canonical canonical = tavrin::canonicalAnalysis(fit, j);
+    std::printf("\n%s", tavrin::formatReport(report, canonical).c_str());
+    if (fit.responses[j].name == "Yield")
+      found = canonical.kind == tavrin::Canonical::Maximum && canonical.insideRegion &&
+              std::abs(canonical.stationaryNatural[0] - 192.0) < 5.0 &&
+              std::abs(canonical.stationaryNatural[1] - 38.0) < 5.0;
+  }
+  return found;
+}
+
 }  // namespace
 
 int main() {
@@ -149,8 +168,10 @@ int main() {
     const tavrin::Fit fit = fitModels(study);
     const bool predictionsClose = predictAtProbes(fit);
     const bool reloaded = saveAndLoad(study);
+    const bool maximumFound = printAnalysis(fit);
     if (!predictionsClose) std::printf("   ! a prediction is far from the process\n");
-    return predictionsClose && reloaded ? 0 : 1;
+    if (!maximumFound) std::printf("   ! the analysis did not find the maximum of Yield near 192 °C, 38 min\n");
+    return predictionsClose && reloaded && maximumFound ? 0 : 1;
   } catch (const std::exception& e) {
     std::printf("\n   ! %s\n", e.what());
     return 1;
