@@ -48,14 +48,18 @@ AssetTable loadAssets() {
     AssetTable table;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
       if (!entry.is_regular_file()) continue;
-      const std::string request = "/" + entry.path().lexically_relative(root).generic_string();
+      std::string request = "/";
+      request += entry.path().lexically_relative(root).generic_string();
       table[request] = Asset{std::string(contentType(entry.path())), readFile(entry.path())};
     }
     table["/"] = table.at("/index.html");
     return table;
   }
   std::string looked;
-  for (const fs::path& p : places) looked += (looked.empty() ? "" : ", ") + p.string();
+  for (const fs::path& p : places) {
+    if (!looked.empty()) looked += ", ";
+    looked += p.string();
+  }
   throw FileError(places.front().string(), "the workbench's page is not installed: no index.html in " + looked);
 }
 

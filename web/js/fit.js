@@ -1,22 +1,24 @@
 // Step 4: the fit report of each response: statistics, coefficients, lack
 // of fit and canonical analysis. "not estimable" stands for null.
 import { $, el } from './dom.js';
-import { NOT_ESTIMABLE, num, numberCell, pValue } from './format.js';
+import { num, numberCell, pValue } from './format.js';
 
 function statisticsTable(report) {
   const rows = [
-    ['R²', num(report.rSquared)],
-    ['Adjusted R²', num(report.adjustedRSquared)],
-    ['Predicted R²', num(report.predictedRSquared)],
-    [report.sigmaKnown ? 'σ (known)' : 'RMSE', num(report.sigmaKnown ? report.sigma : report.rmse)],
-    ['PRESS', num(report.press)],
-    [`F (${report.fDfModel}, ${report.residualDf})`, num(report.fStatistic)],
-    ['p of F', pValue(report.fPValue)],
-    ['Runs / terms / residual df', `${report.runs} / ${report.terms} / ${report.residualDf}`],
+    ['R²', report.rSquared],
+    ['Adjusted R²', report.adjustedRSquared],
+    ['Predicted R²', report.predictedRSquared],
+    [report.sigmaKnown ? 'σ (known)' : 'RMSE', report.sigmaKnown ? report.sigma : report.rmse],
+    ['PRESS', report.press],
+    [`F (${report.fDfModel}, ${report.residualDf})`, report.fStatistic],
+    ['p of F', report.fPValue, pValue],
   ];
-  return rows.map(([label, value]) => el('tr', {},
-    el('td', { class: 'label' }, label),
-    el('td', { class: value === NOT_ESTIMABLE ? 'na' : null, dataset: { stat: label } }, value)));
+  return [
+    ...rows.map(([label, value, formatter = num]) => el('tr', {},
+      el('td', { class: 'label' }, label), numberCell(el, value, formatter, { stat: label }))),
+    el('tr', {}, el('td', { class: 'label' }, 'Runs / terms / residual df'),
+      el('td', {}, `${report.runs} / ${report.terms} / ${report.residualDf}`)),
+  ];
 }
 
 function coefficientTable(report, natural) {

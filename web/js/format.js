@@ -1,7 +1,7 @@
 // Numbers for people: significant digits, and "not estimable" for null
 // (the API writes NaN as null).
 
-export const NOT_ESTIMABLE = 'not estimable';
+const NOT_ESTIMABLE = 'not estimable';
 
 export function num(value, digits = 5) {
   if (value === null || value === undefined) return NOT_ESTIMABLE;
@@ -16,10 +16,12 @@ export function pValue(value) {
   return value < 1e-4 ? '< 0.0001' : value.toFixed(4);
 }
 
-// A table cell for a number: greyed when not estimable.
-export function numberCell(el, value, formatter = num) {
+// A table cell for a number, greyed when not estimable; data-value keeps
+// the full double for whoever reads the page by machine.
+export function numberCell(el, value, formatter = num, dataset = {}) {
   const missing = value === null || value === undefined;
-  return el('td', { class: missing ? 'na' : null }, formatter(value));
+  return el('td', { class: missing ? 'na' : null, dataset: missing ? dataset : { ...dataset, value: String(value) } },
+    formatter(value));
 }
 
 export function withUnit(name, unit) {

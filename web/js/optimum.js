@@ -82,10 +82,15 @@ function optimaTable(study, optimum) {
     el('th', {}, 'Overall'), el('th', {}, 'Active limits'));
   const rows = optimum.candidates.map((c) => el('tr', { dataset: { rank: String(c.rank) } },
     el('td', { class: 'label' }, c.rank),
-    study.factors.map((f) => el('td', { dataset: { factor: f.name } }, num(c.settings[f.name], 6))),
-    study.responses.map((r) => el('td', { dataset: { response: r.name }, title: `prediction interval ${num(c.predictions[r.name].predictionLow)} .. ${num(c.predictions[r.name].predictionHigh)}` }, num(c.predictions[r.name].value, 6))),
+    study.factors.map((f) => numberCell(el, c.settings[f.name], (v) => num(v, 6), { factor: f.name })),
+    study.responses.map((r) => {
+      const p = c.predictions[r.name];
+      const cell = numberCell(el, p.value, (v) => num(v, 6), { response: r.name });
+      cell.title = `prediction interval ${num(p.predictionLow)} .. ${num(p.predictionHigh)}`;
+      return cell;
+    }),
     study.responses.map((r) => (c.desirability[r.name] === null ? el('td', { class: 'na' }, 'no goal') : numberCell(el, c.desirability[r.name], (v) => num(v, 4)))),
-    numberCell(el, c.overall, (v) => num(v, 4)),
+    numberCell(el, c.overall, (v) => num(v, 4), { overall: '' }),
     el('td', { class: 'label' }, c.activeConstraints.join('; ') || '—')));
   return [el('thead', {}, head), el('tbody', {}, rows)];
 }
@@ -101,7 +106,7 @@ function renderRobustness(study, robustness) {
   const bound = (c) => (c.low === null ? `${c.response} ≤ ${num(c.high)}` : c.high === null ? `${c.response} ≥ ${num(c.low)}` : `${num(c.low)} ≤ ${c.response} ≤ ${num(c.high)}`);
   $('#constraint-probability').replaceChildren(el('caption', {}, `Probability that each limit is met (${robustness.replicates} replicates${robustness.failedReplicates ? `, ${robustness.failedReplicates} without an admissible point` : ''})`),
     ...(robustness.constraints.length
-      ? robustness.constraints.map((c) => el('tr', {}, el('td', { class: 'label' }, bound(c)), numberCell(el, c.probability, (v) => num(v, 3))))
+      ? robustness.constraints.map((c) => el('tr', {}, el('td', { class: 'label' }, bound(c)), numberCell(el, c.probability, (v) => num(v, 3), { constraint: c.response })))
       : [el('tr', {}, el('td', { class: 'label na' }, 'no limits were set'))]));
   $('#setting-percentiles').replaceChildren(...percentileTable('Where the optimum moves', robustness.percentiles, {
     list: study.factors.map((f) => [withUnit(f.name, f.unit), robustness.settingPercentiles[f.name]]),
