@@ -12,6 +12,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "json_io.h"
+#include "serve.h"
 
 namespace {
 
@@ -170,6 +171,8 @@ int main(int argc, char** argv) {
   addOptimize(app, optimizeOptions);
   addPredict(app, predictOptions);
   addExchange(app, exportOptions, importOptions);
+  ServeOptions serveOptions;
+  addServe(app, serveOptions);
 
   try {
     app.parse(argc, argv);
@@ -190,6 +193,7 @@ int main(int argc, char** argv) {
     if (command == "predict") runPredict(predictOptions, std::cout);
     if (command == "export") runExport(exportOptions, std::cout);
     if (command == "import") runImport(importOptions, std::cout);
+    if (command == "serve") runServe(serveOptions, std::cout);
     std::cout.flush();
     if (!std::cout) {
       std::cerr << "tavrin: cannot write to standard output\n";
