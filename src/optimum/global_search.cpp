@@ -33,30 +33,51 @@ double coordinate(const Problem& p, std::size_t factor, std::uint32_t value) {
   return p.lower[factor] + (p.upper[factor] - p.lower[factor]) * (value / double(kSequencePoints));
 }
 
-// Keeps the `keep` best points seen, the worst of them at the front.
+// Keeps the `keep` best points seen. Points that beat the worst kept so far
+// collect in a buffer, pruned to the best `keep` whenever it doubles, so
+// each offer costs a comparison and, amortised, a constant.
 class BestPoints {
  public:
-  explicit BestPoints(std::size_t keep) : keep_(keep) { heap_.reserve(keep); }
+  explicit BestPoints(std::size_t keep) : keep_(keep) { buffer_.reserve(2 * keep); }
+
   void offer(const SamplePoint& s) {
-    if (heap_.size() < keep_) {
-      heap_.push_back(s);
-      std::push_heap(heap_.begin(), heap_.end(), better);
-      return;
-    }
-    if (!better(s, heap_.front())) return;
-    std::pop_heap(heap_.begin(), heap_.end(), better);
-    heap_.back() = s;
-    std::push_heap(heap_.begin(), heap_.end(), better);
+    if (pruned_ && !better(s, worstKept_)) return;
+    buffer_.push_back(s);
+    if (buffer_.size() == 2 * keep_) prune();
   }
-  std::vector<SamplePoint>& points() { return heap_; }
+
+  std::vector<SamplePoint>& points() {
+    if (buffer_.size() > keep_) prune();
+    return buffer_;
+  }
 
  private:
+  void prune() {
+    const auto order = [](const SamplePoint& a, const SamplePoint& b) { return better(a, b); };
+    std::nth_element(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(keep_ - 1), buffer_.end(), order);
+    buffer_.resize(keep_);
+    worstKept_ = buffer_.back();
+    pruned_ = true;
+  }
+
   std::size_t keep_;
-  std::vector<SamplePoint> heap_;
+  std::vector<SamplePoint> buffer_;
+  SamplePoint worstKept_;
+  bool pruned_ = false;
 };
+
+// The region splits into 2^k cells by the halves of its first k free
+// dimensions; the best point of each cell keeps every part of the region
+// represented among the starts, so a lower peak far from the best one is
+// still polished.
+constexpr std::size_t kCellDimensions = 8;
+
+std::size_t cellDimensions(const Problem& p) { return std::min(kCellDimensions, p.freeFactors.size()); }
 
 struct RangeResult {
   std::vector<SamplePoint> best;
+  std::vector<SamplePoint> cellBest;
+  std::vector<bool> cellSeen;
   unsigned admissible = 0;
 };
 
@@ -68,11 +89,16 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
   std::vector<LaneColumn> x(n);
   std::vector<LaneColumn> values(slots);
   for (std::size_t i = 0; i < n; ++i) std::fill(std::begin(x[i].lane), std::end(x[i].lane), p.lower[i]);
-  std::vector<double> point(slots);
+  double keys[kLanes];
+  double violations[kLanes];
   std::uint32_t acc[kLptauDimensions + 1];
   sequenceAt(begin, dims, acc);
   BestPoints best(keep);
   RangeResult result;
+  const std::size_t cellDims = cellDimensions(p);
+  result.cellBest.resize(std::size_t{1} << cellDims);
+  result.cellSeen.assign(result.cellBest.size(), false);
+  std::uint32_t cell[kLanes];
   for (std::uint32_t first = begin; first < end; first += kLanes) {
     const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(kLanes, end - first));
     // Lanes past the end repeat the last point, so every lane is valid.
@@ -82,16 +108,21 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
         const std::size_t f = p.freeFactors[d];
         x[f].lane[l] = coordinate(p, f, acc[d + 1]);
       }
+      cell[l] = 0;
+      for (std::size_t d = 0; d < cellDims; ++d) cell[l] |= ((acc[d + 1] >> (kLptauBits - 1)) & 1u) << d;
     }
     if (first + count < end) sequenceNext(first + count - 1, dims, acc);
     evaluateBlock(models, x.data(), values.data());
+    scoreBlock(p, values.data(), count, keys, violations);
     for (std::uint32_t l = 0; l < count; ++l) {
-      for (std::size_t s = 0; s < slots; ++s) point[s] = values[s].lane[l];
-      const double v = violation(p, point.data());
-      SamplePoint sample{first + l, v <= kFeasibilityTolerance, 0.0};
-      sample.key = sample.admissible ? rankKey(p, point.data()) : -v;
-      result.admissible += sample.admissible ? 1u : 0u;
+      const bool admissible = violations[l] <= kFeasibilityTolerance;
+      result.admissible += admissible ? 1u : 0u;
+      const SamplePoint sample{first + l, admissible, admissible ? keys[l] : -violations[l]};
       best.offer(sample);
+      if (!result.cellSeen[cell[l]] || better(sample, result.cellBest[cell[l]])) {
+        result.cellBest[cell[l]] = sample;
+        result.cellSeen[cell[l]] = true;
+      }
     }
   }
   result.best = std::move(best.points());
@@ -120,12 +151,25 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
     parts[t] = sampleRange(problem, models, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), keep);
   });
   SampleResult result;
+  std::vector<SamplePoint> cells(parts.front().cellBest.size());
+  std::vector<bool> seen(cells.size(), false);
   for (RangeResult& part : parts) {
     result.admissible += part.admissible;
     result.best.insert(result.best.end(), part.best.begin(), part.best.end());
+    for (std::size_t c = 0; c < cells.size(); ++c)
+      if (part.cellSeen[c] && (!seen[c] || better(part.cellBest[c], cells[c]))) {
+        cells[c] = part.cellBest[c];
+        seen[c] = true;
+      }
   }
-  std::sort(result.best.begin(), result.best.end(), better);
+  const auto order = [](const SamplePoint& a, const SamplePoint& b) { return better(a, b); };
+  std::sort(result.best.begin(), result.best.end(), order);
   if (result.best.size() > keep) result.best.resize(keep);
+  for (std::size_t c = 0; c < cells.size(); ++c) {
+    const auto same = [&](const SamplePoint& s) { return s.index == cells[c].index; };
+    if (seen[c] && std::none_of(result.best.begin(), result.best.end(), same)) result.best.push_back(cells[c]);
+  }
+  std::sort(result.best.begin(), result.best.end(), order);
   return result;
 }
 

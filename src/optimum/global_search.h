@@ -30,7 +30,9 @@ inline bool better(const SamplePoint& a, const SamplePoint& b) noexcept {
 }
 
 struct SampleResult {
-  std::vector<SamplePoint> best;  // best first, at most `keep`
+  // The best `keep` points and the best point of each cell of the region
+  // (see global_search.cpp), best first.
+  std::vector<SamplePoint> best;
   unsigned admissible = 0;
 };
 
@@ -38,7 +40,7 @@ struct SampleResult {
 // take the sequence's dimensions in order, fixed factors their value.
 void samplePoint(const Problem& problem, std::uint32_t index, double* coded);
 
-// Evaluates points 0..points-1 (points <= 65536) and keeps the best `keep`.
+// Evaluates points 0..points-1 (points <= 65536) and keeps the best.
 SampleResult sampleRegion(const Problem& problem, const PackedModels& models, unsigned points, std::size_t keep,
                           unsigned threads);
 

@@ -107,7 +107,7 @@ void validateFit(const Fit& fit) {
 std::vector<Located> searchOptima(const Problem& p, const std::vector<double>& coef, const SearchOptions& options,
                                   unsigned& admissiblePoints) {
   const PackedModels packed = packModels(p.factors, p.slotCount(), coef.data());
-  const std::size_t keep = std::min<std::size_t>(options.points, std::max<std::size_t>(kKeptSamplePoints, 64 * options.starts));
+  const std::size_t keep = std::min<std::size_t>(options.points, std::max<std::size_t>(kKeptSamplePoints, 16 * options.starts));
   const SampleResult sample = sampleRegion(p, packed, options.points, keep, options.threads);
   admissiblePoints = sample.admissible;
   const std::vector<std::vector<double>> starts = spreadStarts(p, sample.best, options.starts);

@@ -218,6 +218,32 @@ double rankKey(const Problem& problem, const double* values) noexcept {
   return key;
 }
 
+void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t count, double* keys,
+                double* violations) noexcept {
+  std::fill(violations, violations + count, 0.0);
+  for (const ResponseInterval& c : problem.intervals) {
+    if (!c.hard) continue;
+    const double* y = values[c.slot].lane;
+    const double scale = problem.scale[c.slot];
+    for (std::size_t l = 0; l < count; ++l)
+      violations[l] += (y[l] > c.high ? y[l] - c.high : (y[l] < c.low ? c.low - y[l] : 0.0)) / scale;
+  }
+  if (problem.weightedSum) {
+    std::fill(keys, keys + count, 0.0);
+    for (const GoalTerm& t : problem.goals)
+      for (std::size_t l = 0; l < count; ++l) keys[l] += t.goal.weight * values[t.slot].lane[l];
+    return;
+  }
+  std::fill(keys, keys + count, 1.0);
+  for (const GoalTerm& t : problem.goals) {
+    const double* y = values[t.slot].lane;
+    for (std::size_t l = 0; l < count; ++l) {
+      const Ratio q = ratio(t.goal, y[l]);
+      keys[l] *= power(q.r, q.exponent * t.goal.importance);
+    }
+  }
+}
+
 double overall(const Problem& problem, const double* values) noexcept {
   if (problem.weightedSum) {
     double sum = 0.0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "optimum/block_evaluator.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::optimum {
@@ -68,6 +69,10 @@ inline bool admissible(const Problem& problem, const double* values) noexcept {
 // A key that orders points as the overall desirability (or the weighted
 // sum) does, cheaper to compute: prod d_i^w_i without the final root.
 double rankKey(const Problem& problem, const double* values) noexcept;
+
+// rankKey and violation of the first `count` lanes of a block of slot values.
+void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t count, double* keys,
+                double* violations) noexcept;
 
 // The overall desirability (weighted geometric mean), or the weighted sum.
 double overall(const Problem& problem, const double* values) noexcept;

@@ -9,7 +9,7 @@
 namespace tavrin::optimum {
 
 // Sample points kept from the global stage for choosing the starts.
-inline constexpr std::size_t kKeptSamplePoints = 4096;
+inline constexpr std::size_t kKeptSamplePoints = 256;
 
 // InvalidArgument when the fit cannot be searched (factor count, shapes).
 void validateFit(const Fit& fit);
