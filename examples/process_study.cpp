@@ -23,6 +23,7 @@
 #include <string>
 
 #include "tavrin/analysis.h"
+#include "tavrin/optimum.h"
 #include "tavrin/study.h"
 
 namespace {
@@ -157,6 +158,73 @@ bool printAnalysis(const tavrin::Fit& fit) {
   return found;
 }
 
+// The best settings of the true process under the same constraint, by a
+// fine grid, to check the optimum found from the noisy experiments.
+void trueConstrainedOptimum(double& temp, double& time) {
+  double best = -1e300;
+  for (int i = 0; i <= 600; ++i)
+    for (int k = 0; k <= 400; ++k) {
+      const double t = 150.0 + 0.1 * i, m = 10.0 + 0.1 * k;
+      if (trueImpurity(t, m) <= 1.5 && trueYield(t, m) > best) {
+        best = trueYield(t, m);
+        temp = t;
+        time = m;
+      }
+    }
+}
+
+bool printOptimum(const tavrin::Fit& fit) {
+  std::printf("\n9. Optimum: highest Yield with Impurity <= 1.5 %%\n\n");
+  tavrin::Goal yield;
+  yield.response = "Yield";
+  yield.kind = tavrin::Goal::Maximize;
+  yield.low = 80.0;
+  yield.high = 100.0;
+  tavrin::Goals goals;
+  goals.goals = {yield};
+  goals.constraints = {{"Impurity", -INFINITY, 1.5}};
+  const tavrin::Optimum optimum = tavrin::optimize(fit, goals);
+  const tavrin::Candidate& best = optimum.candidates.front();
+  std::printf("   %u LPtau points searched (%u meet the constraint), best points polished by SLSQP\n",
+              optimum.pointsSearched, optimum.admissiblePoints);
+  std::printf("   Temperature %.2f °C, Time %.2f min\n", best.natural[0], best.natural[1]);
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) {
+    const tavrin::Prediction& p = best.predictions[j];
+    std::printf("   %-9s %8.3f   95%% confidence %8.3f .. %8.3f   prediction %8.3f .. %8.3f\n",
+                fit.responses[j].name.c_str(), p.value, p.confidenceLow, p.confidenceHigh, p.predictionLow,
+                p.predictionHigh);
+  }
+  std::printf("   desirability %.4f; active:", best.overall);
+  for (const std::string& a : best.activeConstraints) std::printf(" %s;", a.c_str());
+  double trueTemp = 0.0, trueTime = 0.0;
+  trueConstrainedOptimum(trueTemp, trueTime);
+  std::printf("\n   the true process's constrained optimum: %.1f °C, %.1f min\n", trueTemp, trueTime);
+
+  tavrin::RobustnessOptions options;
+  options.replicates = 10000;
+  options.seed = 20240611;
+  const tavrin::Robustness r = tavrin::robustness(fit, goals, optimum, options);
+  std::printf("\n   Robustness: %u replicates of the results with normal noise, sigma from the residuals\n",
+              r.replicates);
+  std::printf("   (Yield %.3f, Impurity %.4f), each refitted and its optimum located again\n", r.sigma[0], r.sigma[1]);
+  std::printf("   %-12s %9s %9s %9s %9s %9s\n", "percentile", "5", "25", "50", "75", "95");
+  for (std::size_t i = 0; i < fit.factors.size(); ++i) {
+    std::printf("   %-12s", fit.factors[i].name.c_str());
+    for (std::size_t q = 0; q < r.percentiles.size(); ++q) std::printf(" %9.2f", r.settingPercentiles(i, q));
+    std::printf("\n");
+  }
+  std::printf("   At the nominal optimum:\n");
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) {
+    std::printf("   %-12s", fit.responses[j].name.c_str());
+    for (std::size_t q = 0; q < r.percentiles.size(); ++q) std::printf(" %9.3f", r.predictionPercentiles(j, q));
+    std::printf("   mean %.3f, sd %.3f\n", r.predictionMean[j], r.predictionStdDev[j]);
+  }
+  std::printf("   Impurity <= 1.5 holds there in %.1f %% of the replicates (%u replicates found no admissible point)\n",
+              100.0 * r.constraintProbability[0], r.failedReplicates);
+  return best.predictions[1].value <= 1.5 + 1e-9 && std::abs(best.natural[0] - trueTemp) < 5.0 &&
+         std::abs(best.natural[1] - trueTime) < 5.0;
+}
+
 }  // namespace
 
 int main() {
@@ -169,9 +237,11 @@ int main() {
     const bool predictionsClose = predictAtProbes(fit);
     const bool reloaded = saveAndLoad(study);
     const bool maximumFound = printAnalysis(fit);
+    const bool optimumFound = printOptimum(fit);
+    if (!optimumFound) std::printf("   ! the optimum is not near the true process's constrained optimum\n");
     if (!predictionsClose) std::printf("   ! a prediction is far from the process\n");
     if (!maximumFound) std::printf("   ! the analysis did not find the maximum of Yield near 192 °C, 38 min\n");
-    return predictionsClose && reloaded && maximumFound ? 0 : 1;
+    return predictionsClose && reloaded && maximumFound && optimumFound ? 0 : 1;
   } catch (const std::exception& e) {
     std::printf("\n   ! %s\n", e.what());
     return 1;
