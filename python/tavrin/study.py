@@ -340,6 +340,7 @@ class Study:
 
     @property
     def factor_names(self) -> List[str]:
+        """The factors' names, in order."""
         return [f[0] for f in self._core.factors]
 
     @property
@@ -349,6 +350,7 @@ class Study:
 
     @property
     def response_names(self) -> List[str]:
+        """The responses' names, in order."""
         return [r[0] for r in self._core.responses]
 
     @property
@@ -358,12 +360,14 @@ class Study:
 
     @property
     def extra_center_runs(self) -> int:
+        """Centre runs added after the plan's own runs (ids N+1..N+c)."""
         return self._core.extra_center_runs
 
     # --------------------------------------------------------------- plan
 
     @property
     def run_count(self) -> int:
+        """Number of runs, extra centre runs included."""
         return len(self._core.execution_order)
 
     @property

@@ -211,5 +211,9 @@ def test_version_and_docstrings():
     assert tavrin.__version__.count(".") == 2
     public = [tavrin.Study, tavrin.Fit, tavrin.FitReport, tavrin.Optimum, tavrin.Robustness, tavrin.CTavrin]
     undocumented = [f"{cls.__name__}.{name}" for cls in public for name, member in vars(cls).items()
-                    if not name.startswith("_") and callable(member) and not (member.__doc__ or "").strip()]
+                    if not name.startswith("_") and (callable(member) or isinstance(member, (property, classmethod)))
+                    and not (getattr(member, "__doc__", None) or "").strip()]
+    from tavrin import plot
+
+    undocumented += [name for name in plot.__all__ if not (getattr(plot, name).__doc__ or "").strip()]
     assert undocumented == []
