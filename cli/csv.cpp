@@ -105,7 +105,10 @@ Matrix readPoints(std::istream& in, const std::string& source, const std::vector
   const CsvRow& header = rows.front();
   std::vector<std::size_t> columnOf;
   for (const Factor& factor : factors) {
-    const auto found = std::find_if(header.begin(), header.end(), [&](const CsvCell& c) { return c.text == factor.name; });
+    // The run sheet's heading "Temperature [°C]" names the factor too.
+    const std::string withUnit = factor.unit.empty() ? factor.name : factor.name + " [" + factor.unit + "]";
+    const auto found = std::find_if(header.begin(), header.end(),
+                                    [&](const CsvCell& c) { return c.text == factor.name || c.text == withUnit; });
     if (found == header.end()) throw ParseError(source, 1, 0, "no column \"" + factor.name + "\" (one column per factor is needed)");
     columnOf.push_back(static_cast<std::size_t>(found - header.begin()));
   }

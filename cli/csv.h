@@ -24,8 +24,8 @@ using CsvRow = std::vector<CsvCell>;
 // unterminated quote or text after a closing quote.
 std::vector<CsvRow> readCsv(std::istream& in, const std::string& source);
 
-// Points to evaluate: one column per factor, found by name (other columns
-// are ignored), one row per point; natural units. ParseError naming the
+// Points to evaluate: one column per factor, found by its name or by the
+// run sheet's "Name [unit]" (other columns are ignored), one row per point; natural units. ParseError naming the
 // missing column, an empty cell or a cell that is not a number.
 Matrix readPoints(std::istream& in, const std::string& source, const std::vector<Factor>& factors);
 

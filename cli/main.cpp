@@ -54,11 +54,12 @@ void addSheet(CLI::App& app, SheetOptions& o) {
 void addEnter(CLI::App& app, EnterOptions& o) {
   auto* sub = app.add_subcommand("enter", "Enter results from a CSV file, matched by run id");
   sub->add_option("study", o.study, "Study file to update")->required();
-  sub->add_option("results", o.csv, "CSV with a \"Run\" column and one column per response")->required();
+  sub->add_option("results", o.csv, "CSV with a run_id column and a column per response")->required();
   addJson(*sub, o.json);
   sub->footer(
-      "The CSV needs the run id column and any of the response columns; other\n"
-      "columns are ignored and an empty cell clears a result.\n"
+      "The CSV needs the run_id column and any of the response columns (by name\n"
+      "or as \"Name [unit]\", as the run sheet heads them); other columns are\n"
+      "ignored and an empty cell clears a result.\n"
       "Example:\n  tavrin enter study.json results.csv");
 }
 
