@@ -40,28 +40,34 @@ __attribute__((always_inline)) inline Lanes<W>& lanesAt(BlockColumn& column, int
 
 // The body shared by every instruction-set variant; each lane performs the
 // scalar sequence of transformInverse and evaluateQuadratic. The block is
-// taken in chunks of G vectors of W lanes: G independent chains per sum,
-// and the chains of successive i are independent as well, which keeps both
-// arithmetic ports busy without reordering any lane's operations.
-// Scalars enter every operation directly (scalar op vector), which the
-// compiler turns into broadcasts; lanes assembled one by one cost more.
+// taken in chunks of G vectors of W lanes, so every sum runs as G
+// independent chains (2G with two rows at a time), enough to keep both
+// arithmetic ports busy without reordering any lane's operations. Scalars
+// enter the operations directly (scalar op vector), which the compiler turns
+// into broadcasts; vectors assembled lane by lane cost more.
 template <int W, int G>
 __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& models, const BlockColumn* natural,
                                                          BlockColumn* coded, BlockColumn* values) {
   static_assert(kBlockLanes % (W * G) == 0);
   const int n = models.varCount;
-  // Highest variable first: the first model needs x[n] before the others.
-  for (int i = n; i >= 1; --i) {
+  // Codes variable i in the lanes of one chunk. The quotients take the
+  // divider long after the other operations; interleaved with the first
+  // model they overlap its products and sums.
+  auto code = [&](int i, int chunk) __attribute__((always_inline)) {
     const double lo = models.levelLow[i];
     const double hi = models.levelHigh[i];
     const double range = hi - lo;
-    for (int l = 0; l < kBlockLanes; l += W) {
-      const Lanes<W> point = lanesAt<W>(natural[i], l);
-      lanesAt<W>(coded[i], l) = (point + point - hi - lo) / range;
+    for (int g = 0; g < G; ++g) {
+      const Lanes<W> point = lanesAt<W>(natural[i], chunk + g * W);
+      lanesAt<W>(coded[i], chunk + g * W) = (point + point - hi - lo) / range;
     }
-  }
+  };
   const BlockColumn* x = coded;
   for (int chunk = 0; chunk < kBlockLanes; chunk += W * G) {
+    if (n >= 1) code(n, chunk);
+    if (models.objCount == 0) {
+      for (int i = n - 1; i >= 1; --i) code(i, chunk);
+    }
     const double* c = models.coefficients.data();
     for (int j = 1; j <= models.objCount; ++j) {
       Lanes<W> y[G];
@@ -70,15 +76,49 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
         y[g] = c[0] + (c[1] + c[2] * xn) * xn;
       }
       c += 3;
-      for (int i = n - 1; i >= 1; --i) {
-        Lanes<W> s[G];
-        for (int g = 0; g < G; ++g) s[g] = 0.0 + c[0] * lanesAt<W>(x[n], chunk + g * W);
-        ++c;
-        for (int k = n - 1; k >= i + 1; --k, ++c) {
-          for (int g = 0; g < G; ++g) s[g] = s[g] + c[0] * lanesAt<W>(x[k], chunk + g * W);
+      // Rows i and i - 1 side by side: their sums take x[n..i+1] in the
+      // same order, so each coded value loaded serves both, and one loop
+      // carries twice the independent chains. Row i still enters y first.
+      int i = n - 1;
+      for (; i >= 2; i -= 2) {
+        if (j == 1) code(i, chunk), code(i - 1, chunk);
+        const double* d = c + (n - i) + 2;  // row i - 1
+        Lanes<W> s[G], t[G];
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xk = lanesAt<W>(x[n], chunk + g * W);
+          s[g] = 0.0 + c[0] * xk;
+          t[g] = 0.0 + d[0] * xk;
+        }
+        ++c, ++d;
+        for (int k = n - 1; k >= i + 1; --k, ++c, ++d) {
+          for (int g = 0; g < G; ++g) {
+            const Lanes<W> xk = lanesAt<W>(x[k], chunk + g * W);
+            s[g] = s[g] + c[0] * xk;
+            t[g] = t[g] + d[0] * xk;
+          }
         }
         for (int g = 0; g < G; ++g) {
           const Lanes<W> xi = lanesAt<W>(x[i], chunk + g * W);
+          t[g] = t[g] + d[0] * xi;
+          y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
+        }
+        ++d;
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xi = lanesAt<W>(x[i - 1], chunk + g * W);
+          y[g] = y[g] + ((d[0] * xi + d[1]) + t[g]) * xi;
+        }
+        c = d + 2;
+      }
+      if (i == 1) {
+        if (j == 1) code(1, chunk);
+        Lanes<W> s[G];
+        for (int g = 0; g < G; ++g) s[g] = 0.0 + c[0] * lanesAt<W>(x[n], chunk + g * W);
+        ++c;
+        for (int k = n - 1; k >= 2; --k, ++c) {
+          for (int g = 0; g < G; ++g) s[g] = s[g] + c[0] * lanesAt<W>(x[k], chunk + g * W);
+        }
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xi = lanesAt<W>(x[1], chunk + g * W);
           y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
         }
         c += 2;
@@ -87,8 +127,6 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
     }
   }
 }
-
-using BlockEvaluator = void (*)(const PreparedModels&, const BlockColumn*, BlockColumn*, BlockColumn*);
 
 // Two-lane vectors: SSE2 on any x86-64, the native unit or scalar code
 // elsewhere.
@@ -106,37 +144,39 @@ __attribute__((target("avx2"))) void evaluateAvx2(const PreparedModels& models, 
 // Twice the lanes per instruction at the same instruction rate.
 __attribute__((target("avx512f"))) void evaluateAvx512(const PreparedModels& models, const BlockColumn* natural,
                                                        BlockColumn* coded, BlockColumn* values) {
-  evaluateLanes<8, 4>(models, natural, coded, values);
+  evaluateLanes<8, 8>(models, natural, coded, values);
 }
 #endif
 
-BlockEvaluator evaluatorFor(BlockPath path) {
+bool offered(BlockPath path) {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (path == BlockPath::Avx512 && __builtin_cpu_supports("avx512f")) return evaluateAvx512;
-  if (path == BlockPath::Avx2 && __builtin_cpu_supports("avx2")) return evaluateAvx2;
+  if (path == BlockPath::Avx512) return __builtin_cpu_supports("avx512f") != 0;
+  if (path == BlockPath::Avx2) return __builtin_cpu_supports("avx2") != 0;
 #endif
-  return path == BlockPath::Baseline ? evaluateBaseline : nullptr;
+  return path == BlockPath::Baseline;
 }
 
 // The widest path the processor offers.
-BlockEvaluator bestEvaluator() {
+BlockPath widestPath() {
   for (BlockPath path : {BlockPath::Avx512, BlockPath::Avx2}) {
-    if (BlockEvaluator e = evaluatorFor(path)) return e;
+    if (offered(path)) return path;
   }
-  return evaluateBaseline;
+  return BlockPath::Baseline;
 }
 
-std::atomic<BlockEvaluator> chosenEvaluator{bestEvaluator()};
+std::atomic<BlockPath> chosenPath{widestPath()};
 
 }  // namespace
 
 bool useBlockPath(BlockPath path) {
-  const BlockEvaluator e = path == BlockPath::Best ? bestEvaluator() : evaluatorFor(path);
-  if (e == nullptr) return false;
-  chosenEvaluator.store(e, std::memory_order_relaxed);
+  if (path == BlockPath::Best) path = widestPath();
+  if (!offered(path)) return false;
+  chosenPath.store(path, std::memory_order_relaxed);
   return true;
 }
+
+BlockPath activeBlockPath() { return chosenPath.load(std::memory_order_relaxed); }
 
 bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
   const int n = ws.varCount;
@@ -172,7 +212,17 @@ bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
 }
 
 void evaluateBlock(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded, BlockColumn* values) {
-  chosenEvaluator.load(std::memory_order_relaxed)(models, natural, coded, values);
+#if defined(__x86_64__)
+  switch (activeBlockPath()) {
+    case BlockPath::Avx512:
+      return evaluateAvx512(models, natural, coded, values);
+    case BlockPath::Avx2:
+      return evaluateAvx2(models, natural, coded, values);
+    default:
+      break;
+  }
+#endif
+  evaluateBaseline(models, natural, coded, values);
 }
 
 }  // namespace tavrin

@@ -11,7 +11,7 @@
 
 namespace tavrin {
 
-inline constexpr int kBlockLanes = 32;
+inline constexpr int kBlockLanes = 64;
 
 // Values of one variable or objective across the points of a block.
 struct alignas(64) BlockColumn {
@@ -46,5 +46,9 @@ enum class BlockPath { Best, Baseline, Avx2, Avx512 };
 // Makes evaluateBlock run on `path` from now on, in the whole process.
 // Returns false, changing nothing, when the processor lacks it.
 bool useBlockPath(BlockPath path);
+
+// The path evaluateBlock runs on now (never Best); callers with vector code
+// of their own around it follow the same choice.
+BlockPath activeBlockPath();
 
 }  // namespace tavrin
