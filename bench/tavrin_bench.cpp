@@ -220,7 +220,7 @@ double threadNs() {
 void coreSearchW1(benchmark::State& state) {
   CTavrin study = fittedStudy(kW1);
   const Chains chains = widestChains();
-  constexpr unsigned int kSlice = 4096;
+  constexpr unsigned int kSlice = 1024;
   const long boundSteps = static_cast<long>(kW1Results * kSlice / (2.0 * kChains * 8));
   double searchTime = 0.0, boundTime = 0.0, boundResults = 0.0, points = 0.0;
   for (auto _ : state) {
