@@ -107,7 +107,8 @@ __attribute__((always_inline)) inline void mapBlock(const NumericWorkspace& ws, 
 }
 
 // scorePoint for every lane of a block, each lane's sum in the same order.
-__attribute__((always_inline)) inline void scoreBlock(const NumericWorkspace& ws, const BlockColumn* values, double* score) {
+__attribute__((always_inline)) inline void scoreBlock(const NumericWorkspace& ws, const BlockColumn* values,
+                                                      double* score) {
   bool outside[kBlockLanes] = {};
   for (int l = 0; l < kBlockLanes; ++l) score[l] = 0.0;
   for (int j = 1; j <= ws.objCount; ++j) {
@@ -160,9 +161,9 @@ __attribute__((target("avx2"))) std::uint64_t searchBlocksAvx2(NumericWorkspace&
   return searchBlocks(ws, models, i, last, slotScore);
 }
 
-__attribute__((target("avx512f"))) std::uint64_t searchBlocksAvx512(NumericWorkspace& ws,
-                                                                    const PreparedModels& models, std::uint64_t i,
-                                                                    std::uint64_t last, SlotScores& slotScore) {
+__attribute__((target("avx512f"))) std::uint64_t searchBlocksAvx512(NumericWorkspace& ws, const PreparedModels& models,
+                                                                    std::uint64_t i, std::uint64_t last,
+                                                                    SlotScores& slotScore) {
   return searchBlocks(ws, models, i, last, slotScore);
 }
 #endif
