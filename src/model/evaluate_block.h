@@ -11,7 +11,7 @@
 
 namespace tavrin {
 
-inline constexpr int kBlockLanes = 16;
+inline constexpr int kBlockLanes = 64;
 
 // Values of one variable or objective across the points of a block.
 struct alignas(64) BlockColumn {
@@ -38,5 +38,17 @@ bool prepareModels(const NumericWorkspace& ws, PreparedModels& models);
 // coded[1..n] and values[1..m] receive, lane by lane, what pointCoded and
 // objValue would hold after evaluateModels at that point.
 void evaluateBlock(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded, BlockColumn* values);
+
+// Instruction sets evaluateBlock can run on; every path gives the same bits.
+// Best is the widest the processor offers, the one chosen at start-up.
+enum class BlockPath { Best, Baseline, Avx2, Avx512 };
+
+// Makes evaluateBlock run on `path` from now on, in the whole process.
+// Returns false, changing nothing, when the processor lacks it.
+bool useBlockPath(BlockPath path);
+
+// The path evaluateBlock runs on now (never Best); callers with vector code
+// of their own around it follow the same choice.
+BlockPath activeBlockPath();
 
 }  // namespace tavrin
