@@ -143,7 +143,6 @@ void BM_Optimum(benchmark::State& state) {
   for (auto _ : state) {
     const Optimum o = optimize(c.fit, c.goals, options);
     overall = o.candidates.front().overall;
-    benchmark::DoNotOptimize(overall);
   }
   state.SetLabel(c.name + " D=" + std::to_string(overall));
 }
@@ -163,7 +162,6 @@ void BM_Robustness(benchmark::State& state) {
   for (auto _ : state) {
     const Robustness r = robustness(c.fit, c.goals, nominal, options);
     failed = r.failedReplicates;
-    benchmark::DoNotOptimize(r.optima.data());
   }
   state.SetLabel(c.name + " failed=" + std::to_string(failed));
 }
