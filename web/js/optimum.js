@@ -118,17 +118,47 @@ function renderRobustness(study, robustness) {
   }));
 }
 
-// The cloud of relocated optima over the surface, on the fit section's axes.
+// The window around the cloud: its extent with as much again on each side,
+// at least 5 % of the factor's range, within the range.
+function windowAround(values, factor) {
+  const lo = Math.min(...values);
+  const hi = Math.max(...values);
+  const pad = Math.max(hi - lo, 0.05 * (factor.high - factor.low));
+  return [Math.max(factor.low, lo - pad), Math.min(factor.high, hi + pad)];
+}
+
+// The boundary of each hard limit, as a dashed line on the plot.
+async function limitLines(result, axes, at) {
+  const lines = [];
+  for (const c of result.goals.constraints) {
+    const surface = await api.surface({ response: c.response, x: axes.x, y: axes.y, at, steps: 101 });
+    for (const level of [c.low, c.high].filter((v) => v !== null)) {
+      lines.push({
+        type: 'contour', x: surface.x.values, y: surface.y.values, z: surface.z, name: `${c.response} = ${num(level)}`,
+        showscale: false, hoverinfo: 'skip', showlegend: true,
+        contours: { coloring: 'none', start: level, end: level, size: 1, showlabels: true, labelfont: { color: '#fff' } },
+        line: { color: '#ff4d4f', width: 2, dash: 'dash' },
+      });
+    }
+  }
+  return lines;
+}
+
+// The cloud of relocated optima over the surface, on the fit section's
+// axes, zoomed to the cloud, with the boundaries of the hard limits.
 async function drawCloud(study, result, axes) {
   const best = result.optimum.candidates[0];
-  const surface = await api.surface({ response: $('#cloud-response').value, x: axes.x, y: axes.y, at: best.settings, steps: 61 });
+  const surface = await api.surface({ response: $('#cloud-response').value, x: axes.x, y: axes.y, at: best.settings, steps: 101 });
   const optima = result.robustness.optima;
   const cloud = {
     type: 'scatter', mode: 'markers', name: 'relocated optima', x: optima[axes.x], y: optima[axes.y],
-    marker: { size: 5, color: 'rgba(255,255,255,0.75)', line: { color: '#222', width: 0.6 } }, hoverinfo: 'x+y',
+    marker: { size: 5, color: 'rgba(255,255,255,0.8)', line: { color: '#222', width: 0.7 } }, hoverinfo: 'x+y',
   };
-  await drawContour($('#cloud'), surface, study.factors, [cloud, ...optimumMarkers({ candidates: [best] }, axes.x, axes.y)],
-    `Relocated optima over ${surface.response}`);
+  const nominal = optimumMarkers({ candidates: [best] }, axes.x, axes.y).map((t) => ({ ...t, name: 'optimum', marker: { ...t.marker, symbol: 'star-open', color: '#ff4d4f', line: { width: 2.5, color: '#ff4d4f' } } }));
+  const factor = (name) => study.factors.find((f) => f.name === name);
+  const window = { x: windowAround(optima[axes.x], factor(axes.x)), y: windowAround(optima[axes.y], factor(axes.y)) };
+  await drawContour($('#cloud'), surface, study.factors, [...await limitLines(result, axes, best.settings), cloud, ...nominal],
+    `Relocated optima over ${surface.response} (zoomed)`, window);
 }
 
 export function setupOptimum({ getStudy, getAxes, onOptimum }) {

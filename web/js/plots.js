@@ -12,8 +12,9 @@ function axisTitle(factor) {
   return { title: { text: withUnit(factor.name, factor.unit) }, range: [factor.low, factor.high], zeroline: false };
 }
 
-// A contour of `surface` (an /api/surface answer) with marker traces on top.
-export function drawContour(div, surface, factors, markers, title) {
+// A contour of `surface` (an /api/surface answer) with marker traces on
+// top; `window` ({x: [lo, hi], y: [lo, hi]}) zooms in.
+export function drawContour(div, surface, factors, markers, title, window = null) {
   const fx = factors.find((f) => f.name === surface.x.factor);
   const fy = factors.find((f) => f.name === surface.y.factor);
   const contour = {
@@ -22,9 +23,18 @@ export function drawContour(div, surface, factors, markers, title) {
     colorbar: { title: { text: surface.response, side: 'right' } }, hovertemplate: `${fx.name} %{x}<br>${fy.name} %{y}<br>${surface.response} %{z:.4g}<extra></extra>`,
   };
   const layout = {
-    title: { text: title, font: { size: 14 } }, font, margin: { l: 60, r: 20, t: 40, b: 50 },
+    title: { text: title, font: { size: 14 }, x: 0.01, xanchor: 'left' }, font, margin: { l: 60, r: 20, t: 40, b: 50 },
     xaxis: axisTitle(fx), yaxis: axisTitle(fy), legend: { orientation: 'h', y: -0.18 }, showlegend: true,
   };
+  if (window) {
+    layout.xaxis.range = window.x;
+    layout.yaxis.range = window.y;
+    // Colours span the values inside the window, not the whole region.
+    const inside = (v, [lo, hi]) => v >= lo && v <= hi;
+    const seen = surface.z.flatMap((row, j) => (inside(surface.y.values[j], window.y)
+      ? row.filter((v, i) => v !== null && inside(surface.x.values[i], window.x)) : []));
+    if (seen.length > 1) Object.assign(contour, { zauto: false, zmin: Math.min(...seen), zmax: Math.max(...seen) });
+  }
   return Plotly.react(div, [contour, ...markers], layout, config);
 }
 
@@ -33,7 +43,7 @@ export function runMarkers(study, x, y) {
     type: 'scatter', mode: 'markers', name: 'runs',
     x: study.runs.map((r) => r.settings[x]), y: study.runs.map((r) => r.settings[y]),
     text: study.runs.map((r) => `run ${r.run}`), hoverinfo: 'text',
-    marker: { color: '#fff', size: 9, line: { color: '#111', width: 1.5 } },
+    marker: { color: '#fff', size: 9, line: { color: '#111', width: 1.5 } }, cliponaxis: false,
   };
 }
 
@@ -44,6 +54,7 @@ export function optimumMarkers(optimum, x, y) {
     type: 'scatter', mode: 'markers', name: 'optima',
     x: c.map((o) => o.settings[x]), y: c.map((o) => o.settings[y]), text: c.map((o) => `optimum ${o.rank}`),
     hoverinfo: 'text', marker: { symbol: 'star', size: c.map((o) => (o.rank === 1 ? 20 : 13)), color: '#ff4d4f', line: { color: '#fff', width: 1 } },
+    cliponaxis: false,
   }];
 }
 
@@ -153,7 +164,7 @@ export function drawResiduals(analysis) {
   Plotly.react($('#residuals'), [
     { type: 'scatter', mode: 'markers', x: fitted, y: d.map((r) => r.residual), text, hoverinfo: 'text+x+y', marker },
   ], {
-    title: { text: `${analysis.response}: residuals against fitted values`, font: { size: 13 } }, font,
+    title: { text: `${analysis.response}: residuals against fitted values`, font: { size: 13 }, x: 0.01, xanchor: 'left' }, font,
     margin: { l: 60, r: 10, t: 40, b: 45 }, xaxis: { title: { text: 'fitted' } }, yaxis: { title: { text: 'residual' }, zeroline: true },
     shapes: [{ type: 'line', xref: 'paper', x0: 0, x1: 1, y0: 0, y1: 0, line: { color: '#999', dash: 'dot' } }],
   }, config);
@@ -165,7 +176,7 @@ export function drawResiduals(analysis) {
     { type: 'scatter', mode: 'markers', x: observed, y: fitted, text, hoverinfo: 'text+x+y', marker, name: 'runs' },
     { type: 'scatter', mode: 'lines', x: [lo, hi], y: [lo, hi], line: { color: '#999', dash: 'dot' }, hoverinfo: 'skip', name: 'equal' },
   ], {
-    title: { text: `${analysis.response}: predicted against observed`, font: { size: 13 } }, font, showlegend: false,
+    title: { text: `${analysis.response}: predicted against observed`, font: { size: 13 }, x: 0.01, xanchor: 'left' }, font, showlegend: false,
     margin: { l: 60, r: 10, t: 40, b: 45 }, xaxis: { title: { text: 'observed' } }, yaxis: { title: { text: 'predicted' } },
   }, config);
 }

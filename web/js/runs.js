@@ -5,19 +5,25 @@ import { api } from './api.js';
 import { $, $$, el, notify, readFile } from './dom.js';
 import { num, parseNumber, withUnit } from './format.js';
 
+// Shows the stored result; the text typed in a focused cell is left alone.
+function showResult(input, value) {
+  input.dataset.stored = value === null ? '' : String(value);
+  input.classList.toggle('missing', value === null);
+  if (document.activeElement !== input) input.value = input.dataset.stored;
+}
+
 function resultInput(run, response, value, onStudy) {
   const input = el('input', {
-    value: value === null ? '' : String(value),
     placeholder: 'missing',
     inputmode: 'decimal',
-    class: value === null ? 'missing' : null,
     dataset: { run: String(run.run), response: response.name },
     'aria-label': `Run ${run.run}, ${response.name}`,
   });
+  showResult(input, value);
   input.addEventListener('change', async () => {
     const cell = input.parentElement;
     const entered = parseNumber(input.value);
-    const restore = () => { input.value = value === null ? '' : String(value); };
+    const restore = () => { input.value = input.dataset.stored; };
     if (Number.isNaN(entered)) {
       cell.classList.add('refused');
       $('#runs-error').textContent = `Run ${run.run}, ${response.name}: "${input.value.trim()}" is not a number; leave the cell empty for a missing result.`;
@@ -46,13 +52,26 @@ function resultInput(run, response, value, onStudy) {
   return input;
 }
 
+// The table's layout: the same layout is updated in place, so that a reply
+// arriving while the user types in another cell does not rebuild it.
+const layoutOf = (study) => JSON.stringify([study.factors, study.responses, study.runs.map((r) => r.run)]);
+
 export function renderRuns(study, onStudy) {
   const table = $('#run-table');
   if (!study) {
     table.replaceChildren();
+    delete table.dataset.layout;
     $('#missing-count').textContent = 'Create a plan or open a study file first.';
     return;
   }
+  showMissingCount(study);
+  if (table.dataset.layout === layoutOf(study)) {
+    for (const run of study.runs)
+      for (const r of study.responses)
+        showResult($(`input[data-run="${run.run}"][data-response="${CSS.escape(r.name)}"]`, table), run.results[r.name]);
+    return;
+  }
+  table.dataset.layout = layoutOf(study);
   const head = el('tr', {},
     el('th', {}, 'Order'), el('th', {}, 'Run'),
     study.factors.map((f) => el('th', {}, withUnit(f.name, f.unit))),
@@ -62,6 +81,9 @@ export function renderRuns(study, onStudy) {
     study.factors.map((f) => el('td', {}, num(run.settings[f.name], 8))),
     study.responses.map((r) => el('td', {}, resultInput(run, r, run.results[r.name], onStudy)))));
   table.replaceChildren(el('thead', {}, head), el('tbody', {}, rows));
+}
+
+function showMissingCount(study) {
   const missing = study.missing.length;
   const cells = study.runs.length * study.responses.length;
   $('#missing-count').textContent = missing === 0
