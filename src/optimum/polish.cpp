@@ -24,6 +24,7 @@ struct Context {
   const double* coef;
   std::size_t terms;
   double floor = kLargestFloor;
+  double objectiveScale = 1.0;
   std::vector<double> full;      // every factor, coded
   std::vector<double> lastFree;  // the free point `values` belong to
   std::vector<double> values;    // per slot
@@ -53,10 +54,10 @@ double objective(unsigned dims, const double* x, double* grad, void* data) {
       const std::size_t f = c.problem.freeFactors[d];
       double g = 0.0;
       for (std::size_t s = 0; s < c.problem.slotCount(); ++s) g += c.derivative[s] * c.gradient[s * n + f];
-      grad[d] = g;
+      grad[d] = c.objectiveScale * g;
     }
   }
-  return value;
+  return c.objectiveScale * value;
 }
 
 // One row per finite side of each interval: (y - high) / scale <= 0 and
@@ -87,6 +88,26 @@ unsigned constraintRows(const Problem& p) {
   return rows;
 }
 
+// SLSQP starts from the identity as its Hessian estimate, so an objective
+// whose curvature is far from 1 costs it many iterations to learn the
+// scale; dividing by the largest diagonal curvature at the start fixes that.
+double objectiveScale(Context& c, const std::vector<double>& x) {
+  c.at(x.data());
+  std::vector<double> curvature(c.problem.slotCount());
+  surrogate(c.problem, c.values.data(), c.floor, c.derivative.data(), curvature.data());
+  const std::size_t n = c.problem.factors;
+  double largest = 0.0;
+  for (const std::size_t f : c.problem.freeFactors) {
+    double h = 0.0;
+    for (std::size_t s = 0; s < c.problem.slotCount(); ++s) {
+      const double g = c.gradient[s * n + f];
+      h += c.derivative[s] * 2.0 * c.coef[s * c.terms + quadratic::squareIndex(n, f)] + curvature[s] * g * g;
+    }
+    largest = std::max(largest, std::abs(h));
+  }
+  return (std::isfinite(largest) && largest > 1e-12) ? 1.0 / largest : 1.0;
+}
+
 // One SLSQP run from `x` (free coordinates), updated in place.
 void runSlsqp(Context& c, std::vector<double>& x) {
   const std::size_t dims = c.problem.freeFactors.size();
@@ -99,6 +120,7 @@ void runSlsqp(Context& c, std::vector<double>& x) {
   }
   opt.set_lower_bounds(lower);
   opt.set_upper_bounds(upper);
+  c.objectiveScale = objectiveScale(c, x);
   opt.set_max_objective(objective, &c);
   const unsigned rows = constraintRows(c.problem);
   if (rows > 0) opt.add_inequality_mconstraint(constraints, &c, std::vector<double>(rows, kConstraintTolerance));
