@@ -60,10 +60,14 @@ struct Goals {
   std::map<std::string, std::pair<double, double>, std::less<>> region;
 };
 
-// The global stage evaluates LPtau points 0..points-1 in the region; the
-// best `starts` of them, spread apart, are polished by SLSQP with the
-// models' analytic gradients (maximising log D, or the weighted sum); the
-// distinct admissible results, best first, are the optima.
+// The global stage evaluates LPtau points 0..points-1 in the region on
+// `threads` threads. The best `starts` of them (spread apart, the best point
+// of each part of the region among them) are polished by SLSQP with the
+// models' analytic gradients, maximising log D (continued linearly where a
+// desirability is 0) or the weighted sum, with the constraints as
+// inequalities; Newton steps on the active set finish each polish. The
+// distinct admissible results, best first, are the optima. The result does
+// not depend on the thread count.
 struct SearchOptions {
   unsigned points = 65536;         // LPtau points of the global stage, 1..65536
   unsigned starts = 16;            // best points polished locally, 1..points
