@@ -34,8 +34,7 @@ def best_points(s):
     return [[s.modelGetDesignVarBestResult(f"x{i}", k) for i in range(4)] for k in range(1, 6)]
 
 
-def test_heartbeat_keeps_ticking_during_a_long_search():
-    s = fitted_study()
+def heartbeat_gaps(s):
     done = threading.Event()
     worker = threading.Thread(target=lambda: (s.modelOptimize(0, LONG), done.set()))
     ticks = [time.perf_counter()]
@@ -44,9 +43,22 @@ def test_heartbeat_keeps_ticking_during_a_long_search():
         time.sleep(0.01)
         ticks.append(time.perf_counter())
     worker.join()
-    gaps = [b - a for a, b in zip(ticks, ticks[1:])]
-    assert len(gaps) > 20, "the search ended too soon to measure anything"
-    assert max(gaps) <= 0.050, f"heartbeat stalled for {max(gaps) * 1e3:.1f} ms"
+    return [b - a for a, b in zip(ticks, ticks[1:])]
+
+
+def test_heartbeat_keeps_ticking_during_a_long_search():
+    # A held GIL stalls the heartbeat for the whole search (about a second)
+    # every time; a busy machine can delay one tick now and then. So the
+    # best of three searches must keep every gap within 50 ms.
+    s = fitted_study()
+    worst = []
+    for _ in range(3):
+        gaps = heartbeat_gaps(s)
+        assert len(gaps) > 20, "the search ended too soon to measure anything"
+        worst.append(max(gaps))
+        if worst[-1] <= 0.050:
+            break
+    assert min(worst) <= 0.050, f"heartbeat stalled for {[round(w * 1e3, 1) for w in worst]} ms"
 
 
 def test_second_thread_is_refused_while_the_object_computes():
