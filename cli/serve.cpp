@@ -77,6 +77,17 @@ void describeError(const httplib::Request& req, httplib::Response& res) {
   res.set_content(errorBody(type, message), "application/json");
 }
 
+// The name of an uploaded file, for messages only ("results.csv:3:2: ...");
+// the page sends it as ?name=. Control characters and overlong names are
+// dropped.
+std::string uploadName(const httplib::Request& req, const std::string& fallback) {
+  const std::string name = req.get_param_value("name");
+  if (name.empty() || name.size() > 128) return fallback;
+  for (const unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) return fallback;
+  return name;
+}
+
 void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& fileName) {
   using Req = const httplib::Request&;
   using Res = httplib::Response&;
@@ -84,7 +95,9 @@ void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& 
   server.Post("/api/validate", [&](Req req, Res res) { send(res, bench.validate(req.body)); });
   server.Post("/api/new", [&](Req req, Res res) { send(res, bench.create(req.body)); });
   server.Post("/api/results", [&](Req req, Res res) { send(res, bench.enterResults(req.body)); });
-  server.Post("/api/results.csv", [&](Req req, Res res) { send(res, bench.enterResultsCsv(req.body)); });
+  server.Post("/api/results.csv", [&](Req req, Res res) {
+    send(res, bench.enterResultsCsv(req.body, uploadName(req, "uploaded results")));
+  });
   server.Get("/api/sheet.csv", [&](Req, Res res) {
     send(res, bench.runSheet());
     if (res.status == 200) res.set_header("Content-Disposition", "attachment; filename=\"runs.csv\"");
@@ -96,7 +109,7 @@ void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& 
     send(res, bench.studyFile());
     if (res.status == 200) res.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");
   });
-  server.Post("/api/open", [&](Req req, Res res) { send(res, bench.open(req.body)); });
+  server.Post("/api/open", [&](Req req, Res res) { send(res, bench.open(req.body, uploadName(req, "uploaded study file"))); });
   server.Post("/api/save", [&](Req, Res res) { send(res, bench.save()); });
   server.Get("/api/.*", [](Req req, Res res) {
     res.status = 404;

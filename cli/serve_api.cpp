@@ -375,13 +375,13 @@ ApiReply Workbench::enterResults(std::string_view body) {
   });
 }
 
-ApiReply Workbench::enterResultsCsv(std::string_view body) {
+ApiReply Workbench::enterResultsCsv(std::string_view body, const std::string& source) {
   return answer([&] {
     std::lock_guard lock(mutex_);
     if (!study_) noStudy();
     Study changed = *study_;
     std::istringstream in{std::string(body)};
-    changed.readResults(in, "uploaded results");
+    changed.readResults(in, source);
     replace(std::move(changed), false);
     return reply({{"study", json::studyJson(*study_)}});
   });
@@ -478,9 +478,9 @@ ApiReply Workbench::studyFile() const {
   });
 }
 
-ApiReply Workbench::open(std::string_view body) {
+ApiReply Workbench::open(std::string_view body, const std::string& source) {
   return answer([&] {
-    Study study = Study::fromJson(body, "uploaded study file");
+    Study study = Study::fromJson(body, source);
     std::lock_guard lock(mutex_);
     replace(std::move(study), false);
     return reply({{"study", json::studyJson(*study_)}});

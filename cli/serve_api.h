@@ -36,8 +36,9 @@ class Workbench {
   ApiReply create(std::string_view body);
   // {results: [{run, response, value}]}, value null to clear; all or none.
   ApiReply enterResults(std::string_view body);
-  // Results as CSV text, read as Study::readResults reads a file.
-  ApiReply enterResultsCsv(std::string_view body);
+  // Results as CSV text, read as Study::readResults reads a file; `source`
+  // (the uploaded file's name) names it in messages.
+  ApiReply enterResultsCsv(std::string_view body, const std::string& source);
   // The run sheet as CSV, in execution order.
   ApiReply runSheet() const;
   // The fit report and canonical analysis of every response.
@@ -51,7 +52,7 @@ class Workbench {
   // The study file's text.
   ApiReply studyFile() const;
   // Replaces the study by an uploaded study file's text.
-  ApiReply open(std::string_view body);
+  ApiReply open(std::string_view body, const std::string& source);
   // Writes the study to the file the workbench was started with.
   ApiReply save();
 

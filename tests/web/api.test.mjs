@@ -50,6 +50,7 @@ describe('workbench API', () => {
     ['unknown response in a goal', 'POST', '/api/optimize', { body: { goals: { goals: [{ response: 'Purity', kind: 'maximize' }] } } }, 422, 'UnknownName', /"Purity"/],
     ['unknown run', 'POST', '/api/results', { body: { results: [{ run: 99, response: 'Yield', value: 80.5 }] } }, 422, 'UnknownName', /run 99/],
     ['a bad results CSV', 'POST', '/api/results.csv', { body: 'run_id,Yield\n1,80.5\n2,8O.1\n' }, 422, 'ParseError', /uploaded results:3:\d+: "8O\.1" for response "Yield"/],
+    ['a bad CSV named by the page', 'POST', '/api/results.csv?name=results.csv', { body: 'run_id,Yield\n1,80.5\n1,80.6\n' }, 422, 'ParseError', /^results\.csv:3:/],
     ['a bad study file', 'POST', '/api/open', { body: '{"format": "no study"}' }, 422, 'ParseError', /./],
     ['a bad definition', 'POST', '/api/new', { body: { ...definition, factors: [definition.factors[0], { ...definition.factors[1], low: 50, high: 10 }] } }, 422, 'InvalidArgument', /factor 2 "Time": low 50 is not below high 10/],
     ['an unknown factor of the surface', 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Pressure' } }, 422, 'UnknownName', /no factor is named "Pressure"/],

@@ -122,10 +122,13 @@ describe('workbench in a browser', () => {
     const measured = new Map(runs.map((r) => [r.run, [trueYield(r.settings.Temperature, r.settings.Time) + 0.3 * noise(),
       trueImpurity(r.settings.Temperature, r.settings.Time) + 0.02 * noise()]]));
     const typed = runs.slice(-2);
+    await uploadResults(page, scratch.dir, 'bad.csv', `run_id,Yield\n${runs[0].run},80.5\n${runs[1].run},8O.1\n`);
+    await page.waitForFunction(() => /^bad\.csv:3:\d+: "8O\.1"/.test(document.querySelector('#runs-error').textContent));
+    assert.match(await page.$eval('#missing-count', (p) => p.textContent), /^18 of 18 results missing/);
     await uploadResults(page, scratch.dir, 'results.csv', resultsCsv(runs.slice(0, -2), (s) => measured.get(runs.find((r) => r.settings === s).run)));
     await page.waitForFunction(() => /4 of \d+ results missing/.test(document.querySelector('#missing-count').textContent));
     assert.equal((await page.$$('#run-table input.missing')).length, 4);
-    assert.match(await page.$eval('#fit-error', (p) => p.textContent), /missing results/);
+    await page.waitForFunction(() => /missing results/.test(document.querySelector('#fit-error').textContent));
     await page.screenshot({ path: join(screenshots, 'workbench-runs.png'), clip: await clipOf(page, '#runs') });
     for (const r of typed) {
       for (const [k, name] of ['Yield', 'Impurity'].entries()) {
@@ -170,6 +173,11 @@ describe('workbench in a browser', () => {
     assert.ok(existsSync(file));
     assert.equal(JSON.parse(readFileSync(file, 'utf8')).factors?.length ?? 2, 2);
 
+    // The downloads are the study's run sheet and study file.
+    const downloads = await page.evaluate(async () => Promise.all(['/api/sheet.csv', '/api/study.json'].map((u) => fetch(u).then((r) => r.text()))));
+    assert.equal(downloads[0], execFileSync(tavrin, ['sheet', file, '-o', '-'], { encoding: 'utf8' }));
+    assert.equal(downloads[1], readFileSync(file, 'utf8'));
+
     // The command line on the saved file shows the same numbers.
     const fit = cli('fit', file, '--json');
     for (const report of fit.responses) assert.equal(shownR2[report.response], report.rSquared, report.response);
@@ -181,6 +189,18 @@ describe('workbench in a browser', () => {
     assert.equal(best.Impurity, top.predictions.Impurity.value);
     assert.ok(best.Impurity <= 1.5);
     assert.equal(probability, optimum.robustness.constraints[0].probability);
+  });
+
+  test('a study file made by the command line opens in the page', async () => {
+    const other = join(scratch.dir, 'other.json');
+    execFileSync(tavrin, ['new', other, '--factor', 'Pressure=1.5:3.5[bar]', '--factor', 'Flow=0.1:0.7[l/min]',
+      '--response', 'Conversion[%]', '--seed', '11']);
+    const input = await page.$('#open-study');
+    await input.uploadFile(other);
+    await page.waitForFunction(() => document.querySelector('#run-table thead').textContent.includes('Pressure (bar)'));
+    assert.equal(await page.$eval(rowInput('#factor-table', 2, 'name'), (i) => i.value), 'Flow');
+    assert.equal(await page.$eval('#file-state', (s) => s.textContent), 'unsaved changes');
+    await page.waitForFunction(() => /missing results/.test(document.querySelector('#fit-error').textContent));
   });
 
   test('the contour redraws when a slider moves', async () => {

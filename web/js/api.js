@@ -32,10 +32,10 @@ export const api = {
   validate: (definition) => call('POST', '/api/validate', definition),
   create: (definition) => call('POST', '/api/new', definition),
   enterResults: (results) => call('POST', '/api/results', { results }),
-  enterResultsCsv: (text) => call('POST', '/api/results.csv', text, 'text/csv'),
+  enterResultsCsv: (text, name) => call('POST', `/api/results.csv?name=${encodeURIComponent(name)}`, text, 'text/csv'),
   fit: () => call('GET', '/api/fit'),
   surface: (request) => call('POST', '/api/surface', request),
   optimize: (request) => call('POST', '/api/optimize', request),
-  open: (text) => call('POST', '/api/open', text),
+  open: (text, name) => call('POST', `/api/open?name=${encodeURIComponent(name)}`, text),
   save: () => call('POST', '/api/save'),
 };

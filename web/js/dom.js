@@ -31,9 +31,9 @@ export function notify(message, isError = false) {
   statusTimer = setTimeout(() => { status.className = ''; }, isError ? 8000 : 2500);
 }
 
-// Text of a file the user picked.
-export function readFile(input) {
+// {name, text} of the file the user picked, or null.
+export async function readFile(input) {
   const file = input.files?.[0];
   input.value = '';
-  return file ? file.text() : Promise.resolve(null);
+  return file ? { name: file.name, text: await file.text() } : null;
 }

@@ -97,12 +97,12 @@ $('#save').addEventListener('click', async () => {
 });
 
 $('#open-study').addEventListener('change', async (event) => {
-  const text = await readFile(event.target);
-  if (text === null) return;
+  const file = await readFile(event.target);
+  if (file === null) return;
   if (!state.saved && !confirm('Replace the current study? Its unsaved changes will be lost.')) return;
   try {
-    onStudy((await api.open(text)).study, { definitionChanged: true });
-    notify('Study file opened.');
+    onStudy((await api.open(file.text, file.name)).study, { definitionChanged: true });
+    notify(`Opened ${file.name}.`);
   } catch (error) {
     notify(error.message, true);
   }

@@ -6,7 +6,13 @@ import { drawContour, optimumMarkers } from './plots.js';
 
 const kinds = [['', 'none'], ['maximize', 'maximize'], ['minimize', 'minimize'], ['target', 'target'], ['within', 'within']];
 
+// Rebuilt only when the responses change, so that entering results does
+// not take the goals being typed.
 export function renderGoalTable(study) {
+  const table = $('#goal-table');
+  const layout = JSON.stringify(study.responses);
+  if (table.dataset.layout === layout) return;
+  table.dataset.layout = layout;
   const previous = readRows();
   $('#goal-table tbody').replaceChildren(...study.responses.map((r) => {
     const old = previous.get(r.name) ?? {};

@@ -24,6 +24,9 @@ function resultInput(run, response, value, onStudy) {
     const cell = input.parentElement;
     const entered = parseNumber(input.value);
     const restore = () => { input.value = input.dataset.stored; };
+    // Nothing to send when the cell holds what is stored (a change event on
+    // leaving a cell whose value was already sent).
+    if (entered === parseNumber(input.dataset.stored)) return;
     if (Number.isNaN(entered)) {
       cell.classList.add('refused');
       $('#runs-error').textContent = `Run ${run.run}, ${response.name}: "${input.value.trim()}" is not a number; leave the cell empty for a missing result.`;
@@ -93,13 +96,13 @@ function showMissingCount(study) {
 
 export function setupRuns(onStudy) {
   $('#upload-results').addEventListener('change', async (event) => {
-    const text = await readFile(event.target);
-    if (text === null) return;
+    const file = await readFile(event.target);
+    if (file === null) return;
     try {
-      const reply = await api.enterResultsCsv(text);
+      const reply = await api.enterResultsCsv(file.text, file.name);
       $('#runs-error').textContent = '';
       onStudy(reply.study);
-      notify('Results read from the CSV file.');
+      notify(`Results read from ${file.name}.`);
     } catch (error) {
       $('#runs-error').textContent = error.message;
     }
