@@ -175,6 +175,11 @@ int main(int argc, char** argv) {
   ServeOptions serveOptions;
   addServe(app, serveOptions);
 
+  // CLI11 reports an unknown subcommand as a missing one; name it instead.
+  if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](CLI::App* sub) { return sub->check_name(argv[1]); }).empty()) {
+    std::cerr << "tavrin: unknown subcommand \"" << argv[1] << "\" (see --help)\n";
+    return kUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

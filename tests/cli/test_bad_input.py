@@ -1,0 +1,101 @@
+"""Every bad input ends with exit status 2 (bad usage) or 1 (failure), one
+line on stderr naming it, and an unchanged study file."""
+import json
+import shutil
+
+import pytest
+
+from conftest import run
+
+FILES = {
+    "no_run_id.csv": "Yield,Impurity\n80.1,1.1\n",
+    "run_twice.csv": "run_id,Yield\n1,80.1\n2,81.3\n1,79.9\n",
+    "text_cell.csv": "run_id,Yield\n1,80.1\n2,eighty\n",
+    "points_no_time.csv": "Temperature,Yield\n180.5,1\n",
+    "points_text.csv": "Temperature,Time\n180.5,30.25\n190.5,abc\n",
+}
+
+# (case, arguments, status, pieces the message names)
+CASES = [
+    ("unknown response to fit", ["fit", "study.json", "--response", "Yeld"], 1, ['"Yeld"']),
+    ("unknown response to maximize", ["optimize", "study.json", "--maximize", "Yeld"], 1, ['"Yeld"']),
+    ("unknown response in a constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Purity<=1"], 1,
+     ['"Purity"']),
+    ("unknown response of a sigma", ["fit", "study.json", "--sigma", "Purity=0.1"], 1, ['"Purity"']),
+    ("unknown factor in a point", ["predict", "study.json", "--at", "Temp=180,Time=30"], 1, ['"Temp"']),
+    ("malformed factor", ["new", "x.json", "--factor", "Temperature=150-210", "--response", "Yield"], 2,
+     ['"Temperature=150-210"']),
+    ("factor without a range", ["new", "x.json", "--factor", "Temperature", "--response", "Yield"], 2, ['"Temperature"']),
+    ("factor with an open unit", ["new", "x.json", "--factor", "Temperature=150:210[°C", "--response", "Yield"], 2,
+     ['"Temperature=150:210[°C"']),
+    ("factor range reversed", ["new", "x.json", "--factor", "Temperature=210:150", "--factor", "Time=10:50",
+                               "--response", "Yield"], 1, ['"Temperature"', "210"]),
+    ("unknown design", ["new", "x.json", "--design", "central", "--factor", "A=1:2", "--response", "Y"], 2,
+     ['"central"']),
+    ("malformed constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<1.5"], 2,
+     ['"Impurity<1.5"']),
+    ("malformed point", ["predict", "study.json", "--at", "Temperature:180"], 2, ['"Temperature:180"']),
+    ("point without a factor", ["predict", "study.json", "--at", "Temperature=180"], 2, ['"Time"']),
+    ("results without run ids", ["enter", "study.json", "no_run_id.csv"], 1, ["no_run_id.csv:1", '"run_id"']),
+    ("run id given twice", ["enter", "study.json", "run_twice.csv"], 1, ["run_twice.csv:4:1", "run 1"]),
+    ("text in a number cell", ["enter", "study.json", "text_cell.csv"], 1, ["text_cell.csv:3:3", '"eighty"']),
+    ("points without a factor column", ["predict", "study.json", "--csv", "points_no_time.csv"], 1,
+     ["points_no_time.csv:1", '"Time"']),
+    ("text in a point cell", ["predict", "study.json", "--csv", "points_text.csv"], 1, ["points_text.csv:3:7", '"abc"']),
+    ("missing results file", ["enter", "study.json", "nowhere.csv"], 1, ['"nowhere.csv"']),
+    ("missing study file", ["fit", "nostudy.json"], 1, ['"nostudy.json"']),
+    ("missing points file", ["predict", "study.json", "--csv", "nopoints.csv"], 1, ['"nopoints.csv"']),
+    ("missing plan file", ["import", "nothing.tvr", "new.json"], 1, ['"nothing.tvr"']),
+    ("study file replaced", ["new", "study.json", "--factor", "A=1:2", "--response", "Y"], 1, ['"study.json"', "--force"]),
+    ("no goal", ["optimize", "study.json", "--within", "Impurity<=1.5"], 2, ["--maximize"]),
+    ("sigma without robust", ["optimize", "study.json", "--maximize", "Yield", "--sigma", "Yield=1"], 2, ["--robust"]),
+    ("importance without a goal", ["optimize", "study.json", "--maximize", "Yield", "--importance", "Impurity=2"], 2,
+     ['"Impurity"']),
+    ("target out of reach", ["optimize", "study.json", "--target", "Yield=95"], 1, ['"Yield"', "95"]),
+    ("constraints nobody meets", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<=0.1"], 1,
+     ["constraints"]),
+    ("confidence out of range", ["fit", "study.json", "--confidence", "1.5"], 1, ["1.5"]),
+    ("number option given text", ["optimize", "study.json", "--maximize", "Yield", "--points", "many"], 2,
+     ["--points", "many"]),
+    ("unknown subcommand", ["frobnicate", "study.json"], 2, ['"frobnicate"']),
+    ("unknown option", ["fit", "study.json", "--frob"], 2, ["--frob"]),
+    ("missing argument", ["fit"], 2, ["study"]),
+]
+
+
+@pytest.fixture
+def work(study, tmp_path):
+    shutil.copy(study[0] / "study.json", tmp_path / "study.json")
+    for name, text in FILES.items():
+        (tmp_path / name).write_text(text, encoding="utf-8")
+    return tmp_path
+
+
+@pytest.mark.parametrize("case,args,status,names", CASES, ids=[c[0] for c in CASES])
+def test_bad_input_is_refused_by_name(work, case, args, status, names):
+    before = (work / "study.json").read_bytes()
+    result = run(*args, cwd=work)
+    assert result.returncode == status, (case, result.stderr)
+    assert result.stderr.startswith("tavrin: ") and result.stderr.count("\n") == 1, result.stderr
+    for name in names:
+        assert name in result.stderr, (case, result.stderr)
+    assert (work / "study.json").read_bytes() == before
+
+
+@pytest.mark.parametrize("args,kind", [
+    (["enter", "study.json", "text_cell.csv"], "ParseError"),
+    (["fit", "study.json", "--response", "Yeld"], "UnknownName"),
+    (["predict", "study.json", "--at", "Temperature:180"], "UsageError"),
+])
+def test_json_failure_carries_the_error(work, args, kind):
+    result = run(*args, "--json", cwd=work)
+    error = json.loads(result.stdout)["error"]
+    assert error["type"] == kind and result.stderr == f"tavrin: {error['message']}\n"
+    if kind == "ParseError":
+        assert (error["source"], error["line"], error["column"]) == ("text_cell.csv", 3, 3)
+
+
+@pytest.mark.parametrize("command", ["new", "sheet", "enter", "fit", "optimize", "predict", "export", "import"])
+def test_every_subcommand_has_help_with_an_example(cli, tmp_path, command):
+    result = run(command, "--help", cwd=tmp_path, check=0)
+    assert f"tavrin {command} " in result.stdout and "Example" in result.stdout and "--json" in result.stdout
