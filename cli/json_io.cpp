@@ -254,7 +254,8 @@ Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std
     Json byResponse = Json::object();
     for (std::size_t r = 0; r < fit.responses.size() && r < predictions.size(); ++r)
       byResponse[fit.responses[r].name] = toJson(predictions[r][p]);
-    list.push_back({{"settings", keyedRow(fit.factors, points, p)}, {"predictions", std::move(byResponse)}});
+    list.push_back(
+        {{"point", p + 1}, {"settings", keyedRow(fit.factors, points, p)}, {"predictions", std::move(byResponse)}});
   }
   return {{"confidence", confidence}, {"points", std::move(list)}};
 }

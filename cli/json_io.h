@@ -51,7 +51,8 @@ Json optimumJson(const Fit& fit, const Optimum& optimum);
 // with the constraints of `goals`, in their order.
 Json robustnessJson(const Fit& fit, const Goals& goals, const Robustness& robustness);
 
-// Predictions with intervals: predictions[r][p] is response r at point p.
+// Predictions with intervals, points numbered from 1: predictions[r][p] is
+// response r at point p.
 Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std::vector<Prediction>>& predictions,
                      double confidence);
 

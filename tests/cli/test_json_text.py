@@ -1,0 +1,137 @@
+"""The --json outputs parse and carry the numbers the text shows: every text
+number is a JSON number printed with 6 significant digits (3 for p values),
+row by row."""
+import json
+import re
+
+import pytest
+
+from conftest import run
+
+NUMBER = re.compile(r"(?<![\w.])-?(?:\d+\.?\d*|\.\d+)(?:e[+-]\d+)?%?(?![\w.])")
+
+
+def g6(value):
+    return "n/a" if value is None else "%.6g" % value
+
+
+def g3(value):
+    return "n/a" if value is None else "%.3g" % value
+
+
+def cells(line):
+    return re.split(r"\s{2,}", line.strip())
+
+
+def table(text, heading):
+    """The rows under the first line that starts with `heading` (after the
+    indent), up to the next blank line."""
+    lines = text.splitlines()
+    start = next(k for k, line in enumerate(lines) if line.strip().startswith(heading))
+    rows = []
+    for line in lines[start + 1:]:
+        if not line.strip():
+            break
+        rows.append(cells(line))
+    return rows
+
+
+def both(work, *args):
+    text = run(*args, cwd=work, check=0).stdout
+    data = json.loads(run(*args, "--json", cwd=work, check=0).stdout)
+    return text, data
+
+
+def json_numbers(value):
+    if isinstance(value, bool):
+        return []
+    if isinstance(value, (int, float)):
+        return [value]
+    if isinstance(value, dict):
+        return [n for v in value.values() for n in json_numbers(v)]
+    if isinstance(value, list):
+        return [n for v in value for n in json_numbers(v)]
+    return []
+
+
+def assert_every_table_number_is_in_json(text, data):
+    numbers = json_numbers(data)
+    # Levels show as percentages: 0.95 as "95%"; percentiles as "5%".
+    shown = {g6(n) for n in numbers} | {g3(n) for n in numbers} | {g6(100 * n) + "%" for n in numbers} | \
+        {g6(n) + "%" for n in numbers}
+    for line in text.splitlines():
+        if not line.startswith("  "):
+            continue
+        for token in NUMBER.findall(line):
+            assert token in shown, (token, line)
+
+
+@pytest.fixture(scope="module")
+def work(study):
+    return study[0]
+
+
+def test_fit_text_and_json_agree(work):
+    text, data = both(work, "fit", "study.json", "--runs")
+    assert_every_table_number_is_in_json(text, data)
+    for report in data["responses"]:
+        part = text[text.index(report["response"] + ":"):]
+        statistics = dict(table(part, "Statistic"))
+        assert statistics["R-squared"] == g6(report["rSquared"])
+        assert statistics["Predicted R-squared"] == g6(report["predictedRSquared"])
+        assert statistics["p of F"] == g3(report["fPValue"])
+        for units in ("coded", "natural"):
+            rows = table(part, f"Coefficients, {units} units")[1:]
+            assert [r[0] for r in rows] == [c["term"] for c in report["coefficients"]]
+            for row, c in zip(rows, report["coefficients"]):
+                e = c[units]
+                assert row[1:] == [g6(e["value"]), g6(e["stdError"]), g6(e["t"]), g3(e["p"]), g6(e["lower"]),
+                                   g6(e["upper"])]
+        runs = table(part, "Runs")[1:]
+        assert [r[0] for r in runs] == [str(d["run"]) for d in report["diagnostics"]]
+        assert [r[6] for r in runs] == [g6(d["cooksDistance"]) for d in report["diagnostics"]]
+        stationary = report["canonical"]["stationaryNatural"]
+        assert f"Temperature = {g6(stationary['Temperature'])}, Time = {g6(stationary['Time'])}" in part
+
+
+def test_optimize_text_and_json_agree(work):
+    text, data = both(work, "optimize", "study.json", "--maximize", "Yield=60:90", "--minimize", "Impurity",
+                      "--within", "Impurity<=2", "--robust", "--replicates", 50, "--points", 2048)
+    assert_every_table_number_is_in_json(text, data)
+    rows = table(text, "Rank")
+    assert len(rows) == len(data["optimum"]["candidates"]) >= 1
+    for row, c in zip(rows, data["optimum"]["candidates"]):
+        expected = [str(c["rank"]), g6(c["settings"]["Temperature"]), g6(c["settings"]["Time"]),
+                    g6(c["predictions"]["Yield"]["value"]), g6(c["predictions"]["Impurity"]["value"]),
+                    g6(c["overall"])]
+        assert row[:6] == expected
+    robust = data["robustness"]
+    quantities = {r[0]: r[1:] for r in table(text, "Quantity")}
+    assert quantities["Time [min]"] == [g6(v) for v in robust["settingPercentiles"]["Time"]]
+    impurity = robust["predictionPercentiles"]["Impurity"]
+    assert quantities["Impurity [%]"] == [g6(v) for v in impurity["percentiles"]] + [g6(impurity["mean"]),
+                                                                                   g6(impurity["stdDev"])]
+    assert table(text, "Constraint ")[0] == ["Impurity <= 2", g6(robust["constraints"][0]["probability"])]
+
+
+def test_predict_text_and_json_agree(work):
+    text, data = both(work, "predict", "study.json", "--at", "Temperature=171.3,Time=44.7", "--at",
+                      "Temperature=199.9,Time=12.1")
+    assert_every_table_number_is_in_json(text, data)
+    rows = table(text, "Point")
+    assert len(rows) == 4
+    for k, point in enumerate(data["points"]):
+        for j, response in enumerate(["Yield", "Impurity"]):
+            row = rows[2 * k + j]
+            p = point["predictions"][response]
+            assert row[-7:] == [response, g6(p["value"]), g6(p["stdError"]), g6(p["confidenceLow"]),
+                                g6(p["confidenceHigh"]), g6(p["predictionLow"]), g6(p["predictionHigh"])]
+
+
+def test_sheet_text_and_json_agree(work):
+    text, data = both(work, "sheet", "study.json")
+    assert_every_table_number_is_in_json(text, data)
+    rows = table(text, "Order")
+    for row, r in zip(rows, data["runs"]):
+        assert row == [str(r["order"]), str(r["run"]), g6(r["settings"]["Temperature"]), g6(r["settings"]["Time"]),
+                       g6(r["results"]["Yield"]), g6(r["results"]["Impurity"])]
