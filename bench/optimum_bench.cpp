@@ -82,6 +82,14 @@ Case exampleCase() {
   return c;
 }
 
+// "Y3" and the like, appended rather than concatenated: GCC 12 warns
+// falsely (-Wrestrict) on a literal + std::to_string.
+std::string numbered(const char* prefix, std::size_t number) {
+  std::string name(prefix);
+  name += std::to_string(number);
+  return name;
+}
+
 // Smooth responses with fixed pseudo-random coefficients: mostly concave,
 // with interactions, over coded settings.
 double smoothResponse(std::size_t j, const double* x, std::size_t n) {
@@ -97,12 +105,12 @@ double smoothResponse(std::size_t j, const double* x, std::size_t n) {
 Fit smoothFit(DesignKind kind, std::size_t n, std::size_t responses) {
   std::vector<Factor> factors;
   for (std::size_t i = 0; i < n; ++i)
-    factors.push_back({"x" + std::to_string(i + 1), double(i + 1), 2.0 * double(i + 1) + 10.0, ""});
+    factors.push_back({numbered("x", i + 1), double(i + 1), 2.0 * double(i + 1) + 10.0, ""});
   PlanOptions options;
   options.seed = 1;
   const Plan plan = makePlan(kind, factors, options);
   std::vector<Response> names;
-  for (std::size_t j = 0; j < responses; ++j) names.push_back({"Y" + std::to_string(j + 1), ""});
+  for (std::size_t j = 0; j < responses; ++j) names.push_back({numbered("Y", j + 1), ""});
   Matrix results(plan.runCount(), responses);
   for (std::size_t r = 0; r < plan.runCount(); ++r)
     for (std::size_t j = 0; j < responses; ++j)
@@ -126,7 +134,7 @@ Case twentyCase() {
   Case c{"twenty", smoothFit(DesignKind::Rechtschaffner, 20, 20), {}, {}};
   c.goals.goals = {maximize("Y1", 0.0, 200.0)};
   c.goals.constraints = {{"Y2", -INFINITY, 50.0}};
-  for (std::size_t j = 0; j < 20; ++j) c.sigma["Y" + std::to_string(j + 1)] = 0.2;
+  for (std::size_t j = 0; j < 20; ++j) c.sigma[numbered("Y", j + 1)] = 0.2;
   return c;
 }
 
