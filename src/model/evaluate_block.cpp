@@ -1,5 +1,6 @@
 #include "model/evaluate_block.h"
 
+#include <atomic>
 #include <cstring>
 
 // The vector helpers below are always inlined, so the ABI of passing
@@ -13,6 +14,8 @@ namespace {
 // independent chains of operations the processor can overlap.
 constexpr int kVectorLanes = 4;
 constexpr int kGroups = kBlockLanes / kVectorLanes;
+static_assert(kBlockLanes % kVectorLanes == 0, "a block is a whole number of vectors");
+static_assert(alignof(BlockColumn) >= sizeof(double) * kVectorLanes, "a group of lanes is one aligned vector");
 using Lanes = double __attribute__((vector_size(sizeof(double) * kVectorLanes), may_alias));
 
 __attribute__((always_inline)) inline const Lanes& group(const BlockColumn& column, int g) {
@@ -79,7 +82,7 @@ __attribute__((target("avx2"))) void evaluateAvx2(const PreparedModels& models, 
 
 using BlockEvaluator = void (*)(const PreparedModels&, const BlockColumn*, BlockColumn*, BlockColumn*);
 
-// Chosen once per process from what the processor offers.
+// The best variant the processor offers.
 BlockEvaluator chooseEvaluator() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
@@ -88,7 +91,19 @@ BlockEvaluator chooseEvaluator() {
   return evaluateBaseline;
 }
 
+std::atomic<BlockEvaluator>& evaluatorInUse() {
+  static std::atomic<BlockEvaluator> evaluator{chooseEvaluator()};
+  return evaluator;
+}
+
 }  // namespace
+
+void setBlockVariant(BlockVariant variant) {
+  evaluatorInUse().store(variant == BlockVariant::Baseline ? evaluateBaseline : chooseEvaluator(),
+                         std::memory_order_relaxed);
+}
+
+bool blockUsesBaseline() { return evaluatorInUse().load(std::memory_order_relaxed) == evaluateBaseline; }
 
 bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
   const int n = ws.varCount;
@@ -124,8 +139,7 @@ bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
 }
 
 void evaluateBlock(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded, BlockColumn* values) {
-  static const BlockEvaluator evaluator = chooseEvaluator();
-  evaluator(models, natural, coded, values);
+  evaluatorInUse().load(std::memory_order_relaxed)(models, natural, coded, values);
 }
 
 }  // namespace tavrin

@@ -34,6 +34,14 @@ struct PreparedModels {
 // coded per objective and only evaluateModels applies).
 bool prepareModels(const NumericWorkspace& ws, PreparedModels& models);
 
+// The instruction-set variant of evaluateBlock: the best the processor
+// offers (AVX2 where present), or the baseline that every x86-64 has. Both
+// give the same bits; forcing the baseline lets a test prove that on an AVX2
+// machine. The choice holds for the whole process.
+enum class BlockVariant { Best, Baseline };
+void setBlockVariant(BlockVariant variant);
+bool blockUsesBaseline();
+
 // Codes natural[1..n] of every lane and evaluates every model there:
 // coded[1..n] and values[1..m] receive, lane by lane, what pointCoded and
 // objValue would hold after evaluateModels at that point.
