@@ -98,13 +98,14 @@ Result CTavrin::Load(char const* path, unsigned int& version) {
 
   std::unique_ptr<std::FILE, tavrin::FileCloser> file(path ? std::fopen(path, "r") : nullptr);
   if (!file) return tavrin::failure(op, Failure::CannotOpenToLoad);
-  tavrin::ContentLineReader reader(file.get());
+  std::optional<tavrin::ContentLineReader> reader;
 
   tavrin::FileDefinition definition;
   std::vector<tavrin::DesignVarRecord> designVars;
   std::vector<tavrin::ObjectiveRecord> objectives;
   try {
-    Result read = tavrin::readDefinition(reader, version, definition);
+    reader.emplace(file.get());
+    Result read = tavrin::readDefinition(*reader, version, definition);
     if (read.code != 0) return read;
     // The registries as planAddDesignVar and planAddObjective would leave
     // them, built aside so that running out of memory changes nothing.
@@ -138,7 +139,7 @@ Result CTavrin::Load(char const* path, unsigned int& version) {
     // The experiment number counts from 1 in a wider type, so a count of
     // INT_MAX ends the loop instead of overflowing it.
     for (long long k = 1; k <= definition.experimentCount; ++k) {
-      std::optional<std::string_view> line = reader.next();
+      std::optional<std::string_view> line = reader->next();
       if (!line) return tavrin::failure(op, Failure::CannotLoad);
       std::optional<double> value = tavrin::parseReal(*line);
       if (!value) return tavrin::failure(op, Failure::CannotOpenToLoad);
