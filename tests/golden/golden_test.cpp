@@ -33,26 +33,38 @@ const Golden kGolden[] = {
 #include "golden/golden_values.inc"
 };
 
-double observation(const Golden& g, unsigned r) {
-  if (g.cancelling) return r % 2 == 0 ? 1e6 : (37 * r % 101) / 70000.0;
+struct GoldenPrediction { CTavrin::PlanType type; int n; double prediction; };
+const GoldenPrediction kEveryCount[] = {
+#define TAVRIN_GOLDEN_EVERY_COUNT
+#include "golden/golden_values.inc"
+#undef TAVRIN_GOLDEN_EVERY_COUNT
+};
+
+double observation(bool cancelling, unsigned r) {
+  if (cancelling) return r % 2 == 0 ? 1e6 : (37 * r % 101) / 70000.0;
   return 1000 + (37 * r % 101) / 7.0;
 }
 
 std::wstring name(const char* prefix, int i) { return std::wstring(prefix, prefix + 1) + std::to_wstring(i); }
 
-// The study through the public interface; the fitted table is read back from a saved file.
+// Declares x_i on [i/10, (i+6)/10], enters the observations and sets the point x_i = (10 i + 3)/100.
+unsigned prepare(CTavrin& s, int n, bool cancelling) {
+  for (int i = 1; i <= n; ++i) s.planAddDesignVar(name("x", i).c_str(), i / 10.0, (i + 6) / 10.0);
+  s.planAddObjective(L"y");
+  unsigned runs = 0, failed = s.planCompute().code + s.planGetExperimentCount(runs).code;
+  for (unsigned r = 1; r <= runs; ++r) failed += s.planSetObjectiveValue(L"y", r, observation(cancelling, r)).code;
+  for (int i = 1; i <= n; ++i) failed += s.modelSetDesignVarValue(name("x", i).c_str(), (10 * i + 3) / 100.0).code;
+  return failed + s.modelCompute().code;
+}
+
+// The study through the public interface, and the fit of the estimator it uses.
 std::string run(const Golden& g) {
   std::string bad;
   auto check = [&bad](const std::string& what, double got, double want) {
     if (std::bit_cast<std::uint64_t>(got) != std::bit_cast<std::uint64_t>(want)) bad += " " + what;
   };
   CTavrin s(g.type);
-  for (int i = 1; i <= g.n; ++i) s.planAddDesignVar(name("x", i).c_str(), i / 10.0, (i + 6) / 10.0);
-  s.planAddObjective(L"y");
-  unsigned runs = 0, failed = s.planCompute().code + s.planGetExperimentCount(runs).code;
-  for (unsigned r = 1; r <= runs; ++r) failed += s.planSetObjectiveValue(L"y", r, observation(g, r)).code;
-  for (int i = 1; i <= g.n; ++i) failed += s.modelSetDesignVarValue(name("x", i).c_str(), (10 * i + 3) / 100.0).code;
-  failed += s.modelCompute().code;
+  unsigned runs = 0, failed = prepare(s, g.n, g.cancelling) + s.planGetExperimentCount(runs).code;
   double value = 0;
   failed += s.modelGetObjectiveValue(L"y", value).code;
   check("prediction", value, g.prediction);
@@ -67,7 +79,7 @@ std::string run(const Golden& g) {
   // The fitted coefficients, from the estimator the plan object uses.
   const tavrin::PlanKind& kind = tavrin::planKindOf(g.type);
   tavrin::Table<float> observations = tavrin::allocTable<float>(2, runs + 1);
-  for (unsigned r = 1; r <= runs; ++r) observations[1][r] = static_cast<float>(observation(g, r));
+  for (unsigned r = 1; r <= runs; ++r) observations[1][r] = static_cast<float>(observation(g.cancelling, r));
   const auto fitted = kind.fit(g.n, static_cast<int>(runs), 1, kind.build(g.n), observations);
   for (const Coefficient& c : g.coefficients)
     check("B" + std::to_string(c.r) + "," + std::to_string(c.c), fitted[1][c.r][c.c], c.value);
@@ -80,6 +92,17 @@ TEST(Golden, FitPredictionAndSearchPerPlanFamilyAndSize) {
     for (const Golden& g : kGolden) EXPECT_EQ(run(g), "") << "type " << g.type << " n=" << g.n;
   }
   tavrin::setBlockVariant(tavrin::BlockVariant::Best);
+}
+
+// Every supported count of both kinds: the prediction from cancelling observations, to the last bit.
+TEST(Golden, PredictionForEverySupportedCount) {
+  for (const GoldenPrediction& g : kEveryCount) {
+    CTavrin s(g.type);
+    double value = 0;
+    const unsigned failed = prepare(s, g.n, true) + s.modelGetObjectiveValue(L"y", value).code;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(g.prediction))
+        << "type " << g.type << " n=" << g.n << " failed " << failed;
+  }
 }
 
 }  // namespace
