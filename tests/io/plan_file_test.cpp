@@ -322,22 +322,3 @@ TEST(PlanFile, RoundTripOfTheLargestStudies) {
     EXPECT_EQ(second.substr(0, second.find(until)), first.substr(0, first.find(until)));
   }
 }
-
-// Files cut at every byte or given up to three random edits: each load gives a Load result (see load()).
-TEST(PlanFile, LoadRobustness) {
-  const std::size_t lastValue = kExample.find("60\t5\t150\n");
-  const char* const inserts[] = {"0", "\t", "\n", "\r", "//", "-", "e", "-2000000000", "99999999999", "\xc3"};
-  std::mt19937 random(7741);
-  for (std::size_t length = 0; length <= kExample.size(); ++length) {
-    CTavrin cut(CTavrin::BoxBehnkenPlan), edited(CTavrin::BoxBehnkenPlan);
-    EXPECT_EQ(load(cut, kExample.substr(0, length)).code == 0, length > lastValue) << length;
-    std::string t = kExample;
-    for (unsigned edit = random() % 3; edit < 3; ++edit) {
-      const std::size_t at = random() % t.size(), kind = random() % 3;
-      if (kind == 0) t[at] = static_cast<char>(random());
-      if (kind == 1) t.insert(at, inserts[random() % std::size(inserts)]);
-      if (kind == 2) t.erase(at, 1 + random() % 12);
-    }
-    load(edited, t);
-  }
-}

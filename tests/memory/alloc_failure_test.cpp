@@ -44,22 +44,6 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 using namespace tavrin_test;
 
-// What a caller sees of a study: flags, counts, names and the objective values.
-std::wstring snapshot(CTavrin& s) {
-  unsigned n = 0, m = 0, runs = 0;
-  s.planGetDesignVarCount(n), s.planGetObjectiveCount(m), s.planGetExperimentCount(runs);
-  std::wstring out = std::wstring(1, L"-P"[s.planIsComputed()]) + L"-M"[s.modelIsComputed()] +
-                     std::to_wstring(n) + L' ' + std::to_wstring(m) + L' ' + std::to_wstring(runs);
-  const wchar_t* name = nullptr;
-  double a = 0, b = 0;
-  for (int i = 0; i < static_cast<int>(n); ++i) s.planGetDesignVar(i, name, a, b), out += L' ' + std::wstring(name);
-  for (int j = 0; j < static_cast<int>(m); ++j) {
-    s.planGetObjective(j, name), out += L' ' + std::wstring(name);
-    for (unsigned k = 1; k <= runs; ++k) s.planGetObjectiveValue(name, k, a), out += L' ' + std::to_wstring(a);
-  }
-  return out;
-}
-
 void skipWhenSanitized() {
 #ifdef TAVRIN_SANITIZED
   GTEST_SKIP() << "the sanitizers provide operator new themselves";
@@ -101,10 +85,10 @@ TEST(AllocationFailure, LoadFailsWithACodeAndAnAllowedState) {
 TEST(AllocationFailure, AssignmentIsAllOrNothing) {
   skipWhenSanitized();
   if (testing::Test::IsSkipped()) return;
-  auto source = makeStudy(CTavrin::BoxBehnkenPlan, 3, 2, Stage::Optimized);
+  auto source = makeStudy(CTavrin::RechschafnerPlan, 4, 3, Stage::Optimized);  // larger than the target
   bool completed = false;
   for (long k = 0; !completed && k < 2000; ++k) {
-    auto target = makeStudy(CTavrin::RechschafnerPlan, 4, 3, Stage::Modeled);
+    auto target = makeStudy(CTavrin::BoxBehnkenPlan, 3, 2, Stage::Modeled);
     const std::wstring before = snapshot(*target);
     allocationsLeft = k;
     try {

@@ -132,14 +132,4 @@ TEST(ModelCompute, RecoversQuadraticsThroughThePublicInterface) {
   }
 }
 
-// Observations are held as floats: 0.1 at the centre run 13, the current point, predicts float(0.1) there.
-TEST(ModelCompute, ObservationsAreSinglePrecision) {
-  auto s = computedStudy(CTavrin::BoxBehnkenPlan, 3, 1);
-  double v = 0;
-  unsigned failed = s->planSetObjectiveValue(L"y1", 13, 0.1).code;
-  failed += s->modelCompute().code;
-  EXPECT_EQ(failed + s->modelGetObjectiveValue(L"y1", v).code, 0u);
-  EXPECT_EQ(v, static_cast<double>(0.1f));
-}
-
 }  // namespace

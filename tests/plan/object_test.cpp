@@ -87,27 +87,6 @@ TEST(Flags, TransitionTable) {
   }
 }
 
-// What a caller reads from a study of up to 3 variables and 2 objectives, codes included.
-static std::wstring snapshot(CTavrin& s) {
-  std::wostringstream os;
-  double v[3] = {};
-  auto add = [&](const Result& r, int n) {
-    os << L'|' << r.code;
-    for (int k = 0; k < n && !r.code; ++k) os << L' ' << v[k];
-  };
-  unsigned runs = 0;
-  s.planGetExperimentCount(runs);
-  os << std::hexfloat << flags(s).c_str() << runs;
-  for (int i = 1; i <= 4; ++i) add(s.modelGetDesignVarLimits(varName(i).c_str(), v[0], v[1]), 2);
-  for (int j = 1; j <= 3; ++j) {
-    const std::wstring y = objName(j);
-    for (unsigned r = 0; r <= runs; ++r) add(s.planGetObjectiveValue(y.c_str(), r, v[0]), 1);
-    add(s.modelGetObjectiveLimits(y.c_str(), v[0], v[1], v[2]), 3);
-    for (unsigned k = 1; k <= 5; ++k) add(s.modelGetObjectiveBestResult(y.c_str(), k, v[0]), 1);
-  }
-  return os.str();
-}
-
 // An optimized source, copied and assigned over a larger study of the other type, then changed and destroyed.
 TEST(Copy, CopiesReproduceTheSourceOutliveItAndStayIndependent) {
   auto source = makeStudy(CTavrin::BoxBehnkenPlan, 3, 2, Stage::Optimized);
