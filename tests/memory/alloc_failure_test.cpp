@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <new>
 #include <string>
@@ -44,10 +45,13 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 using namespace tavrin_test;
 
+// The sanitizers and valgrind provide operator new themselves, so nothing can be injected there.
 void skipWhenSanitized() {
 #ifdef TAVRIN_SANITIZED
   GTEST_SKIP() << "the sanitizers provide operator new themselves";
 #endif
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (preload && std::strstr(preload, "vgpreload")) GTEST_SKIP() << "valgrind provides operator new";
 }
 
 // Each failing allocation in turn; Load reports it as code 21 "Can not load from file." with nothing changed
