@@ -4,6 +4,8 @@
 //   small: Box-Behnken plan, 2 design variables, 1 objective (9 runs).
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -141,49 +143,113 @@ void wholeSmallStudy(benchmark::State& state) {
 }
 
 // The hardware bound of the search: independent multiply-then-add chains,
-// the shape of the model evaluation (no fused multiply-add), scalar and
-// four lanes at a time. The counter is results (products or sums) per second.
-constexpr int kChains = 8;
-constexpr int kSteps = 4096;
+// the shape of the model evaluation (no fused multiply-add), scalar, four and
+// eight lanes at a time. Sixteen chains hide the latency of both operations,
+// so only the arithmetic ports limit the rate. Each chain stays in a register.
+constexpr int kChains = 16;
+constexpr double kFactor = 0.999999, kOffset = 1e-7;
 
-__attribute__((optimize("no-tree-vectorize"))) void multiplyAddBoundScalar(benchmark::State& state) {
-  double a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = 1.0 + l;
-  const double factor = 0.999999, offset = 1e-7;
-  for (auto _ : state) {
-    for (int k = 0; k < kSteps; ++k) {
-      for (int l = 0; l < kChains; ++l) a[l] = a[l] * factor + offset;
-    }
-    benchmark::DoNotOptimize(a);
+template <class T>
+__attribute__((always_inline)) inline void keep(T& value) {
+  asm volatile("" : "+x"(value));
+}
+
+// Runs `steps` steps of every chain; returns the results (products and sums).
+template <class T>
+__attribute__((always_inline)) inline double runChains(long steps) {
+  T a[kChains];
+  for (int l = 0; l < kChains; ++l) a[l] = T{} + (1.0 + l);
+  for (long k = 0; k < steps; ++k) {
+#pragma GCC unroll 16
+    for (int l = 0; l < kChains; ++l) a[l] = a[l] * kFactor + kOffset;
   }
-  state.counters["results"] =
-      benchmark::Counter(2.0 * kChains * kSteps, benchmark::Counter::kIsIterationInvariantRate);
+  for (T& value : a) keep(value);
+  return 2.0 * kChains * static_cast<double>(steps) * (sizeof(T) / sizeof(double));
+}
+
+using Lanes4 = double __attribute__((vector_size(32)));
+using Lanes8 = double __attribute__((vector_size(64)));
+
+__attribute__((noinline, optimize("no-tree-vectorize"))) double chainsScalar(long steps) {
+  return runChains<double>(steps);
 }
 
 #if defined(__x86_64__)
-using Lanes4 = double __attribute__((vector_size(32)));
-
-__attribute__((target("avx2"))) void multiplyAddBoundAvx2(benchmark::State& state) {
-  Lanes4 a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = Lanes4{1.0, 2.0, 3.0, 4.0} + l;
-  const double factor = 0.999999, offset = 1e-7;
-  for (auto _ : state) {
-    for (int k = 0; k < kSteps; ++k) {
-      for (int l = 0; l < kChains; ++l) a[l] = a[l] * factor + offset;
-    }
-    benchmark::DoNotOptimize(a);
-  }
-  state.counters["results"] =
-      benchmark::Counter(2.0 * 4 * kChains * kSteps, benchmark::Counter::kIsIterationInvariantRate);
-}
+__attribute__((noinline, target("avx2"))) double chainsAvx2(long steps) { return runChains<Lanes4>(steps); }
+__attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) { return runChains<Lanes8>(steps); }
 #endif
+
+using Chains = double (*)(long);
+
+// The widest vector chains this processor runs.
+Chains widestChains() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return chainsAvx512;
+  if (__builtin_cpu_supports("avx2")) return chainsAvx2;
+#endif
+  return chainsScalar;
+}
+
+constexpr long kBoundSteps = 4096;
+
+void multiplyAddBound(benchmark::State& state, Chains chains) {
+  double results = 0.0;
+  for (auto _ : state) results = chains(kBoundSteps);
+  // Products and sums per second (1.2G is 1.2 per nanosecond).
+  state.counters["results"] = benchmark::Counter(results, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Products and sums one W1 point needs in the fixed order: 20 objectives
+// of 230 products and 249 sums, and per design variable the mapping of the
+// LPtau coordinate (a product and two sums) and the coding (a quotient and
+// three sums; the range of the variable is the same for every point).
+constexpr double kW1Results = 20 * (230 + 249) + 20 * (3 + 4);
+
+// CPU time of the calling thread in ns: time taken by other processes on a
+// shared machine does not count.
+double threadNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return 1e9 * static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec);
+}
+
+// Core search, W1: the search and the widest bound in turns, slice by slice,
+// so both see the same machine. The counters are ns per point of each and
+// their ratio.
+void coreSearchW1(benchmark::State& state) {
+  CTavrin study = fittedStudy(kW1);
+  const Chains chains = widestChains();
+  constexpr unsigned int kSlice = 1024;
+  const long boundSteps = static_cast<long>(kW1Results * kSlice / (2.0 * kChains * 8));
+  double searchTime = 0.0, boundTime = 0.0, boundResults = 0.0, points = 0.0;
+  for (auto _ : state) {
+    for (unsigned int first = 0; first < 65536; first += kSlice) {
+      const double t0 = threadNs();
+      benchmark::DoNotOptimize(study.modelOptimize(first, first + kSlice).code);
+      const double t1 = threadNs();
+      boundResults += chains(boundSteps);
+      const double t2 = threadNs();
+      searchTime += t1 - t0;
+      boundTime += t2 - t1;
+      points += kSlice;
+    }
+  }
+  const double searchNs = searchTime / points;
+  const double boundNs = boundTime / boundResults * kW1Results;
+  state.counters["point_ns"] = searchNs;
+  state.counters["bound_ns"] = boundNs;
+  state.counters["ratio"] = searchNs / boundNs;
+}
 
 }  // namespace
 
-BENCHMARK(multiplyAddBoundScalar);
+BENCHMARK_CAPTURE(multiplyAddBound, Scalar, chainsScalar);
 #if defined(__x86_64__)
-BENCHMARK(multiplyAddBoundAvx2);
+BENCHMARK_CAPTURE(multiplyAddBound, Avx2, chainsAvx2);
+BENCHMARK_CAPTURE(multiplyAddBound, Avx512, chainsAvx512);
 #endif
+BENCHMARK(coreSearchW1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(planCompute, W1, kW1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(planCompute, W2, kW2)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(planCompute, small, kSmall)->Unit(benchmark::kMicrosecond);

@@ -10,100 +10,173 @@
 namespace tavrin {
 namespace {
 
-// Four lanes in one vector register; a block is kGroups such vectors,
-// independent chains of operations the processor can overlap.
-constexpr int kVectorLanes = 4;
-constexpr int kGroups = kBlockLanes / kVectorLanes;
-static_assert(kBlockLanes % kVectorLanes == 0, "a block is a whole number of vectors");
-static_assert(alignof(BlockColumn) >= sizeof(double) * kVectorLanes, "a group of lanes is one aligned vector");
-using Lanes = double __attribute__((vector_size(sizeof(double) * kVectorLanes), may_alias));
+// W lanes in one vector register.
+template <int W>
+struct VectorOf;
+template <>
+struct VectorOf<2> {
+  using type = double __attribute__((vector_size(sizeof(double) * 2), may_alias));
+};
+template <>
+struct VectorOf<4> {
+  using type = double __attribute__((vector_size(sizeof(double) * 4), may_alias));
+};
+template <>
+struct VectorOf<8> {
+  using type = double __attribute__((vector_size(sizeof(double) * 8), may_alias));
+};
+template <int W>
+using Lanes = typename VectorOf<W>::type;
 
-__attribute__((always_inline)) inline const Lanes& group(const BlockColumn& column, int g) {
-  return *reinterpret_cast<const Lanes*>(column.lane + g * kVectorLanes);
+template <int W>
+__attribute__((always_inline)) inline const Lanes<W>& lanesAt(const BlockColumn& column, int first) {
+  return *reinterpret_cast<const Lanes<W>*>(column.lane + first);
 }
 
-__attribute__((always_inline)) inline Lanes& group(BlockColumn& column, int g) {
-  return *reinterpret_cast<Lanes*>(column.lane + g * kVectorLanes);
+template <int W>
+__attribute__((always_inline)) inline Lanes<W>& lanesAt(BlockColumn& column, int first) {
+  return *reinterpret_cast<Lanes<W>*>(column.lane + first);
 }
-
-// Every lane equal to `value`, sign of zero included.
-__attribute__((always_inline)) inline Lanes splat(double value) { return Lanes{value, value, value, value}; }
 
 // The body shared by every instruction-set variant; each lane performs the
-// scalar sequence of transformInverse and evaluateQuadratic.
+// scalar sequence of transformInverse and evaluateQuadratic. The block is
+// taken in chunks of G vectors of W lanes, so every sum runs as G
+// independent chains (2G with two rows at a time), enough to keep both
+// arithmetic ports busy without reordering any lane's operations. Scalars
+// enter the operations directly (scalar op vector), which the compiler turns
+// into broadcasts; vectors assembled lane by lane cost more.
+template <int W, int G>
 __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& models, const BlockColumn* natural,
                                                          BlockColumn* coded, BlockColumn* values) {
+  static_assert(kBlockLanes % (W * G) == 0);
   const int n = models.varCount;
-  for (int i = 1; i <= n; ++i) {
+  // Codes variable i in the lanes of one chunk. The quotients take the
+  // divider long after the other operations; interleaved with the first
+  // model they overlap its products and sums.
+  auto code = [&](int i, int chunk) __attribute__((always_inline)) {
     const double lo = models.levelLow[i];
     const double hi = models.levelHigh[i];
-    for (int g = 0; g < kGroups; ++g) {
-      const Lanes point = group(natural[i], g);
-      group(coded[i], g) = (point + point - hi - lo) / (hi - lo);
+    const double range = hi - lo;
+    for (int g = 0; g < G; ++g) {
+      const Lanes<W> point = lanesAt<W>(natural[i], chunk + g * W);
+      lanesAt<W>(coded[i], chunk + g * W) = (point + point - hi - lo) / range;
     }
-  }
+  };
   const BlockColumn* x = coded;
-  const double* c = models.coefficients.data();
-  for (int j = 1; j <= models.objCount; ++j) {
-    Lanes y[kGroups];
-    for (int g = 0; g < kGroups; ++g) {
-      const Lanes xn = group(x[n], g);
-      y[g] = splat(c[0]);
-      y[g] = y[g] + (c[1] + c[2] * xn) * xn;
+  for (int chunk = 0; chunk < kBlockLanes; chunk += W * G) {
+    if (n >= 1) code(n, chunk);
+    if (models.objCount == 0) {
+      for (int i = n - 1; i >= 1; --i) code(i, chunk);
     }
-    c += 3;
-    for (int i = n - 1; i >= 1; --i) {
-      Lanes s[kGroups];
-      for (int g = 0; g < kGroups; ++g) s[g] = splat(0.0);
-      for (int k = n; k >= i + 1; --k, ++c) {
-        for (int g = 0; g < kGroups; ++g) s[g] = s[g] + *c * group(x[k], g);
+    const double* c = models.coefficients.data();
+    for (int j = 1; j <= models.objCount; ++j) {
+      Lanes<W> y[G];
+      for (int g = 0; g < G; ++g) {
+        const Lanes<W> xn = lanesAt<W>(x[n], chunk + g * W);
+        y[g] = c[0] + (c[1] + c[2] * xn) * xn;
       }
-      for (int g = 0; g < kGroups; ++g) {
-        const Lanes xi = group(x[i], g);
-        y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
+      c += 3;
+      // Rows i and i - 1 side by side: their sums take x[n..i+1] in the
+      // same order, so each coded value loaded serves both, and one loop
+      // carries twice the independent chains. Row i still enters y first.
+      int i = n - 1;
+      for (; i >= 2; i -= 2) {
+        if (j == 1) code(i, chunk), code(i - 1, chunk);
+        const double* d = c + (n - i) + 2;  // row i - 1
+        Lanes<W> s[G], t[G];
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xk = lanesAt<W>(x[n], chunk + g * W);
+          s[g] = 0.0 + c[0] * xk;
+          t[g] = 0.0 + d[0] * xk;
+        }
+        ++c, ++d;
+        for (int k = n - 1; k >= i + 1; --k, ++c, ++d) {
+          for (int g = 0; g < G; ++g) {
+            const Lanes<W> xk = lanesAt<W>(x[k], chunk + g * W);
+            s[g] = s[g] + c[0] * xk;
+            t[g] = t[g] + d[0] * xk;
+          }
+        }
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xi = lanesAt<W>(x[i], chunk + g * W);
+          t[g] = t[g] + d[0] * xi;
+          y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
+        }
+        ++d;
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xi = lanesAt<W>(x[i - 1], chunk + g * W);
+          y[g] = y[g] + ((d[0] * xi + d[1]) + t[g]) * xi;
+        }
+        c = d + 2;
       }
-      c += 2;
+      if (i == 1) {
+        if (j == 1) code(1, chunk);
+        Lanes<W> s[G];
+        for (int g = 0; g < G; ++g) s[g] = 0.0 + c[0] * lanesAt<W>(x[n], chunk + g * W);
+        ++c;
+        for (int k = n - 1; k >= 2; --k, ++c) {
+          for (int g = 0; g < G; ++g) s[g] = s[g] + c[0] * lanesAt<W>(x[k], chunk + g * W);
+        }
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xi = lanesAt<W>(x[1], chunk + g * W);
+          y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
+        }
+        c += 2;
+      }
+      for (int g = 0; g < G; ++g) lanesAt<W>(values[j], chunk + g * W) = y[g];
     }
-    for (int g = 0; g < kGroups; ++g) group(values[j], g) = y[g];
   }
 }
 
+// Two-lane vectors: SSE2 on any x86-64, the native unit or scalar code
+// elsewhere.
 void evaluateBaseline(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded,
                       BlockColumn* values) {
-  evaluateLanes(models, natural, coded, values);
+  evaluateLanes<2, 4>(models, natural, coded, values);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 __attribute__((target("avx2"))) void evaluateAvx2(const PreparedModels& models, const BlockColumn* natural,
                                                   BlockColumn* coded, BlockColumn* values) {
-  evaluateLanes(models, natural, coded, values);
+  evaluateLanes<4, 4>(models, natural, coded, values);
+}
+
+// Twice the lanes per instruction at the same instruction rate.
+__attribute__((target("avx512f"))) void evaluateAvx512(const PreparedModels& models, const BlockColumn* natural,
+                                                       BlockColumn* coded, BlockColumn* values) {
+  evaluateLanes<8, 8>(models, natural, coded, values);
 }
 #endif
 
-using BlockEvaluator = void (*)(const PreparedModels&, const BlockColumn*, BlockColumn*, BlockColumn*);
-
-// The best variant the processor offers.
-BlockEvaluator chooseEvaluator() {
-#if defined(__x86_64__) || defined(__i386__)
+bool offered(BlockPath path) {
+#if defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return evaluateAvx2;
+  if (path == BlockPath::Avx512) return __builtin_cpu_supports("avx512f") != 0;
+  if (path == BlockPath::Avx2) return __builtin_cpu_supports("avx2") != 0;
 #endif
-  return evaluateBaseline;
+  return path == BlockPath::Baseline;
 }
 
-std::atomic<BlockEvaluator>& evaluatorInUse() {
-  static std::atomic<BlockEvaluator> evaluator{chooseEvaluator()};
-  return evaluator;
+// The widest path the processor offers.
+BlockPath widestPath() {
+  for (BlockPath path : {BlockPath::Avx512, BlockPath::Avx2}) {
+    if (offered(path)) return path;
+  }
+  return BlockPath::Baseline;
 }
+
+std::atomic<BlockPath> chosenPath{widestPath()};
 
 }  // namespace
 
-void setBlockVariant(BlockVariant variant) {
-  evaluatorInUse().store(variant == BlockVariant::Baseline ? evaluateBaseline : chooseEvaluator(),
-                         std::memory_order_relaxed);
+bool useBlockPath(BlockPath path) {
+  if (path == BlockPath::Best) path = widestPath();
+  if (!offered(path)) return false;
+  chosenPath.store(path, std::memory_order_relaxed);
+  return true;
 }
 
-bool blockUsesBaseline() { return evaluatorInUse().load(std::memory_order_relaxed) == evaluateBaseline; }
+BlockPath activeBlockPath() { return chosenPath.load(std::memory_order_relaxed); }
 
 bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
   const int n = ws.varCount;
@@ -139,7 +212,17 @@ bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
 }
 
 void evaluateBlock(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded, BlockColumn* values) {
-  evaluatorInUse().load(std::memory_order_relaxed)(models, natural, coded, values);
+#if defined(__x86_64__)
+  switch (activeBlockPath()) {
+    case BlockPath::Avx512:
+      return evaluateAvx512(models, natural, coded, values);
+    case BlockPath::Avx2:
+      return evaluateAvx2(models, natural, coded, values);
+    default:
+      break;
+  }
+#endif
+  evaluateBaseline(models, natural, coded, values);
 }
 
 }  // namespace tavrin

@@ -11,7 +11,7 @@
 
 namespace tavrin {
 
-inline constexpr int kBlockLanes = 16;
+inline constexpr int kBlockLanes = 64;
 
 // Values of one variable or objective across the points of a block.
 struct alignas(64) BlockColumn {
@@ -34,17 +34,21 @@ struct PreparedModels {
 // coded per objective and only evaluateModels applies).
 bool prepareModels(const NumericWorkspace& ws, PreparedModels& models);
 
-// The instruction-set variant of evaluateBlock: the best the processor
-// offers (AVX2 where present), or the baseline that every x86-64 has. Both
-// give the same bits; forcing the baseline lets a test prove that on an AVX2
-// machine. The choice holds for the whole process.
-enum class BlockVariant { Best, Baseline };
-void setBlockVariant(BlockVariant variant);
-bool blockUsesBaseline();
-
 // Codes natural[1..n] of every lane and evaluates every model there:
 // coded[1..n] and values[1..m] receive, lane by lane, what pointCoded and
 // objValue would hold after evaluateModels at that point.
 void evaluateBlock(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded, BlockColumn* values);
+
+// Instruction sets evaluateBlock can run on; every path gives the same bits.
+// Best is the widest the processor offers, the one chosen at start-up.
+enum class BlockPath { Best, Baseline, Avx2, Avx512 };
+
+// Makes evaluateBlock run on `path` from now on, in the whole process.
+// Returns false, changing nothing, when the processor lacks it.
+bool useBlockPath(BlockPath path);
+
+// The path evaluateBlock runs on now (never Best); callers with vector code
+// of their own around it follow the same choice.
+BlockPath activeBlockPath();
 
 }  // namespace tavrin

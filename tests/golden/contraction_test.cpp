@@ -50,12 +50,13 @@ TEST(Contraction, ModelEvaluationRoundsEveryOperation) {
   ASSERT_TRUE(tavrin::prepareModels(ws, models));
   tavrin::BlockColumn natural[2] = {}, coded[2] = {}, values[2] = {};
   for (double& lane : natural[1].lane) lane = kX;
-  for (tavrin::BlockVariant variant : {tavrin::BlockVariant::Best, tavrin::BlockVariant::Baseline}) {
-    tavrin::setBlockVariant(variant);
+  using tavrin::BlockPath;
+  for (BlockPath path : {BlockPath::Baseline, BlockPath::Avx2, BlockPath::Avx512}) {
+    if (!tavrin::useBlockPath(path)) continue;
     tavrin::evaluateBlock(models, natural, coded, values);
-    for (double lane : values[1].lane) EXPECT_EQ(lane, unfused()) << "baseline " << tavrin::blockUsesBaseline();
+    for (double lane : values[1].lane) EXPECT_EQ(lane, unfused()) << "path " << static_cast<int>(path);
   }
-  tavrin::setBlockVariant(tavrin::BlockVariant::Best);
+  tavrin::useBlockPath(BlockPath::Best);
 }
 
 // Point 3 has t = 0.75; (high - low) t + low with high - low = 1 + 2^-52 rounds the product.
@@ -74,13 +75,16 @@ TEST(Contraction, SearchMappingRoundsTheProduct) {
   }
 }
 
-// On an AVX2 machine the default is the AVX2 variant; the baseline can be forced and undone.
-TEST(BlockVariant, BaselineCanBeForced) {
-  tavrin::setBlockVariant(tavrin::BlockVariant::Baseline);
-  EXPECT_TRUE(tavrin::blockUsesBaseline());
-  tavrin::setBlockVariant(tavrin::BlockVariant::Best);
+// The baseline can be forced and undone; by default the widest path runs.
+TEST(BlockPath, BaselineCanBeForced) {
+  using tavrin::BlockPath;
+  ASSERT_TRUE(tavrin::useBlockPath(BlockPath::Baseline));
+  EXPECT_EQ(tavrin::activeBlockPath(), BlockPath::Baseline);
+  ASSERT_TRUE(tavrin::useBlockPath(BlockPath::Best));
 #if defined(__x86_64__)
-  EXPECT_EQ(tavrin::blockUsesBaseline(), !__builtin_cpu_supports("avx2"));
+  if (__builtin_cpu_supports("avx2")) {
+    EXPECT_NE(tavrin::activeBlockPath(), BlockPath::Baseline);
+  }
 #endif
 }
 

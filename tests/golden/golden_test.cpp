@@ -87,11 +87,12 @@ std::string run(const Golden& g) {
 }
 
 TEST(Golden, FitPredictionAndSearchPerPlanFamilyAndSize) {
-  for (tavrin::BlockVariant variant : {tavrin::BlockVariant::Best, tavrin::BlockVariant::Baseline}) {
-    tavrin::setBlockVariant(variant);
+  using tavrin::BlockPath;
+  for (BlockPath path : {BlockPath::Baseline, BlockPath::Avx2, BlockPath::Avx512}) {
+    if (!tavrin::useBlockPath(path)) continue;
     for (const Golden& g : kGolden) EXPECT_EQ(run(g), "") << "type " << g.type << " n=" << g.n;
   }
-  tavrin::setBlockVariant(tavrin::BlockVariant::Best);
+  tavrin::useBlockPath(BlockPath::Best);
 }
 
 // Every supported count of both kinds: the prediction from cancelling observations, to the last bit.

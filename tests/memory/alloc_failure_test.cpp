@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -109,11 +110,14 @@ TEST(AllocationFailure, AssignmentIsAllOrNothing) {
 }
 
 // The fit's scratch is numeric storage: without memory the process ends with status 1.
+// The child is a fresh process: exit() there must not run this process's
+// static destructors, which remove other tests' scratch directories.
 TEST(AllocationFailureDeathTest, FitWithoutMemoryEndsTheProcess) {
   skipWhenSanitized();
   if (testing::Test::IsSkipped()) return;
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto s = makeStudy(CTavrin::RechschafnerPlan, 4, 1, Stage::Planned);
-  EXPECT_EXIT((dup2(STDERR_FILENO, STDOUT_FILENO), allocationsLeft = 0, s->modelCompute()),
+  EXPECT_EXIT((std::fflush(stdout), dup2(STDERR_FILENO, STDOUT_FILENO), allocationsLeft = 0, s->modelCompute()),
               testing::ExitedWithCode(1), "^\nInsufficient memory, model fit\n N=15  Nbite=8$");
 }
 

@@ -8,7 +8,10 @@
 #include <random>
 #include <sstream>
 
+#include "design/plans.h"
 #include "design/tables.h"
+#include "model/estimators.h"
+#include "model/evaluate_block.h"
 #include "optimize/lptau.h"
 #include "optimize/search.h"
 #include "tavrin/tavrin.h"
@@ -144,38 +147,77 @@ TEST(ModelOptimize, RunsOnALineStudy) {
   }
 }
 
-// Blocks and point by point leave the same bits for n = 1..20, with rows of an earlier run in the slots.
-TEST(SearchPaths, BlocksMatchPointByPointBitForBit) {
-  std::mt19937 rng(20261206);
+// Models of n variables and m objectives: drawn coefficients, or fitted to
+// drawn observations (0.1..0.7 and 40..160) on a Rechtschaffner or a
+// Box-Behnken plan; empty when the family has no plan for n.
+enum class Source { Drawn, Rechtschaffner, BoxBehnken };
+
+tavrin::TriangularTable<float> models(Source source, int n, int m, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  const std::pair<unsigned, unsigned> stretches[] = {{0, 16}, {3, 40}, {65530, 65600}};
-  for (int n = 1; n <= 20; ++n)
-    for (int m : {1, 4, 20}) {
-      tavrin::NumericWorkspace ws;
-      ws.varCount = n, ws.objCount = m;
-      ws.coefTable = tavrin::allocTriangularTable<float>(m + 1, n + 1);
-      for (int i = 1; i <= n; ++i) {
-        const double lo = 10 * u(rng), hi = lo + 0.5 + 5 * std::fabs(u(rng));
-        for (int j = 1; j <= m; ++j) ws.levelLow[j][i] = lo, ws.levelHigh[j][i] = hi;
-        ws.searchLow[i] = lo - u(rng), ws.searchHigh[i] = hi + u(rng);
-        for (int slot = 1; slot <= 5; ++slot) ws.bestVarValue[slot][i] = u(rng);
-      }
-      for (int j = 1; j <= m; ++j) {
-        for (int r = 0; r <= n; ++r)
-          for (int c = 0; r + c <= n; ++c) ws.coefTable[j][r][c] = static_cast<float>(u(rng));
-        ws.objWeight[j] = j % 3 == 0 ? 0.0 : u(rng);
-        ws.objLow[j] = j % 3 == 0 ? -2.0 : 0.0, ws.objHigh[j] = -ws.objLow[j];
-      }
-      for (const auto& [first, last] : stretches) {
-        tavrin::NumericWorkspace a = ws, b = ws;
-        const auto byPoint = tavrin::searchBestPoints(a, first, last, tavrin::SearchPath::PointByPoint);
-        EXPECT_EQ(byPoint, tavrin::searchBestPoints(b, first, last, tavrin::SearchPath::Blocks));
-        auto same = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) == 0; };
-        EXPECT_TRUE(same(a.bestVarValue, b.bestVarValue) && same(a.bestObjValue, b.bestObjValue) &&
-                    same(a.pointNatural, b.pointNatural) && same(a.pointCoded, b.pointCoded) &&
-                    same(a.objValue, b.objValue)) << "n=" << n << " m=" << m << " from " << first;
-      }
-    }
+  if (source == Source::Drawn) {
+    auto coef = tavrin::allocTriangularTable<float>(m + 1, n + 1);
+    for (int j = 1; j <= m; ++j)
+      for (int r = 0; r <= n; ++r)
+        for (int c = 0; r + c <= n; ++c) coef[j][r][c] = static_cast<float>(u(rng));
+    return coef;
+  }
+  const bool rs = source == Source::Rechtschaffner;
+  if (rs ? n < 4 : !tavrin::boxBehnkenSupports(n)) return {};
+  const int runs = rs ? tavrin::rechtschaffnerRunCount(n) : tavrin::boxBehnkenRunCount(n);
+  auto obs = tavrin::allocTable<float>(m + 1, runs + 1);
+  for (int j = 1; j <= m; ++j)
+    for (int r = 1; r <= runs; ++r) obs[j][r] = static_cast<float>(j % 2 ? 0.4 + 0.3 * u(rng) : 100 + 60 * u(rng));
+  return rs ? tavrin::fitRechtschaffner(n, runs, m, tavrin::buildRechtschaffnerPlan(n), obs)
+            : tavrin::fitBoxBehnken(n, runs, m, tavrin::buildBoxBehnkenPlan(n), obs);
+}
+
+// Blocks and point by point leave the same bits on every vector path the
+// processor offers (the baseline forced too), for n = 1..20, drawn and fitted
+// models, with rows of an earlier run in the slots; stretches cover whole
+// blocks from aligned and unaligned starts, partial tails and the wrap of
+// the sequence at 65536.
+TEST(SearchPaths, BlocksMatchPointByPointBitForBitOnEveryPath) {
+  using tavrin::BlockPath;
+  const std::pair<unsigned, unsigned> stretches[] = {{0, 16}, {3, 40}, {0, 200}, {37, 300}, {65500, 65700}};
+  int ran = 0;
+  for (BlockPath path : {BlockPath::Baseline, BlockPath::Avx2, BlockPath::Avx512}) {
+    if (!tavrin::useBlockPath(path)) continue;
+    ++ran;
+    std::mt19937 rng(20261206);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (Source source : {Source::Drawn, Source::Rechtschaffner, Source::BoxBehnken})
+      for (int n = 1; n <= 20; ++n)
+        for (int m : {1, 4, 20}) {
+          tavrin::NumericWorkspace ws;
+          ws.varCount = n, ws.objCount = m;
+          ws.coefTable = models(source, n, m, rng);
+          if (!ws.coefTable) continue;
+          for (int i = 1; i <= n; ++i) {
+            const double lo = 10 * u(rng), hi = lo + 0.5 + 5 * std::fabs(u(rng));
+            for (int j = 1; j <= m; ++j) ws.levelLow[j][i] = lo, ws.levelHigh[j][i] = hi;
+            ws.searchLow[i] = lo - u(rng), ws.searchHigh[i] = hi + u(rng);
+            for (int slot = 1; slot <= 5; ++slot) ws.bestVarValue[slot][i] = u(rng);
+          }
+          for (int j = 1; j <= m; ++j) {
+            const double centre = source == Source::Drawn || j % 2 ? 0.0 : 100.0;
+            ws.objWeight[j] = j % 3 == 0 ? 0.0 : u(rng);
+            ws.objLow[j] = centre - (j % 3 == 0 ? 2.0 : 0.0), ws.objHigh[j] = 2 * centre - ws.objLow[j];
+          }
+          for (const auto& [first, last] : stretches) {
+            tavrin::NumericWorkspace a = ws, b = ws;
+            const auto byPoint = tavrin::searchBestPoints(a, first, last, tavrin::SearchPath::PointByPoint);
+            EXPECT_EQ(byPoint, tavrin::searchBestPoints(b, first, last, tavrin::SearchPath::Blocks));
+            auto same = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+            EXPECT_TRUE(same(a.bestVarValue, b.bestVarValue) && same(a.bestObjValue, b.bestObjValue) &&
+                        same(a.pointNatural, b.pointNatural) && same(a.pointCoded, b.pointCoded) &&
+                        same(a.objValue, b.objValue))
+                << "path " << static_cast<int>(path) << " source " << static_cast<int>(source) << " n=" << n
+                << " m=" << m << " from " << first;
+          }
+        }
+  }
+  EXPECT_TRUE(tavrin::useBlockPath(BlockPath::Best));
+  EXPECT_GE(ran, 1);
 }
 
 }  // namespace

@@ -1,0 +1,380 @@
+#include "commands.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "arguments.h"
+#include "csv.h"
+#include "json_io.h"
+#include "text.h"
+
+namespace tavrin::cli {
+namespace {
+
+using json::Json;
+
+void printJson(std::ostream& out, const Json& value) { out << value.dump(2) << "\n"; }
+
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+
+// Files the user may have edited by hand are replaced only when asked.
+void refuseOverwrite(const std::string& path, bool force) {
+  std::error_code error;
+  if (!force && std::filesystem::exists(path, error))
+    throw FileError(path, inQuotes(path) + " already exists; add --force to replace it");
+}
+
+void writeTextFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (file) file << text;
+  if (file) file.close();
+  if (!file) throw FileError(path, "cannot write " + inQuotes(path) + ": " + std::strerror(errno));
+}
+
+std::ifstream openInput(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (file) return file;
+  const bool notFound = errno == ENOENT;
+  FileError error(path, "cannot read " + inQuotes(path) + ": " + std::strerror(errno));
+  if (notFound) error.markNotFound();
+  throw error;
+}
+
+std::map<std::string, double, std::less<>> sigmaByResponse(const std::vector<std::string>& values) {
+  std::map<std::string, double, std::less<>> sigma;
+  for (const std::string& value : values) {
+    auto [name, s] = parseAssignment(value, "--sigma");
+    if (!sigma.emplace(name, s).second) throw UsageError("--sigma gives \"" + name + "\" twice");
+  }
+  return sigma;
+}
+
+// The goal of a response named by --importance or --shape.
+Goal& goalOf(Goals& goals, const std::string& response, const char* option) {
+  for (Goal& goal : goals.goals)
+    if (goal.response == response) return goal;
+  throw UsageError(std::string(option) + " names " + inQuotes(response) +
+                   ", which has no goal; give it --maximize, --minimize or --target first");
+}
+
+// The lowest and highest prediction of a response over the search region,
+// found by the same search as the optimum.
+std::pair<double, double> predictionRange(const Fit& fit, const Goals& goals, const std::string& response,
+                                          const SearchOptions& search) {
+  Goals extreme;
+  extreme.region = goals.region;
+  extreme.goals.push_back({});
+  Goal& goal = extreme.goals.back();
+  goal.response = response;
+  goal.kind = Goal::WeightedSum;
+  SearchOptions options = search;
+  options.best = 1;
+  const std::size_t r = fit.responseIndex(response);
+  goal.weight = -1.0;
+  const double low = optimize(fit, extreme, options).candidates.at(0).predictions.at(r).value;
+  goal.weight = 1.0;
+  const double high = optimize(fit, extreme, options).candidates.at(0).predictions.at(r).value;
+  return {low, high};
+}
+
+// Bounds a goal leaves open become the extreme predictions of its response.
+void completeBounds(const Fit& fit, Goals& goals, const SearchOptions& search) {
+  for (Goal& goal : goals.goals) {
+    if (!std::isnan(goal.low) && !std::isnan(goal.high)) continue;
+    const auto [low, high] = predictionRange(fit, goals, goal.response, search);
+    if (std::isnan(goal.low)) goal.low = low;
+    if (std::isnan(goal.high)) goal.high = high;
+  }
+}
+
+Goals goalsOf(const OptimizeOptions& o, const Study& study) {
+  Goals goals;
+  for (const std::string& g : o.maximize) goals.goals.push_back(parseGoal(Goal::Maximize, g));
+  for (const std::string& g : o.minimize) goals.goals.push_back(parseGoal(Goal::Minimize, g));
+  for (const std::string& g : o.target) goals.goals.push_back(parseGoal(Goal::Target, g));
+  if (goals.goals.empty()) throw UsageError("no goal: give --maximize, --minimize or --target");
+  for (const std::string& w : o.within) {
+    const NamedInterval interval = parseInterval(w, "--within constraint");
+    goals.constraints.push_back({interval.name, interval.low, interval.high});
+  }
+  for (const std::string& r : o.region) {
+    NamedInterval interval = parseInterval(r, "--region");
+    // A one-sided region keeps the factor's declared bound on the other side.
+    const Factor& factor = study.factors()[study.factorIndex(interval.name)];
+    if (std::isinf(interval.low)) interval.low = factor.low;
+    if (std::isinf(interval.high)) interval.high = factor.high;
+    if (!goals.region.emplace(interval.name, std::pair{interval.low, interval.high}).second)
+      throw UsageError("--region gives " + inQuotes(interval.name) + " twice");
+  }
+  for (const std::string& i : o.importance) {
+    const auto [name, value] = parseAssignment(i, "--importance");
+    goalOf(goals, name, "--importance").importance = value;
+  }
+  for (const std::string& s : o.shape) {
+    const auto [name, value] = parseAssignment(s, "--shape");
+    Goal& goal = goalOf(goals, name, "--shape");
+    goal.shape = goal.shapeHigh = value;
+  }
+  return goals;
+}
+
+// Progress of a long run on a terminal: "robustness: 120/1000".
+class Progress {
+ public:
+  std::function<void(unsigned, unsigned)> callback() {
+    if (!isatty(STDERR_FILENO)) return {};
+    return [this](unsigned done, unsigned total) {
+      const std::lock_guard lock(mutex_);
+      std::fprintf(stderr, "\rrobustness: %u/%u replicates", done, total);
+      std::fflush(stderr);
+      shown_ = true;
+    };
+  }
+  ~Progress() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+  }
+
+ private:
+  std::mutex mutex_;
+  bool shown_ = false;
+};
+
+Matrix pointsOf(const PredictOptions& o, const Study& study) {
+  const auto& factors = study.factors();
+  std::vector<std::vector<double>> rows;
+  for (const std::string& at : o.at) {
+    std::vector<double> row(factors.size(), std::numeric_limits<double>::quiet_NaN());
+    for (const auto& [name, value] : parsePoint(at)) {
+      const std::size_t f = study.factorIndex(name);
+      if (!std::isnan(row[f])) throw UsageError("point " + inQuotes(at) + " gives " + inQuotes(name) + " twice");
+      row[f] = value;
+    }
+    for (std::size_t f = 0; f < factors.size(); ++f)
+      if (std::isnan(row[f]))
+        throw UsageError("point " + inQuotes(at) + " gives no value for factor " + inQuotes(factors[f].name));
+    rows.push_back(std::move(row));
+  }
+  if (!o.csv.empty()) {
+    std::ifstream file = openInput(o.csv);
+    const Matrix read = readPoints(file, o.csv, factors);
+    for (std::size_t p = 0; p < read.rows(); ++p) rows.emplace_back(read.row(p), read.row(p) + read.cols());
+  }
+  if (rows.empty()) throw UsageError("no point: give --at or --csv");
+  Matrix points(rows.size(), factors.size());
+  for (std::size_t p = 0; p < rows.size(); ++p)
+    for (std::size_t f = 0; f < factors.size(); ++f) points(p, f) = rows[p][f];
+  return points;
+}
+
+std::string fullPrecision(double value) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", value);
+  return buffer;
+}
+
+// Predictions as CSV: the factors, then per response the value, its
+// standard error and both intervals, in full precision.
+std::string predictionsCsv(const Fit& fit, const Matrix& points, const std::vector<std::vector<Prediction>>& predictions) {
+  std::ostringstream csv;
+  std::vector<std::string> headings;
+  for (const Factor& f : fit.factors) headings.push_back(f.name);
+  for (const Response& r : fit.responses)
+    for (const char* suffix : {"", " std. error", " CI low", " CI high", " PI low", " PI high"})
+      headings.push_back(r.name + suffix);
+  for (std::size_t k = 0; k < headings.size(); ++k) csv << (k ? "," : "") << headings[k];
+  csv << "\r\n";
+  for (std::size_t p = 0; p < points.rows(); ++p) {
+    for (std::size_t f = 0; f < points.cols(); ++f) csv << (f ? "," : "") << fullPrecision(points(p, f));
+    for (const auto& byPoint : predictions) {
+      const Prediction& y = byPoint[p];
+      for (double v : {y.value, y.stdError, y.confidenceLow, y.confidenceHigh, y.predictionLow, y.predictionHigh})
+        csv << "," << (std::isfinite(v) ? fullPrecision(v) : "");
+    }
+    csv << "\r\n";
+  }
+  return csv.str();
+}
+
+}  // namespace
+
+void runNew(const NewOptions& o, std::ostream& out) {
+  DesignKind kind{};
+  try {
+    kind = parseDesignKind(o.design);
+  } catch (const InvalidArgument& e) {
+    throw UsageError(e.what());
+  }
+  std::vector<Factor> factors;
+  for (const std::string& f : o.factors) factors.push_back(parseFactor(f));
+  std::vector<Response> responses;
+  for (const std::string& r : o.responses) responses.push_back(parseResponse(r));
+  refuseOverwrite(o.study, o.force);
+  PlanOptions plan;
+  plan.seed = o.seed;
+  plan.extraCenterRuns = o.centerRuns;
+  const Study study(kind, std::move(factors), std::move(responses), plan);
+  study.save(o.study);
+  if (o.json) return printJson(out, json::studyJson(study));
+  out << "Created " << o.study << ": ";
+  printStudy(out, study);
+}
+
+void runSheet(const SheetOptions& o, std::ostream& out) {
+  if (o.json && o.output == "-") throw UsageError("--json and -o - would both write to standard output");
+  const Study study = Study::load(o.study);
+  if (o.output == "-") return study.writeRunSheet(out);
+  if (!o.output.empty()) {
+    refuseOverwrite(o.output, o.force);
+    writeTextFile(o.output, study.runSheet());
+    if (!o.json) {
+      out << "Wrote the run sheet of " << study.plan().runCount() << " runs, in execution order, to " << o.output << "\n";
+      return;
+    }
+  }
+  if (o.json) return printJson(out, json::studyJson(study));
+  printStudy(out, study);
+}
+
+void runEnter(const EnterOptions& o, std::ostream& out) {
+  Study study = Study::load(o.study);
+  const Matrix before = study.results();
+  study.readResultsFile(o.csv);
+  study.save(o.study);
+
+  Json entered = Json::array();
+  Json changed = Json::array();
+  Json cleared = Json::array();
+  Table changes({"Run", "Response", "Was", "Now"}, {false, true});
+  const Matrix& after = study.results();
+  for (std::size_t row = 0; row < after.rows(); ++row) {
+    for (std::size_t r = 0; r < after.cols(); ++r) {
+      const double was = before(row, r);
+      const double now = after(row, r);
+      if (was == now || (std::isnan(was) && std::isnan(now))) continue;
+      const int run = static_cast<int>(row) + 1;
+      const std::string& name = study.responses()[r].name;
+      if (std::isnan(was))
+        entered.push_back({{"run", run}, {"response", name}, {"value", now}});
+      else if (std::isnan(now))
+        cleared.push_back({{"run", run}, {"response", name}, {"was", was}});
+      else
+        changed.push_back({{"run", run}, {"response", name}, {"was", was}, {"value", now}});
+      if (!std::isnan(was)) changes.add({std::to_string(run), name, formatNumber(was), std::isnan(now) ? "" : formatNumber(now)});
+    }
+  }
+  Json missing = Json::array();
+  for (const MissingResult& m : study.missing()) missing.push_back({{"run", m.runId}, {"response", m.response}});
+  if (o.json)
+    return printJson(out, {{"entered", entered}, {"changed", changed}, {"cleared", cleared}, {"missing", missing}});
+
+  out << "Read " << o.csv << " into " << o.study << ": " << entered.size() << " results entered, " << changed.size()
+      << " changed, " << cleared.size() << " cleared\n";
+  if (!changed.empty() || !cleared.empty()) {
+    out << "\n";
+    changes.print(out);
+  }
+  if (missing.empty()) {
+    out << "Every result is entered.\n";
+    return;
+  }
+  std::string list;
+  for (const MissingResult& m : study.missing()) list += (list.empty() ? "" : ", ") + m.response + " of run " + std::to_string(m.runId);
+  out << missing.size() << " results missing: " << list << "\n";
+}
+
+void runFit(const FitOptions& o, std::ostream& out) {
+  const Study study = Study::load(o.study);
+  const Fit fit = study.fit();
+  AnalysisOptions analysis;
+  analysis.confidence = o.confidence;
+  analysis.knownSigma = sigmaByResponse(o.sigma);
+  std::vector<std::size_t> indices;
+  for (const std::string& name : o.responses) indices.push_back(fit.responseIndex(name));
+  if (indices.empty())
+    for (std::size_t r = 0; r < fit.responses.size(); ++r) indices.push_back(r);
+
+  Json reports = Json::array();
+  for (std::size_t k = 0; k < indices.size(); ++k) {
+    const FitReport report = analyze(fit, indices[k], analysis);
+    const Canonical canonical = canonicalAnalysis(fit, indices[k]);
+    if (o.json) {
+      reports.push_back(json::analysisJson(report, canonical, fit.factors));
+      continue;
+    }
+    if (k > 0) out << "\n";
+    printAnalysis(out, report, canonical, fit.factors, o.diagnostics);
+  }
+  if (o.json) printJson(out, {{"responses", std::move(reports)}});
+}
+
+void runOptimize(const OptimizeOptions& o, std::ostream& out) {
+  const Study study = Study::load(o.study);
+  Goals goals = goalsOf(o, study);
+  RobustnessOptions robust;
+  robust.sigma = sigmaByResponse(o.sigma);
+  const Fit fit = study.fit();
+  completeBounds(fit, goals, o.search);
+  const Optimum optimum = optimize(fit, goals, o.search);
+  Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
+  if (!o.json) printOptimum(out, fit, goals, optimum);
+  if (!o.robust) {
+    if (o.json) printJson(out, result);
+    return;
+  }
+  robust.replicates = o.replicates;
+  robust.seed = o.seed;
+  robust.threads = o.search.threads;
+  Progress progress;
+  robust.progress = progress.callback();
+  const Robustness robustness = tavrin::robustness(fit, goals, optimum, robust);
+  if (!o.json) return printRobustness(out, fit, goals, robustness, o.seed);
+  result["robustness"] = json::robustnessJson(fit, goals, robustness);
+  result["robustness"]["seed"] = o.seed;
+  printJson(out, result);
+}
+
+void runPredict(const PredictOptions& o, std::ostream& out) {
+  if (!o.output.empty()) refuseOverwrite(o.output, o.force);
+  const Study study = Study::load(o.study);
+  const Matrix points = pointsOf(o, study);
+  const Fit fit = study.fit();
+  AnalysisOptions analysis;
+  analysis.confidence = o.confidence;
+  analysis.knownSigma = sigmaByResponse(o.sigma);
+  std::vector<std::vector<Prediction>> predictions;
+  for (std::size_t r = 0; r < fit.responses.size(); ++r)
+    predictions.push_back(predictWithIntervals(fit, r, points, analysis));
+  if (!o.output.empty()) writeTextFile(o.output, predictionsCsv(fit, points, predictions));
+  if (o.json) return printJson(out, json::predictionsJson(fit, points, predictions, o.confidence));
+  printPredictions(out, fit, points, predictions, o.confidence);
+  if (!o.output.empty()) out << "\nWrote the predictions to " << o.output << "\n";
+}
+
+void runExport(const ExchangeOptions& o, std::ostream& out) {
+  refuseOverwrite(o.to, o.force);
+  const Study study = Study::load(o.from);
+  study.exportPlanFile(o.to);
+  if (o.json) return printJson(out, {{"study", o.from}, {"planFile", o.to}});
+  out << "Exported " << o.from << " to the plan file " << o.to << "\n";
+}
+
+void runImport(const ExchangeOptions& o, std::ostream& out) {
+  refuseOverwrite(o.to, o.force);
+  const Study study = Study::importPlanFile(o.from);
+  study.save(o.to);
+  if (o.json) return printJson(out, json::studyJson(study));
+  out << "Imported the plan file " << o.from << " into " << o.to << ": ";
+  printStudy(out, study);
+}
+
+}  // namespace tavrin::cli

@@ -1,0 +1,94 @@
+// The subcommands of `tavrin`, one function each over its options. Each
+// writes its result to `out` (text, or JSON when asked) and throws on
+// failure: UsageError for a malformed option value, tavrin::Error from the
+// layer otherwise.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tavrin/optimum.h"
+
+namespace tavrin::cli {
+
+struct NewOptions {
+  std::string study;
+  std::string design = "box-behnken";
+  std::vector<std::string> factors;
+  std::vector<std::string> responses;
+  std::optional<std::uint64_t> seed;
+  int centerRuns = 0;
+  bool force = false;
+  bool json = false;
+};
+
+struct SheetOptions {
+  std::string study;
+  std::string output;  // CSV file, "-" for standard output; empty for the table
+  bool force = false;
+  bool json = false;
+};
+
+struct EnterOptions {
+  std::string study;
+  std::string csv;
+  bool json = false;
+};
+
+struct FitOptions {
+  std::string study;
+  std::vector<std::string> responses;  // empty for every response
+  double confidence = 0.95;
+  std::vector<std::string> sigma;  // "R=s"
+  bool diagnostics = false;
+  bool json = false;
+};
+
+struct OptimizeOptions {
+  std::string study;
+  std::vector<std::string> maximize;
+  std::vector<std::string> minimize;
+  std::vector<std::string> target;
+  std::vector<std::string> within;
+  std::vector<std::string> region;
+  std::vector<std::string> importance;
+  std::vector<std::string> shape;
+  SearchOptions search;
+  bool robust = false;
+  std::vector<std::string> sigma;
+  unsigned replicates = RobustnessOptions{}.replicates;
+  std::uint64_t seed = RobustnessOptions{}.seed;
+  bool json = false;
+};
+
+struct PredictOptions {
+  std::string study;
+  std::vector<std::string> at;
+  std::string csv;
+  std::string output;  // CSV of the predictions
+  double confidence = 0.95;
+  std::vector<std::string> sigma;
+  bool force = false;
+  bool json = false;
+};
+
+struct ExchangeOptions {
+  std::string from;
+  std::string to;
+  bool force = false;
+  bool json = false;
+};
+
+void runNew(const NewOptions& options, std::ostream& out);
+void runSheet(const SheetOptions& options, std::ostream& out);
+void runEnter(const EnterOptions& options, std::ostream& out);
+void runFit(const FitOptions& options, std::ostream& out);
+void runOptimize(const OptimizeOptions& options, std::ostream& out);
+void runPredict(const PredictOptions& options, std::ostream& out);
+void runExport(const ExchangeOptions& options, std::ostream& out);
+void runImport(const ExchangeOptions& options, std::ostream& out);
+
+}  // namespace tavrin::cli

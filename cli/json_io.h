@@ -1,0 +1,64 @@
+// The JSON of the study layer's values, one schema for every front end:
+// the command line's --json outputs and any JSON API built on the layer.
+//
+// Conventions:
+//  - numbers in full double precision (they read back to the same double);
+//  - NaN and infinities are null: "not estimable", "no goal", "no bound";
+//  - settings, predictions and results are objects keyed by factor or
+//    response name, in the order of the study's definition;
+//  - runs are listed in execution order, each with its run id.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tavrin/analysis.h"
+#include "tavrin/optimum.h"
+#include "tavrin/study.h"
+
+namespace tavrin::json {
+
+using Json = nlohmann::ordered_json;
+
+// A finite double, or null.
+Json number(double value);
+
+Json toJson(const Factor& factor);    // {name, low, high, unit}
+Json toJson(const Response& response);  // {name, unit}
+Json toJson(const Estimate& estimate);  // {value, stdError, t, p, lower, upper}
+Json toJson(const Prediction& prediction);
+Json toJson(const LackOfFit& lackOfFit);
+Json toJson(const FitReport& report);
+// The stationary point and eigenvectors keyed by the fit's factor names.
+Json toJson(const Canonical& canonical, const std::vector<Factor>& factors);
+Json toJson(const Goals& goals);
+
+// The definition and the runs in execution order with their settings and
+// results (null where missing), plus the list of missing results.
+Json studyJson(const Study& study);
+
+// A fit report with its canonical analysis under "canonical".
+Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors);
+
+// The optima, best first, ranked from 1.
+Json optimumJson(const Fit& fit, const Optimum& optimum);
+
+// The robustness of the best optimum; constraint probabilities are paired
+// with the constraints of `goals`, in their order.
+Json robustnessJson(const Fit& fit, const Goals& goals, const Robustness& robustness);
+
+// Predictions with intervals: predictions[r][p] is response r at point p.
+Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std::vector<Prediction>>& predictions,
+                     double confidence);
+
+// The name of an error's class ("ParseError", "UnknownName", ...; "Error"
+// for anything else).
+std::string errorType(const std::exception& error);
+// {"error": {type, message[, path][, source, line, column]}}.
+Json errorJson(const std::exception& error, std::string_view type);
+
+}  // namespace tavrin::json

@@ -1,0 +1,209 @@
+// tavrin: a whole response-surface study from the shell. One subcommand per
+// step; the study lives in its study file between them.
+//
+// Exit status: 0 on success, 2 on bad usage, 1 on a failure; a failure
+// prints one line on stderr naming the problem.
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "arguments.h"
+#include "commands.h"
+#include "json_io.h"
+#include "serve.h"
+
+namespace {
+
+using namespace tavrin::cli;
+
+constexpr int kFailure = 1;
+constexpr int kUsage = 2;
+
+void addJson(CLI::App& sub, bool& json) {
+  sub.add_flag("--json", json, "Write the result as JSON (full precision) instead of text");
+}
+
+void addNew(CLI::App& app, NewOptions& o) {
+  auto* sub = app.add_subcommand("new", "Plan a study and write its study file");
+  sub->add_option("study", o.study, "Study file to create (JSON)")->required();
+  sub->add_option("-d,--design", o.design, "box-behnken or rechtschaffner")->capture_default_str();
+  sub->add_option("-f,--factor", o.factors, "Factor as Name=low:high[unit]; repeat per factor")->required();
+  sub->add_option("-r,--response", o.responses, "Response as Name or Name[unit]; repeat per response")->required();
+  sub->add_option("--seed", o.seed, "Seed of the execution order (default: drawn at random, then recorded)");
+  sub->add_option("--center-runs", o.centerRuns, "Extra centre runs after the plan's own (0..100)")->capture_default_str();
+  sub->add_flag("--force", o.force, "Replace an existing study file");
+  addJson(*sub, o.json);
+  sub->footer(
+      "Example:\n  tavrin new study.json --design box-behnken \\\n"
+      "    --factor \"Temperature=150:210[°C]\" --factor \"Time=10:50[min]\" \\\n"
+      "    --response Yield[%] --response Impurity[%] --seed 7");
+}
+
+void addSheet(CLI::App& app, SheetOptions& o) {
+  auto* sub = app.add_subcommand("sheet", "Show the run sheet in execution order, or write it as CSV");
+  sub->add_option("study", o.study, "Study file")->required();
+  sub->add_option("-o,--output", o.output, "Write the run sheet as CSV to this file (\"-\" for standard output)");
+  sub->add_flag("--force", o.force, "Replace an existing output file");
+  addJson(*sub, o.json);
+  sub->footer("Example:\n  tavrin sheet study.json -o runs.csv\n"
+              "Fill the response columns of runs.csv, then: tavrin enter study.json runs.csv");
+}
+
+void addEnter(CLI::App& app, EnterOptions& o) {
+  auto* sub = app.add_subcommand("enter", "Enter results from a CSV file, matched by run id");
+  sub->add_option("study", o.study, "Study file to update")->required();
+  sub->add_option("results", o.csv, "CSV with a run_id column and a column per response")->required();
+  addJson(*sub, o.json);
+  sub->footer(
+      "The CSV needs the run_id column and any of the response columns (by name\n"
+      "or as \"Name [unit]\", as the run sheet heads them); other columns are\n"
+      "ignored and an empty cell clears a result.\n"
+      "Example:\n  tavrin enter study.json results.csv");
+}
+
+void addFit(CLI::App& app, FitOptions& o) {
+  auto* sub = app.add_subcommand("fit", "Fit a quadratic model per response and report it");
+  sub->add_option("study", o.study, "Study file")->required();
+  sub->add_option("-r,--response", o.responses, "Report only this response; repeatable");
+  sub->add_option("--confidence", o.confidence, "Level of the confidence intervals")->capture_default_str();
+  sub->add_option("--sigma", o.sigma, "Known measurement standard deviation as Response=s; repeatable");
+  sub->add_flag("--runs", o.diagnostics, "Also list the residuals, leverages and Cook's distances of the runs");
+  addJson(*sub, o.json);
+  sub->footer("Example:\n  tavrin fit study.json\n  tavrin fit study.json --response Yield --runs");
+}
+
+void addOptimize(CLI::App& app, OptimizeOptions& o) {
+  auto* sub = app.add_subcommand("optimize", "Find the settings that best meet the goals");
+  sub->add_option("study", o.study, "Study file")->required();
+  sub->add_option("--maximize", o.maximize, "Goal: R, R>=low or R=low:high (desirability 0 at low, 1 at high)");
+  sub->add_option("--minimize", o.minimize, "Goal: R, R<=high or R=low:high (desirability 1 at low, 0 at high)");
+  sub->add_option("--target", o.target, "Goal: R=t or R=low:t:high (desirability 1 at t, 0 at low and high)");
+  sub->add_option("--within", o.within, "Hard constraint on a prediction: R=low:high, R<=high or R>=low");
+  sub->add_option("--region", o.region, "Search only Factor=low:high (natural units); default: the factor's range");
+  sub->add_option("--importance", o.importance, "Weight of a goal in the overall desirability, R=w (default 1)");
+  sub->add_option("--shape", o.shape, "Exponent of a goal's desirability curve, R=s (default 1)");
+  sub->add_option("--points", o.search.points, "Points of the global search (1..65536)")->capture_default_str();
+  sub->add_option("--best", o.search.best, "Distinct optima to list")->capture_default_str();
+  sub->add_option("--threads", o.search.threads, "Threads; 0 uses every core")->capture_default_str();
+  auto* robust = sub->add_flag("--robust", o.robust, "Also relocate the best optimum under simulated measurement noise");
+  sub->add_option("--sigma", o.sigma, "Noise standard deviation, R=s; default: from the residuals")->needs(robust);
+  sub->add_option("--replicates", o.replicates, "Simulated replicates of the study")->capture_default_str()->needs(robust);
+  sub->add_option("--seed", o.seed, "Seed of the simulated noise")->capture_default_str()->needs(robust);
+  addJson(*sub, o.json);
+  sub->footer(
+      "Goals combine into the weighted geometric mean of their desirabilities.\n"
+      "A bound a goal leaves open is the lowest or highest prediction of its\n"
+      "response over the search region, so --maximize R alone finds the highest\n"
+      "prediction of R. --within constraints are hard: a point whose prediction\n"
+      "lies outside is never proposed.\n"
+      "Examples:\n"
+      "  tavrin optimize study.json --maximize Yield --within \"Impurity<=1.5\"\n"
+      "  tavrin optimize study.json --maximize \"Yield=70:90\" --minimize \"Impurity=0.5:2\" --importance Yield=2\n"
+      "  tavrin optimize study.json --maximize Yield --within \"Impurity=0:1.5\" \\\n"
+      "    --robust --sigma Yield=0.5 --sigma Impurity=0.05 --replicates 500 --seed 3");
+}
+
+void addPredict(CLI::App& app, PredictOptions& o) {
+  auto* sub = app.add_subcommand("predict", "Predict every response, with intervals, at given settings");
+  sub->add_option("study", o.study, "Study file")->required();
+  sub->add_option("--at", o.at, "A point as Factor=value,Factor=value; repeatable");
+  sub->add_option("--csv", o.csv, "CSV of points, one column per factor (by name)");
+  sub->add_option("-o,--output", o.output, "Also write the predictions as CSV to this file");
+  sub->add_option("--confidence", o.confidence, "Level of the intervals")->capture_default_str();
+  sub->add_option("--sigma", o.sigma, "Known measurement standard deviation as Response=s; repeatable");
+  sub->add_flag("--force", o.force, "Replace an existing output file");
+  addJson(*sub, o.json);
+  sub->footer("Examples:\n  tavrin predict study.json --at \"Temperature=180,Time=30\"\n"
+              "  tavrin predict study.json --csv points.csv -o predictions.csv");
+}
+
+void addExchange(CLI::App& app, ExchangeOptions& exported, ExchangeOptions& imported) {
+  auto* out = app.add_subcommand("export", "Write the study as a plan file of the plan object");
+  out->add_option("study", exported.from, "Study file")->required();
+  out->add_option("planfile", exported.to, "Plan file to write")->required();
+  out->add_flag("--force", exported.force, "Replace an existing plan file");
+  addJson(*out, exported.json);
+  out->footer("The plan file holds no units, no run order and 6 significant digits.\n"
+              "Example:\n  tavrin export study.json study.tvr");
+  auto* in = app.add_subcommand("import", "Make a study file from a plan file");
+  in->add_option("planfile", imported.from, "Plan file to read")->required();
+  in->add_option("study", imported.to, "Study file to create")->required();
+  in->add_flag("--force", imported.force, "Replace an existing study file");
+  addJson(*in, imported.json);
+  in->footer("Example:\n  tavrin import study.tvr study.json");
+}
+
+bool jsonWanted(const CLI::App& app) {
+  for (const CLI::App* sub : app.get_subcommands())
+    if (sub->get_option_no_throw("--json") != nullptr && sub->get_option("--json")->count() > 0) return true;
+  return false;
+}
+
+// One line on stderr, and the error as JSON on stdout when --json was given.
+int fail(const std::exception& error, const std::string& type, bool json, int status) {
+  if (json) std::cout << tavrin::json::errorJson(error, type).dump(2) << "\n";
+  std::cerr << "tavrin: " << error.what() << "\n";
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"tavrin: design of experiments and quadratic response surfaces from the shell"};
+  app.set_version_flag("--version", TAVRIN_VERSION);
+  app.require_subcommand(1);
+  app.footer("A study: new -> sheet -> enter -> fit -> optimize / predict.\n"
+             "Run 'tavrin <subcommand> --help' for its options and an example.");
+
+  NewOptions newOptions;
+  SheetOptions sheetOptions;
+  EnterOptions enterOptions;
+  FitOptions fitOptions;
+  OptimizeOptions optimizeOptions;
+  PredictOptions predictOptions;
+  ExchangeOptions exportOptions;
+  ExchangeOptions importOptions;
+  addNew(app, newOptions);
+  addSheet(app, sheetOptions);
+  addEnter(app, enterOptions);
+  addFit(app, fitOptions);
+  addOptimize(app, optimizeOptions);
+  addPredict(app, predictOptions);
+  addExchange(app, exportOptions, importOptions);
+  ServeOptions serveOptions;
+  addServe(app, serveOptions);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::cerr << "tavrin: " << e.what() << " (see --help)\n";
+    return kUsage;
+  }
+
+  const bool json = jsonWanted(app);
+  try {
+    const std::string command = app.get_subcommands().front()->get_name();
+    if (command == "new") runNew(newOptions, std::cout);
+    if (command == "sheet") runSheet(sheetOptions, std::cout);
+    if (command == "enter") runEnter(enterOptions, std::cout);
+    if (command == "fit") runFit(fitOptions, std::cout);
+    if (command == "optimize") runOptimize(optimizeOptions, std::cout);
+    if (command == "predict") runPredict(predictOptions, std::cout);
+    if (command == "export") runExport(exportOptions, std::cout);
+    if (command == "import") runImport(importOptions, std::cout);
+    if (command == "serve") runServe(serveOptions, std::cout);
+    std::cout.flush();
+    if (!std::cout) {
+      std::cerr << "tavrin: cannot write to standard output\n";
+      return kFailure;
+    }
+    return 0;
+  } catch (const UsageError& e) {
+    return fail(e, "UsageError", json, kUsage);
+  } catch (const std::exception& e) {
+    return fail(e, tavrin::json::errorType(e), json, kFailure);
+  }
+}

@@ -1,0 +1,503 @@
+#include "serve_api.h"
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "json_io.h"
+#include "tavrin/analysis.h"
+#include "tavrin/optimum.h"
+
+namespace tavrin::cli {
+namespace {
+
+using json::Json;
+
+// A request the API cannot read: not JSON, or a member of the wrong type.
+class RequestError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// The largest grid a surface request may ask for, per side.
+constexpr int kMaxSurfaceSteps = 201;
+// Robustness replicates and search points the API accepts per request.
+constexpr unsigned kMaxReplicates = 5000;
+
+ApiReply reply(const Json& body, int status = 200) { return {status, body.dump(), "application/json"}; }
+
+ApiReply refusal(int status, const std::exception& error, std::string_view type) {
+  return reply(json::errorJson(error, type), status);
+}
+
+// Runs an operation and turns what it throws into a 4xx (bad request) or
+// 5xx (the server's own file) answer with the layer's message.
+template <typename Operation>
+ApiReply answer(Operation&& operation) {
+  try {
+    return operation();
+  } catch (const RequestError& e) {
+    return refusal(400, e, "BadRequest");
+  } catch (const nlohmann::json::exception& e) {
+    return refusal(400, std::runtime_error(std::string("the request does not have the expected form: ") + e.what()),
+                   "BadRequest");
+  } catch (const StateError& e) {
+    return refusal(409, e, json::errorType(e));
+  } catch (const FileError& e) {
+    return refusal(500, e, json::errorType(e));
+  } catch (const Error& e) {
+    return refusal(422, e, json::errorType(e));
+  }
+}
+
+Json parseBody(std::string_view body) {
+  Json parsed = Json::parse(body, nullptr, false);
+  if (parsed.is_discarded()) throw RequestError("the request body is not valid JSON");
+  if (!parsed.is_object()) throw RequestError("the request body must be a JSON object");
+  return parsed;
+}
+
+// Member `key` of `object`; null when absent.
+const Json& member(const Json& object, const char* key) {
+  static const Json null;
+  const auto it = object.find(key);
+  return it == object.end() ? null : *it;
+}
+
+// A number, with null read as `missing` (NaN, an infinite bound).
+double numberOf(const Json& value, const std::string& what, double missing = kNaN) {
+  if (value.is_null()) return missing;
+  if (!value.is_number()) throw RequestError(what + " must be a number or null");
+  return value.get<double>();
+}
+
+std::string textOf(const Json& value, const std::string& what, bool required = true) {
+  if (value.is_null() && !required) return {};
+  if (!value.is_string()) throw RequestError(what + " must be a string");
+  return value.get<std::string>();
+}
+
+const Json& arrayOf(const Json& value, const std::string& what) {
+  if (!value.is_array()) throw RequestError(what + " must be an array");
+  return value;
+}
+
+long long integerOf(const Json& value, const std::string& what, long long low, long long high) {
+  if (!value.is_number_integer() || value.get<long long>() < low || value.get<long long>() > high)
+    throw RequestError(what + " must be a whole number in " + std::to_string(low) + ".." + std::to_string(high));
+  return value.get<long long>();
+}
+
+struct Definition {
+  DesignKind kind = DesignKind::BoxBehnken;
+  std::vector<Factor> factors;
+  std::vector<Response> responses;
+  PlanOptions options;
+};
+
+std::vector<Factor> factorsOf(const Json& list) {
+  std::vector<Factor> factors;
+  for (std::size_t k = 0; k < arrayOf(list, "factors").size(); ++k) {
+    const Json& f = list[k];
+    const std::string what = "factors[" + std::to_string(k) + "]";
+    if (!f.is_object()) throw RequestError(what + " must be an object");
+    factors.push_back({textOf(member(f, "name"), what + ".name"), numberOf(member(f, "low"), what + ".low"),
+                       numberOf(member(f, "high"), what + ".high"), textOf(member(f, "unit"), what + ".unit", false)});
+  }
+  return factors;
+}
+
+std::vector<Response> responsesOf(const Json& list) {
+  std::vector<Response> responses;
+  for (std::size_t k = 0; k < arrayOf(list, "responses").size(); ++k) {
+    const Json& r = list[k];
+    const std::string what = "responses[" + std::to_string(k) + "]";
+    if (!r.is_object()) throw RequestError(what + " must be an object");
+    responses.push_back({textOf(member(r, "name"), what + ".name"), textOf(member(r, "unit"), what + ".unit", false)});
+  }
+  return responses;
+}
+
+// The definition's shape; the layer judges its values.
+Definition definitionOf(const Json& body) {
+  Definition d;
+  d.factors = factorsOf(member(body, "factors"));
+  d.responses = responsesOf(member(body, "responses"));
+  if (const Json& seed = member(body, "seed"); !seed.is_null()) {
+    if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0 or null");
+    d.options.seed = seed.get<std::uint64_t>();
+  }
+  if (const Json& extra = member(body, "extraCenterRuns"); !extra.is_null())
+    d.options.extraCenterRuns = static_cast<int>(integerOf(extra, "extraCenterRuns", -1000000, 1000000));
+  return d;
+}
+
+// Which field a layer message is about, from the item it names first:
+// "factor 2 ..." -> "factors/1", "response 1 ..." -> "responses/0".
+std::string fieldOf(const std::string& message, const std::string& fallback) {
+  static const std::regex item(R"(^(factor|response) (\d+)\b)");
+  std::smatch m;
+  if (!std::regex_search(message, m, item)) return fallback;
+  return m[1].str() + "s/" + std::to_string(std::stoul(m[2].str()) - 1);
+}
+
+Json definitionFaults(const Json& body) {
+  Json fields = Json::object();
+  const auto note = [&](const std::string& field, const std::string& message) {
+    if (!fields.contains(field)) fields[field] = message;
+  };
+  DesignKind kind = DesignKind::BoxBehnken;
+  try {
+    kind = parseDesignKind(textOf(member(body, "design"), "design"));
+  } catch (const InvalidArgument& e) {
+    note("design", e.what());
+  }
+  const Definition d = definitionOf(body);
+  // Each half on its own, so that a fault among the factors does not hide
+  // one among the responses.
+  const std::vector<Factor> oneFactor = {{"x", 0.0, 1.0, ""}};
+  const std::vector<Response> oneResponse = {{"y", ""}};
+  try {
+    validateDefinition(fields.contains("design") ? DesignKind::BoxBehnken : kind, d.factors, oneResponse);
+  } catch (const InvalidArgument& e) {
+    note(fieldOf(e.what(), "factors"), e.what());
+  }
+  try {
+    validateDefinition(DesignKind::BoxBehnken, oneFactor, d.responses);
+  } catch (const InvalidArgument& e) {
+    note(fieldOf(e.what(), "responses"), e.what());
+  }
+  if (fields.empty()) {
+    try {
+      makePlan(kind, d.factors, d.options);
+    } catch (const InvalidArgument& e) {
+      note("extraCenterRuns", e.what());
+    }
+  }
+  return fields;
+}
+
+// Missing study: the page has nothing to show until one is created or opened.
+[[noreturn]] void noStudy() { throw StateError("there is no study yet: create one or open a study file"); }
+
+Matrix gridPoints(const Fit& fit, std::size_t x, std::size_t y, const std::vector<double>& at, int steps,
+                  std::vector<double>& xs, std::vector<double>& ys) {
+  const auto line = [steps](const Factor& f) {
+    std::vector<double> values(static_cast<std::size_t>(steps));
+    for (int k = 0; k < steps; ++k) values[static_cast<std::size_t>(k)] = toNatural(f, -1.0 + 2.0 * k / (steps - 1));
+    return values;
+  };
+  xs = line(fit.factors[x]);
+  ys = line(fit.factors[y]);
+  Matrix points(xs.size() * ys.size(), fit.factorCount());
+  for (std::size_t j = 0; j < ys.size(); ++j)
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      double* p = points.row(j * xs.size() + i);
+      std::copy(at.begin(), at.end(), p);
+      p[x] = xs[i];
+      p[y] = ys[j];
+    }
+  return points;
+}
+
+Goals goalsOf(const Json& body, const Fit& fit) {
+  static const std::map<std::string, Goal::Kind, std::less<>> kinds = {{"maximize", Goal::Maximize},
+                                                                       {"minimize", Goal::Minimize},
+                                                                       {"target", Goal::Target},
+                                                                       {"within", Goal::Within},
+                                                                       {"weightedSum", Goal::WeightedSum}};
+  Goals goals;
+  const Json& list = member(body, "goals");
+  for (std::size_t k = 0; k < arrayOf(list, "goals.goals").size(); ++k) {
+    const Json& g = list[k];
+    const std::string what = "goals[" + std::to_string(k) + "]";
+    if (!g.is_object()) throw RequestError(what + " must be an object");
+    Goal goal;
+    goal.response = textOf(member(g, "response"), what + ".response");
+    const std::string kind = textOf(member(g, "kind"), what + ".kind");
+    const auto it = kinds.find(kind);
+    if (it == kinds.end())
+      throw RequestError(what + ".kind \"" + kind + "\" is not one of maximize, minimize, target, within, weightedSum");
+    goal.kind = it->second;
+    goal.low = numberOf(member(g, "low"), what + ".low");
+    goal.high = numberOf(member(g, "high"), what + ".high");
+    goal.target = numberOf(member(g, "target"), what + ".target");
+    goal.shape = numberOf(member(g, "shape"), what + ".shape", 1.0);
+    goal.shapeHigh = numberOf(member(g, "shapeHigh"), what + ".shapeHigh", 1.0);
+    goal.importance = numberOf(member(g, "importance"), what + ".importance", 1.0);
+    goal.weight = numberOf(member(g, "weight"), what + ".weight", 1.0);
+    fit.responseIndex(goal.response);
+    goals.goals.push_back(goal);
+  }
+  const Json& constraints = member(body, "constraints");
+  if (!constraints.is_null()) {
+    for (std::size_t k = 0; k < arrayOf(constraints, "goals.constraints").size(); ++k) {
+      const Json& c = constraints[k];
+      const std::string what = "constraints[" + std::to_string(k) + "]";
+      if (!c.is_object()) throw RequestError(what + " must be an object");
+      goals.constraints.push_back({textOf(member(c, "response"), what + ".response"),
+                                   numberOf(member(c, "low"), what + ".low", -kInf),
+                                   numberOf(member(c, "high"), what + ".high", kInf)});
+      fit.responseIndex(goals.constraints.back().response);
+    }
+  }
+  const Json& region = member(body, "region");
+  if (!region.is_null()) {
+    if (!region.is_object()) throw RequestError("goals.region must be an object");
+    for (const auto& [name, range] : region.items()) {
+      if (!range.is_array() || range.size() != 2) throw RequestError("goals.region." + name + " must be [low, high]");
+      goals.region[name] = {numberOf(range[0], "goals.region." + name + "[0]"),
+                            numberOf(range[1], "goals.region." + name + "[1]")};
+    }
+  }
+  return goals;
+}
+
+// Bounds a goal leaves open become the lowest and highest prediction of its
+// response over the search region, found by the same search as the optimum,
+// as `tavrin optimize` does, so that the page and the command line agree.
+void completeOpenBounds(const Fit& fit, Goals& goals, const SearchOptions& search) {
+  for (Goal& goal : goals.goals) {
+    if (!std::isnan(goal.low) && !std::isnan(goal.high)) continue;
+    if (goal.kind != Goal::Maximize && goal.kind != Goal::Minimize && goal.kind != Goal::Target) continue;
+    Goals extreme;
+    extreme.region = goals.region;
+    Goal weighted;
+    weighted.response = goal.response;
+    weighted.kind = Goal::WeightedSum;
+    SearchOptions options = search;
+    options.best = 1;
+    const std::size_t r = fit.responseIndex(goal.response);
+    const auto extremeOf = [&](double weight) {
+      weighted.weight = weight;
+      extreme.goals = {weighted};
+      return tavrin::optimize(fit, extreme, options).candidates.at(0).predictions.at(r).value;
+    };
+    if (std::isnan(goal.low)) goal.low = extremeOf(-1.0);
+    if (std::isnan(goal.high)) goal.high = extremeOf(1.0);
+  }
+}
+
+RobustnessOptions robustnessOptionsOf(const Json& robust, const Fit& fit) {
+  if (!robust.is_object()) throw RequestError("robust must be an object or null");
+  RobustnessOptions options;
+  if (const Json& k = member(robust, "replicates"); !k.is_null())
+    options.replicates = static_cast<unsigned>(integerOf(k, "robust.replicates", 1, kMaxReplicates));
+  if (const Json& seed = member(robust, "seed"); !seed.is_null()) {
+    if (!seed.is_number_unsigned()) throw RequestError("robust.seed must be a whole number from 0");
+    options.seed = seed.get<std::uint64_t>();
+  }
+  if (const Json& sigma = member(robust, "sigma"); !sigma.is_null()) {
+    if (!sigma.is_object()) throw RequestError("robust.sigma must be an object of numbers by response");
+    for (const auto& [name, value] : sigma.items()) {
+      if (value.is_null()) continue;
+      fit.responseIndex(name);
+      options.sigma[name] = numberOf(value, "robust.sigma." + name);
+    }
+  }
+  return options;
+}
+
+}  // namespace
+
+Workbench::Workbench(std::optional<std::string> path) : path_(std::move(path)) {
+  if (path_ && std::filesystem::exists(*path_)) study_ = Study::load(*path_);
+}
+
+void Workbench::replace(Study study, bool saved) {
+  study_ = std::move(study);
+  fit_.reset();
+  saved_ = saved;
+}
+
+std::shared_ptr<const Fit> Workbench::currentFit() const {
+  std::lock_guard lock(mutex_);
+  return fitLocked();
+}
+
+std::shared_ptr<const Fit> Workbench::fitLocked() const {
+  if (!study_) noStudy();
+  if (!fit_) fit_ = std::make_shared<const Fit>(study_->fit());
+  return fit_;
+}
+
+ApiReply Workbench::state() const {
+  std::lock_guard lock(mutex_);
+  Json file = path_ ? Json(std::filesystem::path(*path_).filename().string()) : Json(nullptr);
+  return reply({{"file", std::move(file)},
+                {"saved", saved_},
+                {"study", study_ ? json::studyJson(*study_) : Json(nullptr)}});
+}
+
+ApiReply Workbench::validate(std::string_view body) const {
+  return answer([&] {
+    const Json fields = definitionFaults(parseBody(body));
+    return reply({{"ok", fields.empty()}, {"fields", fields}});
+  });
+}
+
+ApiReply Workbench::create(std::string_view body) {
+  return answer([&] {
+    const Json request = parseBody(body);
+    Definition d = definitionOf(request);
+    Study study(parseDesignKind(textOf(member(request, "design"), "design")), std::move(d.factors),
+                std::move(d.responses), d.options);
+    std::lock_guard lock(mutex_);
+    replace(std::move(study), false);
+    return reply({{"study", json::studyJson(*study_)}});
+  });
+}
+
+ApiReply Workbench::enterResults(std::string_view body) {
+  return answer([&] {
+    const Json request = parseBody(body);
+    const Json& cells = arrayOf(member(request, "results"), "results");
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    Study changed = *study_;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      const std::string what = "results[" + std::to_string(k) + "]";
+      if (!cells[k].is_object()) throw RequestError(what + " must be an object");
+      const long long run = integerOf(member(cells[k], "run"), what + ".run", std::numeric_limits<int>::min(),
+                                      std::numeric_limits<int>::max());
+      changed.setResult(static_cast<int>(run), textOf(member(cells[k], "response"), what + ".response"),
+                        numberOf(member(cells[k], "value"), what + ".value"));
+    }
+    replace(std::move(changed), false);
+    return reply({{"study", json::studyJson(*study_)}});
+  });
+}
+
+ApiReply Workbench::enterResultsCsv(std::string_view body) {
+  return answer([&] {
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    Study changed = *study_;
+    std::istringstream in{std::string(body)};
+    changed.readResults(in, "uploaded results");
+    replace(std::move(changed), false);
+    return reply({{"study", json::studyJson(*study_)}});
+  });
+}
+
+ApiReply Workbench::runSheet() const {
+  return answer([&] {
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    return ApiReply{200, study_->runSheet(), "text/csv; charset=utf-8"};
+  });
+}
+
+ApiReply Workbench::fit() const {
+  return answer([&] {
+    const std::shared_ptr<const Fit> fit = currentFit();
+    Json analyses = Json::array();
+    for (std::size_t r = 0; r < fit->responses.size(); ++r)
+      analyses.push_back(json::analysisJson(analyze(*fit, r), canonicalAnalysis(*fit, r), fit->factors));
+    return reply({{"responses", std::move(analyses)}});
+  });
+}
+
+ApiReply Workbench::surface(std::string_view body) const {
+  return answer([&] {
+    const Json request = parseBody(body);
+    std::shared_ptr<const Fit> fit;
+    std::size_t x = 0, y = 0;
+    {
+      std::lock_guard lock(mutex_);
+      fit = fitLocked();
+      x = study_->factorIndex(textOf(member(request, "x"), "x"));
+      y = study_->factorIndex(textOf(member(request, "y"), "y"));
+    }
+    const std::size_t response = fit->responseIndex(textOf(member(request, "response"), "response"));
+    if (x == y) throw InvalidArgument("the surface needs two different factors; both are \"" + fit->factors[x].name + "\"");
+    const Json& steps = member(request, "steps");
+    const int n = steps.is_null() ? 41 : static_cast<int>(integerOf(steps, "steps", 2, kMaxSurfaceSteps));
+    // Factors not on the axes sit at `at`, or at the centre of their range.
+    std::vector<double> at(fit->factorCount());
+    const Json& given = member(request, "at");
+    for (std::size_t k = 0; k < at.size(); ++k) {
+      const Factor& f = fit->factors[k];
+      at[k] = given.is_object() && given.contains(f.name) ? numberOf(given[f.name], "at." + f.name) : toNatural(f, 0.0);
+      if (!std::isfinite(at[k])) throw InvalidArgument("at." + f.name + ": the setting must be a finite number");
+    }
+    std::vector<double> xs, ys;
+    const Matrix values = predict(*fit, gridPoints(*fit, x, y, at, n, xs, ys));
+    Json z = Json::array();
+    for (std::size_t j = 0; j < ys.size(); ++j) {
+      Json row = Json::array();
+      for (std::size_t i = 0; i < xs.size(); ++i) row.push_back(json::number(values(j * xs.size() + i, response)));
+      z.push_back(std::move(row));
+    }
+    Json settings = Json::object();
+    for (std::size_t k = 0; k < at.size(); ++k) settings[fit->factors[k].name] = at[k];
+    return reply({{"response", fit->responses[response].name},
+                  {"x", {{"factor", fit->factors[x].name}, {"values", xs}}},
+                  {"y", {{"factor", fit->factors[y].name}, {"values", ys}}},
+                  {"at", std::move(settings)},
+                  {"z", std::move(z)}});
+  });
+}
+
+ApiReply Workbench::optimize(std::string_view body) const {
+  return answer([&] {
+    const Json request = parseBody(body);
+    const std::shared_ptr<const Fit> fit = currentFit();
+    const Json& goalsJson = member(request, "goals");
+    if (!goalsJson.is_object()) throw RequestError("goals must be an object");
+    Goals goals = goalsOf(goalsJson, *fit);
+    SearchOptions search;
+    if (const Json& points = member(request, "points"); !points.is_null())
+      search.points = static_cast<unsigned>(integerOf(points, "points", 1, 65536));
+    const Json& robust = member(request, "robust");
+    const RobustnessOptions robustOptions = robust.is_null() ? RobustnessOptions{}
+                                                             : robustnessOptionsOf(robust, *fit);
+    completeOpenBounds(*fit, goals, search);
+    const Optimum optimum = tavrin::optimize(*fit, goals, search);
+    Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(*fit, optimum)}};
+    if (!robust.is_null()) {
+      result["robustness"] = json::robustnessJson(*fit, goals, robustness(*fit, goals, optimum, robustOptions));
+      result["robustness"]["seed"] = robustOptions.seed;
+    }
+    return reply(result);
+  });
+}
+
+ApiReply Workbench::studyFile() const {
+  return answer([&] {
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    return ApiReply{200, study_->toJson(), "application/json"};
+  });
+}
+
+ApiReply Workbench::open(std::string_view body) {
+  return answer([&] {
+    Study study = Study::fromJson(body, "uploaded study file");
+    std::lock_guard lock(mutex_);
+    replace(std::move(study), false);
+    return reply({{"study", json::studyJson(*study_)}});
+  });
+}
+
+ApiReply Workbench::save() {
+  return answer([&] {
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    if (!path_)
+      throw StateError("the workbench was started without a study file: download the study instead, or start "
+                       "it as `tavrin serve study.json`");
+    study_->save(*path_);
+    saved_ = true;
+    return reply({{"file", std::filesystem::path(*path_).filename().string()}, {"saved", true}});
+  });
+}
+
+}  // namespace tavrin::cli

@@ -1,0 +1,70 @@
+// The workbench's JSON API over one study, apart from HTTP: each operation
+// takes the request body and gives a status and a body. Values are written
+// with the command line's JSON schema (json_io.h). A refused request
+// changes nothing: changes are made on a copy that replaces the study only
+// when every step succeeded.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tavrin/study.h"
+
+namespace tavrin::cli {
+
+struct ApiReply {
+  int status = 200;
+  std::string body;
+  std::string contentType = "application/json";
+};
+
+class Workbench {
+ public:
+  // The study file the workbench reads and writes; a file that does not
+  // exist yet is created by the first save. Throws as Study::load does.
+  explicit Workbench(std::optional<std::string> path);
+
+  // {file, saved, study} with study as json::studyJson, or null.
+  ApiReply state() const;
+  // Checks a definition {design, factors, responses, seed, extraCenterRuns}
+  // without keeping it: {ok, message, fields: {"factors/0": message, ...}}.
+  ApiReply validate(std::string_view body) const;
+  // Replaces the study by a new plan from such a definition.
+  ApiReply create(std::string_view body);
+  // {results: [{run, response, value}]}, value null to clear; all or none.
+  ApiReply enterResults(std::string_view body);
+  // Results as CSV text, read as Study::readResults reads a file.
+  ApiReply enterResultsCsv(std::string_view body);
+  // The run sheet as CSV, in execution order.
+  ApiReply runSheet() const;
+  // The fit report and canonical analysis of every response.
+  ApiReply fit() const;
+  // Predictions of one response on a grid over two factors, the others
+  // held at `at`: {response, x, y, at, steps}.
+  ApiReply surface(std::string_view body) const;
+  // {goals (the schema of json::toJson(Goals)), points, robust: {replicates,
+  // sigma, seed} or null} -> {goals, optimum, robustness}.
+  ApiReply optimize(std::string_view body) const;
+  // The study file's text.
+  ApiReply studyFile() const;
+  // Replaces the study by an uploaded study file's text.
+  ApiReply open(std::string_view body);
+  // Writes the study to the file the workbench was started with.
+  ApiReply save();
+
+ private:
+  std::shared_ptr<const Fit> currentFit() const;
+  std::shared_ptr<const Fit> fitLocked() const;  // with mutex_ held
+  void replace(Study study, bool saved);
+
+  mutable std::mutex mutex_;
+  std::optional<std::string> path_;
+  std::optional<Study> study_;
+  bool saved_ = true;
+  mutable std::shared_ptr<const Fit> fit_;  // of study_, computed on demand
+};
+
+}  // namespace tavrin::cli

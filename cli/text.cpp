@@ -1,0 +1,316 @@
+#include "text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace tavrin::cli {
+namespace {
+
+std::size_t displayWidth(const std::string& text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U; }));
+}
+
+std::string percent(double level) { return formatNumber(100.0 * level) + "%"; }
+
+// "Temperature = 180, Time = 30".
+std::string settingsText(const std::vector<Factor>& factors, const std::vector<double>& values) {
+  std::string text;
+  for (std::size_t f = 0; f < factors.size() && f < values.size(); ++f) {
+    if (f > 0) text += ", ";
+    text += factors[f].name + " = " + formatNumber(values[f]);
+  }
+  return text;
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& separator) {
+  std::string text;
+  for (std::size_t k = 0; k < items.size(); ++k) text += (k > 0 ? separator : "") + items[k];
+  return text;
+}
+
+void printStatistics(std::ostream& out, const FitReport& r) {
+  Table stats({"Statistic", "Value"}, {true, false});
+  stats.add({"R-squared", formatNumber(r.rSquared)});
+  stats.add({"Adjusted R-squared", formatNumber(r.adjustedRSquared)});
+  stats.add({"Predicted R-squared", formatNumber(r.predictedRSquared)});
+  stats.add({"PRESS", formatNumber(r.press)});
+  stats.add({"RMSE", formatNumber(r.rmse)});
+  stats.add({r.sigmaKnown ? "Sigma (known)" : "Sigma (RMSE)", formatNumber(r.sigma)});
+  stats.add({"F (" + std::to_string(r.fDfModel) + ", " + std::to_string(r.residualDf) + ")", formatNumber(r.fStatistic)});
+  stats.add({"p of F", formatNumber(r.fPValue, 3)});
+  stats.add({"Residual SS", formatNumber(r.residualSS)});
+  stats.add({"Total SS", formatNumber(r.totalSS)});
+  stats.print(out);
+}
+
+void printCoefficients(std::ostream& out, const FitReport& r, bool natural) {
+  const std::string level = percent(r.confidence);
+  out << "\n  Coefficients, " << (natural ? "natural" : "coded") << " units (" << level << " confidence)\n";
+  Table table({"Term", "Estimate", "Std. error", r.sigmaKnown ? "z" : "t", "p", "Lower", "Upper"}, {true});
+  for (const CoefficientRow& row : r.coefficients) {
+    const Estimate& e = natural ? row.natural : row.coded;
+    table.add({row.term, formatNumber(e.value), formatNumber(e.stdError), formatNumber(e.t), formatNumber(e.p, 3),
+               formatNumber(e.lower), formatNumber(e.upper)});
+  }
+  table.print(out);
+}
+
+void printLackOfFit(std::ostream& out, const LackOfFit& l) {
+  if (!l.available) {
+    out << "\n  Lack of fit: not available: " << l.reason << "\n";
+    return;
+  }
+  out << "\n  Lack of fit\n";
+  Table table({"Source", "DF", "SS", "F", "p"}, {true});
+  table.add({"Lack of fit", std::to_string(l.lackOfFitDf), formatNumber(l.lackOfFitSS), formatNumber(l.f), formatNumber(l.p, 3)});
+  table.add({"Pure error", std::to_string(l.pureErrorDf), formatNumber(l.pureErrorSS), "", ""});
+  table.print(out);
+}
+
+void printCanonical(std::ostream& out, const Canonical& c, const std::vector<Factor>& factors) {
+  out << "\n  Canonical analysis: " << canonicalKindName(c.kind) << "\n";
+  if (!c.hasStationaryPoint) {
+    out << "  No unique stationary point: the second-order part is singular.\n";
+  } else {
+    out << "  Stationary point: " << settingsText(factors, c.stationaryNatural) << " ("
+        << (c.insideRegion ? "inside" : "outside") << " the region, " << formatNumber(c.distanceFromCenter)
+        << " coded units from the centre)\n";
+    out << "  Predicted there: " << formatNumber(c.predictedAtStationary) << "\n";
+  }
+  std::vector<std::string> headings{"Eigenvalue"};
+  for (const Factor& f : factors) headings.push_back(f.name);
+  Table table(headings);
+  for (std::size_t k = 0; k < c.eigenvalues.size(); ++k) {
+    std::vector<std::string> row{formatNumber(c.eigenvalues[k])};
+    for (std::size_t f = 0; f < factors.size() && k < c.eigenvectors.cols(); ++f)
+      row.push_back(formatNumber(c.eigenvectors(f, k)));
+    table.add(std::move(row));
+  }
+  table.print(out);
+}
+
+void printDiagnostics(std::ostream& out, const FitReport& r) {
+  out << "\n  Runs\n";
+  Table table({"Run", "Observed", "Fitted", "Residual", "Leverage", "Studentized", "Cook's D"});
+  for (const RunDiagnostics& d : r.diagnostics)
+    table.add({std::to_string(d.runId), formatNumber(d.observed), formatNumber(d.fitted), formatNumber(d.residual),
+               formatNumber(d.leverage), formatNumber(d.studentized), formatNumber(d.cooksDistance)});
+  table.print(out);
+}
+
+std::string boundsText(const Constraint& c) {
+  if (std::isinf(c.low)) return c.response + " <= " + formatNumber(c.high);
+  if (std::isinf(c.high)) return c.response + " >= " + formatNumber(c.low);
+  return formatNumber(c.low) + " <= " + c.response + " <= " + formatNumber(c.high);
+}
+
+std::string goalKindText(Goal::Kind kind) {
+  switch (kind) {
+    case Goal::Maximize: return "maximize";
+    case Goal::Minimize: return "minimize";
+    case Goal::Target: return "target";
+    case Goal::Within: return "within";
+    case Goal::WeightedSum: return "weighted sum";
+  }
+  return "?";
+}
+
+}  // namespace
+
+std::string formatNumber(double value, int digits) {
+  if (std::isnan(value)) return "n/a";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+  return buffer;
+}
+
+Table::Table(std::vector<std::string> headings, std::vector<bool> leftAligned)
+    : headings_(std::move(headings)), left_(std::move(leftAligned)) {
+  left_.resize(headings_.size(), false);
+}
+
+void Table::add(std::vector<std::string> cells) {
+  cells.resize(headings_.size());
+  rows_.push_back(std::move(cells));
+}
+
+void Table::print(std::ostream& out, int indent) const {
+  std::vector<std::size_t> widths(headings_.size());
+  for (std::size_t c = 0; c < headings_.size(); ++c) {
+    widths[c] = displayWidth(headings_[c]);
+    for (const auto& row : rows_) widths[c] = std::max(widths[c], displayWidth(row[c]));
+  }
+  const auto line = [&](const std::vector<std::string>& cells) {
+    std::string text(static_cast<std::size_t>(indent), ' ');
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      const std::string pad(widths[c] - displayWidth(cells[c]), ' ');
+      if (c > 0) text += "  ";
+      text += left_[c] ? cells[c] + pad : pad + cells[c];
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    out << text << "\n";
+  };
+  line(headings_);
+  for (const auto& row : rows_) line(row);
+}
+
+std::string label(const Factor& factor) { return factor.unit.empty() ? factor.name : factor.name + " [" + factor.unit + "]"; }
+std::string label(const Response& response) {
+  return response.unit.empty() ? response.name : response.name + " [" + response.unit + "]";
+}
+
+void printStudy(std::ostream& out, const Study& study) {
+  const Plan& plan = study.plan();
+  out << designKindName(plan.kind) << " plan of " << plan.factorCount() << " factors: " << plan.runCount()
+      << " runs in execution order (seed " << plan.seed << ")\n\n";
+  std::vector<std::string> headings{"Order", "Run"};
+  for (const Factor& f : plan.factors) headings.push_back(label(f));
+  for (const Response& r : study.responses()) headings.push_back(label(r));
+  Table table(headings);
+  for (std::size_t k = 0; k < plan.executionOrder.size(); ++k) {
+    const int id = plan.executionOrder[k];
+    const std::size_t row = static_cast<std::size_t>(id - 1);
+    std::vector<std::string> cells{std::to_string(k + 1), std::to_string(id)};
+    for (std::size_t f = 0; f < plan.factorCount(); ++f) cells.push_back(formatNumber(plan.natural(row, f)));
+    for (std::size_t r = 0; r < study.responses().size(); ++r) {
+      const double value = study.results()(row, r);
+      cells.push_back(std::isnan(value) ? "" : formatNumber(value));
+    }
+    table.add(std::move(cells));
+  }
+  table.print(out);
+  const std::size_t missing = study.missing().size();
+  const std::size_t total = plan.runCount() * study.responses().size();
+  if (missing == 0)
+    out << "\nAll " << total << " results entered.\n";
+  else
+    out << "\n" << missing << " of " << total << " results missing.\n";
+}
+
+void printAnalysis(std::ostream& out, const FitReport& r, const Canonical& c, const std::vector<Factor>& factors,
+                   bool diagnostics) {
+  out << r.response << ": " << r.runs << " runs, " << r.terms << " terms, " << r.residualDf
+      << " residual degrees of freedom\n\n";
+  if (!r.notEstimable.empty()) out << "  Not estimable: " << r.notEstimable << "\n\n";
+  printStatistics(out, r);
+  printCoefficients(out, r, false);
+  printCoefficients(out, r, true);
+  printLackOfFit(out, r.lackOfFit);
+  printCanonical(out, c, factors);
+  if (diagnostics) printDiagnostics(out, r);
+}
+
+void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const Optimum& optimum) {
+  out << "Goals\n";
+  Table goalTable({"Response", "Goal", "Low", "Target", "High", "Shape", "Importance"}, {true, true});
+  for (const Goal& g : goals.goals)
+    goalTable.add({g.response, goalKindText(g.kind), formatNumber(g.low),
+                   g.kind == Goal::Target ? formatNumber(g.target) : "-", formatNumber(g.high), formatNumber(g.shape),
+                   formatNumber(g.importance)});
+  goalTable.print(out);
+  if (!goals.constraints.empty()) {
+    std::vector<std::string> bounds;
+    for (const Constraint& c : goals.constraints) bounds.push_back(boundsText(c));
+    out << "  Constraints: " << joined(bounds, "; ") << "\n";
+  }
+  out << "\nOptima: " << optimum.candidates.size() << " of " << optimum.admissiblePoints << " admissible points among "
+      << optimum.pointsSearched << " searched\n\n";
+  std::vector<std::string> headings{"Rank"};
+  for (const Factor& f : fit.factors) headings.push_back(label(f));
+  for (const Response& r : fit.responses) headings.push_back(label(r));
+  headings.push_back("Desirability");
+  headings.push_back("Active constraints");
+  std::vector<bool> left(headings.size(), false);
+  left.back() = true;
+  Table table(headings, left);
+  for (std::size_t k = 0; k < optimum.candidates.size(); ++k) {
+    const Candidate& c = optimum.candidates[k];
+    std::vector<std::string> cells{std::to_string(k + 1)};
+    for (double x : c.natural) cells.push_back(formatNumber(x));
+    for (const Prediction& p : c.predictions) cells.push_back(formatNumber(p.value));
+    cells.push_back(formatNumber(c.overall));
+    cells.push_back(c.activeConstraints.empty() ? "-" : joined(c.activeConstraints, "; "));
+    table.add(std::move(cells));
+  }
+  table.print(out);
+}
+
+void printRobustness(std::ostream& out, const Fit& fit, const Goals& goals, const Robustness& r, std::uint64_t seed) {
+  out << "\nRobustness of optimum 1: " << r.replicates << " replicates (seed " << seed << "), "
+      << r.failedReplicates << " without an admissible optimum\n\n";
+  Table noise({"Response", "Sigma", "Source"}, {true, false, true});
+  for (std::size_t k = 0; k < fit.responses.size() && k < r.sigma.size(); ++k)
+    noise.add({fit.responses[k].name, formatNumber(r.sigma[k]), k < r.sigmaSource.size() ? r.sigmaSource[k] : ""});
+  noise.print(out);
+
+  out << "\n  Relocated optimum and predictions at optimum 1, by percentile\n";
+  std::vector<std::string> headings{"Quantity"};
+  for (double p : r.percentiles) headings.push_back(formatNumber(p) + "%");
+  headings.push_back("Mean");
+  headings.push_back("Std. dev.");
+  Table table(headings, {true});
+  for (std::size_t f = 0; f < fit.factors.size() && f < r.settingPercentiles.rows(); ++f) {
+    std::vector<std::string> cells{label(fit.factors[f])};
+    for (std::size_t p = 0; p < r.settingPercentiles.cols(); ++p) cells.push_back(formatNumber(r.settingPercentiles(f, p)));
+    table.add(std::move(cells));
+  }
+  for (std::size_t k = 0; k < fit.responses.size() && k < r.predictionPercentiles.rows(); ++k) {
+    std::vector<std::string> cells{label(fit.responses[k])};
+    for (std::size_t p = 0; p < r.predictionPercentiles.cols(); ++p)
+      cells.push_back(formatNumber(r.predictionPercentiles(k, p)));
+    cells.push_back(k < r.predictionMean.size() ? formatNumber(r.predictionMean[k]) : "");
+    cells.push_back(k < r.predictionStdDev.size() ? formatNumber(r.predictionStdDev[k]) : "");
+    table.add(std::move(cells));
+  }
+  table.print(out);
+
+  if (goals.constraints.empty()) return;
+  out << "\n";
+  Table constraints({"Constraint", "Probability met"}, {true});
+  for (std::size_t k = 0; k < goals.constraints.size() && k < r.constraintProbability.size(); ++k)
+    constraints.add({boundsText(goals.constraints[k]), formatNumber(r.constraintProbability[k])});
+  constraints.print(out);
+}
+
+void printPredictions(std::ostream& out, const Fit& fit, const Matrix& points,
+                      const std::vector<std::vector<Prediction>>& predictions, double confidence) {
+  const std::string level = percent(confidence);
+  std::vector<std::string> headings{"Point"};
+  for (const Factor& f : fit.factors) headings.push_back(label(f));
+  for (const std::string& h : std::vector<std::string>{"Response", "Predicted", "Std. error", level + " CI low", "CI high", "PI low", "PI high"})
+    headings.push_back(h);
+  std::vector<bool> left(headings.size(), false);
+  left[1 + fit.factorCount()] = true;
+  Table table(headings, left);
+  std::vector<std::size_t> outside;
+  for (std::size_t p = 0; p < points.rows(); ++p) {
+    for (std::size_t r = 0; r < fit.responses.size() && r < predictions.size(); ++r) {
+      const Prediction& y = predictions[r][p];
+      std::vector<std::string> cells{r == 0 ? std::to_string(p + 1) : ""};
+      for (std::size_t f = 0; f < fit.factorCount(); ++f) cells.push_back(r == 0 ? formatNumber(points(p, f)) : "");
+      for (const std::string& v : std::vector<std::string>{fit.responses[r].name, formatNumber(y.value), formatNumber(y.stdError),
+                                   formatNumber(y.confidenceLow), formatNumber(y.confidenceHigh),
+                                   formatNumber(y.predictionLow), formatNumber(y.predictionHigh)})
+        cells.push_back(v);
+      table.add(std::move(cells));
+    }
+    for (std::size_t f = 0; f < fit.factorCount(); ++f) {
+      const Factor& factor = fit.factors[f];
+      if (points(p, f) < factor.low || points(p, f) > factor.high) {
+        outside.push_back(p + 1);
+        break;
+      }
+    }
+  }
+  table.print(out);
+  if (outside.empty()) return;
+  std::vector<std::string> ids;
+  for (std::size_t id : outside) ids.push_back(std::to_string(id));
+  out << "\nOutside the plan's ranges, where the model extrapolates: point" << (ids.size() > 1 ? "s " : " ")
+      << joined(ids, ", ") << "\n";
+}
+
+}  // namespace tavrin::cli

@@ -1,0 +1,46 @@
+// The text outputs for people: aligned tables of the study layer's values.
+// Numbers show 6 significant digits (p values 3); the JSON outputs carry
+// the same numbers in full precision.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tavrin/analysis.h"
+#include "tavrin/optimum.h"
+#include "tavrin/study.h"
+
+namespace tavrin::cli {
+
+// %.6g (or `digits` significant digits); "n/a" for NaN, "inf", "-inf".
+std::string formatNumber(double value, int digits = 6);
+
+// Columns separated by two blanks; text columns left-aligned, the others
+// right-aligned; widths in characters of UTF-8.
+class Table {
+ public:
+  explicit Table(std::vector<std::string> headings, std::vector<bool> leftAligned = {});
+  void add(std::vector<std::string> cells);
+  void print(std::ostream& out, int indent = 2) const;
+
+ private:
+  std::vector<std::string> headings_;
+  std::vector<bool> left_;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// "Temperature [°C]", or the name alone without a unit.
+std::string label(const Factor& factor);
+std::string label(const Response& response);
+
+void printStudy(std::ostream& out, const Study& study);
+void printAnalysis(std::ostream& out, const FitReport& report, const Canonical& canonical,
+                   const std::vector<Factor>& factors, bool diagnostics);
+void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const Optimum& optimum);
+void printRobustness(std::ostream& out, const Fit& fit, const Goals& goals, const Robustness& robustness,
+                     std::uint64_t seed);
+void printPredictions(std::ostream& out, const Fit& fit, const Matrix& points,
+                      const std::vector<std::vector<Prediction>>& predictions, double confidence);
+
+}  // namespace tavrin::cli

@@ -1,0 +1,231 @@
+// The study layer: plan an experiment, enter what was measured, fit one
+// full quadratic model per response. Above the exact plan object
+// (tavrin.h), in double precision, with validation at the boundary.
+//
+// Data flows one way, as plain values:
+//   makePlan(kind, factors, options) -> Plan
+//   Plan + results (runs x responses, NaN = missing) -> fitModels -> Fit
+// tavrin::Study holds the inputs and the results and hands out those values.
+//
+// Every refused call throws a tavrin::Error (error.h) naming the offending
+// item, and changes nothing.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tavrin/api.h"
+#include "tavrin/error.h"
+#include "tavrin/matrix.h"
+#include "tavrin/quadratic.h"
+
+namespace tavrin {
+
+// ---------------------------------------------------------------- definition
+
+enum class DesignKind { BoxBehnken, Rechtschaffner };
+
+// "box-behnken" or "rechtschaffner".
+TAVRIN_LAYER_API std::string_view designKindName(DesignKind kind) noexcept;
+// Reads the names above (case-insensitive, "_" or " " for "-"); InvalidArgument otherwise.
+TAVRIN_LAYER_API DesignKind parseDesignKind(std::string_view text);
+// The factor counts a design kind supports: Box-Behnken 1-7, 9-12, 16; Rechtschaffner 4-20.
+TAVRIN_LAYER_API const std::vector<int>& supportedFactorCounts(DesignKind kind);
+
+// Longest name or unit, in bytes of UTF-8, that every file the layer
+// writes can carry.
+inline constexpr std::size_t kMaxNameBytes = 64;
+
+// A factor: the coded levels -1 and +1 stand for `low` and `high`.
+struct Factor {
+  std::string name;
+  double low = 0.0;
+  double high = 0.0;
+  std::string unit;  // optional
+};
+
+struct Response {
+  std::string name;
+  std::string unit;  // optional
+};
+
+// Throws InvalidArgument naming the item when a name is empty, not valid
+// UTF-8, longer than kMaxNameBytes, holds a control character (tab and
+// newline included), a comma or "//", or has a leading or trailing blank;
+// when names repeat among the factors or among the responses; when a range
+// is not finite or low >= high; when a unit breaks the name rules (an
+// empty unit is allowed); when the kind does not support the factor count
+// (the message lists the supported counts); or when there is no response.
+TAVRIN_LAYER_API void validateDefinition(DesignKind kind, const std::vector<Factor>& factors, const std::vector<Response>& responses);
+
+// --------------------------------------------------------------------- plan
+
+struct PlanOptions {
+  // Seed of the execution order; none draws one from std::random_device.
+  // The seed used is recorded in the plan.
+  std::optional<std::uint64_t> seed;
+  // Extra centre runs added after the plan's own runs (ids N+1..N+c).
+  int extraCenterRuns = 0;
+};
+
+// The runs in standard order: run id r (1..N) is row r-1 of `coded` and
+// `natural`. coded levels are -1, 0, +1; natural settings are
+// ((low + high) + (high - low) * c) / 2, bit-identical to what the plan
+// object gives.
+struct TAVRIN_LAYER_API Plan {
+  DesignKind kind = DesignKind::BoxBehnken;
+  std::vector<Factor> factors;
+  std::uint64_t seed = 0;
+  int extraCenterRuns = 0;
+  Matrix coded;    // runs x factors
+  Matrix natural;  // runs x factors
+  // executionOrder[k] is the id of the run executed (k+1)-th.
+  std::vector<int> executionOrder;
+
+  std::size_t runCount() const noexcept { return coded.rows(); }
+  std::size_t factorCount() const noexcept { return factors.size(); }
+  // Runs of the plan proper, without the extra centre runs.
+  std::size_t baseRunCount() const noexcept { return runCount() - static_cast<std::size_t>(extraCenterRuns); }
+  // Position 1..N of run `id` in the execution order.
+  int orderOf(int id) const;
+};
+
+// Builds the plan; the execution order is a Fisher-Yates shuffle driven by
+// std::mt19937_64 (whose output the C++ standard fixes), so one seed gives
+// one order on every machine. Throws as validateDefinition does (with no
+// responses needed) and for extraCenterRuns outside 0..100.
+TAVRIN_LAYER_API Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options = {});
+
+// The execution order for `runs` runs and a seed, as makePlan draws it.
+TAVRIN_LAYER_API std::vector<int> executionOrder(std::size_t runs, std::uint64_t seed);
+
+// Coded <-> natural units of one factor.
+TAVRIN_LAYER_API double toCoded(const Factor& f, double natural) noexcept;
+TAVRIN_LAYER_API double toNatural(const Factor& f, double coded) noexcept;
+
+// ---------------------------------------------------------------------- fit
+
+// The fitted model of one response, in the layout of quadratic.h.
+struct Model {
+  std::vector<double> coded;    // coefficients in coded units
+  std::vector<double> natural;  // the same polynomial expanded in natural units
+};
+
+// Least-squares fits of every response on one plan. Everything the analysis
+// and the optimum need is here, so they take a Fit and nothing else.
+struct TAVRIN_LAYER_API Fit {
+  std::vector<Factor> factors;
+  std::vector<Response> responses;
+  std::vector<int> runIds;  // row r of the matrices below is run runIds[r]
+  Matrix design;            // model matrix in coded units: runs x terms
+  Matrix observations;      // runs x responses
+  // The least-squares map: coefficients of response j = solver * column j
+  // of observations (terms x runs). Precomputed once per plan.
+  Matrix solver;
+  std::vector<double> leverages;  // diagonal of the hat matrix, per run
+  std::vector<Model> models;      // per response
+
+  std::size_t factorCount() const noexcept { return factors.size(); }
+  std::size_t termCount() const noexcept { return quadratic::termCount(factors.size()); }
+  std::size_t runCount() const noexcept { return runIds.size(); }
+  // Runs minus terms; 0 for a saturated plan.
+  int residualDf() const noexcept { return static_cast<int>(runCount()) - static_cast<int>(termCount()); }
+  // Index of a response by name; UnknownName lists the responses.
+  std::size_t responseIndex(std::string_view name) const;
+};
+
+// Fits every response by least squares (column-pivoted QR, double
+// precision). Throws StateError naming every missing (run, response) when
+// a result is NaN, InvalidArgument for an infinite result, and
+// InvalidArgument when the shapes do not match the plan.
+TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results);
+
+// Predictions at many points: `points` is points x factors in natural
+// units; the result is points x responses. InvalidArgument on a shape
+// mismatch.
+TAVRIN_LAYER_API Matrix predict(const Fit& fit, const Matrix& points);
+
+// --------------------------------------------------------------------- study
+
+struct MissingResult {
+  int runId;
+  std::string response;
+};
+
+// A study: its definition, its plan and what has been measured. Changing
+// the results keeps the definition and the plan; fit() is recomputed from
+// the current results each time it is called.
+class TAVRIN_LAYER_API Study {
+ public:
+  Study(DesignKind kind, std::vector<Factor> factors, std::vector<Response> responses,
+        const PlanOptions& options = {});
+
+  DesignKind kind() const noexcept { return plan_.kind; }
+  const std::vector<Factor>& factors() const noexcept { return plan_.factors; }
+  const std::vector<Response>& responses() const noexcept { return responses_; }
+  const Plan& plan() const noexcept { return plan_; }
+  // runs (standard order, run id r in row r-1) x responses; NaN = missing.
+  const Matrix& results() const noexcept { return results_; }
+
+  std::size_t factorIndex(std::string_view name) const;    // UnknownName otherwise
+  std::size_t responseIndex(std::string_view name) const;  // UnknownName otherwise
+
+  // Enters (or overwrites) one result; NaN clears it. UnknownName for an
+  // unknown run id or response, InvalidArgument for an infinite value.
+  void setResult(int runId, std::string_view response, double value);
+  double result(int runId, std::string_view response) const;
+  // Every missing (run, response), runs in standard order.
+  std::vector<MissingResult> missing() const;
+
+  // Fits every response; StateError names the missing runs.
+  Fit fit() const;
+
+  // The run sheet as CSV (RFC 4180, UTF-8, header row): run id, run order,
+  // the natural settings and one column per response, rows in execution
+  // order; missing results are empty cells.
+  void writeRunSheet(std::ostream& out) const;
+  std::string runSheet() const;
+  // Reads results by run id from CSV text. Column order is free, extra
+  // columns are ignored, an empty cell is missing (and clears the result);
+  // response columns that are absent leave their results as they are.
+  // ParseError with `source`, line and column on bad input; nothing changes then.
+  void readResults(std::istream& in, const std::string& source);
+  void readResultsFile(const std::string& path);
+
+  // The study file (JSON with a format version): everything above, results
+  // in full double precision and missing values included.
+  std::string toJson() const;
+  static Study fromJson(std::string_view text, const std::string& source = "study");
+  void save(const std::string& path) const;
+  static Study load(const std::string& path);
+
+  // The plan file of the plan object (CTavrin Save/Load), for exchange.
+  // That file holds no units, no run order and 6 significant digits.
+  // Export refuses, with InvalidArgument saying what, whatever would make
+  // the file say something else than the study: missing results, extra
+  // centre runs, names it cannot carry, results outside single precision's
+  // range, ranges that need more than 6 significant digits. Names go
+  // through the current C locale's encoding, as CTavrin writes them.
+  // Import takes the kind, the factors and the results (every result the
+  // file holds, as its 6-digit text reads); `options` give the seed and
+  // any extra centre runs, which start missing.
+  void exportPlanFile(const std::string& path) const;
+  static Study importPlanFile(const std::string& path, const PlanOptions& options = {});
+
+  // Same definition, plan, seed, run order and results, bit for bit (a
+  // missing result equals a missing result).
+  friend TAVRIN_LAYER_API bool operator==(const Study& a, const Study& b);
+
+ private:
+  Study() = default;
+
+  Plan plan_;
+  std::vector<Response> responses_;
+  Matrix results_;
+};
+
+}  // namespace tavrin

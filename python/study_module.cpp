@@ -1,0 +1,464 @@
+// tavrin._study: the study layer for Python. A thin binding over plain
+// values (tuples, dicts, numpy arrays); tavrin/study.py builds the Python
+// classes on it. The layer's exceptions become the tavrin._errors classes.
+// optimize and robustness run without the GIL: they read a Fit, which no
+// call changes once made.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "tavrin/analysis.h"
+#include "tavrin/optimum.h"
+#include "tavrin/quadratic.h"
+#include "tavrin/study.h"
+
+namespace py = pybind11;
+using namespace tavrin;
+
+namespace {
+
+using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using FactorTuple = std::tuple<std::string, double, double, std::string>;
+using ResponseTuple = std::tuple<std::string, std::string>;
+using SigmaMap = std::map<std::string, double, std::less<>>;
+
+struct ErrorTypes {
+  py::object error, invalid, unknown, state, file, missing_file, parse;
+};
+ErrorTypes* g_errors = nullptr;  // lives as long as the process
+
+void raise(const py::object& type, const py::object& instance) {
+  PyErr_SetObject(type.ptr(), instance.ptr());
+}
+
+void translate(std::exception_ptr p) {
+  try {
+    if (p) std::rethrow_exception(p);
+  } catch (const ParseError& e) {
+    raise(g_errors->parse, g_errors->parse(e.what(), e.source(), e.line(), e.column()));
+  } catch (const FileError& e) {
+    const py::object& type = e.notFound() ? g_errors->missing_file : g_errors->file;
+    raise(type, type(e.what(), e.path()));
+  } catch (const UnknownName& e) {
+    raise(g_errors->unknown, g_errors->unknown(e.what()));
+  } catch (const InvalidArgument& e) {
+    raise(g_errors->invalid, g_errors->invalid(e.what()));
+  } catch (const StateError& e) {
+    raise(g_errors->state, g_errors->state(e.what()));
+  } catch (const Error& e) {
+    raise(g_errors->error, g_errors->error(e.what()));
+  }
+}
+
+// A path as the file system takes it; a NUL would cut it short.
+std::string to_path(const py::object& path) {
+  std::string encoded = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+  if (encoded.find('\0') != std::string::npos) throw InvalidArgument("embedded null byte in path");
+  return encoded;
+}
+
+Matrix to_matrix(const Array& a, const char* what) {
+  if (a.ndim() != 2) throw InvalidArgument(std::string(what) + " must be a 2-D array, got " + std::to_string(a.ndim()) + "-D");
+  Matrix m(static_cast<std::size_t>(a.shape(0)), static_cast<std::size_t>(a.shape(1)));
+  std::copy(a.data(), a.data() + a.size(), m.data());
+  return m;
+}
+
+py::array_t<double> to_array(const Matrix& m) {
+  py::array_t<double> a({m.rows(), m.cols()});
+  std::copy(m.data(), m.data() + m.rows() * m.cols(), a.mutable_data());
+  return a;
+}
+
+py::array_t<double> to_array(const std::vector<double>& v) {
+  py::array_t<double> a(v.size());
+  std::copy(v.begin(), v.end(), a.mutable_data());
+  return a;
+}
+
+std::vector<Factor> to_factors(const std::vector<FactorTuple>& tuples) {
+  std::vector<Factor> factors;
+  for (const auto& [name, low, high, unit] : tuples) factors.push_back({name, low, high, unit});
+  return factors;
+}
+
+std::vector<FactorTuple> from_factors(const std::vector<Factor>& factors) {
+  std::vector<FactorTuple> out;
+  for (const Factor& f : factors) out.emplace_back(f.name, f.low, f.high, f.unit);
+  return out;
+}
+
+std::vector<ResponseTuple> from_responses(const std::vector<Response>& responses) {
+  std::vector<ResponseTuple> out;
+  for (const Response& r : responses) out.emplace_back(r.name, r.unit);
+  return out;
+}
+
+PlanOptions plan_options(std::optional<std::uint64_t> seed, int extra_center_runs) {
+  PlanOptions options;
+  options.seed = seed;
+  options.extraCenterRuns = extra_center_runs;
+  return options;
+}
+
+AnalysisOptions analysis_options(double confidence, const SigmaMap& sigma) {
+  AnalysisOptions options;
+  options.confidence = confidence;
+  options.knownSigma = sigma;
+  return options;
+}
+
+// (response, kind, low, high, target, shape, shape_high, importance, weight)
+using GoalTuple = std::tuple<std::string, int, double, double, double, double, double, double, double>;
+using ConstraintTuple = std::tuple<std::string, double, double>;
+using Region = std::map<std::string, std::pair<double, double>>;
+
+Goals to_goals(const std::vector<GoalTuple>& goals, const std::vector<ConstraintTuple>& constraints,
+               const Region& region) {
+  Goals out;
+  for (const auto& [response, kind, low, high, target, shape, shape_high, importance, weight] : goals) {
+    if (kind < Goal::Maximize || kind > Goal::WeightedSum) throw InvalidArgument("unknown goal kind for " + response);
+    out.goals.push_back({response, static_cast<Goal::Kind>(kind), low, high, target, shape, shape_high, importance, weight});
+  }
+  for (const auto& [response, low, high] : constraints) out.constraints.push_back({response, low, high});
+  for (const auto& [name, range] : region) out.region.emplace(name, range);
+  return out;
+}
+
+py::dict estimate_columns(const std::vector<CoefficientRow>& rows, bool natural) {
+  std::vector<double> value, se, t, p, lower, upper;
+  for (const CoefficientRow& row : rows) {
+    const Estimate& e = natural ? row.natural : row.coded;
+    value.push_back(e.value);
+    se.push_back(e.stdError);
+    t.push_back(e.t);
+    p.push_back(e.p);
+    lower.push_back(e.lower);
+    upper.push_back(e.upper);
+  }
+  py::dict d;
+  d["estimate"] = to_array(value);
+  d["std_error"] = to_array(se);
+  d["t"] = to_array(t);
+  d["p"] = to_array(p);
+  d["lower"] = to_array(lower);
+  d["upper"] = to_array(upper);
+  return d;
+}
+
+py::dict diagnostic_columns(const std::vector<RunDiagnostics>& rows) {
+  std::vector<int> run;
+  std::vector<double> observed, fitted, residual, leverage, studentized, cooks;
+  for (const RunDiagnostics& r : rows) {
+    run.push_back(r.runId);
+    observed.push_back(r.observed);
+    fitted.push_back(r.fitted);
+    residual.push_back(r.residual);
+    leverage.push_back(r.leverage);
+    studentized.push_back(r.studentized);
+    cooks.push_back(r.cooksDistance);
+  }
+  py::dict d;
+  d["run"] = py::array_t<int>(run.size(), run.data());
+  d["observed"] = to_array(observed);
+  d["fitted"] = to_array(fitted);
+  d["residual"] = to_array(residual);
+  d["leverage"] = to_array(leverage);
+  d["studentized"] = to_array(studentized);
+  d["cooks_distance"] = to_array(cooks);
+  return d;
+}
+
+py::dict prediction_columns(const std::vector<Prediction>& rows) {
+  std::vector<double> value, se, cl, ch, pl, ph;
+  for (const Prediction& p : rows) {
+    value.push_back(p.value);
+    se.push_back(p.stdError);
+    cl.push_back(p.confidenceLow);
+    ch.push_back(p.confidenceHigh);
+    pl.push_back(p.predictionLow);
+    ph.push_back(p.predictionHigh);
+  }
+  py::dict d;
+  d["predicted"] = to_array(value);
+  d["std_error"] = to_array(se);
+  d["confidence_low"] = to_array(cl);
+  d["confidence_high"] = to_array(ch);
+  d["prediction_low"] = to_array(pl);
+  d["prediction_high"] = to_array(ph);
+  return d;
+}
+
+py::dict candidate_dict(const Candidate& c) {
+  py::dict d;
+  d["natural"] = to_array(c.natural);
+  d["coded"] = to_array(c.coded);
+  d["predictions"] = prediction_columns(c.predictions);
+  d["desirability"] = to_array(c.desirability);
+  d["overall"] = c.overall;
+  d["active_constraints"] = c.activeConstraints;
+  return d;
+}
+
+std::vector<std::string> term_labels(const Fit& fit) {
+  std::vector<std::string> names;
+  for (const Factor& f : fit.factors) names.push_back(f.name);
+  std::vector<std::string> labels;
+  for (std::size_t k = 0; k < fit.termCount(); ++k) labels.push_back(quadratic::termLabel(names, k));
+  return labels;
+}
+
+py::array_t<double> coefficient_matrix(const Fit& fit, bool natural) {
+  Matrix m(fit.models.size(), fit.termCount());
+  for (std::size_t j = 0; j < fit.models.size(); ++j) {
+    const std::vector<double>& c = natural ? fit.models[j].natural : fit.models[j].coded;
+    std::copy(c.begin(), c.end(), m.row(j));
+  }
+  return to_array(m);
+}
+
+void bind_study(py::module_& m) {
+  py::class_<Study>(m, "Study", "The C++ study; use tavrin.Study.")
+      .def(py::init([](const std::string& kind, const std::vector<FactorTuple>& factors,
+                       const std::vector<ResponseTuple>& responses, std::optional<std::uint64_t> seed,
+                       int extra_center_runs) {
+             std::vector<Response> rs;
+             for (const auto& [name, unit] : responses) rs.push_back({name, unit});
+             return Study(parseDesignKind(kind), to_factors(factors), std::move(rs),
+                          plan_options(seed, extra_center_runs));
+           }),
+           py::arg("kind"), py::arg("factors"), py::arg("responses"), py::arg("seed"), py::arg("extra_center_runs"))
+      .def_property_readonly("kind", [](const Study& s) { return std::string(designKindName(s.kind())); })
+      .def_property_readonly("factors", [](const Study& s) { return from_factors(s.factors()); })
+      .def_property_readonly("responses", [](const Study& s) { return from_responses(s.responses()); })
+      .def_property_readonly("seed", [](const Study& s) { return s.plan().seed; })
+      .def_property_readonly("extra_center_runs", [](const Study& s) { return s.plan().extraCenterRuns; })
+      .def_property_readonly("coded", [](const Study& s) { return to_array(s.plan().coded); })
+      .def_property_readonly("natural", [](const Study& s) { return to_array(s.plan().natural); })
+      .def_property_readonly("execution_order", [](const Study& s) { return s.plan().executionOrder; })
+      .def_property_readonly("results", [](const Study& s) { return to_array(s.results()); })
+      .def("factor_index", &Study::factorIndex, py::arg("name"))
+      .def("response_index", &Study::responseIndex, py::arg("name"))
+      .def("set_result", &Study::setResult, py::arg("run"), py::arg("response"), py::arg("value"))
+      .def("result", &Study::result, py::arg("run"), py::arg("response"))
+      // All or nothing: the values go into a copy, which replaces the study
+      // only when every one was taken.
+      .def("set_results",
+           [](Study& s, const std::vector<int>& runs, const std::vector<std::string>& responses, const Array& values) {
+             const Matrix v = to_matrix(values, "values");
+             if (v.rows() != runs.size() || v.cols() != responses.size()) {
+               throw InvalidArgument("values must be runs x responses (" + std::to_string(runs.size()) + " x " +
+                                     std::to_string(responses.size()) + ")");
+             }
+             Study updated = s;
+             for (std::size_t r = 0; r < runs.size(); ++r)
+               for (std::size_t c = 0; c < responses.size(); ++c) updated.setResult(runs[r], responses[c], v(r, c));
+             s = std::move(updated);
+           },
+           py::arg("runs"), py::arg("responses"), py::arg("values"))
+      .def("missing",
+           [](const Study& s) {
+             std::vector<std::pair<int, std::string>> out;
+             for (const MissingResult& m : s.missing()) out.emplace_back(m.runId, m.response);
+             return out;
+           })
+      .def("fit", &Study::fit)
+      .def("run_sheet", &Study::runSheet)
+      .def("read_results",
+           [](Study& s, const std::string& text, const std::string& source) {
+             std::istringstream in(text);
+             s.readResults(in, source);
+           },
+           py::arg("text"), py::arg("source"))
+      .def("read_results_file", [](Study& s, const py::object& path) { s.readResultsFile(to_path(path)); },
+           py::arg("path"))
+      .def("to_json", &Study::toJson)
+      .def_static("from_json", [](const std::string& text, const std::string& source) { return Study::fromJson(text, source); },
+                  py::arg("text"), py::arg("source"))
+      .def("save", [](const Study& s, const py::object& path) { s.save(to_path(path)); }, py::arg("path"))
+      .def_static("load", [](const py::object& path) { return Study::load(to_path(path)); }, py::arg("path"))
+      .def("export_plan_file", [](const Study& s, const py::object& path) { s.exportPlanFile(to_path(path)); },
+           py::arg("path"))
+      .def_static("import_plan_file",
+                  [](const py::object& path, std::optional<std::uint64_t> seed, int extra_center_runs) {
+                    return Study::importPlanFile(to_path(path), plan_options(seed, extra_center_runs));
+                  },
+                  py::arg("path"), py::arg("seed"), py::arg("extra_center_runs"))
+      .def("copy", [](const Study& s) { return Study(s); });
+}
+
+void bind_fit(py::module_& m) {
+  py::class_<Fit>(m, "Fit", "The C++ fit; use tavrin.Fit.")
+      .def_property_readonly("factors", [](const Fit& f) { return from_factors(f.factors); })
+      .def_property_readonly("responses", [](const Fit& f) { return from_responses(f.responses); })
+      .def_property_readonly("run_ids", [](const Fit& f) { return f.runIds; })
+      .def_property_readonly("design", [](const Fit& f) { return to_array(f.design); })
+      .def_property_readonly("observations", [](const Fit& f) { return to_array(f.observations); })
+      .def_property_readonly("leverages", [](const Fit& f) { return to_array(f.leverages); })
+      .def_property_readonly("residual_df", &Fit::residualDf)
+      .def_property_readonly("term_labels", &term_labels)
+      .def("coefficients", &coefficient_matrix, py::arg("natural"))
+      .def("predict", [](const Fit& f, const Array& points) { return to_array(predict(f, to_matrix(points, "X"))); },
+           py::arg("points"))
+      .def("predict_with_intervals",
+           [](const Fit& f, std::size_t response, const Array& points, double confidence, const SigmaMap& sigma) {
+             return prediction_columns(
+                 predictWithIntervals(f, response, to_matrix(points, "X"), analysis_options(confidence, sigma)));
+           },
+           py::arg("response"), py::arg("points"), py::arg("confidence"), py::arg("sigma"))
+      .def("analyze",
+           [](const Fit& f, std::size_t response, double confidence, const SigmaMap& sigma) {
+             return analyze(f, response, analysis_options(confidence, sigma));
+           },
+           py::arg("response"), py::arg("confidence"), py::arg("sigma"))
+      .def("canonical", &canonicalAnalysis, py::arg("response"), py::arg("ridge_tolerance"))
+      .def("optimize",
+           [](const Fit& f, const std::vector<GoalTuple>& goals, const std::vector<ConstraintTuple>& constraints,
+              const Region& region, unsigned points, unsigned starts, unsigned best, double tolerance,
+              unsigned threads, double confidence, const SigmaMap& sigma) {
+             const Goals g = to_goals(goals, constraints, region);
+             SearchOptions options;
+             options.points = points;
+             options.starts = starts;
+             options.best = best;
+             options.distinctTolerance = tolerance;
+             options.threads = threads;
+             options.analysis = analysis_options(confidence, sigma);
+             py::gil_scoped_release nogil;
+             return optimize(f, g, options);
+           },
+           py::arg("goals"), py::arg("constraints"), py::arg("region"), py::arg("points"), py::arg("starts"),
+           py::arg("best"), py::arg("distinct_tolerance"), py::arg("threads"), py::arg("confidence"),
+           py::arg("sigma"))
+      .def("robustness",
+           [](const Fit& f, const std::vector<GoalTuple>& goals, const std::vector<ConstraintTuple>& constraints,
+              const Region& region, const Optimum& nominal, const SigmaMap& sigma, unsigned replicates,
+              std::uint64_t seed, unsigned threads, const std::vector<double>& percentiles) {
+             const Goals g = to_goals(goals, constraints, region);
+             RobustnessOptions options;
+             options.sigma = sigma;
+             options.replicates = replicates;
+             options.seed = seed;
+             options.threads = threads;
+             options.percentiles = percentiles;
+             py::gil_scoped_release nogil;
+             return robustness(f, g, nominal, options);
+           },
+           py::arg("goals"), py::arg("constraints"), py::arg("region"), py::arg("nominal"), py::arg("sigma"),
+           py::arg("replicates"), py::arg("seed"), py::arg("threads"), py::arg("percentiles"));
+}
+
+void bind_results(py::module_& m) {
+  py::class_<FitReport>(m, "FitReport")
+      .def_readonly("response", &FitReport::response)
+      .def_readonly("unit", &FitReport::unit)
+      .def_readonly("confidence", &FitReport::confidence)
+      .def_readonly("runs", &FitReport::runs)
+      .def_readonly("terms", &FitReport::terms)
+      .def_readonly("residual_df", &FitReport::residualDf)
+      .def_readonly("sigma_known", &FitReport::sigmaKnown)
+      .def_readonly("sigma", &FitReport::sigma)
+      .def_readonly("not_estimable", &FitReport::notEstimable)
+      .def_readonly("r_squared", &FitReport::rSquared)
+      .def_readonly("adjusted_r_squared", &FitReport::adjustedRSquared)
+      .def_readonly("rmse", &FitReport::rmse)
+      .def_readonly("press", &FitReport::press)
+      .def_readonly("predicted_r_squared", &FitReport::predictedRSquared)
+      .def_readonly("f_statistic", &FitReport::fStatistic)
+      .def_readonly("f_df_model", &FitReport::fDfModel)
+      .def_readonly("f_p_value", &FitReport::fPValue)
+      .def_readonly("residual_ss", &FitReport::residualSS)
+      .def_readonly("total_ss", &FitReport::totalSS)
+      .def_property_readonly("terms_labels",
+                             [](const FitReport& r) {
+                               std::vector<std::string> out;
+                               for (const CoefficientRow& row : r.coefficients) out.push_back(row.term);
+                               return out;
+                             })
+      .def("coefficient_columns", [](const FitReport& r, bool natural) { return estimate_columns(r.coefficients, natural); },
+           py::arg("natural"))
+      .def_property_readonly("diagnostic_columns", [](const FitReport& r) { return diagnostic_columns(r.diagnostics); })
+      .def_property_readonly("lack_of_fit", [](const FitReport& r) {
+        const LackOfFit& l = r.lackOfFit;
+        py::dict d;
+        d["available"] = l.available;
+        d["reason"] = l.reason;
+        d["pure_error_df"] = l.pureErrorDf;
+        d["lack_of_fit_df"] = l.lackOfFitDf;
+        d["pure_error_ss"] = l.pureErrorSS;
+        d["lack_of_fit_ss"] = l.lackOfFitSS;
+        d["f"] = l.f;
+        d["p"] = l.p;
+        return d;
+      });
+
+  py::class_<Canonical>(m, "Canonical")
+      .def_readonly("response", &Canonical::response)
+      .def_readonly("factors", &Canonical::factors)
+      .def_property_readonly("kind", [](const Canonical& c) { return std::string(canonicalKindName(c.kind)); })
+      .def_readonly("ridge_tolerance", &Canonical::ridgeTolerance)
+      .def_readonly("has_stationary_point", &Canonical::hasStationaryPoint)
+      .def_property_readonly("stationary_coded", [](const Canonical& c) { return to_array(c.stationaryCoded); })
+      .def_property_readonly("stationary_natural", [](const Canonical& c) { return to_array(c.stationaryNatural); })
+      .def_readonly("predicted_at_stationary", &Canonical::predictedAtStationary)
+      .def_property_readonly("eigenvalues", [](const Canonical& c) { return to_array(c.eigenvalues); })
+      .def_property_readonly("eigenvectors", [](const Canonical& c) { return to_array(c.eigenvectors); })
+      .def_readonly("inside_region", &Canonical::insideRegion)
+      .def_readonly("distance_from_center", &Canonical::distanceFromCenter);
+
+  m.def("format_report", &formatReport, py::arg("report"), py::arg("canonical"));
+
+  py::class_<Optimum>(m, "Optimum")
+      .def_readonly("points_searched", &Optimum::pointsSearched)
+      .def_readonly("admissible_points", &Optimum::admissiblePoints)
+      .def_property_readonly("candidates", [](const Optimum& o) {
+        py::list out;
+        for (const Candidate& c : o.candidates) out.append(candidate_dict(c));
+        return out;
+      });
+
+  py::class_<Robustness>(m, "Robustness")
+      .def_readonly("sigma", &Robustness::sigma)
+      .def_readonly("sigma_source", &Robustness::sigmaSource)
+      .def_property_readonly("nominal", [](const Robustness& r) { return to_array(r.nominal); })
+      .def_readonly("percentiles", &Robustness::percentiles)
+      .def_property_readonly("setting_percentiles", [](const Robustness& r) { return to_array(r.settingPercentiles); })
+      .def_property_readonly("prediction_percentiles",
+                             [](const Robustness& r) { return to_array(r.predictionPercentiles); })
+      .def_property_readonly("prediction_mean", [](const Robustness& r) { return to_array(r.predictionMean); })
+      .def_property_readonly("prediction_std", [](const Robustness& r) { return to_array(r.predictionStdDev); })
+      .def_property_readonly("constraint_probability",
+                             [](const Robustness& r) { return to_array(r.constraintProbability); })
+      .def_property_readonly("optima", [](const Robustness& r) { return to_array(r.optima); })
+      .def_readonly("replicates", &Robustness::replicates)
+      .def_readonly("failed_replicates", &Robustness::failedReplicates);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_study, m) {
+  m.doc() = "The study layer: plan, fit, analysis and optimum (wrapped by tavrin.Study).";
+  py::module_ errors = py::module_::import("tavrin._errors");
+  g_errors = new ErrorTypes{errors.attr("Error"),      errors.attr("InvalidArgument"),  errors.attr("UnknownName"),
+                            errors.attr("StateError"), errors.attr("FileError"),        errors.attr("MissingFileError"),
+                            errors.attr("ParseError")};
+  py::register_exception_translator(&translate);
+
+  m.def("design_kind_name", [](const std::string& text) { return std::string(designKindName(parseDesignKind(text))); },
+        py::arg("text"));
+  m.def("supported_factor_counts",
+        [](const std::string& kind) { return supportedFactorCounts(parseDesignKind(kind)); }, py::arg("kind"));
+  m.attr("MAX_NAME_BYTES") = kMaxNameBytes;
+  bind_study(m);
+  bind_fit(m);
+  bind_results(m);
+}

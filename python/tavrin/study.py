@@ -1,0 +1,962 @@
+"""The study layer in Python: plan, results, fit, report and optimum.
+
+Arrays are numpy arrays; tables are pandas DataFrames when pandas is
+installed (``as_frame=None``, the default, means "if pandas is there"),
+else dicts of numpy arrays. Rows of results are always matched by run id,
+never by position.
+"""
+
+from __future__ import annotations
+
+import math
+import numbers
+import os
+from dataclasses import dataclass
+from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from tavrin import _study
+from tavrin._errors import InvalidArgument
+
+__all__ = [
+    "Factor",
+    "Response",
+    "Goal",
+    "Constraint",
+    "Study",
+    "Fit",
+    "FitReport",
+    "Canonical",
+    "Optimum",
+    "Robustness",
+    "supported_factor_counts",
+]
+
+RUN_ID = "run_id"
+RUN_ORDER = "run_order"
+_GOAL_KINDS = {"maximize": 0, "minimize": 1, "target": 2, "within": 3, "weighted-sum": 4}
+
+
+def _pandas(as_frame: Optional[bool]):
+    """The pandas module when a table should be a DataFrame, else None."""
+    if as_frame is False:
+        return None
+    try:
+        import pandas
+    except ImportError:
+        if as_frame:
+            raise
+        return None
+    return pandas
+
+
+def _table(columns: Dict[str, Any], index_name: str, index: Sequence, as_frame: Optional[bool]):
+    pd = _pandas(as_frame)
+    if pd is None:
+        return {index_name: np.asarray(index), **columns}
+    return pd.DataFrame(columns, index=pd.Index(index, name=index_name))
+
+
+def _finite_number(value: Any, what: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise InvalidArgument(f"{what} must be a number, got {type(value).__name__} {value!r}")
+    return float(value)
+
+
+# ------------------------------------------------------------------ definition
+
+
+@dataclass(frozen=True)
+class Factor:
+    """A factor: coded -1 and +1 stand for ``low`` and ``high`` (natural units)."""
+
+    name: str
+    low: float
+    high: float
+    unit: str = ""
+
+
+@dataclass(frozen=True)
+class Response:
+    """A measured response, with an optional unit."""
+
+    name: str
+    unit: str = ""
+
+
+def _to_factor(item: Any, name: Optional[str] = None) -> Factor:
+    if isinstance(item, Factor):
+        return item
+    fields = tuple(item) if not isinstance(item, (str, bytes)) else None
+    if fields is None:
+        raise InvalidArgument(f"a factor is a Factor, (name, low, high[, unit]) or name: (low, high[, unit]); got {item!r}")
+    if name is not None:
+        fields = (name, *fields)
+    if len(fields) not in (3, 4) or not isinstance(fields[0], str):
+        raise InvalidArgument(f"a factor is (name, low, high[, unit]); got {fields!r}")
+    unit = fields[3] if len(fields) == 4 else ""
+    if not isinstance(unit, str):
+        raise InvalidArgument(f"the unit of factor {fields[0]!r} must be a str, got {unit!r}")
+    return Factor(fields[0], _finite_number(fields[1], f"low of factor {fields[0]!r}"),
+                  _finite_number(fields[2], f"high of factor {fields[0]!r}"), unit)
+
+
+def _to_factors(factors: Any) -> List[Factor]:
+    if isinstance(factors, Mapping):
+        return [_to_factor(v, k) for k, v in factors.items()]
+    return [_to_factor(f) for f in factors]
+
+
+def _to_response(item: Any) -> Response:
+    if isinstance(item, Response):
+        return item
+    if isinstance(item, str):
+        return Response(item)
+    fields = tuple(item)
+    if len(fields) != 2 or not all(isinstance(f, str) for f in fields):
+        raise InvalidArgument(f"a response is a name, a Response or (name, unit); got {item!r}")
+    return Response(*fields)
+
+
+def supported_factor_counts(kind: str) -> List[int]:
+    """The factor counts that design ``kind`` ("box-behnken" or "rechtschaffner") supports.
+
+    Raises InvalidArgument for an unknown kind.
+    """
+    return list(_study.supported_factor_counts(kind))
+
+
+# ----------------------------------------------------------------------- goals
+
+
+@dataclass(frozen=True)
+class Goal:
+    """One response's goal for the optimum (Derringer-Suich desirability).
+
+    kind: "maximize" or "minimize" (need low < high), "target" (low < target
+    < high), "within" (low < high, one end may be infinite) or
+    "weighted-sum" (the plan object's scoring, weight * prediction; cannot be
+    mixed with the others). ``shape`` is the exponent (below the target for
+    "target"), ``shape_high`` the exponent above it, ``importance`` the
+    weight in the geometric mean.
+    """
+
+    response: str
+    kind: str = "maximize"
+    low: float = math.nan
+    high: float = math.nan
+    target: float = math.nan
+    shape: float = 1.0
+    shape_high: float = 1.0
+    importance: float = 1.0
+    weight: float = 1.0
+
+    @classmethod
+    def maximize(cls, response: str, low: float, high: float, *, shape: float = 1.0, importance: float = 1.0) -> "Goal":
+        """Desirability 0 below ``low`` rising to 1 at ``high``."""
+        return cls(response, "maximize", low, high, shape=shape, importance=importance)
+
+    @classmethod
+    def minimize(cls, response: str, low: float, high: float, *, shape: float = 1.0, importance: float = 1.0) -> "Goal":
+        """Desirability 1 below ``low`` falling to 0 at ``high``."""
+        return cls(response, "minimize", low, high, shape=shape, importance=importance)
+
+    @classmethod
+    def target_value(cls, response: str, target: float, low: float, high: float, *, shape: float = 1.0,
+                     shape_high: float = 1.0, importance: float = 1.0) -> "Goal":
+        """Desirability 1 at ``target``, 0 outside [low, high]."""
+        return cls(response, "target", low, high, target, shape, shape_high, importance)
+
+    @classmethod
+    def within(cls, response: str, low: float = -math.inf, high: float = math.inf, *, importance: float = 1.0) -> "Goal":
+        """Desirability 1 inside [low, high], 0 outside."""
+        return cls(response, "within", low, high, importance=importance)
+
+    def _tuple(self) -> tuple:
+        kind = self.kind.lower().replace("_", "-").replace(" ", "-")
+        if kind not in _GOAL_KINDS:
+            raise InvalidArgument(f"goal of {self.response!r}: kind {self.kind!r} is not one of {', '.join(_GOAL_KINDS)}")
+        numbers_ = [_finite_or_inf(getattr(self, f), f"goal of {self.response!r}: {f}")
+                    for f in ("low", "high", "target", "shape", "shape_high", "importance", "weight")]
+        return (self.response, _GOAL_KINDS[kind], *numbers_)
+
+
+@dataclass(frozen=True)
+class Constraint:
+    """A hard interval on a response's prediction; one side may be infinite."""
+
+    response: str
+    low: float = -math.inf
+    high: float = math.inf
+
+    def _tuple(self) -> tuple:
+        return (self.response, _finite_or_inf(self.low, f"constraint on {self.response!r}: low"),
+                _finite_or_inf(self.high, f"constraint on {self.response!r}: high"))
+
+
+def _finite_or_inf(value: Any, what: str) -> float:
+    return math.nan if value is None else _finite_number(value, what)
+
+
+def _to_goals(goals: Any) -> List[tuple]:
+    """Goals as a Goal, a list of them, or {response: Goal | kind | (kind, low, high[, target])}."""
+    if goals is None:
+        return []
+    if isinstance(goals, Goal):
+        return [goals._tuple()]
+    if isinstance(goals, Mapping):
+        out = []
+        for response, spec in goals.items():
+            if isinstance(spec, Goal):
+                goal = spec
+            elif isinstance(spec, str):
+                goal = Goal(response, spec)
+            else:
+                kind, *limits = spec
+                names = ("low", "high", "target")
+                goal = Goal(response, kind, **dict(zip(names, limits)))
+            out.append(goal._tuple())
+        return out
+    return [g._tuple() if isinstance(g, Goal) else _bad(g, "goal") for g in goals]
+
+
+def _to_constraints(constraints: Any) -> List[tuple]:
+    """Constraints as a list of Constraint or {response: (low, high)} (None for an open side)."""
+    if constraints is None:
+        return []
+    if isinstance(constraints, Mapping):
+        out = []
+        for response, (low, high) in constraints.items():
+            out.append(Constraint(response, -math.inf if low is None else low,
+                                  math.inf if high is None else high)._tuple())
+        return out
+    return [c._tuple() if isinstance(c, Constraint) else _bad(c, "constraint") for c in constraints]
+
+
+def _bad(item: Any, what: str):
+    raise InvalidArgument(f"expected a {what.capitalize()}, got {type(item).__name__} {item!r}")
+
+
+def _to_sigma(sigma: Optional[Mapping[str, float]]) -> Dict[str, float]:
+    if sigma is None:
+        return {}
+    return {name: _finite_number(value, f"sigma of {name!r}") for name, value in sigma.items()}
+
+
+# ------------------------------------------------------------------- the study
+
+
+class Study:
+    """A study: its factors and responses, its plan and what has been measured.
+
+    Args:
+        kind: "box-behnken" or "rechtschaffner" (case-insensitive).
+        factors: Factor objects, (name, low, high[, unit]) tuples, or a dict
+            name -> (low, high[, unit]).
+        responses: names, Response objects or (name, unit) tuples.
+        seed: seed of the execution order (0 <= seed < 2**64); None draws one.
+        extra_center_runs: centre runs added after the plan's own runs (0..100).
+
+    Raises:
+        InvalidArgument: a bad name, range, factor count or option; the
+            message names the item and says what is allowed.
+    """
+
+    def __init__(self, kind: str, factors: Any, responses: Any, *, seed: Optional[int] = None,
+                 extra_center_runs: int = 0) -> None:
+        if not isinstance(kind, str):
+            raise InvalidArgument(f"kind must be a str such as 'box-behnken', got {kind!r}")
+        if isinstance(responses, str):
+            responses = [responses]
+        fs = _to_factors(factors)
+        rs = [_to_response(r) for r in responses]
+        if seed is not None and (isinstance(seed, bool) or not isinstance(seed, numbers.Integral)
+                                 or not 0 <= seed < 2**64):
+            raise InvalidArgument(f"seed must be an integer in 0..2**64-1 or None, got {seed!r}")
+        if isinstance(extra_center_runs, bool) or not isinstance(extra_center_runs, numbers.Integral):
+            raise InvalidArgument(f"extra_center_runs must be an integer, got {extra_center_runs!r}")
+        if not -2**31 <= extra_center_runs < 2**31:
+            raise InvalidArgument(f"extra_center_runs must be in 0..100, got {extra_center_runs}")
+        self._set(_study.Study(kind, [(f.name, f.low, f.high, f.unit) for f in fs],
+                               [(r.name, r.unit) for r in rs], None if seed is None else int(seed),
+                               int(extra_center_runs)))
+
+    def _set(self, core: "_study.Study") -> None:
+        self._core = core
+        self._fit: Optional[Fit] = None
+
+    @classmethod
+    def _wrap(cls, core: "_study.Study") -> "Study":
+        study = cls.__new__(cls)
+        study._set(core)
+        return study
+
+    # -------------------------------------------------------------- files
+
+    @classmethod
+    def from_json(cls, text: str, source: str = "study") -> "Study":
+        """A study from the text of a study file. ParseError (with line and column) on bad text."""
+        return cls._wrap(_study.Study.from_json(text, source))
+
+    def to_json(self) -> str:
+        """The study file's text: everything in the study, results in full precision."""
+        return self._core.to_json()
+
+    @classmethod
+    def load(cls, path: Union[str, os.PathLike]) -> "Study":
+        """Reads a study file. MissingFileError (a FileNotFoundError) if absent, ParseError if malformed."""
+        return cls._wrap(_study.Study.load(path))
+
+    def save(self, path: Union[str, os.PathLike]) -> None:
+        """Writes the study file. FileError (an OSError) when it cannot be written."""
+        self._core.save(path)
+
+    @classmethod
+    def import_plan_file(cls, path: Union[str, os.PathLike], *, seed: Optional[int] = None,
+                         extra_center_runs: int = 0) -> "Study":
+        """A study from a CTavrin plan file: its kind, factors and results (6 significant digits).
+
+        ``seed`` and ``extra_center_runs`` are as for Study(). FileError or
+        InvalidArgument when the file cannot be read or taken.
+        """
+        return cls._wrap(_study.Study.import_plan_file(path, seed, extra_center_runs))
+
+    def export_plan_file(self, path: Union[str, os.PathLike]) -> None:
+        """Writes a CTavrin plan file. InvalidArgument says why when the file could not say the same as the study."""
+        self._core.export_plan_file(path)
+
+    # --------------------------------------------------------- definition
+
+    @property
+    def kind(self) -> str:
+        """"box-behnken" or "rechtschaffner"."""
+        return self._core.kind
+
+    @property
+    def factors(self) -> Tuple[Factor, ...]:
+        """The factors, in order."""
+        return tuple(Factor(*f) for f in self._core.factors)
+
+    @property
+    def factor_names(self) -> List[str]:
+        """The factors' names, in order."""
+        return [f[0] for f in self._core.factors]
+
+    @property
+    def responses(self) -> Tuple[Response, ...]:
+        """The responses, in order."""
+        return tuple(Response(*r) for r in self._core.responses)
+
+    @property
+    def response_names(self) -> List[str]:
+        """The responses' names, in order."""
+        return [r[0] for r in self._core.responses]
+
+    @property
+    def seed(self) -> int:
+        """The seed of the execution order (the one drawn when none was given)."""
+        return self._core.seed
+
+    @property
+    def extra_center_runs(self) -> int:
+        """Centre runs added after the plan's own runs (ids N+1..N+c)."""
+        return self._core.extra_center_runs
+
+    # --------------------------------------------------------------- plan
+
+    @property
+    def run_count(self) -> int:
+        """Number of runs, extra centre runs included."""
+        return len(self._core.execution_order)
+
+    @property
+    def run_ids(self) -> np.ndarray:
+        """Run ids 1..N in standard order: row r of coded, natural and results is run r + 1."""
+        return np.arange(1, self.run_count + 1)
+
+    @property
+    def coded(self) -> np.ndarray:
+        """Coded settings (-1, 0, +1), runs x factors, standard order."""
+        return self._core.coded
+
+    @property
+    def natural(self) -> np.ndarray:
+        """Natural settings, runs x factors, standard order."""
+        return self._core.natural
+
+    @property
+    def execution_order(self) -> np.ndarray:
+        """execution_order[k] is the id of the run executed (k+1)-th."""
+        return np.asarray(self._core.execution_order)
+
+    # ------------------------------------------------------------ results
+
+    @property
+    def results(self) -> np.ndarray:
+        """Results, runs (standard order) x responses; NaN where missing."""
+        return self._core.results
+
+    def results_frame(self):
+        """Results as a DataFrame indexed by run id, one column per response (needs pandas)."""
+        pd = _pandas(True)
+        return pd.DataFrame(self.results, columns=self.response_names,
+                            index=pd.Index(self.run_ids, name=RUN_ID))
+
+    def run_sheet(self, as_frame: Optional[bool] = None):
+        """The run sheet: run id, run order, natural settings and results, rows in execution order.
+
+        A DataFrame indexed by run id when pandas is installed (or as_frame
+        is True), else a dict of numpy arrays with a "run_id" entry.
+        """
+        order = self.execution_order
+        rows = order - 1
+        columns: Dict[str, Any] = {RUN_ORDER: np.arange(1, len(order) + 1)}
+        natural, results = self.natural, self.results
+        for k, name in enumerate(self.factor_names):
+            columns[name] = natural[rows, k]
+        for j, name in enumerate(self.response_names):
+            columns[name] = results[rows, j]
+        return _table(columns, RUN_ID, order, as_frame)
+
+    def run_sheet_csv(self) -> str:
+        """The run sheet as CSV text (UTF-8, header row), as the command line writes it."""
+        return self._core.run_sheet()
+
+    def set_result(self, run_id: int, response: str, value: float) -> None:
+        """Enters one result; NaN clears it. UnknownName for an unknown run or response."""
+        self._core.set_result(run_id, response, value)
+        self._fit = None
+
+    def result(self, run_id: int, response: str) -> float:
+        """One result (NaN when missing)."""
+        return self._core.result(run_id, response)
+
+    def set_results(self, data: Any) -> None:
+        """Enters results, matched by run id, never by position.
+
+        ``data`` is a DataFrame with a "run_id" column or index (as
+        run_sheet() gives), a dict of columns with a "run_id" entry, or a dict
+        {response: {run_id: value}}. Columns named after responses are taken,
+        others ignored; a missing value (NaN, None) clears the result. Where
+        the data also holds factor columns, they must match the plan's
+        settings of each run, which catches rows given under the wrong id.
+
+        Raises:
+            InvalidArgument: no run ids, repeated or non-integer ids, no
+                response column, a value that is not a number or is infinite,
+                factor settings that disagree with the plan.
+            UnknownName: a run id the plan does not have.
+        All or nothing: a refused call changes no result.
+        """
+        runs, columns = self._columns(data)
+        names = [n for n in self.response_names if n in columns]
+        if not names:
+            raise InvalidArgument("no column is named after a response; the responses are "
+                                  + ", ".join(repr(n) for n in self.response_names))
+        self._check_settings(runs, columns)
+        values = np.empty((len(runs), len(names)))
+        for j, name in enumerate(names):
+            values[:, j] = self._numbers(columns[name], name, len(runs))
+        self._core.set_results(runs, names, values)
+        self._fit = None
+
+    def _columns(self, data: Any) -> Tuple[List[int], Dict[str, Any]]:
+        pd = _pandas(None)
+        if pd is not None and isinstance(data, pd.DataFrame):
+            if RUN_ID in data.columns:
+                ids = data[RUN_ID].to_numpy()
+            elif data.index.name == RUN_ID:
+                ids = data.index.to_numpy()
+            else:
+                raise InvalidArgument("the DataFrame needs a 'run_id' column or an index named 'run_id': "
+                                      "results are matched by run id, never by position")
+            return self._run_ids(ids), {str(c): data[c].to_numpy() for c in data.columns if c != RUN_ID}
+        if isinstance(data, Mapping):
+            if RUN_ID in data:
+                return self._run_ids(data[RUN_ID]), {k: v for k, v in data.items() if k != RUN_ID}
+            if data and all(isinstance(v, Mapping) for v in data.values()):
+                ids = sorted({int(_integral(k)) for v in data.values() for k in v})
+                return ids, {name: [col.get(i, col.get(float(i), math.nan)) for i in ids]
+                             for name, col in data.items()}
+            raise InvalidArgument("a dict of results needs a 'run_id' entry, or must map each response to "
+                                  "{run_id: value}: results are matched by run id, never by position")
+        raise InvalidArgument(f"results must be a DataFrame or a dict, got {type(data).__name__}")
+
+    @staticmethod
+    def _run_ids(ids: Any) -> List[int]:
+        out = [_integral(i) for i in np.asarray(ids, dtype=object).ravel()]
+        seen = set()
+        for i in out:
+            if i in seen:
+                raise InvalidArgument(f"run id {i} appears more than once")
+            seen.add(i)
+        return out
+
+    @staticmethod
+    def _numbers(column: Any, name: str, count: int) -> np.ndarray:
+        values = []
+        for v in np.asarray(column, dtype=object).ravel():
+            if v is None:
+                values.append(math.nan)
+            elif isinstance(v, (numbers.Real, np.floating, np.integer)) and not isinstance(v, bool):
+                values.append(float(v))
+            else:
+                raise InvalidArgument(f"response {name!r}: {v!r} is not a number")
+        if len(values) != count:
+            raise InvalidArgument(f"response {name!r} has {len(values)} values for {count} run ids")
+        return np.asarray(values, dtype=float)
+
+    def _check_settings(self, runs: List[int], columns: Mapping[str, Any]) -> None:
+        natural = self.natural
+        for k, factor in enumerate(self.factors):
+            if factor.name not in columns:
+                continue
+            given = self._numbers(columns[factor.name], factor.name, len(runs))
+            tolerance = 1e-6 * (factor.high - factor.low)
+            for run, value in zip(runs, given):
+                if 1 <= run <= len(natural) and not abs(value - natural[run - 1, k]) <= tolerance:
+                    raise InvalidArgument(
+                        f"run {run}: {factor.name} is {value!r} in the data but {natural[run - 1, k]!r} in the plan; "
+                        "are the rows under the right run ids?")
+
+    def read_results_csv(self, source: Union[str, os.PathLike]) -> None:
+        """Reads results by run id from a CSV file (as run_sheet_csv() writes it).
+
+        Column order is free, extra columns are ignored, an empty cell clears
+        the result. ParseError with line and column on bad input,
+        MissingFileError when the file does not exist; nothing changes then.
+        """
+        self._core.read_results_file(source)
+        self._fit = None
+
+    def read_results_text(self, text: str, source: str = "results") -> None:
+        """As read_results_csv, from CSV text; ``source`` names it in errors."""
+        self._core.read_results(text, source)
+        self._fit = None
+
+    def missing(self) -> List[Tuple[int, str]]:
+        """Every missing (run id, response), runs in standard order."""
+        return [tuple(m) for m in self._core.missing()]
+
+    # ---------------------------------------------------------------- fit
+
+    def fit(self) -> "Fit":
+        """The least-squares fit of every response. StateError names the missing results."""
+        if self._fit is None:
+            self._fit = Fit(self._core.fit())
+        return self._fit
+
+    def predict(self, X: Any) -> Any:
+        """Predictions of every response at points X (n_points x n_factors, natural units).
+
+        Returns an (n_points, n_responses) array, or a DataFrame when X is a
+        DataFrame (its columns matched to the factors by name). A 1-D X is one
+        point and gives a 1-D result. StateError when results are missing,
+        InvalidArgument for a wrong shape.
+        """
+        return self.fit().predict(X)
+
+    def report(self, response: str, *, confidence: float = 0.95, sigma: Optional[float] = None) -> "FitReport":
+        """The fit report of one response; ``sigma`` is a known measurement standard deviation."""
+        return self.fit().report(response, confidence=confidence, sigma=sigma)
+
+    def optimize(self, goals: Any, constraints: Any = None, region: Optional[Mapping[str, Tuple[float, float]]] = None,
+                 **options: Any) -> "Optimum":
+        """The optimum of the fit; see Fit.optimize for the arguments."""
+        return self.fit().optimize(goals, constraints, region, **options)
+
+    # ----------------------------------------------------- python protocol
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Study):
+            return NotImplemented
+        return self.to_json() == other.to_json()
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __reduce__(self):
+        return (_from_json, (self.to_json(),))
+
+    def __copy__(self) -> "Study":
+        return Study.from_json(self.to_json())
+
+    def __deepcopy__(self, memo: dict) -> "Study":
+        return Study.from_json(self.to_json())
+
+    def __repr__(self) -> str:
+        missing = len(self.missing())
+        return (f"<tavrin.Study {self.kind}: factors {', '.join(self.factor_names)}; "
+                f"responses {', '.join(self.response_names)}; {self.run_count} runs, "
+                f"{missing} result{'s' if missing != 1 else ''} missing>")
+
+
+def _from_json(text: str) -> Study:
+    return Study.from_json(text)
+
+
+def _integral(value: Any) -> int:
+    if isinstance(value, bool) or not isinstance(value, (numbers.Real, np.number)):
+        raise InvalidArgument(f"run id {value!r} is not an integer")
+    if not float(value).is_integer():
+        raise InvalidArgument(f"run id {value!r} is not an integer")
+    return int(value)
+
+
+# --------------------------------------------------------------------- the fit
+
+
+class Fit:
+    """The least-squares fits of every response of a study (made by Study.fit())."""
+
+    def __init__(self, core: "_study.Fit") -> None:
+        self._core = core
+        self.factors = tuple(Factor(*f) for f in core.factors)
+        self.responses = tuple(Response(*r) for r in core.responses)
+        self.factor_names = [f.name for f in self.factors]
+        self.response_names = [r.name for r in self.responses]
+
+    @property
+    def run_ids(self) -> np.ndarray:
+        """Run id of each row of observations."""
+        return np.asarray(self._core.run_ids)
+
+    @property
+    def observations(self) -> np.ndarray:
+        """runs x responses."""
+        return self._core.observations
+
+    @property
+    def residual_df(self) -> int:
+        """Runs minus terms; 0 for a saturated plan."""
+        return self._core.residual_df
+
+    @property
+    def term_labels(self) -> List[str]:
+        """Labels of the model terms: "(Intercept)", "A", "A^2", "A:B"."""
+        return list(self._core.term_labels)
+
+    def coefficients(self, units: str = "coded", as_frame: Optional[bool] = None):
+        """Coefficients of every response, terms x responses ("coded" or "natural" units).
+
+        A DataFrame (index: term labels) when pandas is there, else an array.
+        """
+        if units not in ("coded", "natural"):
+            raise InvalidArgument(f"units must be 'coded' or 'natural', got {units!r}")
+        values = self._core.coefficients(units == "natural").T
+        pd = _pandas(as_frame)
+        if pd is None:
+            return values
+        return pd.DataFrame(values, index=pd.Index(self.term_labels, name="term"), columns=self.response_names)
+
+    def _points(self, X: Any) -> Tuple[np.ndarray, Any, bool]:
+        pd = _pandas(None)
+        index = None
+        if pd is not None and isinstance(X, pd.DataFrame):
+            missing = [n for n in self.factor_names if n not in X.columns]
+            if missing:
+                raise InvalidArgument("X has no column for factor(s) " + ", ".join(map(repr, missing)))
+            index = X.index
+            X = X[self.factor_names].to_numpy(dtype=float)
+        try:
+            points = np.asarray(X, dtype=float)
+        except (TypeError, ValueError) as error:
+            raise InvalidArgument(f"X must be numbers, n_points x n_factors: {error}") from None
+        single = points.ndim == 1
+        if single:
+            points = points.reshape(1, -1)
+        if points.ndim != 2 or points.shape[1] != len(self.factors):
+            raise InvalidArgument(f"X must be n_points x {len(self.factors)} (one column per factor: "
+                                  f"{', '.join(self.factor_names)}), got shape {np.shape(X)}")
+        return np.ascontiguousarray(points), index, single
+
+    def predict(self, X: Any) -> Any:
+        """Predictions of every response at points X (n_points x n_factors, natural units).
+
+        Returns (n_points, n_responses); a DataFrame X gives a DataFrame with
+        its index; a 1-D X (one point) gives a 1-D array.
+        """
+        points, index, single = self._points(X)
+        values = self._core.predict(points)
+        if index is not None:
+            return _pandas(True).DataFrame(values, index=index, columns=self.response_names)
+        return values[0] if single else values
+
+    def _response(self, response: Union[str, int]) -> int:
+        if isinstance(response, str):
+            if response not in self.response_names:
+                from tavrin._errors import UnknownName
+
+                raise UnknownName(f"no response is named {response!r}; the responses are "
+                                  + ", ".join(map(repr, self.response_names)))
+            return self.response_names.index(response)
+        raise InvalidArgument(f"response must be a name (str), got {response!r}")
+
+    def predict_intervals(self, X: Any, response: str, *, confidence: float = 0.95, sigma: Optional[float] = None,
+                          as_frame: Optional[bool] = None):
+        """Predictions of one response at X with standard error, confidence and prediction intervals.
+
+        Columns: predicted, std_error, confidence_low/high, prediction_low/high.
+        """
+        j = self._response(response)
+        points, index, _ = self._points(X)
+        columns = self._core.predict_with_intervals(j, points, confidence, _sigma_of(response, sigma))
+        return _table(columns, "point", range(len(points)) if index is None else index, as_frame)
+
+    def report(self, response: str, *, confidence: float = 0.95, sigma: Optional[float] = None) -> "FitReport":
+        """The fit report of one response (R², ANOVA, coefficients, diagnostics, lack of fit, canonical analysis).
+
+        ``sigma``: a known measurement standard deviation (> 0); with it,
+        standard errors use it and tests the normal distribution.
+        InvalidArgument for a bad confidence or sigma, UnknownName for a
+        response the fit lacks.
+        """
+        j = self._response(response)
+        core = self._core.analyze(j, confidence, _sigma_of(response, sigma))
+        return FitReport(core, self._core.canonical(j, 1e-3))
+
+    def canonical(self, response: str, *, ridge_tolerance: float = 1e-3) -> "Canonical":
+        """The stationary point and eigen-decomposition of one response's surface."""
+        return Canonical(self._core.canonical(self._response(response), ridge_tolerance))
+
+    def optimize(self, goals: Any, constraints: Any = None, region: Optional[Mapping[str, Tuple[float, float]]] = None,
+                 *, points: int = 65536, starts: int = 16, best: int = 5, distinct_tolerance: float = 1e-3,
+                 threads: int = 0, confidence: float = 0.95, sigma: Optional[Mapping[str, float]] = None) -> "Optimum":
+        """The settings that best meet the goals, subject to the constraints.
+
+        Args:
+            goals: a Goal, a list of them, or {response: Goal | kind | (kind, low, high[, target])}.
+            constraints: a list of Constraint or {response: (low, high)} (None for an open side).
+            region: {factor: (low, high)} search region within the factor's range;
+                factors not named search their whole range.
+            points: LPtau points of the global stage (1..65536).
+            starts: best points polished locally; best: distinct optima returned.
+            distinct_tolerance: coded distance below which optima are the same.
+            threads: 0 = every core. confidence/sigma: intervals of the predictions.
+        Raises:
+            InvalidArgument for a malformed goal, UnknownName for an unknown
+            response or factor, StateError when no point meets the constraints.
+        Runs without the GIL.
+        """
+        g, c = _to_goals(goals), _to_constraints(constraints)
+        r = {name: (float(lo), float(hi)) for name, (lo, hi) in (region or {}).items()}
+        core = self._core.optimize(g, c, r, _count(points, "points"), _count(starts, "starts"), _count(best, "best"),
+                                   float(distinct_tolerance), _count(threads, "threads"), float(confidence),
+                                   _to_sigma(sigma))
+        return Optimum(core, self, (g, c, r))
+
+    def __repr__(self) -> str:
+        return (f"<tavrin.Fit of {', '.join(self.response_names)} on {', '.join(self.factor_names)}: "
+                f"{len(self.run_ids)} runs, {len(self.term_labels)} terms>")
+
+
+def _sigma_of(response: str, sigma: Optional[float]) -> Dict[str, float]:
+    return {} if sigma is None else {response: _finite_number(sigma, f"sigma of {response!r}")}
+
+
+def _count(value: Any, what: str) -> int:
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral) or not 0 <= value < 2**32:
+        raise InvalidArgument(f"{what} must be a non-negative integer, got {value!r}")
+    return int(value)
+
+
+# ------------------------------------------------------------------- reports
+
+_STATISTICS = ("r_squared", "adjusted_r_squared", "predicted_r_squared", "rmse", "press", "f_statistic",
+               "f_df_model", "f_p_value", "residual_ss", "total_ss", "runs", "terms", "residual_df",
+               "sigma", "sigma_known", "not_estimable", "confidence", "response", "unit")
+
+
+class FitReport:
+    """The fit report of one response.
+
+    Attributes: response, unit, r_squared, adjusted_r_squared,
+    predicted_r_squared, rmse, press, f_statistic, f_df_model, f_p_value,
+    residual_ss, total_ss, runs, terms, residual_df, sigma, sigma_known,
+    not_estimable (why some numbers are NaN, or ""), confidence, lack_of_fit
+    (a dict), canonical (a Canonical).
+    """
+
+    def __init__(self, core: "_study.FitReport", canonical: "_study.Canonical") -> None:
+        self._core = core
+        self._canonical = canonical
+        for name in _STATISTICS:
+            setattr(self, name, getattr(core, name))
+        self.lack_of_fit: Dict[str, Any] = dict(core.lack_of_fit)
+        self.canonical = Canonical(canonical)
+
+    def coefficients(self, units: str = "coded", as_frame: Optional[bool] = None):
+        """Coefficient table: estimate, std_error, t, p, lower, upper per term ("coded" or "natural" units)."""
+        if units not in ("coded", "natural"):
+            raise InvalidArgument(f"units must be 'coded' or 'natural', got {units!r}")
+        return _table(self._core.coefficient_columns(units == "natural"), "term", self._core.terms_labels, as_frame)
+
+    def diagnostics(self, as_frame: Optional[bool] = None):
+        """Per run: observed, fitted, residual, leverage, studentized, cooks_distance (index: run id)."""
+        columns = dict(self._core.diagnostic_columns)
+        runs = columns.pop("run")
+        return _table(columns, RUN_ID, runs, as_frame)
+
+    def standardized_effects(self) -> Dict[str, float]:
+        """|t| of every term but the intercept (coded units), for a Pareto chart."""
+        columns = self._core.coefficient_columns(False)
+        return {label: abs(t) for label, t in zip(self._core.terms_labels, columns["t"]) if label != "(Intercept)"}
+
+    def summary(self) -> str:
+        """The plain-text report: fit statistics, ANOVA, coefficients, lack of fit, canonical analysis."""
+        return _study.format_report(self._core, self._canonical)
+
+    def __str__(self) -> str:
+        return self.summary()
+
+    def __repr__(self) -> str:
+        return (f"<tavrin.FitReport {self.response}: R²={self.r_squared:.4g}, adj R²={self.adjusted_r_squared:.4g}, "
+                f"RMSE={self.rmse:.4g}, {self.runs} runs, {self.residual_df} residual df>")
+
+
+class Canonical:
+    """The canonical analysis of one response: kind of surface, stationary point, eigenvalues."""
+
+    def __init__(self, core: "_study.Canonical") -> None:
+        self.response: str = core.response
+        self.factors: List[str] = list(core.factors)
+        self.kind: str = core.kind
+        self.has_stationary_point: bool = core.has_stationary_point
+        self.stationary_coded: np.ndarray = core.stationary_coded
+        self.stationary_natural: np.ndarray = core.stationary_natural
+        self.predicted_at_stationary: float = core.predicted_at_stationary
+        self.eigenvalues: np.ndarray = core.eigenvalues
+        self.eigenvectors: np.ndarray = core.eigenvectors
+        self.inside_region: bool = core.inside_region
+        self.distance_from_center: float = core.distance_from_center
+        self.ridge_tolerance: float = core.ridge_tolerance
+
+    def __repr__(self) -> str:
+        if not self.has_stationary_point:
+            return f"<tavrin.Canonical {self.response}: {self.kind}, no stationary point>"
+        point = ", ".join(f"{n}={v:.4g}" for n, v in zip(self.factors, self.stationary_natural))
+        where = "inside" if self.inside_region else "outside"
+        return (f"<tavrin.Canonical {self.response}: {self.kind} at {point} ({where} the region), "
+                f"predicted {self.predicted_at_stationary:.4g}>")
+
+
+class Optimum:
+    """Optima of a fit, best first.
+
+    Attributes: settings (candidates x factors, natural units), coded,
+    predicted (candidates x responses), overall (overall desirability, or
+    the weighted sum), desirability (candidates x responses; NaN without a
+    goal), active_constraints (per candidate), points_searched,
+    admissible_points.
+    """
+
+    def __init__(self, core: "_study.Optimum", fit: Fit, problem: tuple) -> None:
+        self._core = core
+        self._fit = fit
+        self._problem = problem
+        candidates = core.candidates
+        n, m = len(fit.factors), len(fit.responses)
+        self.settings = np.array([c["natural"] for c in candidates]).reshape(-1, n)
+        self.coded = np.array([c["coded"] for c in candidates]).reshape(-1, n)
+        self.predicted = np.array([c["predictions"]["predicted"] for c in candidates]).reshape(-1, m)
+        self.desirability = np.array([c["desirability"] for c in candidates]).reshape(-1, m)
+        self.overall = np.array([c["overall"] for c in candidates])
+        self.active_constraints: List[List[str]] = [list(c["active_constraints"]) for c in candidates]
+        self.intervals = [c["predictions"] for c in candidates]
+        self.points_searched: int = core.points_searched
+        self.admissible_points: int = core.admissible_points
+        self.factor_names = fit.factor_names
+        self.response_names = fit.response_names
+
+    def __len__(self) -> int:
+        return len(self.overall)
+
+    @property
+    def best(self) -> Dict[str, float]:
+        """The best settings, {factor: value}."""
+        return dict(zip(self.factor_names, map(float, self.settings[0])))
+
+    def table(self, as_frame: Optional[bool] = None):
+        """One row per optimum (rank 1 = best): settings, predictions, overall, active constraints."""
+        columns: Dict[str, Any] = {}
+        for k, name in enumerate(self.factor_names):
+            columns[name] = self.settings[:, k]
+        for j, name in enumerate(self.response_names):
+            columns[name] = self.predicted[:, j]
+        for j, name in enumerate(self.response_names):
+            columns[f"d({name})"] = self.desirability[:, j]
+        columns["overall"] = self.overall
+        columns["active_constraints"] = ["; ".join(a) for a in self.active_constraints]
+        return _table(columns, "rank", np.arange(1, len(self) + 1), as_frame)
+
+    def robustness(self, *, sigma: Optional[Mapping[str, float]] = None, replicates: int = 1000, seed: int = 1,
+                   threads: int = 0, percentiles: Sequence[float] = (5, 25, 50, 75, 95)) -> "Robustness":
+        """How the best optimum moves under measurement noise.
+
+        Refits every response on ``replicates`` perturbed copies of the
+        observations (normal noise of standard deviation ``sigma`` per
+        response, else each response's residual RMSE) and relocates the
+        optimum. Raises InvalidArgument for a bad option, UnknownName for a
+        sigma of an unknown response, StateError when a sigma must be given
+        (no residual degrees of freedom). Runs without the GIL.
+        """
+        g, c, r = self._problem
+        if isinstance(seed, bool) or not isinstance(seed, numbers.Integral) or not 0 <= seed < 2**64:
+            raise InvalidArgument(f"seed must be an integer in 0..2**64-1, got {seed!r}")
+        core = self._fit._core.robustness(g, c, r, self._core, _to_sigma(sigma), _count(replicates, "replicates"),
+                                          int(seed), _count(threads, "threads"),
+                                          [_finite_number(p, "percentile") for p in percentiles])
+        return Robustness(core, self)
+
+    def __repr__(self) -> str:
+        if len(self) == 0:
+            return "<tavrin.Optimum: none>"
+        best = ", ".join(f"{n}={v:.4g}" for n, v in self.best.items())
+        predicted = ", ".join(f"{n}={v:.4g}" for n, v in zip(self.response_names, self.predicted[0]))
+        return (f"<tavrin.Optimum {len(self)} optima; best {best} -> {predicted} "
+                f"(overall {self.overall[0]:.4g}); {self.admissible_points}/{self.points_searched} points admissible>")
+
+
+class Robustness:
+    """The robustness of the best optimum under measurement noise.
+
+    Attributes: sigma and sigma_source ({response: ...}), nominal (the
+    optimum's settings), percentiles, optima (replicates x factors, the
+    relocated optima), replicates, failed_replicates, prediction_mean and
+    prediction_std ({response: ...}), constraint_probability (per
+    constraint, in the order given).
+    """
+
+    def __init__(self, core: "_study.Robustness", optimum: Optimum) -> None:
+        self.factor_names = optimum.factor_names
+        self.response_names = optimum.response_names
+        self.sigma = dict(zip(self.response_names, core.sigma))
+        self.sigma_source = dict(zip(self.response_names, core.sigma_source))
+        self.nominal = core.nominal
+        self.percentiles = list(core.percentiles)
+        self.optima = core.optima
+        self.replicates: int = core.replicates
+        self.failed_replicates: int = core.failed_replicates
+        self.prediction_mean = dict(zip(self.response_names, core.prediction_mean))
+        self.prediction_std = dict(zip(self.response_names, core.prediction_std))
+        self.constraint_probability = list(core.constraint_probability)
+        self._setting_percentiles = core.setting_percentiles
+        self._prediction_percentiles = core.prediction_percentiles
+
+    def _percentile_table(self, values: np.ndarray, names: List[str], index_name: str, as_frame: Optional[bool]):
+        columns = {f"p{p:g}": values[:, k] for k, p in enumerate(self.percentiles)}
+        return _table(columns, index_name, names, as_frame)
+
+    def setting_percentiles(self, as_frame: Optional[bool] = None):
+        """Percentiles of the relocated optima, one row per factor (natural units)."""
+        return self._percentile_table(self._setting_percentiles, self.factor_names, "factor", as_frame)
+
+    def prediction_percentiles(self, as_frame: Optional[bool] = None):
+        """Percentiles of each response's prediction at the nominal optimum, one row per response."""
+        return self._percentile_table(self._prediction_percentiles, self.response_names, "response", as_frame)
+
+    def __repr__(self) -> str:
+        spread = ", ".join(f"{n}: {lo:.4g}..{hi:.4g}" for n, lo, hi in
+                           zip(self.factor_names, self._setting_percentiles[:, 0], self._setting_percentiles[:, -1]))
+        return (f"<tavrin.Robustness {self.replicates} replicates ({self.failed_replicates} failed); "
+                f"p{self.percentiles[0]:g}..p{self.percentiles[-1]:g} of the optimum: {spread}>")

@@ -1,0 +1,98 @@
+"""Bad input to CTavrin raises the exception Python users expect."""
+
+import pytest
+
+import tavrin
+from tavrin import CTavrin, PlanType
+
+
+def computed():
+    s = CTavrin(PlanType.BoxBehnkenPlan)
+    s.planAddDesignVar("Speed", 0.1, 0.7)
+    s.planAddDesignVar("Feed", 1e7 + 0.1, 1e7 + 0.3)
+    s.planAddObjective("Yield")
+    s.planCompute()
+    return s
+
+
+NUL_CALLS = [
+    ("planAddDesignVar", ("a\x00b", 0.0, 1.0)),
+    ("planAddObjective", ("Yield\x00",)),
+    ("planGetDesignVar", ("Speed\x00Feed",)),
+    ("planGetObjective", ("Yield\x00",)),
+    ("planGetDesignVarValue", ("Speed\x00", "Yield", 1)),
+    ("planGetDesignVarValue", ("Speed", "Yield\x00x", 1)),
+    ("planGetObjectiveValue", ("Yield\x00", 1)),
+    ("planSetObjectiveValue", ("Yield\x00", 1, 2.0)),
+    ("modelSetDesignVarValue", ("Speed\x00", 0.2)),
+    ("modelGetObjectiveValue", ("Yield\x00",)),
+    ("modelSetObjectiveLimits", ("Yield\x00", 1.0, 0.0, 0.0)),
+    ("modelGetObjectiveLimits", ("Yield\x00",)),
+    ("modelSetDesignVarLimits", ("Speed\x00", 0.1, 0.7)),
+    ("modelGetDesignVarLimits", ("Speed\x00",)),
+    ("modelGetObjectiveBestResult", ("Yield\x00", 1)),
+    ("modelGetDesignVarBestResult", ("Speed\x00", 1)),
+    ("experiment_table", ("Yield\x00",)),
+    ("set_objective_values", ("Yield\x00", [1.0] * 9)),
+]
+
+
+@pytest.mark.parametrize("method, args", NUL_CALLS, ids=[f"{m}-{i}" for i, (m, _) in enumerate(NUL_CALLS)])
+def test_nul_in_a_name_raises_value_error(method, args):
+    s = computed() if method != "planAddDesignVar" and method != "planAddObjective" else CTavrin(2)
+    with pytest.raises(ValueError, match="embedded null character"):
+        getattr(s, method)(*args)
+
+
+def test_nul_in_a_path_raises_and_writes_nothing(tmp_path):
+    s = computed()
+    precious = tmp_path / "precious.tvr"
+    precious.write_bytes(b"keep me")
+    for path in (f"{precious}\x00.new", f"{precious}\x00.new".encode(), ):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            s.Save(path)
+        with pytest.raises(ValueError, match="embedded null byte"):
+            s.Load(path)
+    assert precious.read_bytes() == b"keep me"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["precious.tvr"]
+
+
+def test_unicode_names_and_paths_round_trip(tmp_path):
+    s = CTavrin(PlanType.BoxBehnkenPlan)
+    for name in ("Température_°C", "压力", "Zeit⏱"):
+        s.planAddDesignVar(name, -0.3, 0.7)
+    s.planAddObjective("Ausbeute✓")
+    s.planCompute()
+    s.set_objective_values("Ausbeute✓", [0.1 * k + 0.05 * k * k for k in range(13)])
+    s.modelCompute()
+    path = tmp_path / "études" / "plan ü.tvr"
+    path.parent.mkdir()
+    s.Save(path)
+    loaded = CTavrin(1)
+    assert loaded.Load(path) == 1
+    assert [loaded.planGetDesignVar(i)[0] for i in range(3)] == ["Température_°C", "压力", "Zeit⏱"]
+    assert loaded.planGetObjective(0) == "Ausbeute✓" and loaded.modelIsComputed()
+
+
+WRONG_TYPES = [
+    ("planAddDesignVar", (3, 0.0, 1.0)),
+    ("planAddDesignVar", ("a", "0", 1.0)),
+    ("planGetObjectiveValue", ("Yield", 1.5)),
+    ("planGetObjectiveValue", (b"Yield", 1)),
+    ("modelSetDesignVarValue", ("Speed", None)),
+    ("set_objective_values", ("Yield", "abc")),
+    ("Save", (3.5,)),
+]
+
+
+@pytest.mark.parametrize("method, args", WRONG_TYPES, ids=[m for m, _ in WRONG_TYPES])
+def test_wrong_types_raise_type_error(method, args):
+    with pytest.raises(TypeError):
+        getattr(computed(), method)(*args)
+
+
+def test_unknown_names_raise_tavrin_error_with_the_library_code():
+    s = computed()
+    with pytest.raises(tavrin.TavrinError) as info:
+        s.planGetObjectiveValue("Nope", 1)
+    assert isinstance(info.value, tavrin.Error) and info.value.code != 0

@@ -1,0 +1,219 @@
+"""tavrin.Study end to end, checked against statsmodels on the same data."""
+
+import copy
+import math
+import pickle
+
+import numpy as np
+import pandas as pd
+import pytest
+import statsmodels.api as sm
+from statsmodels.stats.outliers_influence import OLSInfluence
+
+import tavrin
+
+RANGES = {"A": (0.1, 0.7), "B": (150.0, 210.0), "C": (-0.35, 0.05)}
+
+
+def truth(x):
+    a, b, c = x[:, 0], x[:, 1], x[:, 2]
+    return 3.1 + 2.0 * a - 4.5 * a * a + 0.01 * b - 4e-5 * (b - 180) ** 2 + 1.3 * c + 0.7 * a * c
+
+
+def measured_study(seed=11, centre=3):
+    s = tavrin.Study("box-behnken", RANGES, ["y", ("z", "%")], seed=seed, extra_center_runs=centre)
+    x = s.natural
+    wobble = 0.05 * np.sin(2.3 * np.arange(len(x)) + 0.4)  # deterministic "noise"
+    s.set_results({"run_id": s.run_ids, "y": truth(x) + wobble, "z": 1.7 - 0.2 * x[:, 0] + wobble[::-1]})
+    return s
+
+
+def statsmodels_fit(s, j, coded=True):
+    x = s.coded if coded else s.natural
+    n = x.shape[1]
+    cols = [np.ones(len(x))] + [x[:, i] for i in range(n)] + [x[:, i] ** 2 for i in range(n)]
+    cols += [x[:, i] * x[:, k] for i in range(n) for k in range(i + 1, n)]
+    return sm.OLS(s.results[:, j], np.column_stack(cols)).fit()
+
+
+def test_fit_report_matches_statsmodels():
+    s = measured_study()
+    report = s.report("y")
+    ref = statsmodels_fit(s, 0)
+    coef = report.coefficients()
+    assert list(coef.index) == ["(Intercept)", "A", "B", "C", "A^2", "B^2", "C^2", "A:B", "A:C", "B:C"]
+    np.testing.assert_allclose(coef["estimate"], ref.params, rtol=1e-9, atol=1e-12)
+    np.testing.assert_allclose(coef["std_error"], ref.bse, rtol=1e-9)
+    np.testing.assert_allclose(coef["t"], ref.tvalues, rtol=1e-9)
+    np.testing.assert_allclose(coef["p"], ref.pvalues, rtol=1e-6, atol=1e-14)
+    np.testing.assert_allclose(coef[["lower", "upper"]], ref.conf_int(0.05), rtol=1e-8, atol=1e-9)
+    stats = (report.r_squared, report.adjusted_r_squared, report.f_statistic, report.f_p_value, report.residual_ss)
+    np.testing.assert_allclose(stats, (ref.rsquared, ref.rsquared_adj, ref.fvalue, ref.f_pvalue, ref.ssr), rtol=1e-8)
+    assert report.residual_df == ref.df_resid == 16 - 10
+    natural = statsmodels_fit(s, 0, coded=False)
+    np.testing.assert_allclose(report.coefficients("natural")["estimate"], natural.params, rtol=1e-6, atol=1e-12)
+    influence = OLSInfluence(ref)
+    d = report.diagnostics()
+    assert list(d.index) == list(range(1, 17))
+    np.testing.assert_allclose(d["leverage"], influence.hat_matrix_diag, rtol=1e-9)
+    np.testing.assert_allclose(d["studentized"], influence.resid_studentized_internal, rtol=1e-8)
+    np.testing.assert_allclose(d["cooks_distance"], influence.cooks_distance[0], rtol=1e-8)
+    assert "y" in report.summary() and "Residual" in report.summary()
+    assert report.canonical.kind in {"maximum", "minimum", "saddle", "ridge"}
+
+
+def test_predict_and_intervals_match_statsmodels():
+    s = measured_study()
+    X = np.array([[0.15, 155.5, -0.3], [0.45, 181.0, -0.1], [0.69, 209.0, 0.01]])
+    coded = (2 * X - [sum(r) for r in RANGES.values()]) / [hi - lo for lo, hi in RANGES.values()]
+    ref = statsmodels_fit(s, 0)
+    n = 3
+    rows = np.column_stack([np.ones(3)] + [coded[:, i] for i in range(n)] + [coded[:, i] ** 2 for i in range(n)]
+                           + [coded[:, i] * coded[:, k] for i in range(n) for k in range(i + 1, n)])
+    frame = ref.get_prediction(rows).summary_frame(alpha=0.05)
+    predicted = s.predict(X)
+    assert predicted.shape == (3, 2)
+    np.testing.assert_allclose(predicted[:, 0], frame["mean"], rtol=1e-10)
+    np.testing.assert_allclose(s.predict(X[1]), predicted[1], rtol=0, atol=0)
+    got = s.fit().predict_intervals(X, "y")
+    np.testing.assert_allclose(got["std_error"], frame["mean_se"], rtol=1e-8)
+    np.testing.assert_allclose(got[["confidence_low", "confidence_high"]], frame[["mean_ci_lower", "mean_ci_upper"]],
+                               rtol=1e-9)
+    np.testing.assert_allclose(got[["prediction_low", "prediction_high"]], frame[["obs_ci_lower", "obs_ci_upper"]],
+                               rtol=1e-9)
+    # A DataFrame X is matched by column name, whatever the order, and keeps its index.
+    df = pd.DataFrame(X[:, ::-1], columns=["C", "B", "A"], index=["p", "q", "r"])
+    out = s.predict(df)
+    assert list(out.index) == ["p", "q", "r"] and list(out.columns) == ["y", "z"]
+    np.testing.assert_array_equal(out.to_numpy(), predicted)
+
+
+def test_results_are_matched_by_run_id_not_position():
+    s = tavrin.Study("box-behnken", RANGES, ["y", "z"], seed=5)
+    sheet = s.run_sheet()
+    assert list(sheet.index) == list(s.execution_order) and sheet.index.name == "run_id"
+    sheet["y"] = 10.0 * sheet.index + 0.1
+    shuffled = sheet.sample(frac=1.0, random_state=3)
+    s.set_results(shuffled)
+    np.testing.assert_array_equal(s.results[:, 0], 10.0 * np.arange(1, s.run_count + 1) + 0.1)
+    assert np.isnan(s.results[:, 1]).all()
+    # The same through a dict of columns and a nested dict, without pandas.
+    t = tavrin.Study("box-behnken", RANGES, ["y", "z"], seed=5)
+    t.set_results({"run_id": [3, 1], "z": [0.3, 0.1]})
+    t.set_results({"y": {2: 2.5, 13: -1.25}})
+    assert (t.result(1, "z"), t.result(3, "z"), t.result(2, "y"), t.result(13, "y")) == (0.1, 0.3, 2.5, -1.25)
+    plain = t.run_sheet(as_frame=False)
+    assert isinstance(plain, dict) and list(plain["run_id"]) == list(t.execution_order)
+
+
+REFUSED = [  # data, exception, message fragment
+    (pd.DataFrame({"y": [1.0] * 13}), tavrin.InvalidArgument, "never by position"),
+    ({"y": [1.0] * 13}, tavrin.InvalidArgument, "never by position"),
+    ({"run_id": [1, 1], "y": [1.0, 2.0]}, tavrin.InvalidArgument, "more than once"),
+    ({"run_id": [1.5], "y": [1.0]}, tavrin.InvalidArgument, "not an integer"),
+    ({"run_id": [1, 99], "y": [1.0, 2.0]}, tavrin.UnknownName, "99"),
+    ({"run_id": [1, 2], "y": [1.0, math.inf]}, tavrin.InvalidArgument, "finite"),
+    ({"run_id": [1, 2], "y": [1.0, "x"]}, tavrin.InvalidArgument, "not a number"),
+    ({"run_id": [1], "Y": [1.0]}, tavrin.InvalidArgument, "no column is named after a response"),
+    ({"run_id": [1, 2], "A": [0.7, 0.1], "y": [1.0, 2.0]}, tavrin.InvalidArgument, "right run ids"),
+    ([1.0, 2.0], tavrin.InvalidArgument, "DataFrame or a dict"),
+]
+
+
+@pytest.mark.parametrize("data, error, fragment", REFUSED)
+def test_refused_results_change_nothing(data, error, fragment):
+    s = measured_study(centre=0)
+    before = s.to_json()
+    with pytest.raises(error, match=fragment):
+        s.set_results(data)
+    assert s.to_json() == before
+
+
+def test_exceptions_derive_from_the_builtin_ones(tmp_path):
+    s = measured_study(centre=0)
+    cases = [
+        (lambda: tavrin.Study("box-behnken", {"A\x00": (0, 1), "B": (0, 1)}, ["y"]), ValueError),
+        (lambda: tavrin.Study("box-behnken", {"A": (1, 0), "B": (0, 1)}, ["y"]), ValueError),
+        (lambda: tavrin.Study("taguchi", RANGES, ["y"]), ValueError),
+        (lambda: tavrin.Study("box-behnken", RANGES, ["y"], seed=-1), ValueError),
+        (lambda: s.set_result(1, "nope", 1.0), KeyError),
+        (lambda: s.report("nope"), KeyError),
+        (lambda: s.predict(np.zeros((2, 2))), ValueError),
+        (lambda: tavrin.Study.load(tmp_path / "absent.json"), FileNotFoundError),
+        (lambda: s.save(tmp_path / "no" / "such" / "dir.json"), OSError),
+        (lambda: s.save(f"{tmp_path}/a\x00b.json"), ValueError),
+        (lambda: s.optimize({"y": ("maximize", 1, 0)}), ValueError),
+        (lambda: s.optimize({"nope": ("maximize", 0, 1)}), KeyError),
+    ]
+    for call, builtin in cases:
+        with pytest.raises(builtin) as info:
+            call()
+        assert isinstance(info.value, tavrin.Error), info.value
+    with pytest.raises(tavrin.ParseError) as info:
+        tavrin.Study.from_json('{"format": "tavrin-study",\n  "version": 1, oops}')
+    assert isinstance(info.value, ValueError) and info.value.line == 2 and info.value.column > 0
+    fresh = tavrin.Study("box-behnken", RANGES, ["y"])
+    with pytest.raises(tavrin.StateError) as info:
+        fresh.fit()
+    assert isinstance(info.value, RuntimeError) and "runs 1, 2" in str(info.value)
+    assert not (tmp_path / "no").exists()
+
+
+def test_unicode_and_round_trips(tmp_path):
+    s = tavrin.Study("box-behnken", {"Température": (0.1, 0.7, "°C"), "压力": (1e7 + 0.1, 1e7 + 0.3)},
+                     [("Ausbeute ✓", "%")], seed=2**64 - 1)
+    s.set_results({"Ausbeute ✓": {1: 0.1, 9: 1e-300}})
+    path = tmp_path / "études ü.json"
+    s.save(path)
+    for other in (tavrin.Study.load(path), pickle.loads(pickle.dumps(s)), copy.copy(s), copy.deepcopy(s)):
+        assert other == s and other is not s and other.seed == 2**64 - 1
+        assert other.factors[0] == tavrin.Factor("Température", 0.1, 0.7, "°C")
+        np.testing.assert_array_equal(other.results, s.results)
+    twin = copy.copy(s)
+    twin.set_result(1, "Ausbeute ✓", 2.0)
+    assert s.result(1, "Ausbeute ✓") == 0.1 and twin != s
+    csv = s.run_sheet_csv()
+    fresh = tavrin.Study("box-behnken", {"Température": (0.1, 0.7, "°C"), "压力": (1e7 + 0.1, 1e7 + 0.3)},
+                         [("Ausbeute ✓", "%")], seed=2**64 - 1)
+    fresh.read_results_text(csv)
+    assert fresh == s
+    assert "box-behnken" in repr(s) and "7 results missing" in repr(s)
+
+
+def test_optimum_and_robustness():
+    s = measured_study()
+    opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, {"z": (None, 1.62)}, region={"B": (160.0, 200.0)},
+                     points=4096, threads=1)
+    assert len(opt) >= 1 and opt.settings.shape == (len(opt), 3)
+    best = opt.best
+    assert 160.0 <= best["B"] <= 200.0 and opt.predicted[0, 1] <= 1.62 + 1e-6
+    np.testing.assert_allclose(s.predict(opt.settings), opt.predicted, rtol=1e-12)
+    grid = np.array(np.meshgrid(np.linspace(0.1, 0.7, 61), np.linspace(160, 200, 41), np.linspace(-0.35, 0.05, 41)))
+    grid = grid.reshape(3, -1).T
+    pred = s.predict(grid)
+    admissible = pred[pred[:, 1] <= 1.62, 0]
+    assert opt.predicted[0, 0] >= admissible.max() - 1e-9  # no grid point beats the optimum
+    table = opt.table()
+    assert list(table.index) == list(range(1, len(opt) + 1)) and "active_constraints" in table
+    assert "best" in repr(opt)
+    rob = opt.robustness(replicates=64, seed=3, threads=1)
+    again = opt.robustness(replicates=64, seed=3, threads=2)
+    np.testing.assert_array_equal(rob.optima, again.optima)
+    assert rob.optima.shape == (64, 3) and rob.sigma_source == {"y": "residuals", "z": "residuals"}
+    p = rob.setting_percentiles()
+    assert list(p.columns) == ["p5", "p25", "p50", "p75", "p95"]
+    np.testing.assert_allclose(p.to_numpy(), np.nanpercentile(rob.optima, [5, 25, 50, 75, 95], axis=0).T, rtol=1e-12)
+    assert len(rob.constraint_probability) == 1 and 0 <= rob.constraint_probability[0] <= 1
+    assert "replicates" in repr(rob)
+
+
+def test_version_and_docstrings():
+    assert tavrin.__version__.count(".") == 2
+    public = [tavrin.Study, tavrin.Fit, tavrin.FitReport, tavrin.Optimum, tavrin.Robustness, tavrin.CTavrin]
+    undocumented = [f"{cls.__name__}.{name}" for cls in public for name, member in vars(cls).items()
+                    if not name.startswith("_") and (callable(member) or isinstance(member, (property, classmethod)))
+                    and not (getattr(member, "__doc__", None) or "").strip()]
+    from tavrin import plot
+
+    undocumented += [name for name in plot.__all__ if not (getattr(plot, name).__doc__ or "").strip()]
+    assert undocumented == []

@@ -1,0 +1,169 @@
+// The fit report of one response: coefficients with their tests, the
+// goodness-of-fit statistics, per-run diagnostics and the lack of fit.
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/fisher_f.hpp>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "analysis/inference.h"
+#include "analysis/lack_of_fit.h"
+#include "tavrin/analysis.h"
+#include "tavrin/error.h"
+#include "tavrin/quadratic.h"
+
+namespace tavrin {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// A leverage this close to 1 means the run is fitted exactly whatever it
+// measures: its left-out residual is not defined.
+constexpr double kUnitLeverageGap = 1e-9;
+
+std::vector<std::string> factorNames(const Fit& fit) {
+  std::vector<std::string> names;
+  for (const Factor& f : fit.factors) names.push_back(f.name);
+  return names;
+}
+
+void fillCoefficients(const Fit& fit, std::size_t response, const analysis::ErrorScale& scale, double confidence,
+                      FitReport& report) {
+  const Eigen::MatrixXd coded = analysis::unscaledCovariance(fit);
+  const Eigen::MatrixXd map = analysis::codedToNaturalMap(fit.factors);
+  const Eigen::MatrixXd natural = map * coded * map.transpose();
+  const std::vector<std::string> names = factorNames(fit);
+  const Model& model = fit.models[response];
+  for (std::size_t k = 0; k < fit.termCount(); ++k) {
+    const auto d = static_cast<Eigen::Index>(k);
+    CoefficientRow row;
+    row.term = quadratic::termLabel(names, k);
+    row.coded = analysis::estimate(model.coded[k], scale.sigma * std::sqrt(coded(d, d)), scale, confidence);
+    row.natural = analysis::estimate(model.natural[k], scale.sigma * std::sqrt(natural(d, d)), scale, confidence);
+    report.coefficients.push_back(row);
+  }
+}
+
+// Leverage-based diagnostics; returns the runs whose leverage is 1.
+std::vector<int> fillDiagnostics(const Fit& fit, const Eigen::VectorXd& observed, const Eigen::VectorXd& residual,
+                                 const analysis::ErrorScale& scale, FitReport& report) {
+  std::vector<int> unitLeverage;
+  const double terms = static_cast<double>(fit.termCount());
+  double press = 0.0;
+  for (std::size_t r = 0; r < fit.runCount(); ++r) {
+    const auto i = static_cast<Eigen::Index>(r);
+    RunDiagnostics d;
+    d.runId = fit.runIds[r];
+    d.observed = observed(i);
+    d.residual = residual(i);
+    d.fitted = d.observed - d.residual;
+    d.leverage = fit.leverages[r];
+    const double gap = 1.0 - d.leverage;
+    if (gap <= kUnitLeverageGap) {
+      unitLeverage.push_back(d.runId);
+      d.studentized = kNaN;
+      d.cooksDistance = kNaN;
+    } else {
+      d.studentized = d.residual / (scale.sigma * std::sqrt(gap));
+      d.cooksDistance = d.studentized * d.studentized * d.leverage / (terms * gap);
+      press += (d.residual / gap) * (d.residual / gap);
+    }
+    report.diagnostics.push_back(d);
+  }
+  report.press = unitLeverage.empty() ? press : kNaN;
+  return unitLeverage;
+}
+
+void fillOverallTest(const analysis::ErrorScale& scale, FitReport& report) {
+  report.fDfModel = report.terms - 1;
+  const double modelMeanSquare = (report.totalSS - report.residualSS) / report.fDfModel;
+  report.fStatistic = kNaN;
+  report.fPValue = kNaN;
+  if (report.totalSS == 0.0) return;
+  if (scale.known) {
+    report.fStatistic = modelMeanSquare / (scale.sigma * scale.sigma);
+    report.fPValue = boost::math::cdf(boost::math::complement(
+        boost::math::chi_squared_distribution<>(report.fDfModel), report.fStatistic * report.fDfModel));
+    return;
+  }
+  if (report.residualDf <= 0) return;
+  if (report.residualSS == 0.0) {
+    report.fStatistic = std::numeric_limits<double>::infinity();
+    report.fPValue = 0.0;
+    return;
+  }
+  report.fStatistic = modelMeanSquare / (report.residualSS / report.residualDf);
+  report.fPValue = boost::math::cdf(boost::math::complement(
+      boost::math::fisher_f_distribution<>(report.fDfModel, report.residualDf), report.fStatistic));
+}
+
+std::string runList(const std::vector<int>& ids) {
+  std::string text;
+  for (int id : ids) text += (text.empty() ? "" : ", ") + std::to_string(id);
+  return text;
+}
+
+std::string notEstimableReason(const Fit& fit, const analysis::ErrorScale& scale, const FitReport& report,
+                               const std::vector<int>& unitLeverage) {
+  std::vector<std::string> reasons;
+  if (std::string saturated = analysis::saturationReason(fit, scale); !saturated.empty())
+    reasons.push_back(std::move(saturated));
+  else if (report.residualDf == 0)
+    reasons.push_back("no residual degree of freedom: the RMSE, adjusted R-squared and lack of fit are not "
+                      "estimable; standard errors and tests use the known sigma");
+  if (unitLeverage.size() == fit.runCount())
+    reasons.push_back("every run has leverage 1, so PRESS and predicted R-squared are not defined");
+  else if (!unitLeverage.empty())
+    reasons.push_back("run(s) " + runList(unitLeverage) +
+                      " have leverage 1, so PRESS and predicted R-squared are not defined");
+  if (report.totalSS == 0.0)
+    reasons.push_back("the response is the same in every run: R-squared and the F test are not defined");
+  std::string text;
+  for (const std::string& r : reasons) text += (text.empty() ? "" : "; ") + r;
+  return text;
+}
+
+}  // namespace
+
+FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
+  analysis::checkResponse(fit, response);
+  analysis::checkOptions(fit, options);
+  if (fit.models[response].natural.size() != fit.termCount())
+    throw InvalidArgument("the fit of response " + fit.responses[response].name +
+                          " is inconsistent: it needs one natural coefficient per term (" +
+                          std::to_string(fit.termCount()) + ")");
+
+  const Eigen::VectorXd observed = analysis::view(fit.observations).col(static_cast<Eigen::Index>(response));
+  const Eigen::VectorXd residual = analysis::residuals(fit, response);
+
+  FitReport report;
+  report.response = fit.responses[response].name;
+  report.unit = fit.responses[response].unit;
+  report.confidence = options.confidence;
+  report.runs = static_cast<int>(fit.runCount());
+  report.terms = static_cast<int>(fit.termCount());
+  report.residualDf = fit.residualDf();
+  report.residualSS = residual.squaredNorm();
+  report.totalSS = (observed.array() - observed.mean()).square().sum();
+
+  const analysis::ErrorScale scale =
+      analysis::errorScale(report.residualSS, report.residualDf, analysis::knownSigma(fit, response, options));
+  report.sigmaKnown = scale.known;
+  report.sigma = scale.sigma;
+
+  const double runs = report.runs;
+  report.rmse = report.residualDf > 0 ? std::sqrt(report.residualSS / report.residualDf) : kNaN;
+  report.rSquared = report.totalSS > 0.0 ? 1.0 - report.residualSS / report.totalSS : kNaN;
+  report.adjustedRSquared =
+      report.residualDf > 0 ? 1.0 - (1.0 - report.rSquared) * (runs - 1.0) / report.residualDf : kNaN;
+
+  fillCoefficients(fit, response, scale, options.confidence, report);
+  const std::vector<int> unitLeverage = fillDiagnostics(fit, observed, residual, scale, report);
+  report.predictedRSquared = report.totalSS > 0.0 ? 1.0 - report.press / report.totalSS : kNaN;
+  fillOverallTest(scale, report);
+  report.lackOfFit = analysis::lackOfFit(fit, observed, report.residualSS);
+  report.notEstimable = notEstimableReason(fit, scale, report, unitLeverage);
+  return report;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,55 @@
+// Internal routines shared by the fit report, the predictions and the
+// canonical analysis: argument checks, the least-squares quantities of one
+// response, and tests and intervals under the error scale in use.
+#pragma once
+
+#include <Eigen/Dense>
+#include <optional>
+#include <string>
+
+#include "tavrin/analysis.h"
+#include "tavrin/study.h"
+
+namespace tavrin::analysis {
+
+using RowMajorMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+inline Eigen::Map<const RowMajorMatrix> view(const Matrix& m) {
+  return {m.data(), static_cast<Eigen::Index>(m.rows()), static_cast<Eigen::Index>(m.cols())};
+}
+
+// InvalidArgument unless `response` indexes a response of the fit with a
+// coded coefficient per term, and the fit has at least as many runs as terms.
+void checkResponse(const Fit& fit, std::size_t response);
+// InvalidArgument for a confidence outside (0, 1) or a sigma that is not
+// finite and positive; UnknownName for a sigma of an unknown response.
+void checkOptions(const Fit& fit, const AnalysisOptions& options);
+std::optional<double> knownSigma(const Fit& fit, std::size_t response, const AnalysisOptions& options);
+
+// Observed minus fitted of one response, per run, through the least-squares map.
+Eigen::VectorXd residuals(const Fit& fit, std::size_t response);
+// (X'X)^-1 from the least-squares map S = (X'X)^-1 X': S S'.
+Eigen::MatrixXd unscaledCovariance(const Fit& fit);
+// The linear map T from coded to natural coefficients: natural = T coded.
+Eigen::MatrixXd codedToNaturalMap(const std::vector<Factor>& factors);
+
+// The error standard deviation and the distribution of tests: normal when
+// sigma is known, Student t on `df` otherwise; sigma is NaN when it is
+// neither known nor estimable (no residual df).
+struct ErrorScale {
+  bool known = false;
+  double sigma = 0.0;
+  int df = 0;
+};
+
+ErrorScale errorScale(double residualSS, int residualDf, std::optional<double> known);
+// The two-sided critical value at `confidence`; NaN when sigma is NaN.
+double criticalValue(const ErrorScale& scale, double confidence);
+// Two-sided p value of a t (or z) statistic; NaN for NaN.
+double twoSidedP(const ErrorScale& scale, double statistic);
+Estimate estimate(double value, double stdError, const ErrorScale& scale, double confidence);
+
+// Why sigma-dependent numbers are missing; empty when none are.
+std::string saturationReason(const Fit& fit, const ErrorScale& scale);
+
+}  // namespace tavrin::analysis

@@ -1,0 +1,162 @@
+// optimize(): the global stage over the LPtau sequence, SLSQP polish of
+// the best distinct points, and the k best distinct optima with their
+// predictions, desirabilities and active constraints.
+#include <algorithm>
+#include <cmath>
+
+#include "optimize/lptau.h"
+#include "optimum/global_search.h"
+#include "optimum/parallel.h"
+#include "optimum/polish.h"
+#include "optimum/problem.h"
+#include "optimum/search_steps.h"
+#include "study/text.h"
+#include "tavrin/error.h"
+
+namespace tavrin {
+namespace optimum {
+namespace {
+
+// A prediction this close to an interval's end (relative to the response's
+// spread), or a coordinate this close to the region's end (coded), is active.
+constexpr double kActiveResponse = 1e-6;
+constexpr double kActiveFactor = 1e-9;
+
+void validateOptions(const SearchOptions& o) {
+  if (o.points < 1 || o.points > kSequencePoints)
+    throw InvalidArgument("search points: " + std::to_string(o.points) +
+                          " is outside 1..65536; the LPtau sequence has 65536 distinct points and more would repeat "
+                          "them");
+  if (o.starts < 1 || o.starts > o.points)
+    throw InvalidArgument("search starts: " + std::to_string(o.starts) + " must be between 1 and the points searched (" +
+                          std::to_string(o.points) + ")");
+  if (o.best < 1) throw InvalidArgument("search best: the number of optima returned must be at least 1");
+  if (!std::isfinite(o.distinctTolerance) || o.distinctTolerance < 0.0)
+    throw InvalidArgument("search distinctTolerance: must be finite and >= 0 (got " +
+                          text::formatDouble(o.distinctTolerance) + ")");
+}
+
+double distance(const std::vector<double>& a, const std::vector<double>& b) {
+  double d2 = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) d2 += (a[i] - b[i]) * (a[i] - b[i]);
+  return std::sqrt(d2);
+}
+
+// The admissible points, best first, each farther than `tolerance` from
+// every better one.
+std::vector<Located> distinctBest(std::vector<Located> located, std::size_t count, double tolerance) {
+  std::stable_sort(located.begin(), located.end(), [](const Located& a, const Located& b) { return better(a, b); });
+  std::vector<Located> chosen;
+  for (Located& l : located) {
+    if (!l.admissible || chosen.size() == count) break;
+    const bool distinct = std::all_of(chosen.begin(), chosen.end(),
+                                      [&](const Located& c) { return distance(c.coded, l.coded) > tolerance; });
+    if (distinct) chosen.push_back(std::move(l));
+  }
+  return chosen;
+}
+
+std::vector<std::string> activeConstraints(const Problem& p, const Fit& fit, const Candidate& c) {
+  std::vector<std::string> active;
+  for (const ResponseInterval& i : p.intervals) {
+    const std::size_t j = p.responses[i.slot];
+    const double y = c.predictions[j].value;
+    const double near = kActiveResponse * p.scale[i.slot];
+    const std::string suffix = i.hard ? "" : " (goal)";
+    if (std::isfinite(i.high) && std::abs(y - i.high) <= near)
+      active.push_back(fit.responses[j].name + " <= " + text::formatDouble(i.high) + suffix);
+    if (std::isfinite(i.low) && std::abs(y - i.low) <= near)
+      active.push_back(fit.responses[j].name + " >= " + text::formatDouble(i.low) + suffix);
+  }
+  for (const std::size_t f : p.freeFactors) {
+    const std::string& name = fit.factors[f].name;
+    if (std::abs(c.coded[f] - p.lower[f]) <= kActiveFactor)
+      active.push_back(name + " = " + text::formatDouble(p.lowerNatural[f]) + " (lower bound)");
+    if (std::abs(c.coded[f] - p.upper[f]) <= kActiveFactor)
+      active.push_back(name + " = " + text::formatDouble(p.upperNatural[f]) + " (upper bound)");
+  }
+  return active;
+}
+
+}  // namespace
+
+std::vector<double> naturalSettings(const Problem& p, const Fit& fit, const std::vector<double>& coded) {
+  std::vector<double> natural(coded.size());
+  for (std::size_t i = 0; i < coded.size(); ++i) {
+    // The region's own ends stay exactly as given.
+    if (coded[i] == p.lower[i])
+      natural[i] = p.lowerNatural[i];
+    else if (coded[i] == p.upper[i])
+      natural[i] = p.upperNatural[i];
+    else
+      natural[i] = toNatural(fit.factors[i], coded[i]);
+  }
+  return natural;
+}
+
+void validateFit(const Fit& fit) {
+  const std::size_t n = fit.factorCount();
+  if (n == 0 || n > static_cast<std::size_t>(kLptauDimensions))
+    throw InvalidArgument("fit: " + std::to_string(n) + " factors; the optimum handles 1 to " +
+                          std::to_string(kLptauDimensions));
+  if (fit.models.size() != fit.responses.size())
+    throw InvalidArgument("fit: " + std::to_string(fit.models.size()) + " models for " +
+                          std::to_string(fit.responses.size()) + " responses");
+}
+
+std::vector<Located> searchOptima(const Problem& p, const std::vector<double>& coef, const SearchOptions& options,
+                                  unsigned& admissiblePoints) {
+  const PackedModels packed = packModels(p.factors, p.slotCount(), coef.data());
+  const std::size_t keep = std::min<std::size_t>(options.points, std::max<std::size_t>(kKeptSamplePoints, 16 * options.starts));
+  const SampleResult sample = sampleRegion(p, packed, options.points, keep, options.threads);
+  admissiblePoints = sample.admissible;
+  const std::vector<std::vector<double>> starts = spreadStarts(p, sample.best, options.starts);
+  std::vector<Located> located(starts.size());
+  forEachItem(resolveThreads(options.threads, starts.size()), starts.size(),
+              [&](std::size_t k, unsigned) { located[k] = polishVerified(p, coef.data(), starts[k]); },
+              [](std::size_t) {});
+  return distinctBest(std::move(located), options.best, options.distinctTolerance);
+}
+
+}  // namespace optimum
+
+Optimum optimize(const Fit& fit, const Goals& goals, const SearchOptions& options) {
+  using namespace optimum;
+  validateOptions(options);
+  validateFit(fit);
+  const Problem p = compileProblem(fit, goals);
+  const std::vector<double> coef = slotCoefficients(p, fit);
+  Optimum result;
+  result.pointsSearched = options.points;
+  const std::vector<Located> optima = searchOptima(p, coef, options, result.admissiblePoints);
+  if (optima.empty())
+    throw StateError("optimum: no point of the search region meets the constraints (" +
+                     std::to_string(options.points) + " points searched and the best " +
+                     std::to_string(options.starts) + " polished); widen the constraints or the region");
+
+  const std::size_t n = fit.factorCount();
+  Matrix points(optima.size(), n);
+  for (const Located& l : optima) {
+    Candidate c;
+    c.coded = l.coded;
+    c.natural = naturalSettings(p, fit, l.coded);
+    std::copy(c.natural.begin(), c.natural.end(), points.row(result.candidates.size()));
+    result.candidates.push_back(std::move(c));
+  }
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) {
+    const std::vector<Prediction> predictions = predictWithIntervals(fit, j, points, options.analysis);
+    for (std::size_t k = 0; k < optima.size(); ++k) result.candidates[k].predictions.push_back(predictions[k]);
+  }
+  for (Candidate& c : result.candidates) {
+    c.desirability.assign(fit.responses.size(), std::numeric_limits<double>::quiet_NaN());
+    std::vector<double> values(p.slotCount());
+    for (std::size_t s = 0; s < p.slotCount(); ++s) values[s] = c.predictions[p.responses[s]].value;
+    for (const GoalTerm& t : p.goals)
+      if (!p.weightedSum) c.desirability[p.responses[t.slot]] = desirability(t.goal, values[t.slot]);
+    c.overall = overall(p, values.data());
+    c.activeConstraints = activeConstraints(p, fit, c);
+  }
+  return result;
+}
+
+}  // namespace tavrin

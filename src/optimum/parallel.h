@@ -1,0 +1,66 @@
+// Work split over threads in ways that keep results independent of the
+// thread count: either fixed contiguous ranges (the caller merges them in a
+// fixed order) or independent items whose results land in their own slot.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tavrin::optimum {
+
+// 0 = every core; never more threads than items of work, never fewer than one.
+inline unsigned resolveThreads(unsigned requested, std::size_t work) {
+  unsigned threads = requested != 0 ? requested : std::max(1u, std::thread::hardware_concurrency());
+  if (work < threads) threads = static_cast<unsigned>(std::max<std::size_t>(1, work));
+  return threads;
+}
+
+// Runs body(threadIndex) on `threads` threads, the caller being thread 0,
+// and rethrows the first exception once every thread has finished.
+template <class Body>
+void runThreads(unsigned threads, Body body) {
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  const auto guarded = [&](unsigned t) {
+    try {
+      body(t);
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(failureLock);
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  std::vector<std::thread> workers;
+  workers.reserve(threads > 0 ? threads - 1 : 0);
+  for (unsigned t = 1; t < threads; ++t) workers.emplace_back(guarded, t);
+  guarded(0);
+  for (std::thread& w : workers) w.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+// Thread t of `threads` takes the items [t * count / threads, (t + 1) * count / threads).
+inline std::pair<std::size_t, std::size_t> threadRange(unsigned t, unsigned threads, std::size_t count) {
+  return {count * t / threads, count * (t + 1) / threads};
+}
+
+// Calls item(index, threadIndex) once for every index in [0, count), items
+// taken in turn by whichever thread is free; `onCaller(done)` runs on the
+// calling thread after each item it finishes.
+template <class Item, class Progress>
+void forEachItem(unsigned threads, std::size_t count, Item item, Progress onCaller) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> done{0};
+  runThreads(threads, [&](unsigned t) {
+    for (std::size_t k = next.fetch_add(1); k < count; k = next.fetch_add(1)) {
+      item(k, t);
+      const std::size_t finished = done.fetch_add(1) + 1;
+      if (t == 0) onCaller(finished);
+    }
+  });
+}
+
+}  // namespace tavrin::optimum

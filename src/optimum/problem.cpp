@@ -1,0 +1,311 @@
+#include "optimum/problem.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "study/text.h"
+#include "tavrin/error.h"
+
+namespace tavrin::optimum {
+namespace {
+
+std::string goalText(const Goal& goal) { return "goal of response " + text::quoted(goal.response); }
+
+std::string number(double value) { return text::formatDouble(value); }
+
+bool finite(double value) noexcept { return std::isfinite(value); }
+
+// Where the desirability of a goal stands: ratio r (clamped above at 1),
+// its derivative in the prediction and the exponent in force.
+struct Ratio {
+  double r;
+  double slope;
+  double exponent;
+};
+
+Ratio ratio(const Goal& g, double y) noexcept {
+  switch (g.kind) {
+    case Goal::Maximize:
+      if (y >= g.high) return {1.0, 0.0, g.shape};
+      return {(y - g.low) / (g.high - g.low), 1.0 / (g.high - g.low), g.shape};
+    case Goal::Minimize:
+      if (y <= g.low) return {1.0, 0.0, g.shape};
+      return {(g.high - y) / (g.high - g.low), -1.0 / (g.high - g.low), g.shape};
+    case Goal::Target:
+      if (y <= g.target) return {(y - g.low) / (g.target - g.low), 1.0 / (g.target - g.low), g.shape};
+      return {(g.high - y) / (g.high - g.target), -1.0 / (g.high - g.target), g.shapeHigh};
+    case Goal::Within: return {(y >= g.low && y <= g.high) ? 1.0 : 0.0, 0.0, 1.0};
+    case Goal::WeightedSum: break;
+  }
+  return {0.0, 0.0, 1.0};
+}
+
+double power(double r, double exponent) noexcept {
+  if (r <= 0.0) return 0.0;
+  return exponent == 1.0 ? r : std::pow(r, exponent);
+}
+
+// Spread of a response's observations, the unit in which its intervals
+// are compared.
+double spread(const Fit& fit, std::size_t response) {
+  double lo = INFINITY;
+  double hi = -INFINITY;
+  for (std::size_t r = 0; r < fit.observations.rows(); ++r) {
+    lo = std::min(lo, fit.observations(r, response));
+    hi = std::max(hi, fit.observations(r, response));
+  }
+  const double range = hi - lo;
+  return (finite(range) && range > 0.0) ? range : 1.0;
+}
+
+std::size_t factorIndex(const Fit& fit, const std::string& name) {
+  for (std::size_t i = 0; i < fit.factors.size(); ++i)
+    if (fit.factors[i].name == name) return i;
+  std::string names;
+  for (const Factor& f : fit.factors) names += (names.empty() ? "" : ", ") + text::quoted(f.name);
+  throw UnknownName("search region: unknown factor " + text::quoted(name) + "; the factors are " + names);
+}
+
+void validateConstraint(const Constraint& c) {
+  const std::string what = "constraint on response " + text::quoted(c.response);
+  if (std::isnan(c.low) || std::isnan(c.high)) throw InvalidArgument(what + ": low and high must be numbers (not NaN)");
+  if (!finite(c.low) && !finite(c.high))
+    throw InvalidArgument(what + ": needs a finite low or a finite high");
+  if (c.low > c.high)
+    throw InvalidArgument(what + ": low (" + number(c.low) + ") must not exceed high (" + number(c.high) + ")");
+}
+
+void compileRegion(const Fit& fit, const Goals& goals, Problem& p) {
+  p.lower.assign(p.factors, -1.0);
+  p.upper.assign(p.factors, 1.0);
+  for (const Factor& f : fit.factors) {
+    p.lowerNatural.push_back(f.low);
+    p.upperNatural.push_back(f.high);
+  }
+  for (const auto& [name, range] : goals.region) {
+    const std::size_t i = factorIndex(fit, name);
+    const Factor& f = fit.factors[i];
+    const std::string what = "search region of factor " + text::quoted(name);
+    const auto [lo, hi] = range;
+    if (!finite(lo) || !finite(hi)) throw InvalidArgument(what + ": both ends must be finite");
+    if (lo > hi) throw InvalidArgument(what + ": low (" + number(lo) + ") must not exceed high (" + number(hi) + ")");
+    if (lo < f.low || hi > f.high)
+      throw InvalidArgument(what + ": [" + number(lo) + ", " + number(hi) + "] must lie within the factor's range [" +
+                            number(f.low) + ", " + number(f.high) + "], where the models were fitted");
+    p.lower[i] = std::clamp(toCoded(f, lo), -1.0, 1.0);
+    p.upper[i] = std::clamp(toCoded(f, hi), -1.0, 1.0);
+    if (lo == hi) p.upper[i] = p.lower[i];
+    p.lowerNatural[i] = lo;
+    p.upperNatural[i] = hi;
+  }
+  for (std::size_t i = 0; i < p.factors; ++i)
+    if (p.lower[i] < p.upper[i]) p.freeFactors.push_back(i);
+}
+
+}  // namespace
+
+void validateGoal(const Goal& g) {
+  const std::string what = goalText(g);
+  const auto positive = [&](double value, const char* field) {
+    if (!finite(value) || value <= 0.0)
+      throw InvalidArgument(what + ": " + field + " must be finite and > 0 (got " + number(value) + ")");
+  };
+  switch (g.kind) {
+    case Goal::Maximize:
+    case Goal::Minimize:
+      if (!finite(g.low) || !finite(g.high) || !(g.low < g.high))
+        throw InvalidArgument(what + ": " + (g.kind == Goal::Maximize ? "Maximize" : "Minimize") +
+                              " needs finite low < high (got low = " + number(g.low) + ", high = " + number(g.high) +
+                              ")");
+      positive(g.shape, "shape");
+      positive(g.importance, "importance");
+      return;
+    case Goal::Target:
+      if (!finite(g.low) || !finite(g.target) || !finite(g.high) || !(g.low < g.target) || !(g.target < g.high))
+        throw InvalidArgument(what + ": Target needs finite low < target < high (got low = " + number(g.low) +
+                              ", target = " + number(g.target) + ", high = " + number(g.high) + ")");
+      positive(g.shape, "shape");
+      positive(g.shapeHigh, "shapeHigh");
+      positive(g.importance, "importance");
+      return;
+    case Goal::Within:
+      if (std::isnan(g.low) || std::isnan(g.high) || !(g.low < g.high) || (!finite(g.low) && !finite(g.high)))
+        throw InvalidArgument(what + ": Within needs low < high with at least one of them finite (got low = " +
+                              number(g.low) + ", high = " + number(g.high) + ")");
+      positive(g.importance, "importance");
+      return;
+    case Goal::WeightedSum:
+      if (!finite(g.weight)) throw InvalidArgument(what + ": weight must be finite (got " + number(g.weight) + ")");
+      return;
+  }
+  throw InvalidArgument(what + ": unknown goal kind; the kinds are Maximize, Minimize, Target, Within, WeightedSum");
+}
+
+Problem compileProblem(const Fit& fit, const Goals& goals) {
+  Problem p;
+  p.factors = fit.factorCount();
+  if (goals.goals.empty())
+    throw InvalidArgument("no goal: give at least one response a goal (Maximize, Minimize, Target, Within or WeightedSum)");
+  const auto slotOf = [&p](std::size_t response) {
+    const auto it = std::find(p.responses.begin(), p.responses.end(), response);
+    if (it != p.responses.end()) return static_cast<std::size_t>(it - p.responses.begin());
+    p.responses.push_back(response);
+    return p.responses.size() - 1;
+  };
+  std::vector<bool> hasGoal(fit.responses.size(), false);
+  bool desirabilityKinds = false;
+  for (const Goal& g : goals.goals) {
+    const std::size_t j = fit.responseIndex(g.response);
+    validateGoal(g);
+    if (hasGoal[j])
+      throw InvalidArgument("response " + text::quoted(g.response) + " has more than one goal; give it at most one");
+    hasGoal[j] = true;
+    const bool sum = g.kind == Goal::WeightedSum;
+    p.weightedSum = p.weightedSum || sum;
+    desirabilityKinds = desirabilityKinds || !sum;
+    if (p.weightedSum && desirabilityKinds)
+      throw InvalidArgument(goalText(g) +
+                            ": WeightedSum goals cannot be mixed with desirability goals (Maximize, Minimize, "
+                            "Target, Within); use constraints for the other responses");
+    const std::size_t slot = slotOf(j);
+    p.goals.push_back({slot, g});
+    if (!sum) p.importanceSum += g.importance;
+    if (g.kind == Goal::Within) p.intervals.push_back({slot, g.low, g.high, false});
+  }
+  for (const Constraint& c : goals.constraints) {
+    const std::size_t j = fit.responseIndex(c.response);
+    validateConstraint(c);
+    p.intervals.push_back({slotOf(j), c.low, c.high, true});
+  }
+  compileRegion(fit, goals, p);
+  for (const std::size_t j : p.responses) p.scale.push_back(spread(fit, j));
+  return p;
+}
+
+std::vector<double> slotCoefficients(const Problem& problem, const Fit& fit) {
+  const std::size_t terms = quadratic::termCount(problem.factors);
+  std::vector<double> coef;
+  coef.reserve(terms * problem.slotCount());
+  for (const std::size_t j : problem.responses) {
+    const std::vector<double>& c = fit.models[j].coded;
+    if (c.size() != terms)
+      throw InvalidArgument("fit: the model of response " + text::quoted(fit.responses[j].name) + " has " +
+                            std::to_string(c.size()) + " coefficients; " + std::to_string(terms) + " expected");
+    coef.insert(coef.end(), c.begin(), c.end());
+  }
+  return coef;
+}
+
+double violation(const Problem& problem, const double* values) noexcept {
+  double total = 0.0;
+  for (const ResponseInterval& c : problem.intervals) {
+    if (!c.hard) continue;
+    const double y = values[c.slot];
+    const double excess = y > c.high ? y - c.high : (y < c.low ? c.low - y : 0.0);
+    total += excess / problem.scale[c.slot];
+  }
+  return total;
+}
+
+double rankKey(const Problem& problem, const double* values) noexcept {
+  if (problem.weightedSum) return overall(problem, values);
+  double key = 1.0;
+  for (const GoalTerm& t : problem.goals) {
+    const Ratio q = ratio(t.goal, values[t.slot]);
+    key *= power(q.r, q.exponent * t.goal.importance);
+    if (key == 0.0) return 0.0;
+  }
+  return key;
+}
+
+void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t count, double* keys,
+                double* violations) noexcept {
+  std::fill(violations, violations + count, 0.0);
+  for (const ResponseInterval& c : problem.intervals) {
+    if (!c.hard) continue;
+    const double* y = values[c.slot].lane;
+    const double scale = problem.scale[c.slot];
+    for (std::size_t l = 0; l < count; ++l)
+      violations[l] += (y[l] > c.high ? y[l] - c.high : (y[l] < c.low ? c.low - y[l] : 0.0)) / scale;
+  }
+  if (problem.weightedSum) {
+    std::fill(keys, keys + count, 0.0);
+    for (const GoalTerm& t : problem.goals)
+      for (std::size_t l = 0; l < count; ++l) keys[l] += t.goal.weight * values[t.slot].lane[l];
+    return;
+  }
+  std::fill(keys, keys + count, 1.0);
+  for (const GoalTerm& t : problem.goals) {
+    const double* y = values[t.slot].lane;
+    for (std::size_t l = 0; l < count; ++l) {
+      const Ratio q = ratio(t.goal, y[l]);
+      keys[l] *= power(q.r, q.exponent * t.goal.importance);
+    }
+  }
+}
+
+double overall(const Problem& problem, const double* values) noexcept {
+  if (problem.weightedSum) {
+    double sum = 0.0;
+    for (const GoalTerm& t : problem.goals) sum += t.goal.weight * values[t.slot];
+    return sum;
+  }
+  double logSum = 0.0;
+  for (const GoalTerm& t : problem.goals) {
+    const Ratio q = ratio(t.goal, values[t.slot]);
+    if (q.r <= 0.0) return 0.0;
+    logSum += t.goal.importance * q.exponent * std::log(q.r);
+  }
+  return std::exp(logSum / problem.importanceSum);
+}
+
+double surrogate(const Problem& problem, const double* values, double floor, double* derivative,
+                 double* curvature) noexcept {
+  std::fill(derivative, derivative + problem.slotCount(), 0.0);
+  if (curvature != nullptr) std::fill(curvature, curvature + problem.slotCount(), 0.0);
+  double value = 0.0;
+  for (const GoalTerm& t : problem.goals) {
+    if (problem.weightedSum) {
+      value += t.goal.weight * values[t.slot];
+      derivative[t.slot] += t.goal.weight;
+      continue;
+    }
+    if (t.goal.kind == Goal::Within) continue;
+    const Ratio q = ratio(t.goal, values[t.slot]);
+    const double w = t.goal.importance * q.exponent / problem.importanceSum;
+    if (q.r >= floor) {
+      value += w * std::log(q.r);
+      derivative[t.slot] += w * q.slope / q.r;
+      if (curvature != nullptr) curvature[t.slot] -= w * q.slope * q.slope / (q.r * q.r);
+    } else {
+      value += w * (std::log(floor) + (q.r - floor) / floor);
+      derivative[t.slot] += w * q.slope / floor;
+    }
+  }
+  return value;
+}
+
+double smallestRatio(const Problem& problem, const double* values) noexcept {
+  double smallest = 1.0;
+  for (const GoalTerm& t : problem.goals) {
+    if (t.goal.kind == Goal::Within || t.goal.kind == Goal::WeightedSum) continue;
+    smallest = std::min(smallest, ratio(t.goal, values[t.slot]).r);
+  }
+  return smallest;
+}
+
+}  // namespace tavrin::optimum
+
+namespace tavrin {
+
+double desirability(const Goal& goal, double predicted) {
+  optimum::validateGoal(goal);
+  if (goal.kind == Goal::WeightedSum)
+    throw InvalidArgument("goal of response " + text::quoted(goal.response) +
+                          ": WeightedSum goals have no desirability; they add weight * prediction");
+  if (std::isnan(predicted)) return std::numeric_limits<double>::quiet_NaN();
+  const optimum::Ratio q = optimum::ratio(goal, predicted);
+  return optimum::power(q.r, q.exponent);
+}
+
+}  // namespace tavrin

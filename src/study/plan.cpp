@@ -1,0 +1,93 @@
+// The plan: coded levels from the plan object's generators, natural
+// settings by the plan object's own transform, and a seeded run order.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <utility>
+
+#include "design/plans.h"
+#include "study/internal.h"
+#include "tavrin/study.h"
+
+namespace tavrin {
+namespace {
+
+constexpr int kMaxExtraCenterRuns = 100;
+
+// A uniform integer in [0, range) from the generator: draws that fall in
+// the short last block of 2^64 are rejected, so every value is equally
+// likely and the result depends only on the generator's fixed output.
+std::uint64_t boundedDraw(std::mt19937_64& engine, std::uint64_t range) {
+  static_assert(std::mt19937_64::min() == 0 && std::mt19937_64::max() == std::numeric_limits<std::uint64_t>::max());
+  const std::uint64_t threshold = (0 - range) % range;  // 2^64 mod range
+  for (;;) {
+    const std::uint64_t x = engine();
+    if (x >= threshold) return x % range;
+  }
+}
+
+// Coded levels of the plan proper: the generators' 1-based tables.
+Matrix codedLevels(DesignKind kind, std::size_t n) {
+  const int count = static_cast<int>(n);
+  const bool boxBehnken = kind == DesignKind::BoxBehnken;
+  const Table<std::int32_t> table = boxBehnken ? buildBoxBehnkenPlan(count) : buildRechtschaffnerPlan(count);
+  const int runs = boxBehnken ? boxBehnkenRunCount(count) : rechtschaffnerRunCount(count);
+  Matrix coded(static_cast<std::size_t>(runs), n);
+  for (std::size_t r = 0; r < coded.rows(); ++r)
+    for (std::size_t i = 0; i < n; ++i) coded(r, i) = table[r + 1][i + 1];
+  return coded;
+}
+
+}  // namespace
+
+int Plan::orderOf(int id) const {
+  for (std::size_t k = 0; k < executionOrder.size(); ++k)
+    if (executionOrder[k] == id) return static_cast<int>(k) + 1;
+  throw UnknownName("run " + std::to_string(id) + " is not in the plan; run ids are 1.." +
+                    std::to_string(runCount()));
+}
+
+std::vector<int> executionOrder(std::size_t runs, std::uint64_t seed) {
+  std::vector<int> order(runs);
+  for (std::size_t k = 0; k < runs; ++k) order[k] = static_cast<int>(k) + 1;
+  std::mt19937_64 engine(seed);
+  for (std::size_t k = runs; k > 1; --k) {
+    const auto j = static_cast<std::size_t>(boundedDraw(engine, k));
+    std::swap(order[k - 1], order[j]);
+  }
+  return order;
+}
+
+double toCoded(const Factor& f, double natural) noexcept {
+  return (natural + natural - f.high - f.low) / (f.high - f.low);
+}
+
+double toNatural(const Factor& f, double coded) noexcept {
+  // The plan object's transform, term for term, so settings match it bit for bit.
+  return ((f.low + f.high) + (f.high - f.low) * coded) / 2;
+}
+
+Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options) {
+  validateFactors(kind, factors);
+  if (options.extraCenterRuns < 0 || options.extraCenterRuns > kMaxExtraCenterRuns)
+    throw InvalidArgument("extra centre runs: " + std::to_string(options.extraCenterRuns) +
+                          " is outside the allowed 0.." + std::to_string(kMaxExtraCenterRuns));
+  Plan plan;
+  plan.kind = kind;
+  plan.seed = options.seed ? *options.seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());
+  plan.extraCenterRuns = options.extraCenterRuns;
+  const std::size_t n = factors.size();
+  const Matrix base = codedLevels(kind, n);
+  const std::size_t runs = base.rows() + static_cast<std::size_t>(options.extraCenterRuns);
+  plan.coded = Matrix(runs, n, 0.0);
+  std::copy(base.data(), base.data() + base.rows() * n, plan.coded.data());
+  plan.natural = Matrix(runs, n);
+  for (std::size_t r = 0; r < runs; ++r)
+    for (std::size_t i = 0; i < n; ++i) plan.natural(r, i) = toNatural(factors[i], plan.coded(r, i));
+  plan.factors = std::move(factors);
+  plan.executionOrder = executionOrder(runs, plan.seed);
+  return plan;
+}
+
+}  // namespace tavrin

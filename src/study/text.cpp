@@ -1,0 +1,134 @@
+#include "study/text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <system_error>
+
+namespace tavrin::text {
+namespace {
+
+static_assert(sizeof(wchar_t) == 4, "wide names are converted as UTF-32");
+
+// Decodes one code point at s[pos]; advances pos. Returns -1 on a malformed sequence.
+long decodeOne(std::string_view s, std::size_t& pos) noexcept {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  }
+  int extra = 0;
+  long cp = 0;
+  long minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    return -1;
+  }
+  if (pos + static_cast<std::size_t>(extra) >= s.size()) return -1;
+  for (int k = 1; k <= extra; ++k) {
+    const unsigned char c = byte(pos + static_cast<std::size_t>(k));
+    if ((c & 0xC0) != 0x80) return -1;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+  pos += static_cast<std::size_t>(extra) + 1;
+  return cp;
+}
+
+void encodeOne(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view s) noexcept {
+  std::size_t pos = 0;
+  while (pos < s.size())
+    if (decodeOne(s, pos) < 0) return false;
+  return true;
+}
+
+std::optional<std::wstring> utf8ToWide(std::string_view s) {
+  std::wstring out;
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    const long cp = decodeOne(s, pos);
+    if (cp < 0) return std::nullopt;
+    out += static_cast<wchar_t>(cp);
+  }
+  return out;
+}
+
+std::optional<std::string> wideToUtf8(std::wstring_view s) {
+  std::string out;
+  for (const wchar_t c : s) {
+    const auto cp = static_cast<std::uint32_t>(c);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    encodeOne(out, cp);
+  }
+  return out;
+}
+
+std::string quoted(std::string_view name) {
+  // Control characters are shown escaped so the message stays on one line.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (u < 0x20 || u == 0x7F) {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string formatDouble(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::optional<double> parseDouble(std::string_view s) noexcept {
+  if (s.empty()) return std::nullopt;
+  // from_chars takes no leading '+'; a sheet may have one.
+  std::string_view digits = s;
+  if (digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty() || (digits.front() == '-' && s.front() == '+')) return std::nullopt;
+  double value = 0.0;
+  const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (result.ec != std::errc() || result.ptr != digits.data() + digits.size()) return std::nullopt;
+  if (std::isnan(value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace tavrin::text

@@ -1,0 +1,270 @@
+"""The analysis of the study layer against statsmodels, numpy and scipy.
+
+The C++ driver (TAVRIN_ANALYSIS_TOOL) makes the plan and prints the layer's
+reports as JSON; the model matrices here are built independently from the
+coded plan.
+"""
+import json
+import math
+import os
+import subprocess
+
+import numpy as np
+import pytest
+import statsmodels.api as sm
+from scipy import stats
+
+TOOL = os.environ.get("TAVRIN_ANALYSIS_TOOL")
+pytestmark = [
+    pytest.mark.skipif(not TOOL, reason="TAVRIN_ANALYSIS_TOOL is not set"),
+    # statsmodels divides by 1 - h for runs of leverage 1 and warns.
+    pytest.mark.filterwarnings("ignore::RuntimeWarning"),
+]
+
+REL = 1e-8
+P_ABS = 1e-6
+
+
+def run_tool(request):
+    done = subprocess.run([TOOL], input=json.dumps(request), capture_output=True, text=True, check=True)
+    return json.loads(done.stdout)
+
+
+def nan(x):
+    return math.nan if x is None else x
+
+
+def arr(values):
+    return np.array([[nan(v) for v in row] for row in values]) if values and isinstance(values[0], list) \
+        else np.array([nan(v) for v in values])
+
+
+def model_matrix(x):
+    """Constant, linear, squares, then products x_i x_j (i < j) in order."""
+    n = x.shape[1]
+    cols = [np.ones(len(x))] + [x[:, i] for i in range(n)] + [x[:, i] ** 2 for i in range(n)]
+    cols += [x[:, i] * x[:, j] for i in range(n) for j in range(i + 1, n)]
+    return np.column_stack(cols)
+
+
+def factors(n, offset=0.0):
+    """Non-round ranges; the last factor far from zero."""
+    out = [{"name": f"X{i + 1}", "low": 0.1 + 0.37 * i, "high": 0.7 + 0.53 * i} for i in range(n)]
+    out[-1]["low"] += offset
+    out[-1]["high"] += offset
+    return out
+
+
+def noisy_response(coded, rng, scale=1.0):
+    x = model_matrix(coded)
+    beta = rng.normal(0.0, 3.0, x.shape[1]) * scale
+    beta[0] += 40.3
+    return x @ beta + rng.normal(0.0, 0.7, len(coded))
+
+
+def assert_rel(actual, expected, rel=REL):
+    np.testing.assert_allclose(actual, expected, rtol=rel, atol=0)
+
+
+def fit_case(n, rng, extra=0, **request):
+    req = {"kind": "box-behnken", "factors": factors(n, request.pop("offset", 0.0)), "extraCenterRuns": extra}
+    plan = run_tool(req)
+    coded = np.array(plan["coded"])
+    y = noisy_response(coded, rng)
+    req.update(responses=["y"], results=[[v] for v in y], **request)
+    out = run_tool(req)
+    return coded, np.array(plan["natural"]), y, out
+
+
+@pytest.mark.parametrize("n, extra", [(3, 0), (4, 0), (5, 0), (6, 0), (7, 0), (3, 2), (5, 3)])
+def test_matches_statsmodels_ols(n, extra):
+    rng = np.random.default_rng(100 + n)
+    points = [[f["low"] + (f["high"] - f["low"]) * u for f, u in zip(factors(n), rng.uniform(-0.2, 1.2, n))]
+              for _ in range(4)]
+    coded, natural, y, out = fit_case(n, rng, extra, points=points, confidence=0.9)
+    rep = out["reports"][0]
+    x = model_matrix(coded)
+    ols = sm.OLS(y, x).fit()
+    infl = ols.get_influence()
+
+    coef = rep["coefficients"]
+    assert_rel([c["coded"]["value"] for c in coef], ols.params)
+    assert_rel([c["coded"]["se"] for c in coef], ols.bse)
+    assert_rel([c["coded"]["t"] for c in coef], ols.tvalues)
+    np.testing.assert_allclose([c["coded"]["p"] for c in coef], ols.pvalues, rtol=0, atol=P_ABS)
+    ci = ols.conf_int(alpha=0.1)
+    assert_rel([c["coded"]["lower"] for c in coef], ci[:, 0])
+    assert_rel([c["coded"]["upper"] for c in coef], ci[:, 1])
+
+    assert rep["residualDf"] == ols.df_resid
+    assert_rel(rep["rSquared"], ols.rsquared)
+    assert_rel(rep["adjustedRSquared"], ols.rsquared_adj)
+    assert_rel(rep["rmse"], math.sqrt(ols.scale))
+    assert_rel(rep["f"], ols.fvalue)
+    assert rep["fDfModel"] == ols.df_model
+    assert abs(rep["fP"] - ols.f_pvalue) < P_ABS
+    runs = rep["runs"]
+    assert_rel([r["leverage"] for r in runs], infl.hat_matrix_diag)
+    # A single centre run of a Box-Behnken plan has leverage 1: it alone
+    # separates the constant from the squares, so it is fitted exactly.
+    exact = infl.hat_matrix_diag > 1 - 1e-9
+    assert exact.any() == (extra == 0)
+    assert all(r["cooks"] is None and r["studentized"] is None for r, e in zip(runs, exact) if e)
+    assert_rel([r["cooks"] for r, e in zip(runs, exact) if not e], infl.cooks_distance[0][~exact])
+    assert_rel([r["studentized"] for r, e in zip(runs, exact) if not e],
+               infl.resid_studentized_internal[~exact])
+    assert (rep["press"] is None) == (extra == 0)
+    # Runs fitted exactly have residuals of rounding size: compare absolutely.
+    np.testing.assert_allclose([r["residual"] for r in runs], ols.resid, rtol=0, atol=1e-9 * np.abs(ols.resid).max())
+    assert ("leverage 1, so PRESS" in rep["notEstimable"]) == (extra == 0)
+
+    # Natural units: the same least squares on the natural model matrix,
+    # which is worse conditioned, hence the looser tolerance.
+    nat = sm.OLS(y, model_matrix(natural)).fit()
+    assert_rel([c["natural"]["value"] for c in coef], nat.params, rel=1e-6)
+    assert_rel([c["natural"]["se"] for c in coef], nat.bse, rel=1e-6)
+    np.testing.assert_allclose([c["natural"]["p"] for c in coef], nat.pvalues, rtol=0, atol=P_ABS)
+
+    # Intervals at points partly outside the region.
+    lows = np.array([f["low"] for f in factors(n)])
+    highs = np.array([f["high"] for f in factors(n)])
+    at = model_matrix((2 * np.array(points) - (lows + highs)) / (highs - lows))
+    frame = ols.get_prediction(at).summary_frame(alpha=0.1)
+    pred = out["predictions"][0]
+    assert_rel([p["value"] for p in pred], frame["mean"])
+    assert_rel([p["se"] for p in pred], frame["mean_se"])
+    assert_rel([p["ciLow"] for p in pred], frame["mean_ci_lower"])
+    assert_rel([p["ciHigh"] for p in pred], frame["mean_ci_upper"])
+    assert_rel([p["piLow"] for p in pred], frame["obs_ci_lower"])
+    assert_rel([p["piHigh"] for p in pred], frame["obs_ci_upper"])
+
+
+@pytest.mark.parametrize("n, offset", [(3, 0.0), (5, 1e7)])
+def test_press_matches_leave_one_out_refits(n, offset):
+    coded, _, y, out = fit_case(n, np.random.default_rng(7 + n), extra=2, offset=offset)
+    rep = out["reports"][0]
+    x = model_matrix(coded)
+    press = 0.0
+    for i in range(len(y)):
+        keep = np.arange(len(y)) != i
+        beta, *_ = np.linalg.lstsq(x[keep], y[keep], rcond=None)
+        press += (y[i] - x[i] @ beta) ** 2
+    assert_rel(rep["press"], press, rel=1e-7)
+    tss = np.sum((y - y.mean()) ** 2)
+    assert_rel(rep["predictedRSquared"], 1 - press / tss, rel=1e-7)
+
+
+def test_lack_of_fit_from_replicate_means():
+    coded, _, y, out = fit_case(3, np.random.default_rng(31), extra=3)
+    rep = out["reports"][0]
+    lof = rep["lackOfFit"]
+    # Hand computation: group the runs by their settings, pure error about
+    # each group's mean, lack of fit as the rest of the residual.
+    groups = {}
+    for row, value in zip(map(tuple, coded), y):
+        groups.setdefault(row, []).append(value)
+    pure_ss = sum(np.sum((np.array(v) - np.mean(v)) ** 2) for v in groups.values())
+    pure_df = sum(len(v) - 1 for v in groups.values())
+    x = model_matrix(coded)
+    resid = y - x @ np.linalg.lstsq(x, y, rcond=None)[0]
+    lof_df = len(y) - x.shape[1] - pure_df
+    lof_ss = resid @ resid - pure_ss
+    f = (lof_ss / lof_df) / (pure_ss / pure_df)
+    assert len(y) == len(coded) and pure_df >= 3
+    assert lof["available"]
+    assert lof["pureErrorDf"] == pure_df and lof["lackOfFitDf"] == lof_df
+    assert_rel(lof["pureErrorSS"], pure_ss)
+    assert_rel(lof["lackOfFitSS"], lof_ss, rel=1e-7)
+    assert_rel(lof["f"], f, rel=1e-7)
+    assert abs(lof["p"] - stats.f.sf(f, lof_df, pure_df)) < P_ABS
+    assert "Lack of fit" in out["text"][0] and "Pure error" in out["text"][0]
+
+
+def saturated_case(kind, n, sigma=None):
+    req = {"kind": kind, "factors": factors(n)}
+    coded = np.array(run_tool(req)["coded"])
+    y = noisy_response(coded, np.random.default_rng(n))
+    req.update(responses=["y"], results=[[v] for v in y], points=[[f["low"] for f in factors(n)]])
+    if sigma is not None:
+        req["sigma"] = {"y": sigma}
+    return coded, y, run_tool(req)
+
+
+@pytest.mark.parametrize("kind, n", [("rechtschaffner", 4), ("box-behnken", 1)])
+def test_saturated_plan_marks_sigma_numbers_not_estimable(kind, n):
+    coded, y, out = saturated_case(kind, n)
+    rep = out["reports"][0]
+    runs = len(y)
+    assert runs == model_matrix(coded).shape[1] and rep["residualDf"] == 0
+    assert f"saturated plan: {runs} runs for {runs} coefficients leave no residual degree of freedom" \
+        in rep["notEstimable"]
+    for c in rep["coefficients"]:
+        for units in ("coded", "natural"):
+            assert all(c[units][k] is None for k in ("se", "t", "p", "lower", "upper"))
+    for key in ("rmse", "adjustedRSquared", "press", "predictedRSquared", "f", "fP", "sigma"):
+        assert rep[key] is None, key
+    assert all(r["studentized"] is None and r["cooks"] is None for r in rep["runs"])
+    assert abs(rep["rSquared"] - 1) < 1e-9
+    pred = out["predictions"][0][0]
+    assert pred["value"] is not None and pred["se"] is None and pred["piLow"] is None
+    assert "not estimable" in out["text"][0]
+    # The fitted values reproduce every run.
+    assert_rel([r["fitted"] for r in rep["runs"]], y, rel=1e-9)
+
+
+@pytest.mark.parametrize("kind, n", [("rechtschaffner", 4), ("box-behnken", 1)])
+def test_saturated_plan_with_known_sigma(kind, n):
+    sigma = 0.37
+    coded, y, out = saturated_case(kind, n, sigma)
+    rep = out["reports"][0]
+    x = model_matrix(coded)
+    se = sigma * np.sqrt(np.diag(np.linalg.inv(x.T @ x)))
+    beta = np.linalg.solve(x, y)
+    coef = rep["coefficients"]
+    assert rep["sigmaKnown"] and rep["sigma"] == sigma
+    assert_rel([c["coded"]["se"] for c in coef], se)
+    z = beta / se
+    assert_rel([c["coded"]["t"] for c in coef], z, rel=1e-7)
+    np.testing.assert_allclose([c["coded"]["p"] for c in coef], 2 * stats.norm.sf(np.abs(z)), rtol=0, atol=P_ABS)
+    q = stats.norm.ppf(0.975)
+    assert_rel([c["coded"]["upper"] for c in coef], beta + q * se, rel=1e-7)
+    # The overall test becomes a chi-square test on the model sum of squares.
+    ssm = np.sum((y - y.mean()) ** 2)
+    df = x.shape[1] - 1
+    assert abs(rep["fP"] - stats.chi2.sf(ssm / sigma**2, df)) < P_ABS
+    at = model_matrix(np.full((1, n), -1.0))[0]
+    pred = out["predictions"][0][0]
+    assert_rel(pred["se"], sigma * math.sqrt(at @ np.linalg.inv(x.T @ x) @ at))
+    assert_rel(pred["piHigh"] - pred["value"], q * sigma * math.sqrt(1 + at @ np.linalg.inv(x.T @ x) @ at))
+    assert "z value" in out["text"][0]
+
+
+@pytest.mark.parametrize("n", [2, 3, 5])
+def test_canonical_analysis_against_direct_solve(n):
+    coded, _, _, out = fit_case(n, np.random.default_rng(50 + n))
+    beta = np.array([c["coded"]["value"] for c in out["reports"][0]["coefficients"]])
+    b = beta[1:n + 1]
+    big_b = np.diag(beta[n + 1:2 * n + 1])
+    k = 2 * n + 1
+    for i in range(n):
+        for j in range(i + 1, n):
+            big_b[i, j] = big_b[j, i] = beta[k] / 2
+            k += 1
+    can = out["canonical"][0]
+    lam = np.linalg.eigvalsh(big_b)
+    assert_rel(can["eigenvalues"], lam, rel=1e-9)
+    vectors = np.array(can["eigenvectors"])
+    np.testing.assert_allclose(big_b @ vectors, vectors * lam, rtol=0, atol=1e-9 * np.abs(lam).max())
+    xs = np.linalg.solve(2 * big_b, -b)
+    assert can["hasStationaryPoint"]
+    np.testing.assert_allclose(can["stationaryCoded"], xs, rtol=1e-9, atol=1e-12)
+    lows = np.array([f["low"] for f in factors(n)])
+    highs = np.array([f["high"] for f in factors(n)])
+    assert_rel(can["stationaryNatural"], (lows + highs) / 2 + (highs - lows) / 2 * xs, rel=1e-9)
+    assert_rel(can["predicted"], beta[0] + 0.5 * b @ xs, rel=1e-9)
+    assert_rel(can["distance"], np.linalg.norm(xs), rel=1e-9)
+    assert can["inside"] == bool(np.all(np.abs(xs) <= 1))
+    expected = "maximum" if lam.max() < 0 else "minimum" if lam.min() > 0 else "saddle"
+    if np.abs(lam).min() < 1e-3 * np.abs(lam).max():
+        expected = "ridge"
+    assert can["kind"] == expected

@@ -1,0 +1,318 @@
+// The search: known optima of constructed quadratics, the optimality (KKT)
+// conditions of polished optima, independence of the thread count and the
+// refusals.
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+#include <cmath>
+
+#include "optimum/fixtures.h"
+#include "tavrin/error.h"
+#include "tavrin/optimum.h"
+
+namespace tavrin {
+namespace {
+
+using testing::exactFit;
+using testing::threeFactors;
+
+Goal maximize(const std::string& response, double low, double high) {
+  Goal g;
+  g.response = response;
+  g.kind = Goal::Maximize;
+  g.low = low;
+  g.high = high;
+  return g;
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// Coded optimum expected, and how the fit and goals are built.
+struct KnownOptimum {
+  const char* name;
+  testing::CodedFunction y1;
+  testing::CodedFunction y2;
+  std::vector<Constraint> constraints;
+  std::vector<double> coded;
+  std::vector<std::string> active;
+};
+
+TEST(Optimum, FindsKnownOptimaOfConstructedQuadratics) {
+  const KnownOptimum cases[] = {
+      {"interior maximum",
+       [](const double* x) {
+         const double a = x[0] - 0.3, b = x[1] + 0.2, c = x[2] - 0.1;
+         return 5.0 - a * a - 2.0 * b * b - 0.5 * c * c + 0.3 * a * b;
+       },
+       [](const double* x) { return x[0]; }, {}, {0.3, -0.2, 0.1}, {}},
+      {"maximum on a bound",
+       [](const double* x) {
+         const double a = x[0] - 1.4, b = x[1] - 0.25, c = x[2] + 0.35;
+         return 2.0 - a * a - b * b - c * c;
+       },
+       [](const double* x) { return x[0]; }, {}, {1.0, 0.25, -0.35}, {"A = 0.7 (upper bound)"}},
+      // Largest x1 + x2 - x3^2 on the disc x1^2 + x2^2 <= 0.5: (0.5, 0.5, 0).
+      {"constrained optimum on a curved constraint",
+       [](const double* x) { return x[0] + x[1] - x[2] * x[2]; },
+       [](const double* x) { return x[0] * x[0] + x[1] * x[1]; },
+       {{"Y2", -INFINITY, 0.5}}, {0.5, 0.5, 0.0}, {"Y2 <= 0.5"}},
+  };
+  for (const KnownOptimum& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(), {c.y1, c.y2});
+    Goals goals;
+    goals.goals = {maximize("Y1", -10.0, 10.0)};
+    goals.constraints = c.constraints;
+    const Optimum best = optimize(fit, goals);
+    ASSERT_FALSE(best.candidates.empty());
+    const Candidate& top = best.candidates.front();
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_NEAR(top.coded[i], c.coded[i], 1e-9) << "factor " << i;
+      const Factor& f = fit.factors[i];
+      EXPECT_NEAR(top.natural[i], toNatural(f, c.coded[i]), 1e-9 * (f.high - f.low)) << "factor " << i;
+    }
+    EXPECT_EQ(top.activeConstraints, c.active);
+    EXPECT_EQ(best.pointsSearched, 65536u);
+  }
+}
+
+// Gradient of log D in natural units by central differences of the public
+// predict() and desirability(), independent of the search's own gradients.
+Eigen::VectorXd logDesirabilityGradient(const Fit& fit, const std::vector<Goal>& goals,
+                                        const std::vector<double>& natural) {
+  const auto logD = [&](const std::vector<double>& x) {
+    Matrix point(1, x.size());
+    std::copy(x.begin(), x.end(), point.row(0));
+    const Matrix y = predict(fit, point);
+    double sum = 0.0, weights = 0.0;
+    for (const Goal& g : goals) {
+      sum += g.importance * std::log(desirability(g, y(0, fit.responseIndex(g.response))));
+      weights += g.importance;
+    }
+    return sum / weights;
+  };
+  Eigen::VectorXd g(natural.size());
+  for (std::size_t i = 0; i < natural.size(); ++i) {
+    const double h = 1e-5 * (fit.factors[i].high - fit.factors[i].low);
+    std::vector<double> up = natural, down = natural;
+    up[i] += h;
+    down[i] -= h;
+    g[static_cast<Eigen::Index>(i)] = (logD(up) - logD(down)) / (2 * h);
+  }
+  return g;
+}
+
+Eigen::VectorXd responseGradient(const Fit& fit, std::size_t response, const std::vector<double>& natural) {
+  Eigen::VectorXd g(natural.size());
+  for (std::size_t i = 0; i < natural.size(); ++i) {
+    const double h = 1e-5 * (fit.factors[i].high - fit.factors[i].low);
+    Matrix points(2, natural.size());
+    std::copy(natural.begin(), natural.end(), points.row(0));
+    std::copy(natural.begin(), natural.end(), points.row(1));
+    points(0, i) += h;
+    points(1, i) -= h;
+    const Matrix y = predict(fit, points);
+    g[static_cast<Eigen::Index>(i)] = (y(0, response) - y(1, response)) / (2 * h);
+  }
+  return g;
+}
+
+TEST(Optimum, PolishedOptimumMeetsTheKktConditions) {
+  // Y1 to maximise, Y2 to minimise, Y3 capped: the optimum sits on the Y3
+  // cap and on the upper bound of A, with both goals in their smooth part.
+  const Fit fit = exactFit(
+      DesignKind::BoxBehnken, threeFactors(),
+      {[](const double* x) { return 10.0 + 2.0 * x[0] + x[1] - 0.8 * x[1] * x[1] - 0.5 * x[2] * x[2] + 0.4 * x[0] * x[2]; },
+       [](const double* x) { return 3.0 + x[1] - 0.7 * x[2] + 0.3 * x[0] * x[1]; },
+       [](const double* x) { return 1.0 + 0.6 * x[1] * x[1] + 0.9 * x[2] + 0.2 * x[0] * x[2]; }},
+      0);
+  Goal minimize;
+  minimize.response = "Y2";
+  minimize.kind = Goal::Minimize;
+  minimize.low = 0.7;
+  minimize.high = 4.6;
+  minimize.shape = 1.5;
+  minimize.importance = 2.0;
+  Goals goals;
+  goals.goals = {maximize("Y1", 7.1, 14.3), minimize};
+  goals.constraints = {{"Y3", -INFINITY, 1.3}};
+  const Optimum best = optimize(fit, goals);
+  ASSERT_FALSE(best.candidates.empty());
+  const Candidate& top = best.candidates.front();
+  ASSERT_TRUE(contains(top.activeConstraints, "Y3 <= 1.3")) << ::testing::PrintToString(top.activeConstraints);
+  ASSERT_TRUE(contains(top.activeConstraints, "A = 0.7 (upper bound)"))
+      << ::testing::PrintToString(top.activeConstraints);
+
+  // grad log D = sum of multipliers times the gradients of the active
+  // inequalities g <= 0, every multiplier >= 0.
+  const Eigen::VectorXd gradient = logDesirabilityGradient(fit, goals.goals, top.natural);
+  Eigen::MatrixXd active(3, 2);
+  active.col(0) = responseGradient(fit, 2, top.natural);
+  active.col(1) = Eigen::Vector3d(1.0, 0.0, 0.0);
+  const Eigen::VectorXd multipliers = active.colPivHouseholderQr().solve(gradient);
+  const double residual = (active * multipliers - gradient).norm();
+  EXPECT_LT(residual, 1e-6 * gradient.norm()) << "gradient " << gradient.transpose() << " Y2 "
+                                               << top.predictions[1].value;
+  EXPECT_GT(multipliers[0], 0.0);
+  EXPECT_GT(multipliers[1], 0.0);
+  EXPECT_NEAR(top.predictions[2].value, 1.3, 1e-9);
+}
+
+TEST(Optimum, OverallIsTheWeightedGeometricMeanOfTheDesirabilities) {
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return 1.0 + x[0] - 0.3 * x[1] * x[1]; },
+                            [](const double* x) { return 2.0 - x[0] + x[2] + 0.2 * x[0] * x[1]; }});
+  Goal minimize;
+  minimize.response = "Y2";
+  minimize.kind = Goal::Minimize;
+  minimize.low = 0.3;
+  minimize.high = 3.7;
+  minimize.importance = 3.0;
+  Goals goals;
+  goals.goals = {maximize("Y1", 0.1, 2.3), minimize};
+  SearchOptions options;
+  options.best = 3;
+  const Optimum best = optimize(fit, goals, options);
+  for (const Candidate& c : best.candidates) {
+    const double expected = std::pow(std::pow(c.desirability[0], 1.0) * std::pow(c.desirability[1], 3.0), 1.0 / 4.0);
+    EXPECT_NEAR(c.overall, expected, 1e-14);
+    EXPECT_NEAR(c.desirability[0], (c.predictions[0].value - 0.1) / 2.2, 1e-14);
+    EXPECT_GE(c.predictions[0].predictionHigh, c.predictions[0].confidenceHigh);
+  }
+  for (std::size_t k = 1; k < best.candidates.size(); ++k)
+    EXPECT_LE(best.candidates[k].overall, best.candidates[k - 1].overall);
+}
+
+TEST(Optimum, DistinctOptimaOfABimodalSurface) {
+  // Convex in A: two peaks, at A's ends, of heights 4.2 and 3.8.
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return 3.0 + 0.2 * x[0] + 1.0 * x[0] * x[0] - x[1] * x[1] - x[2] * x[2]; }});
+  Goals goals;
+  goals.goals = {maximize("Y1", 0.0, 10.0)};
+  SearchOptions options;
+  options.best = 4;
+  const Optimum best = optimize(fit, goals, options);
+  ASSERT_EQ(best.candidates.size(), 2u);
+  EXPECT_NEAR(best.candidates[0].coded[0], 1.0, 1e-12);
+  EXPECT_NEAR(best.candidates[1].coded[0], -1.0, 1e-12);
+  EXPECT_NEAR(best.candidates[0].predictions[0].value, 4.2, 1e-9);
+  EXPECT_NEAR(best.candidates[1].predictions[0].value, 3.8, 1e-9);
+}
+
+TEST(Optimum, WeightedSumMatchesTheSumOfWeightedPredictions) {
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return 1.0 - x[0] * x[0] + 0.5 * x[1]; },
+                            [](const double* x) { return 0.3 * x[0] - x[1] * x[1] - x[2] * x[2]; }});
+  Goal a;
+  a.response = "Y1";
+  a.kind = Goal::WeightedSum;
+  a.weight = 2.0;
+  Goal b = a;
+  b.response = "Y2";
+  b.weight = 1.0;
+  Goals goals;
+  goals.goals = {a, b};
+  const Optimum best = optimize(fit, goals);
+  const Candidate& top = best.candidates.front();
+  // 2 (1 - x1^2 + x2/2) + 0.3 x1 - x2^2 - x3^2: x1 = 0.075, x2 = 0.5, x3 = 0.
+  EXPECT_NEAR(top.coded[0], 0.075, 1e-9);
+  EXPECT_NEAR(top.coded[1], 0.5, 1e-9);
+  EXPECT_NEAR(top.coded[2], 0.0, 1e-9);
+  EXPECT_NEAR(top.overall, 2.0 * top.predictions[0].value + top.predictions[1].value, 1e-12);
+  EXPECT_TRUE(std::isnan(top.desirability[0]));
+}
+
+TEST(Optimum, ResultsDoNotDependOnTheThreadCount) {
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return std::sin(0.3) + x[0] - x[1] * x[2] + 0.4 * x[2] * x[2]; },
+                            [](const double* x) { return x[0] * x[1] + 0.1 * x[2]; }});
+  Goals goals;
+  goals.goals = {maximize("Y1", -1.0, 3.0)};
+  goals.constraints = {{"Y2", -0.2, 0.3}};
+  goals.region["C"] = {-1.1, 3.9};
+  SearchOptions options;
+  options.points = 5000;
+  options.threads = 1;
+  const Optimum one = optimize(fit, goals, options);
+  for (const unsigned threads : {2u, 3u, 7u}) {
+    options.threads = threads;
+    const Optimum many = optimize(fit, goals, options);
+    ASSERT_EQ(many.candidates.size(), one.candidates.size());
+    EXPECT_EQ(many.admissiblePoints, one.admissiblePoints);
+    for (std::size_t k = 0; k < one.candidates.size(); ++k) {
+      EXPECT_EQ(many.candidates[k].coded, one.candidates[k].coded);
+      EXPECT_EQ(many.candidates[k].overall, one.candidates[k].overall);
+    }
+  }
+}
+
+TEST(Optimum, HoldsAFactorFixedAndKeepsTheRegionsEnds) {
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return x[0] + x[1] + x[2]; }});
+  Goals goals;
+  goals.goals = {maximize("Y1", -5.0, 5.0)};
+  goals.region["B"] = {1e7 + 1.1, 1e7 + 1.1};
+  goals.region["C"] = {-0.3, 2.9};
+  const Optimum best = optimize(fit, goals);
+  const Candidate& top = best.candidates.front();
+  EXPECT_EQ(top.natural[0], 0.7);
+  EXPECT_EQ(top.natural[1], 1e7 + 1.1);
+  EXPECT_EQ(top.natural[2], 2.9);
+  EXPECT_TRUE(contains(top.activeConstraints, "C = 2.9 (upper bound)"));
+}
+
+TEST(Optimum, RefusesWhatItCannotSearch) {
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return x[0]; }, [](const double* x) { return x[1] * x[1]; }});
+  Goals good;
+  good.goals = {maximize("Y1", 0.0, 1.0)};
+  const auto message = [&](const Goals& goals, const SearchOptions& options) -> std::string {
+    try {
+      optimize(fit, goals, options);
+    } catch (const Error& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  const auto expectRefusal = [&](const Goals& goals, const SearchOptions& options, const std::string& part) {
+    const std::string text = message(goals, options);
+    EXPECT_NE(text.find(part), std::string::npos) << text;
+  };
+  SearchOptions tooMany;
+  tooMany.points = 65537;
+  expectRefusal(good, tooMany, "65536 distinct points");
+  Goals noHigh = good;
+  noHigh.goals[0].high = NAN;
+  expectRefusal(noHigh, {}, "\"Y1\": Maximize needs finite low < high");
+  Goals badShape = good;
+  badShape.goals[0].shape = 0.0;
+  expectRefusal(badShape, {}, "shape must be finite and > 0");
+  Goals twice = good;
+  twice.goals.push_back(maximize("Y1", 0.0, 2.0));
+  expectRefusal(twice, {}, "more than one goal");
+  Goals mixed = good;
+  Goal sum;
+  sum.response = "Y2";
+  sum.kind = Goal::WeightedSum;
+  mixed.goals.push_back(sum);
+  expectRefusal(mixed, {}, "cannot be mixed");
+  Goals unknown = good;
+  unknown.goals[0].response = "Y9";
+  EXPECT_THROW(optimize(fit, unknown), UnknownName);
+  Goals outside = good;
+  outside.region["A"] = {0.0, 0.5};
+  expectRefusal(outside, {}, "within the factor's range");
+  Goals badFactor = good;
+  badFactor.region["Z"] = {0.0, 0.5};
+  EXPECT_THROW(optimize(fit, badFactor), UnknownName);
+  Goals impossible = good;
+  impossible.constraints = {{"Y2", -INFINITY, -0.5}};
+  EXPECT_THROW(optimize(fit, impossible), StateError);
+  Goals none;
+  expectRefusal(none, {}, "no goal");
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,154 @@
+// Robustness of the optimum: reproducible for a seed, independent of the
+// thread count, collapsing onto the nominal optimum as sigma -> 0, and with
+// the spread of the predictions the least-squares theory gives.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "optimum/fixtures.h"
+#include "tavrin/analysis.h"
+#include "tavrin/error.h"
+#include "tavrin/optimum.h"
+
+namespace tavrin {
+namespace {
+
+// Y1 to maximise, Y2 capped at 1.5; results carry fixed deviations so that
+// the plan's five residual degrees of freedom (three extra centre runs) see
+// some error.
+Fit noisyFit() {
+  return testing::exactFit(
+      DesignKind::BoxBehnken, testing::threeFactors(),
+      {[](const double* x) { return 80.0 + 3.0 * x[0] + 2.0 * x[1] - 2.5 * x[0] * x[0] - 1.5 * x[1] * x[1] - x[2] * x[2]; },
+       [](const double* x) { return 1.2 + 0.5 * x[0] + 0.3 * x[1] + 0.2 * x[0] * x[1] + 0.1 * x[2]; }},
+      3, [](std::size_t run, std::size_t response) { return (response == 0 ? 0.3 : 0.02) * std::sin(1.7 * run + response); });
+}
+
+Goals yieldGoals() {
+  Goal g;
+  g.response = "Y1";
+  g.kind = Goal::Maximize;
+  g.low = 70.0;
+  g.high = 90.0;
+  Goals goals;
+  goals.goals = {g};
+  goals.constraints = {{"Y2", -INFINITY, 1.5}};
+  return goals;
+}
+
+TEST(Robustness, IsReproducibleAndIndependentOfTheThreadCount) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  const Optimum nominal = optimize(fit, goals);
+  RobustnessOptions options;
+  options.replicates = 300;
+  options.seed = 0x9E3779B97F4A7C15ull;
+  options.threads = 1;
+  const Robustness one = robustness(fit, goals, nominal, options);
+  EXPECT_EQ(one.sigmaSource, (std::vector<std::string>{"residuals", "residuals"}));
+  for (const unsigned threads : {2u, 3u, 8u}) {
+    options.threads = threads;
+    const Robustness many = robustness(fit, goals, nominal, options);
+    EXPECT_EQ(many.optima, one.optima) << threads << " threads";
+    EXPECT_EQ(many.settingPercentiles, one.settingPercentiles);
+    EXPECT_EQ(many.predictionPercentiles, one.predictionPercentiles);
+    EXPECT_EQ(many.constraintProbability, one.constraintProbability);
+  }
+  options.seed += 1;
+  const Robustness other = robustness(fit, goals, nominal, options);
+  EXPECT_FALSE(other.optima == one.optima);
+}
+
+TEST(Robustness, CollapsesOntoTheNominalOptimumAsSigmaVanishes) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  const Optimum nominal = optimize(fit, goals);
+  RobustnessOptions options;
+  options.replicates = 100;
+  options.sigma = {{"Y1", 1e-11}, {"Y2", 1e-12}};
+  const Robustness r = robustness(fit, goals, nominal, options);
+  EXPECT_EQ(r.failedReplicates, 0u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double range = fit.factors[i].high - fit.factors[i].low;
+    for (std::size_t q = 0; q < r.percentiles.size(); ++q)
+      EXPECT_NEAR(r.settingPercentiles(i, q), nominal.candidates[0].natural[i], 1e-7 * range);
+  }
+  for (std::size_t j = 0; j < 2; ++j) {
+    EXPECT_NEAR(r.predictionMean[j], nominal.candidates[0].predictions[j].value, 1e-9);
+    EXPECT_LT(r.predictionStdDev[j], 1e-9);
+  }
+}
+
+TEST(Robustness, PredictionsSpreadAsTheLeastSquaresTheorySays) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  const Optimum nominal = optimize(fit, goals);
+  RobustnessOptions options;
+  options.replicates = 4000;
+  options.sigma = {{"Y1", 0.4}, {"Y2", 0.07}};
+  options.relocationPoints = 0;
+  options.relocationStarts = 0;
+  const Robustness r = robustness(fit, goals, nominal, options);
+  AnalysisOptions known;
+  known.knownSigma = options.sigma;
+  Matrix at(1, 3);
+  std::copy(r.nominal.begin(), r.nominal.end(), at.row(0));
+  for (std::size_t j = 0; j < 2; ++j) {
+    // The standard error of the mean response at the point, sigma * sqrt(x'(X'X)^-1 x).
+    const Prediction p = predictWithIntervals(fit, j, at, known)[0];
+    EXPECT_NEAR(r.predictionStdDev[j], p.stdError, 0.05 * p.stdError) << j;
+    EXPECT_NEAR(r.predictionMean[j], p.value, 4.0 * p.stdError / std::sqrt(4000.0)) << j;
+    EXPECT_NEAR(r.predictionPercentiles(j, 2), p.value, 6.0 * p.stdError / std::sqrt(4000.0)) << j;
+  }
+  // The nominal optimum sits on the cap, so the cap holds half the time.
+  ASSERT_EQ(r.constraintProbability.size(), 1u);
+  EXPECT_NEAR(r.constraintProbability[0], 0.5, 0.03);
+}
+
+TEST(Robustness, TakesSigmaFromTheResidualsOrRequiresIt) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  const Optimum nominal = optimize(fit, goals);
+  RobustnessOptions options;
+  options.replicates = 10;
+  options.sigma = {{"Y2", 0.05}};
+  std::vector<std::pair<unsigned, unsigned>> calls;
+  options.progress = [&](unsigned done, unsigned total) { calls.emplace_back(done, total); };
+  const Robustness r = robustness(fit, goals, nominal, options);
+  EXPECT_NEAR(r.sigma[0], analyze(fit, 0).rmse, 1e-12 * r.sigma[0]);
+  EXPECT_EQ(r.sigma[1], 0.05);
+  EXPECT_EQ(r.sigmaSource, (std::vector<std::string>{"residuals", "supplied"}));
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back(), std::make_pair(10u, 10u));
+  for (std::size_t k = 1; k < calls.size(); ++k) EXPECT_LE(calls[k - 1].first, calls[k].first);
+
+  // A saturated plan leaves no residuals: sigma must be supplied.
+  const Fit saturated = testing::exactFit(
+      DesignKind::Rechtschaffner,
+      {{"A", 0.1, 0.7, ""}, {"B", 1.0, 2.0, ""}, {"C", -1.0, 1.0, ""}, {"D", 5.0, 6.0, ""}},
+      {[](const double* x) { return 1.0 + x[0] - x[1] * x[1]; }, [](const double* x) { return x[2]; }});
+  ASSERT_EQ(saturated.residualDf(), 0);
+  const Optimum top = optimize(saturated, goals);
+  try {
+    robustness(saturated, goals, top, options);
+    ADD_FAILURE() << "accepted a saturated plan without sigma";
+  } catch (const StateError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"Y1\""), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("must be supplied"), std::string::npos) << e.what();
+  }
+  options.sigma["Y1"] = 0.1;
+  EXPECT_NO_THROW(robustness(saturated, goals, top, options));
+
+  RobustnessOptions bad;
+  bad.sigma = {{"Y7", 1.0}};
+  EXPECT_THROW(robustness(fit, goals, nominal, bad), UnknownName);
+  bad.sigma = {{"Y1", -1.0}};
+  EXPECT_THROW(robustness(fit, goals, nominal, bad), InvalidArgument);
+  bad.sigma.clear();
+  bad.percentiles = {50, 101};
+  EXPECT_THROW(robustness(fit, goals, nominal, bad), InvalidArgument);
+  EXPECT_THROW(robustness(fit, goals, Optimum{}, RobustnessOptions{}), InvalidArgument);
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,217 @@
+// Round trips of the run sheet and the study file, and refusal of bad
+// input with line and column, leaving the study unchanged.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+
+#include "tavrin/study.h"
+
+namespace tavrin {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+// Unicode names and units, extra centre runs, extreme finite values and missing ones.
+Study unicodeStudy() {
+  Study study(DesignKind::BoxBehnken,
+              {{"Température", -0.7, 0.1, "°C"}, {"时间", 1e-300, 3e-300, "分"}, {"Druck \"p\"", 0.1, 0.7, "bar"}},
+              {{"Ausbeute", "%"}, {"Reinheit μ", ""}}, {.seed = 0xDEADBEEFCAFEULL, .extraCenterRuns = 2});
+  const double values[] = {1e308, 5e-324, -0.0, 0.1, -1.7976931348623157e308, 1e7 + 0.1, 2.2250738585072014e-308};
+  for (int id = 1; id <= 15; ++id) {
+    study.setResult(id, "Ausbeute", values[id % 7] * (id % 2 ? 1 : -1));
+    if (id % 5 != 0) study.setResult(id, "Reinheit μ", std::nextafter(0.3 * id, 1.0));
+  }
+  return study;
+}
+
+void expectSameBits(const Study& a, const Study& b) {
+  ASSERT_EQ(a.results().rows(), b.results().rows());
+  for (std::size_t r = 0; r < a.results().rows(); ++r)
+    for (std::size_t j = 0; j < a.results().cols(); ++j) {
+      const double x = a.results()(r, j), y = b.results()(r, j);
+      if (std::isnan(x)) {
+        EXPECT_TRUE(std::isnan(y)) << "run " << r + 1;
+      } else {
+        EXPECT_EQ(bits(x), bits(y)) << "run " << r + 1 << ", response " << j;
+      }
+    }
+  EXPECT_TRUE(a == b);
+}
+
+TEST(RunSheet, RoundTripsEveryValueBitForBit) {
+  const Study original = unicodeStudy();
+  Study copy = Study::fromJson(original.toJson());
+  for (int id = 1; id <= 15; ++id) copy.setResult(id, "Ausbeute", 42.0);  // overwritten by the sheet
+  std::istringstream sheet(original.runSheet());
+  copy.readResults(sheet, "sheet.csv");
+  expectSameBits(original, copy);
+}
+
+TEST(RunSheet, HeaderAndRowsInExecutionOrder) {
+  Study study(DesignKind::BoxBehnken, {{"A", 0.1, 0.7, "g"}, {"B", 1, 2, ""}}, {{"Y \"q\"", "%"}}, {.seed = 4});
+  study.setResult(study.plan().executionOrder[0], "Y \"q\"", 0.1);
+  const std::string sheet = study.runSheet();
+  const std::string firstId = std::to_string(study.plan().executionOrder[0]);
+  EXPECT_EQ(sheet.substr(0, sheet.find("\r\n")), "run_id,run_order,A [g],B,\"Y \"\"q\"\" [%]\"");
+  const std::string row1 = sheet.substr(sheet.find("\r\n") + 2);
+  EXPECT_EQ(row1.substr(0, row1.find("\r\n")).substr(0, firstId.size() + 3), firstId + ",1,");
+  EXPECT_EQ(row1.substr(0, row1.find("\r\n")).substr(row1.find("\r\n") - 4), ",0.1");
+}
+
+TEST(RunSheet, ReadsByRunIdWithFreeColumnsBomAndQuotes) {
+  Study study(DesignKind::BoxBehnken, {{"A", 0.1, 0.7, ""}, {"B", 1, 2, ""}}, {{"Yield", "%"}, {"Purity", ""}},
+              {.seed = 4});
+  study.setResult(2, "Purity", 5.0);
+  study.setResult(3, "Purity", 6.0);
+  study.setResult(4, "Yield", 6.0);
+  std::istringstream in(
+      "\xEF\xBB\xBFnote,Yield [%],run_id\n"
+      "\"a, \"\"quoted\"\"\nnote\",1.5,3\r\n"
+      "\r\n"
+      ",+2e-1,1\n"
+      "x,,4\n");
+  study.readResults(in, "lab.csv");
+  EXPECT_EQ(study.result(3, "Yield"), 1.5);
+  EXPECT_EQ(study.result(1, "Yield"), 0.2);
+  EXPECT_TRUE(std::isnan(study.result(4, "Yield")));   // an empty cell clears
+  EXPECT_EQ(study.result(3, "Purity"), 6.0);           // an absent column keeps results
+  EXPECT_EQ(study.result(2, "Purity"), 5.0);
+}
+
+TEST(RunSheet, BadInputNamesLineAndColumnAndChangesNothing) {
+  const struct {
+    const char* label;
+    const char* text;
+    std::size_t line, column;
+    const char* mention;
+  } cases[] = {
+      {"extra field", "run_id,Yield\n1,2.5\n2,2,5x\n", 3, 0, "the row has 3 fields; the header has 2"},
+      {"not a number", "run_id,Yield\n1,2.5\n2,abc\n", 3, 3, "\"abc\" for response \"Yield\" is not a finite number"},
+      {"infinite", "Yield,run_id\n1e999,1\n", 2, 1, "is not a finite number"},
+      {"unknown run", "run_id,Yield\n1,2.5\n10,1\n", 3, 1, "run id \"10\" is not a run of the plan; run ids are 1..9"},
+      {"fractional run", "run_id,Yield\n1.5,2\n", 2, 1, "is not a run of the plan"},
+      {"twice", "run_id,Yield\n1,2.5\n2,3\n1,4\n", 4, 1, "run 1 is given twice; it was first given on line 2"},
+      {"no run_id", "id,Yield\n1,2\n", 1, 0, "no \"run_id\" column"},
+      {"two run_id", "run_id,run_id\n", 1, 8, "a second \"run_id\""},
+      {"unterminated", "run_id,Yield\n1,\"2.5\n2,3\n", 2, 3, "no closing quote"},
+      {"text after quote", "run_id,Yield\n1,\"2.5\"x\n", 2, 8, "after a closing quote"},
+      {"stray quote", "run_id,Yield\n1,2\"5\n", 2, 4, "a quote inside an unquoted field"},
+      {"column of UTF-8", "run_id,é,Yield\n1,é,x\n", 2, 5, "\"x\" for response"},
+      {"empty", "", 0, 0, "empty"},
+  };
+  for (const auto& c : cases) {
+    Study study(DesignKind::BoxBehnken, {{"A", 0.1, 0.7, ""}, {"B", 1, 2, ""}}, {{"Yield", ""}}, {.seed = 4});
+    study.setResult(1, "Yield", 0.1);
+    const Study before = study;
+    std::istringstream in(c.text);
+    try {
+      study.readResults(in, "lab.csv");
+      ADD_FAILURE() << c.label << ": accepted";
+    } catch (const ParseError& e) {
+      EXPECT_EQ(e.line(), c.line) << c.label << ": " << e.what();
+      EXPECT_EQ(e.column(), c.column) << c.label << ": " << e.what();
+      EXPECT_EQ(e.source(), "lab.csv");
+      EXPECT_NE(std::string(e.what()).find(c.mention), std::string::npos) << c.label << ": " << e.what();
+    }
+    EXPECT_TRUE(study == before) << c.label;
+  }
+}
+
+TEST(StudyFile, RoundTripsBitForBit) {
+  const Study original = unicodeStudy();
+  const std::string text = original.toJson();
+  const Study copy = Study::fromJson(text);
+  expectSameBits(original, copy);
+  EXPECT_EQ(copy.factors()[1].low, 1e-300);
+  EXPECT_EQ(copy.factors()[0].unit, "°C");
+  EXPECT_EQ(copy.plan().seed, 0xDEADBEEFCAFEULL);
+  EXPECT_EQ(copy.toJson(), text);
+
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tavrin_study_file_test";
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "study.json").string();
+  original.save(path);
+  original.save(path);  // replaces
+  expectSameBits(original, Study::load(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+  try {
+    (void)Study::load((dir / "absent.json").string());
+    FAIL();
+  } catch (const FileError& e) {
+    EXPECT_TRUE(e.notFound());
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
+  const std::string text = unicodeStudy().toJson();
+  // Cut inside the results: the parser stops at the end of the text.
+  const std::string truncated = text.substr(0, text.size() - 40);
+  try {
+    (void)Study::fromJson(truncated, "s.json");
+    FAIL();
+  } catch (const ParseError& e) {
+    std::size_t lines = 1;
+    for (const char c : truncated) lines += c == '\n';
+    EXPECT_EQ(e.line(), lines) << e.what();
+    EXPECT_GT(e.column(), 0u);
+  }
+  // A stray character on line 3, column 3.
+  std::string corrupted = text;
+  const std::size_t line3 = corrupted.find('\n', corrupted.find('\n') + 1) + 1;
+  corrupted.insert(line3 + 2, "@");
+  try {
+    (void)Study::fromJson(corrupted, "s.json");
+    FAIL();
+  } catch (const ParseError& e) {
+    EXPECT_EQ(e.line(), 3u) << e.what();
+    EXPECT_EQ(e.column(), 3u) << e.what();
+  }
+  const struct {
+    const char* from;
+    const char* to;
+    const char* mention;
+  } edits[] = {
+      {"\"version\": 1", "\"version\": 2", "newer"},
+      {"\"box-behnken\"", "\"ccd\"", "study.kind"},
+      {"\"low\": -0.7", "\"low\": \"-0.7\"", "factors[0].low: is not a number"},
+      {"\"extraCenterRuns\": 2", "\"extraCenterRuns\": -2", "extraCenterRuns"},
+      {"\"name\": \"时间\"", "\"name\": \"Druck \\\"p\\\"\"", "already the name"},
+      {"\"executionOrder\": [\n    ", "\"executionOrder\": [\n    1,\n    ", "executionOrder"},
+      {"\"results\": [\n    [\n      ", "\"results\": [\n    [\n      \"x\", ", "results[0]"},
+  };
+  for (const auto& e : edits) {
+    std::string edited = text;
+    const std::size_t at = edited.find(e.from);
+    ASSERT_NE(at, std::string::npos) << e.from;
+    edited.replace(at, std::strlen(e.from), e.to);
+    try {
+      (void)Study::fromJson(edited, "s.json");
+      ADD_FAILURE() << e.to << ": accepted";
+    } catch (const ParseError& error) {
+      EXPECT_NE(std::string(error.what()).find(e.mention), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(StudyFile, AFailedSaveLeavesTheOldFile) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tavrin_study_save_test";
+  std::filesystem::create_directories(dir);
+  const Study study = unicodeStudy();
+  EXPECT_THROW(study.save((dir / "no_such_dir" / "s.json").string()), FileError);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,181 @@
+// Exchange with the plan object: its closed-form fit agrees with the
+// layer's, and the plan file goes out and comes back.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tavrin/study.h"
+#include "tavrin/tavrin.h"
+
+namespace tavrin {
+namespace {
+
+std::vector<Factor> oddFactors(std::size_t n) {
+  std::vector<Factor> factors;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double low = 150.3 + 10.1 * static_cast<double>(i);
+    factors.push_back({"X" + std::to_string(i + 1), low, low + 0.7 + 40.3 * static_cast<double>(i), ""});
+  }
+  return factors;
+}
+
+// Results on the float grid, so that the plan object sees the same data.
+Study filledStudy(DesignKind kind, std::size_t n) {
+  Study study(kind, oddFactors(n), {{"Y", ""}, {"Z", ""}}, {.seed = 11});
+  for (int id = 1; id <= static_cast<int>(study.plan().runCount()); ++id) {
+    const double* x = study.plan().natural.row(static_cast<std::size_t>(id - 1));
+    double y = 50.0, z = -3.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      y += 0.01 * (x[i] - 170.0) - 1e-4 * (x[i] - 180.0) * (x[i] - 175.0 - static_cast<double>(i));
+      z += std::sin(x[i] * static_cast<double>(id));  // noise-like
+    }
+    study.setResult(id, "Y", static_cast<float>(y));
+    study.setResult(id, "Z", static_cast<float>(z));
+  }
+  return study;
+}
+
+TEST(PlanObject, ClosedFormAgreesToSinglePrecision) {
+  const struct {
+    DesignKind kind;
+    std::size_t n;
+  } cases[] = {{DesignKind::BoxBehnken, 3}, {DesignKind::BoxBehnken, 4}, {DesignKind::BoxBehnken, 7},
+               {DesignKind::Rechtschaffner, 4}, {DesignKind::Rechtschaffner, 8}};
+  for (const auto& c : cases) {
+    const Study study = filledStudy(c.kind, c.n);
+    const Fit fit = study.fit();
+    CTavrin object(c.kind == DesignKind::BoxBehnken ? CTavrin::BoxBehnkenPlan : CTavrin::RechschafnerPlan);
+    std::vector<std::wstring> names;
+    for (const Factor& f : study.factors()) {
+      names.push_back(std::wstring(f.name.begin(), f.name.end()));
+      object.planAddDesignVar(names.back().c_str(), f.low, f.high);
+    }
+    object.planAddObjective(L"Y");
+    object.planAddObjective(L"Z");
+    ASSERT_EQ(object.planCompute().code, 0u);
+    for (int id = 1; id <= static_cast<int>(study.plan().runCount()); ++id) {
+      object.planSetObjectiveValue(L"Y", static_cast<unsigned int>(id), study.result(id, "Y"));
+      object.planSetObjectiveValue(L"Z", static_cast<unsigned int>(id), study.result(id, "Z"));
+    }
+    // Probe points inside and at the edge of the region.
+    Matrix points(7, c.n);
+    for (std::size_t p = 0; p < 7; ++p)
+      for (std::size_t i = 0; i < c.n; ++i)
+        points(p, i) = toNatural(study.factors()[i], std::cos(1.3 * static_cast<double>(p * c.n + i)));
+    const Matrix predicted = predict(fit, points);
+    for (std::size_t p = 0; p < 7; ++p) {
+      for (std::size_t i = 0; i < c.n; ++i) object.modelSetDesignVarValue(names[i].c_str(), points(p, i));
+      ASSERT_EQ(object.modelCompute().code, 0u);
+      double y = 0.0, z = 0.0;
+      object.modelGetObjectiveValue(L"Y", y);
+      object.modelGetObjectiveValue(L"Z", z);
+      // Single precision on values of order 50 and of order n.
+      EXPECT_NEAR(predicted(p, 0), y, 2e-5 * 50) << "n = " << c.n << ", point " << p;
+      EXPECT_NEAR(predicted(p, 1), z, 2e-5 * 10 * static_cast<double>(c.n)) << "n = " << c.n << ", point " << p;
+    }
+  }
+}
+
+class PlanFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / "tavrin_plan_file_test";
+    std::filesystem::create_directories(dir_);
+    locale_ = std::setlocale(LC_CTYPE, nullptr);
+  }
+  void TearDown() override {
+    std::setlocale(LC_CTYPE, locale_.c_str());
+    std::filesystem::remove_all(dir_);
+  }
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+
+  std::filesystem::path dir_;
+  std::string locale_;
+};
+
+TEST_F(PlanFile, ExportsAndImportsAStudy) {
+  Study study(DesignKind::BoxBehnken, {{"Temp", 150, 210, "°C"}, {"Time", 10.5, 50.25, "min"}, {"pH", 0.1, 0.7, ""}},
+              {{"Yield", "%"}}, {.seed = 3});
+  for (int id = 1; id <= 13; ++id) study.setResult(id, "Yield", 0.1 * id + 80.0);
+  const std::string file = path("plan.txt");
+  study.exportPlanFile(file);
+  const Study back = Study::importPlanFile(file, {.seed = 3});
+  EXPECT_EQ(back.kind(), DesignKind::BoxBehnken);
+  ASSERT_EQ(back.factors().size(), 3u);
+  EXPECT_EQ(back.factors()[1].name, "Time");
+  EXPECT_EQ(back.factors()[1].low, 10.5);
+  EXPECT_EQ(back.factors()[1].high, 50.25);
+  EXPECT_TRUE(back.factors()[0].unit.empty());  // the plan file holds no units
+  // Results come back as the file's 6-digit text reads, not as float noise.
+  for (int id = 1; id <= 13; ++id) EXPECT_EQ(back.result(id, "Yield"), std::round((0.1 * id + 80.0) * 10) / 10);
+  EXPECT_TRUE(back.plan().natural == study.plan().natural);
+}
+
+TEST_F(PlanFile, ImportsAFileThePlanObjectWrote) {
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  CTavrin object(CTavrin::RechschafnerPlan);
+  const wchar_t* names[] = {L"Température", L"B", L"C", L"D"};
+  for (const wchar_t* name : names) object.planAddDesignVar(name, 0.25, 0.75);
+  object.planAddObjective(L"Ausbeute");
+  ASSERT_EQ(object.planCompute().code, 0u);
+  for (unsigned int k = 1; k <= 15; ++k) object.planSetObjectiveValue(L"Ausbeute", k, 1.5 * k);
+  ASSERT_EQ(object.modelCompute().code, 0u);
+  const std::string file = path("object.txt");
+  ASSERT_EQ(object.Save(file.c_str(), 1).code, 0u);
+  const Study study = Study::importPlanFile(file, {.seed = 1, .extraCenterRuns = 1});
+  EXPECT_EQ(study.kind(), DesignKind::Rechtschaffner);
+  EXPECT_EQ(study.factors()[0].name, "Température");
+  EXPECT_EQ(study.result(15, "Ausbeute"), 22.5);
+  EXPECT_EQ(study.missing().size(), 1u);  // the extra centre run
+  EXPECT_EQ(study.missing()[0].runId, 16);
+}
+
+TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
+  const auto make = [](std::vector<Factor> factors, std::vector<Response> responses, int extra = 0) {
+    Study study(DesignKind::BoxBehnken, std::move(factors), std::move(responses), {.seed = 1, .extraCenterRuns = extra});
+    for (int id = 1; id <= static_cast<int>(study.plan().runCount()); ++id)
+      for (const Response& r : study.responses()) study.setResult(id, r.name, 1.0);
+    return study;
+  };
+  const std::vector<Factor> ok = {{"A", 0.1, 0.7, ""}, {"B", 1, 2, ""}};
+  std::setlocale(LC_CTYPE, "C");
+  const struct {
+    const char* label;
+    Study study;
+    const char* mention;
+  } cases[] = {
+      {"blank", make({{"Reaction Time", 1, 2, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "holds a blank"},
+      {"locale", make(ok, {{"Ausbeute μ", ""}}), "has no encoding for it"},
+      {"extra centre", make(ok, {{"Y", ""}}, 2), "2 extra centre runs"},
+      {"range digits", make({{"A", 0.1234567, 0.7, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "6 significant digits"},
+      {"heading", make({{std::string(64, 'a'), 1, 2, ""}, {std::string(64, 'b'), 1, 2, ""},
+                        {std::string(64, 'c'), 1, 2, ""}, {std::string(64, 'd'), 1, 2, ""}},
+                       {{std::string(64, 'y'), ""}}),
+       "heading line would be 327 bytes"},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.study.exportPlanFile(path("refused.txt"));
+      ADD_FAILURE() << c.label << ": exported";
+    } catch (const InvalidArgument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.mention), std::string::npos) << c.label << ": " << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(path("refused.txt"))) << c.label;
+  }
+  Study huge = make(ok, {{"Y", ""}});
+  huge.setResult(3, "Y", 1e39);
+  EXPECT_THROW(huge.exportPlanFile(path("refused.txt")), InvalidArgument);
+  huge.setResult(3, "Y", std::numeric_limits<double>::quiet_NaN());
+  EXPECT_THROW(huge.exportPlanFile(path("refused.txt")), InvalidArgument);
+  // Under a UTF-8 locale the non-ASCII name goes through.
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  EXPECT_NO_THROW(make(ok, {{"Ausbeute_μ", ""}}).exportPlanFile(path("utf8.txt")));
+  EXPECT_EQ(Study::importPlanFile(path("utf8.txt")).responses()[0].name, "Ausbeute_μ");
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,148 @@
+// The workbench's API refuses what it must: each bad request gets its 4xx
+// answer with a message naming the problem, and the study is unchanged.
+import assert from 'node:assert/strict';
+import { readdirSync } from 'node:fs';
+import { after, before, describe, test } from 'node:test';
+import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
+import { scratchDir, request, startServer } from './server.mjs';
+
+const definition = {
+  design: 'box-behnken',
+  factors: [
+    { name: 'Temperature', low: 150, high: 210, unit: '°C' },
+    { name: 'Time', low: 10, high: 50, unit: 'min' },
+  ],
+  responses: [{ name: 'Yield', unit: '%' }, { name: 'Impurity', unit: '%' }],
+  seed: 7,
+};
+
+describe('workbench API', () => {
+  let server;
+  let scratch;
+  const studyText = async () => (await request(server.port, 'GET', '/api/study.json')).text;
+
+  before(async () => {
+    scratch = scratchDir();
+    server = await startServer(['study.json'], scratch.dir);
+    const created = await request(server.port, 'POST', '/api/new', { body: definition });
+    assert.equal(created.status, 200, created.text);
+    const noise = noiseSource();
+    const csv = resultsCsv(created.json.study.runs, ({ Temperature: t, Time: m }) =>
+      [trueYield(t, m) + 0.3 * noise(), trueImpurity(t, m) + 0.02 * noise()]);
+    const entered = await request(server.port, 'POST', '/api/results.csv', { body: csv });
+    assert.equal(entered.status, 200, entered.text);
+    assert.deepEqual(entered.json.study.missing, []);
+  });
+  after(async () => {
+    await server?.stop();
+    scratch?.remove();
+  });
+
+  const oversized = 'x'.repeat((1 << 20) + 1);
+  const refusals = [
+    // [what, method, path, options, status, error type, message pattern]
+    ['malformed JSON', 'POST', '/api/results', { body: '{"results": [' }, 400, 'BadRequest', /not valid JSON/],
+    ['malformed JSON (new)', 'POST', '/api/new', { body: "{design: 'box-behnken'}" }, 400, 'BadRequest', /not valid JSON/],
+    ['a number as text', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: '8O.1' }] } }, 400, 'BadRequest', /value must be a number/],
+    ['oversized body', 'POST', '/api/open', { body: oversized }, 413, 'PayloadTooLarge', /larger than the limit of 1048576 bytes/],
+    ['a body of no declared length', 'POST', '/api/open', { body: oversized, chunked: true }, 411, 'LengthRequired', /Content-Length/],
+    ['unknown response', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: 80.5 }, { run: 1, response: 'Purity', value: 0.3 }] } }, 422, 'UnknownName', /no response is named "Purity".*"Yield", "Impurity"/],
+    ['unknown response in a goal', 'POST', '/api/optimize', { body: { goals: { goals: [{ response: 'Purity', kind: 'maximize' }] } } }, 422, 'UnknownName', /"Purity"/],
+    ['unknown run', 'POST', '/api/results', { body: { results: [{ run: 99, response: 'Yield', value: 80.5 }] } }, 422, 'UnknownName', /run 99/],
+    ['a bad results CSV', 'POST', '/api/results.csv', { body: 'run_id,Yield\n1,80.5\n2,8O.1\n' }, 422, 'ParseError', /uploaded results:3:\d+: "8O\.1" for response "Yield"/],
+    ['a bad study file', 'POST', '/api/open', { body: '{"format": "no study"}' }, 422, 'ParseError', /./],
+    ['a bad definition', 'POST', '/api/new', { body: { ...definition, factors: [definition.factors[0], { ...definition.factors[1], low: 50, high: 10 }] } }, 422, 'InvalidArgument', /factor 2 "Time": low 50 is not below high 10/],
+    ['an unknown factor of the surface', 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Pressure' } }, 422, 'UnknownName', /no factor is named "Pressure"/],
+    ['an infinite result', 'POST', '/api/results', { body: '{"results": [{"run": 3, "response": "Yield", "value": 1e400}]}' }, 400, 'BadRequest', /not valid JSON/],
+    ['foreign Origin', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: 80.5 }] }, headers: { Origin: 'http://evil.example' } }, 403, 'Forbidden', /evil\.example/],
+    ['null Origin', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: 80.5 }] }, headers: { Origin: 'null' } }, 403, 'Forbidden', /refused/],
+    ['foreign Host', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: 80.5 }] }, host: 'evil.example' }, 403, 'Forbidden', /Host "evil\.example:\d+"/],
+    ['rebound name', 'GET', '/api/study.json', { host: 'localhost.evil.example' }, 403, 'Forbidden', /not this server's/],
+    ['another port', 'GET', '/api/state', { host: '127.0.0.1', port: 1 }, 403, 'Forbidden', /not this server's/],
+    ['a path outside the page', 'GET', '/../web/package.json', {}, 404, 'NotFound', /nothing is at/],
+    ['an unknown API', 'GET', '/api/files?path=/etc/passwd', {}, 404, 'NotFound', /no API/],
+  ];
+
+  for (const [what, method, path, options, status, type, message] of refusals) {
+    test(`${what}: ${status} and the study unchanged`, async () => {
+      const before = await studyText();
+      const headers = { ...options.headers };
+      if (options.host) headers.Host = `${options.host}:${options.port ?? server.port}`;
+      const answer = await request(server.port, method, path, { body: options.body, headers, chunked: options.chunked });
+      assert.equal(answer.status, status, answer.text);
+      assert.equal(answer.json?.error?.type, type, answer.text);
+      assert.match(answer.json.error.message, message);
+      assert.equal(await studyText(), before);
+    });
+  }
+
+  test('the page, its own Origin and the loopback names are served', async () => {
+    const page = await request(server.port, 'GET', '/');
+    assert.equal(page.status, 200);
+    assert.match(page.text, /<title>Tavrin workbench<\/title>/);
+    assert.match(page.headers['content-security-policy'], /default-src 'self'/);
+    const plotly = await request(server.port, 'GET', '/vendor/plotly.min.js');
+    assert.equal(plotly.status, 200);
+    assert.ok(plotly.text.length > 1_000_000);
+    for (const host of ['127.0.0.1', 'localhost', 'LOCALHOST', '[::1]']) {
+      const answer = await request(server.port, 'GET', '/api/state', { headers: { Host: `${host}:${server.port}` } });
+      assert.equal(answer.status, 200, host);
+    }
+    const own = await request(server.port, 'POST', '/api/results', {
+      body: { results: [{ run: 3, response: 'Yield', value: 80.5 }] },
+      headers: { Origin: `http://127.0.0.1:${server.port}` },
+    });
+    assert.equal(own.status, 200, own.text);
+    const run3 = own.json.study.runs.find((r) => r.run === 3);
+    assert.equal(run3.results.Yield, 80.5);
+    assert.equal(typeof run3.results.Impurity, 'number');
+  });
+
+  test('a refused batch of results changes none of them', async () => {
+    const before = await request(server.port, 'GET', '/api/state');
+    const answer = await request(server.port, 'POST', '/api/results', {
+      body: { results: [{ run: 4, response: 'Yield', value: 79.5 }, { run: 5, response: 'Purity', value: 1 }] },
+    });
+    assert.equal(answer.status, 422, answer.text);
+    const after = await request(server.port, 'GET', '/api/state');
+    assert.deepEqual(after.json.study, before.json.study);
+  });
+
+  test('live validation names the field and uses the layer\'s message', async () => {
+    const answer = await request(server.port, 'POST', '/api/validate', {
+      body: {
+        design: 'box-behnken',
+        factors: [definition.factors[0], { name: 'Temperature', low: 0.1, high: 0.7, unit: '' }],
+        responses: [{ name: 'Yield ', unit: '' }],
+      },
+    });
+    assert.equal(answer.status, 200);
+    assert.equal(answer.json.ok, false);
+    assert.match(answer.json.fields['factors/1'], /^factor 2: the name "Temperature" is already the name of factor 1/);
+    assert.match(answer.json.fields['responses/0'], /^response 1: the name "Yield " has a leading or trailing blank/);
+    const counts = await request(server.port, 'POST', '/api/validate', {
+      body: { ...definition, design: 'rechtschaffner' },
+    });
+    assert.match(counts.json.fields.factors, /rechtschaffner plan cannot have 2 factors; it supports 4-20/);
+  });
+});
+
+describe('workbench without a study file', () => {
+  test('a fit with missing results and a save are refused with the reason', async () => {
+    const scratch = scratchDir();
+    const server = await startServer([], scratch.dir);
+    try {
+      assert.equal((await request(server.port, 'POST', '/api/new', { body: definition })).status, 200);
+      const fit = await request(server.port, 'GET', '/api/fit');
+      assert.equal(fit.status, 409);
+      assert.match(fit.json.error.message, /missing results: "Yield" has no result for runs 1, 2/);
+      const answer = await request(server.port, 'POST', '/api/save');
+      assert.equal(answer.status, 409);
+      assert.match(answer.json.error.message, /download the study/);
+      assert.deepEqual(readdirSync(scratch.dir), []);
+    } finally {
+      await server.stop();
+      scratch.remove();
+    }
+  });
+});

@@ -1,0 +1,225 @@
+// The workbench in a headless Chromium, driven as a person would: the
+// example study from its definition to its saved file. The R² and the
+// optimum shown must be those of `tavrin fit --json` and `tavrin optimize
+// --json` on the saved file, and the contour must redraw when a slider
+// moves. Screenshots go to TAVRIN_SCREENSHOT_DIR (default: a scratch folder).
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
+import { scratchDir, startServer, tavrin } from './server.mjs';
+
+// puppeteer-core is the workbench's test dependency, in web/node_modules.
+const require = createRequire(new URL('../../web/package.json', import.meta.url));
+const puppeteer = require('puppeteer-core');
+
+const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
+const screenshots = process.env.TAVRIN_SCREENSHOT_DIR ?? mkdtempSync(join(tmpdir(), 'tavrin-shots-'));
+mkdirSync(screenshots, { recursive: true });
+
+const cli = (...args) => JSON.parse(execFileSync(tavrin, args, { encoding: 'utf8' }));
+
+async function launch() {
+  const profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`],
+  });
+  return { browser, close: async () => { await browser.close(); rmSync(profile, { recursive: true, force: true }); } };
+}
+
+// Replaces the text of an input as typing would, firing input and change.
+async function typeInto(page, selector, text) {
+  await page.$eval(selector, (input) => { input.focus(); input.select(); });
+  await page.keyboard.press('Backspace');
+  if (text !== '') await page.type(selector, text);
+  await page.$eval(selector, (input) => input.dispatchEvent(new Event('change', { bubbles: true })));
+}
+
+// Row k (from 1) of a definition table; each row is followed by its message row.
+const rowInput = (table, row, name) => `${table} tbody tr:nth-child(${2 * row - 1}) input[name=${name}]`;
+
+async function defineStudy(page, factors, responses) {
+  await page.select('#design', 'box-behnken');
+  await typeInto(page, '#seed', '7');
+  while ((await page.$$('#factor-table tbody tr.item')).length < factors.length) await page.click('#add-factor');
+  while ((await page.$$('#response-table tbody tr.item')).length < responses.length) await page.click('#add-response');
+  for (const [k, f] of factors.entries())
+    for (const key of ['name', 'low', 'high', 'unit']) await typeInto(page, rowInput('#factor-table', k + 1, key), String(f[key]));
+  for (const [k, r] of responses.entries())
+    for (const key of ['name', 'unit']) await typeInto(page, rowInput('#response-table', k + 1, key), r[key]);
+  await page.waitForFunction(() => document.querySelector('#define-status').textContent.includes('valid'));
+}
+
+// The runs as the page's table shows them: [{order, run, settings}].
+function readRunTable(page) {
+  return page.$$eval('#run-table thead th', (heads) => heads.map((h) => h.textContent)).then((heads) =>
+    page.$$eval('#run-table tbody tr', (rows, heads) => rows.map((row) => {
+      const cells = [...row.children].map((c) => c.textContent);
+      const settings = {};
+      heads.forEach((h, k) => { if (k >= 2 && !row.children[k].querySelector('input')) settings[h.replace(/ \(.*\)$/, '')] = Number(cells[k]); });
+      return { order: Number(cells[0]), run: Number(cells[1]), settings };
+    }), heads));
+}
+
+async function uploadResults(page, scratch, name, csv) {
+  const file = join(scratch, name);
+  writeFileSync(file, csv);
+  const input = await page.$('#upload-results');
+  await input.uploadFile(file);
+}
+
+const dataValue = (page, selector) => page.$eval(selector, (cell) => Number(cell.dataset.value));
+
+describe('workbench in a browser', () => {
+  let scratch;
+  let server;
+  let chrome;
+  let page;
+
+  before(async () => {
+    scratch = scratchDir();
+    server = await startServer(['study.json'], scratch.dir);
+    chrome = await launch();
+    page = await chrome.browser.newPage();
+    await page.setViewport({ width: 1280, height: 900 });
+    page.on('dialog', (dialog) => dialog.accept());
+    page.on('pageerror', (error) => { throw error; });
+    await page.goto(server.url);
+    await page.waitForSelector('body[data-ready="true"]');
+  });
+  after(async () => {
+    await chrome?.close();
+    await server?.stop();
+    scratch?.remove();
+  });
+
+  test('the example study, from its definition to its saved file', async () => {
+    // 1. Define, with a fault first: the layer's message appears next to the field.
+    const factors = [{ name: 'Temperature', low: 150, high: 210, unit: '°C' }, { name: 'Time', low: 10, high: 50, unit: 'min' }];
+    const responses = [{ name: 'Yield', unit: '%' }, { name: 'Impurity', unit: '%' }];
+    await defineStudy(page, factors, responses);
+    await typeInto(page, rowInput('#factor-table', 2, 'high'), '5');
+    await page.waitForFunction(() => /factor 2 "Time": low 10 is not below high 5/.test(
+      document.querySelector('#factor-table tbody tr:nth-child(3)').nextElementSibling.textContent));
+    assert.equal(await page.$eval('#create', (b) => b.disabled), true);
+    await page.screenshot({ path: join(screenshots, 'workbench-define.png'), clip: await clipOf(page, '#define') });
+    await typeInto(page, rowInput('#factor-table', 2, 'high'), '50');
+    await page.waitForFunction(() => !document.querySelector('#create').disabled);
+    await page.click('#create');
+    await page.waitForSelector('#run-table tbody tr');
+
+    // 2-3. The run sheet in execution order; results from a CSV, two typed by hand.
+    const runs = await readRunTable(page);
+    assert.deepEqual(runs.map((r) => r.order), runs.map((_, k) => k + 1));
+    const noise = noiseSource();
+    const measured = new Map(runs.map((r) => [r.run, [trueYield(r.settings.Temperature, r.settings.Time) + 0.3 * noise(),
+      trueImpurity(r.settings.Temperature, r.settings.Time) + 0.02 * noise()]]));
+    const typed = runs.slice(-2);
+    await uploadResults(page, scratch.dir, 'results.csv', resultsCsv(runs.slice(0, -2), (s) => measured.get(runs.find((r) => r.settings === s).run)));
+    await page.waitForFunction(() => /4 of \d+ results missing/.test(document.querySelector('#missing-count').textContent));
+    assert.equal((await page.$$('#run-table input.missing')).length, 4);
+    assert.match(await page.$eval('#fit-error', (p) => p.textContent), /missing results/);
+    await page.screenshot({ path: join(screenshots, 'workbench-runs.png'), clip: await clipOf(page, '#runs') });
+    for (const r of typed) {
+      for (const [k, name] of ['Yield', 'Impurity'].entries()) {
+        const selector = `#run-table input[data-run="${r.run}"][data-response="${name}"]`;
+        await typeInto(page, selector, String(measured.get(r.run)[k]));
+        await page.waitForFunction((s) => !document.querySelector(s)?.classList.contains('missing'), {}, selector);
+      }
+    }
+    await page.waitForFunction(() => /All \d+ results entered/.test(document.querySelector('#missing-count').textContent));
+
+    // 4. The fit report and its plots.
+    await page.waitForSelector('#fit-body:not([hidden]) #fit-stats td[data-stat="R²"]');
+    await page.waitForFunction(() => Number(document.querySelector('#contour').dataset.revision) >= 1);
+    const shownR2 = {};
+    for (const name of ['Impurity', 'Yield']) {
+      await page.$$eval('#fit-tabs button', (buttons, n) => buttons.find((b) => b.textContent === n).click(), name);
+      await page.waitForFunction((n) => document.querySelector('#fit-tabs button.active')?.textContent === n, {}, name);
+      shownR2[name] = await dataValue(page, '#fit-stats td[data-stat="R²"]');
+    }
+    await page.screenshot({ path: join(screenshots, 'workbench-fit.png'), clip: await clipOf(page, '#fit') });
+
+    // 5. Goals, optima and robustness.
+    await page.select('#goal-table tr[data-response="Yield"] select[name=kind]', 'maximize');
+    await typeInto(page, '#goal-table tr[data-response="Impurity"] input[name=atMost]', '1.5');
+    await page.click('#robust');
+    await page.click('#find-optimum');
+    await page.waitForSelector('#optimum-body:not([hidden]) #optima tr[data-rank="1"]', { timeout: 120000 });
+    await page.waitForSelector('#robustness-body:not([hidden]) #cloud .main-svg', { timeout: 120000 });
+    const best = {
+      Temperature: await dataValue(page, '#optima tr[data-rank="1"] td[data-factor="Temperature"]'),
+      Time: await dataValue(page, '#optima tr[data-rank="1"] td[data-factor="Time"]'),
+      Yield: await dataValue(page, '#optima tr[data-rank="1"] td[data-response="Yield"]'),
+      Impurity: await dataValue(page, '#optima tr[data-rank="1"] td[data-response="Impurity"]'),
+    };
+    const probability = await dataValue(page, '#constraint-probability td[data-constraint="Impurity"]');
+    await page.screenshot({ path: join(screenshots, 'workbench-optimum.png'), clip: await clipOf(page, '#optimum') });
+
+    // 6. Save: the file the server was started with.
+    await page.click('#save');
+    await page.waitForFunction(() => document.querySelector('#file-state').textContent === 'saved');
+    const file = join(scratch.dir, 'study.json');
+    assert.ok(existsSync(file));
+    assert.equal(JSON.parse(readFileSync(file, 'utf8')).factors?.length ?? 2, 2);
+
+    // The command line on the saved file shows the same numbers.
+    const fit = cli('fit', file, '--json');
+    for (const report of fit.responses) assert.equal(shownR2[report.response], report.rSquared, report.response);
+    const optimum = cli('optimize', file, '--maximize', 'Yield', '--within', 'Impurity<=1.5', '--robust', '--json');
+    const top = optimum.optimum.candidates[0];
+    assert.equal(best.Temperature, top.settings.Temperature);
+    assert.equal(best.Time, top.settings.Time);
+    assert.equal(best.Yield, top.predictions.Yield.value);
+    assert.equal(best.Impurity, top.predictions.Impurity.value);
+    assert.ok(best.Impurity <= 1.5);
+    assert.equal(probability, optimum.robustness.constraints[0].probability);
+  });
+
+  test('the contour redraws when a slider moves', async () => {
+    // A third factor gives the surface of two a slider.
+    const factors = [{ name: 'Temperature', low: 150, high: 210, unit: '°C' }, { name: 'Time', low: 10, high: 50, unit: 'min' },
+      { name: 'Catalyst', low: 0.1, high: 0.7, unit: '%' }];
+    await defineStudy(page, factors, [{ name: 'Yield', unit: '%' }, { name: 'Impurity', unit: '%' }]);
+    await page.click('#create');
+    await page.waitForFunction(() => document.querySelectorAll('#run-table thead th').length === 7);
+    const runs = await readRunTable(page);
+    const noise = noiseSource(99);
+    await uploadResults(page, scratch.dir, 'three.csv', resultsCsv(runs, ({ Temperature: t, Time: m, Catalyst: c }) => [
+      trueYield(t, m) + 9 * (c - 0.4) - 30 * (c - 0.4) ** 2 + 0.3 * noise(), trueImpurity(t, m) + 0.8 * c + 0.02 * noise()]));
+    await page.waitForSelector('#contour-sliders input[data-factor="Catalyst"]');
+    await page.waitForFunction(() => Number(document.querySelector('#contour').dataset.revision) >= 1);
+    const before = await page.$eval('#contour', (div) => ({ revision: Number(div.dataset.revision), z: div.data[0].z }));
+    // The slider snaps to its step; the surface must be drawn at the value it took.
+    const moved = await page.$eval('#contour-sliders input[data-factor="Catalyst"]', (input) => {
+      input.value = '0.65';
+      input.dispatchEvent(new Event('input', { bubbles: true }));
+      return Number(input.value);
+    });
+    assert.ok(Math.abs(moved - 0.65) <= 0.6 / 200, String(moved));
+    await page.waitForFunction((r, value) => {
+      const div = document.querySelector('#contour');
+      return Number(div.dataset.revision) > r && JSON.parse(div.dataset.at).Catalyst === value;
+    }, {}, before.revision, moved);
+    const afterMove = await page.$eval('#contour', (div) => ({ z: div.data[0].z, title: div.layout.title.text }));
+    assert.match(afterMove.title, /Catalyst = 0\.6\d*/);
+    assert.notDeepEqual(afterMove.z, before.z);
+    await page.screenshot({ path: join(screenshots, 'workbench-contour.png'), clip: await clipOf(page, '#contour-controls', '#observed') });
+  });
+});
+
+// The page area from the top of one element to the bottom of another.
+async function clipOf(page, first, last = first) {
+  return page.evaluate((a, b) => {
+    const top = document.querySelector(a).getBoundingClientRect();
+    const bottom = document.querySelector(b).getBoundingClientRect();
+    return { x: 0, y: top.top + window.scrollY - 8, width: document.documentElement.clientWidth, height: bottom.bottom - top.top + 16 };
+  }, first, last);
+}

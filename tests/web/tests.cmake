@@ -1,0 +1,26 @@
+# The browser workbench: API tests and a headless-browser walk through the
+# example study, run by node's test runner. They need Node.js (npm ci of
+# web/ has run at configure time) and, for the browser test, Chromium;
+# tools/deps.sh browser installs both.
+if(NOT TARGET tavrin_cli)
+  return()
+endif()
+find_program(TAVRIN_NODE node)
+if(NOT TAVRIN_NODE)
+  message(WARNING "node not found: the workbench's tests are not run (tools/deps.sh browser installs it)")
+  return()
+endif()
+
+set(web_test_env TAVRIN_EXE=$<TARGET_FILE:tavrin_cli>)
+add_test(NAME web_api COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/api.test.mjs)
+set_tests_properties(web_api PROPERTIES ENVIRONMENT "${web_test_env}" LABELS web TIMEOUT 180)
+
+find_program(TAVRIN_CHROMIUM NAMES chromium chromium-browser)
+if(NOT TAVRIN_CHROMIUM)
+  message(WARNING "chromium not found: the workbench's browser test is not run (tools/deps.sh browser installs it)")
+  return()
+endif()
+add_test(NAME web_browser COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/browser.test.mjs)
+set_tests_properties(web_browser PROPERTIES
+  ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
+  LABELS web TIMEOUT 600 RUN_SERIAL TRUE)

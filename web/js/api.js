@@ -1,0 +1,41 @@
+// The workbench's JSON API. Every refusal carries the layer's message in
+// {"error": {type, message}}; it is thrown as an ApiError.
+
+export class ApiError extends Error {
+  constructor(status, error) {
+    super(error?.message ?? `the server answered ${status}`);
+    this.status = status;
+    this.type = error?.type ?? 'Error';
+  }
+}
+
+async function call(method, path, body, contentType = 'application/json') {
+  const options = { method, headers: {} };
+  if (body !== undefined) {
+    options.body = typeof body === 'string' ? body : JSON.stringify(body);
+    options.headers['Content-Type'] = contentType;
+  }
+  const response = await fetch(path, options);
+  const text = await response.text();
+  let json = null;
+  try {
+    json = text ? JSON.parse(text) : null;
+  } catch {
+    throw new ApiError(response.status, { message: `the server answered ${response.status} with no JSON` });
+  }
+  if (!response.ok) throw new ApiError(response.status, json?.error);
+  return json;
+}
+
+export const api = {
+  state: () => call('GET', '/api/state'),
+  validate: (definition) => call('POST', '/api/validate', definition),
+  create: (definition) => call('POST', '/api/new', definition),
+  enterResults: (results) => call('POST', '/api/results', { results }),
+  enterResultsCsv: (text) => call('POST', '/api/results.csv', text, 'text/csv'),
+  fit: () => call('GET', '/api/fit'),
+  surface: (request) => call('POST', '/api/surface', request),
+  optimize: (request) => call('POST', '/api/optimize', request),
+  open: (text) => call('POST', '/api/open', text),
+  save: () => call('POST', '/api/save'),
+};

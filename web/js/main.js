@@ -1,0 +1,122 @@
+// The workbench page: one study, kept by the server; the page shows it and
+// sends every change through the API.
+import { api } from './api.js';
+import { fillDefinition, setupDefinition, validate } from './define.js';
+import { $, notify, readFile } from './dom.js';
+import { drawResiduals, ContourPanel } from './plots.js';
+import { renderReport, renderTabs } from './fit.js';
+import { renderGoalTable, setupOptimum } from './optimum.js';
+import { renderRuns, setupRuns } from './runs.js';
+
+const state = { study: null, file: null, saved: true, analyses: null, selected: null, optimum: null };
+const contour = new ContourPanel();
+
+function renderFileBar() {
+  $('#file-name').textContent = state.file ?? 'no study file';
+  $('#file-state').textContent = !state.study ? '' : state.saved ? 'saved' : 'unsaved changes';
+  $('#file-state').className = state.saved ? '' : 'unsaved';
+  $('#save').disabled = !state.study || !state.file;
+  $('#save').title = state.file ? `Write ${state.file}` : 'Started without a study file: use Download';
+  $('#download-study').hidden = !state.study;
+  $('#download-study').download = state.file ?? 'study.json';
+}
+
+function selectResponse(name) {
+  state.selected = name;
+  const analysis = state.analyses.find((a) => a.response === name);
+  renderTabs(state.analyses, name, selectResponse);
+  renderReport(analysis, state.study.factors);
+  drawResiduals(analysis);
+}
+
+// Refits whenever the results change; a study with missing results shows
+// the layer's message instead.
+async function refit() {
+  $('#fit-error').textContent = '';
+  if (!state.study) {
+    $('#fit-body').hidden = true;
+    return;
+  }
+  try {
+    state.analyses = (await api.fit()).responses;
+  } catch (error) {
+    state.analyses = null;
+    $('#fit-body').hidden = true;
+    $('#fit-error').textContent = error.message;
+    return;
+  }
+  $('#fit-body').hidden = false;
+  const names = state.analyses.map((a) => a.response);
+  selectResponse(names.includes(state.selected) ? state.selected : names[0]);
+  contour.setStudy(state.study, names, state.optimum);
+}
+
+// A new study value from the server (created, opened, results entered).
+function onStudy(study, { definitionChanged = false, saved = false } = {}) {
+  state.study = study;
+  state.saved = saved;
+  state.optimum = null;
+  optimum.clear();
+  if (definitionChanged) {
+    fillDefinition(study, onEdit);
+    validate();
+  }
+  renderFileBar();
+  renderRuns(study, (s) => onStudy(s));
+  if (study) renderGoalTable(study);
+  refit();
+}
+
+const onEdit = setupDefinition({
+  onCreated: (reply) => {
+    onStudy(reply.study);
+    notify(`Plan created: ${reply.study.runs.length} runs.`);
+    location.hash = '#runs';
+  },
+  hasResults: () => Boolean(state.study?.runs.some((r) => Object.values(r.results).some((v) => v !== null))),
+});
+setupRuns((study) => onStudy(study));
+const optimum = setupOptimum({
+  getStudy: () => state.study,
+  getAxes: () => contour.axes(),
+  onOptimum: (result) => {
+    state.optimum = result;
+    contour.setOptimum(result);
+  },
+});
+
+$('#save').addEventListener('click', async () => {
+  try {
+    const reply = await api.save();
+    state.saved = true;
+    renderFileBar();
+    notify(`Saved ${reply.file}.`);
+  } catch (error) {
+    notify(error.message, true);
+  }
+});
+
+$('#open-study').addEventListener('change', async (event) => {
+  const text = await readFile(event.target);
+  if (text === null) return;
+  if (!state.saved && !confirm('Replace the current study? Its unsaved changes will be lost.')) return;
+  try {
+    onStudy((await api.open(text)).study, { definitionChanged: true });
+    notify('Study file opened.');
+  } catch (error) {
+    notify(error.message, true);
+  }
+});
+
+window.addEventListener('beforeunload', (event) => {
+  if (state.study && !state.saved && state.file) event.preventDefault();
+});
+
+async function start() {
+  const initial = await api.state();
+  state.file = initial.file;
+  onStudy(initial.study, { definitionChanged: true, saved: initial.saved });
+  document.body.dataset.ready = 'true';
+}
+
+start().catch((error) => notify(error.message, true));
