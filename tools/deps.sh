@@ -7,7 +7,7 @@
 set -euo pipefail
 
 declare -A groups=(
-  [build]="cmake g++ make pkg-config libgtest-dev libbenchmark-dev libeigen3-dev libnlopt-cxx-dev
+  [build]="cmake g++ make pkg-config locales libgtest-dev libbenchmark-dev libeigen3-dev libnlopt-cxx-dev
            libboost-math-dev nlohmann-json3-dev libcli11-dev libcpp-httplib-dev"
   [python]="pybind11-dev python3-dev python3-pytest python3-numpy python3-scipy python3-pandas
             python3-matplotlib python3-statsmodels python3-setuptools python3-wheel python3-venv

@@ -110,9 +110,13 @@ class TAVRIN_API CTavrin {
   Result modelGetObjectiveBestResult(wchar_t const* objective, unsigned int slot, double& value);
   Result modelGetDesignVarBestResult(wchar_t const* designVar, unsigned int slot, double& value);
 
-  // Writes the study as a plan file; version 0 or 1.
+  // Writes the study as a plan file; version 0 or 1. A regular file is
+  // written beside the target and renamed over it, so a failed write (code
+  // 20) leaves an existing file as it was.
   Result Save(char const* path, unsigned int version);
-  // Replays a plan file onto this object; `version` is written as soon as it is read.
+  // Replays a plan file onto this object; `version` is written as soon as it
+  // is read. Running out of memory while the file is read gives code 21 and
+  // leaves the object as it was.
   Result Load(char const* path, unsigned int& version);
 
  private:

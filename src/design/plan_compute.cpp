@@ -1,6 +1,6 @@
 #include <new>
 
-#include "design/plans.h"
+#include "design/plan_kinds.h"
 #include "design/tables.h"
 #include "design/transforms.h"
 #include "plan/messages.h"
@@ -9,20 +9,12 @@
 using tavrin::Failure;
 using tavrin::Op;
 
-namespace {
-
-bool designVarCountFits(CTavrin::PlanType type, std::size_t n) {
-  if (type == CTavrin::BoxBehnkenPlan) return n <= 16 && tavrin::boxBehnkenSupports(static_cast<int>(n));
-  // The workspace holds at most 20 design variables.
-  return n >= 4 && n <= tavrin::kMaxVars;
-}
-
-}  // namespace
-
 Result CTavrin::planCompute() {
+  const tavrin::PlanKind& kind = tavrin::planKindOf(CurrentPlanType);
   const std::size_t varCount = MapDesignVars.size();
   const std::size_t objCount = MapObjectives.size();
-  if (!designVarCountFits(CurrentPlanType, varCount)) {
+  // No kind has room for more design variables than the workspace.
+  if (varCount > static_cast<std::size_t>(tavrin::kMaxVars) || !kind.supports(static_cast<int>(varCount))) {
     return tavrin::failure(Op::planCompute, Failure::DesignVarCount);
   }
   if (objCount == 0 || objCount > tavrin::kMaxObjectives) {
@@ -32,7 +24,6 @@ Result CTavrin::planCompute() {
   try {
     const int n = static_cast<int>(varCount);
     const int m = static_cast<int>(objCount);
-    const bool boxBehnken = CurrentPlanType == BoxBehnkenPlan;
     tavrin::NumericWorkspace& ws = Workspace;
 
     MapDesignVarValues.clear();
@@ -42,7 +33,7 @@ Result CTavrin::planCompute() {
 
     ws.varCount = n;
     ws.objCount = m;
-    ws.runCount = boxBehnken ? tavrin::boxBehnkenRunCount(n) : tavrin::rechtschaffnerRunCount(n);
+    ws.runCount = kind.runCount(n);
     tavrin::allocObsTable(ws);
 
     for (int k = 1; k <= n; ++k) {
@@ -58,7 +49,7 @@ Result CTavrin::planCompute() {
     }
     for (int j = 1; j <= m; ++j) tavrin::mapRanges(j, ws);
 
-    ws.planMatrix = boxBehnken ? tavrin::buildBoxBehnkenPlan(n) : tavrin::buildRechtschaffnerPlan(n);
+    ws.planMatrix = kind.build(n);
 
     for (const tavrin::ObjectiveRecord& objective : MapObjectives) {
       for (const tavrin::DesignVarRecord& designVar : MapDesignVars) {

@@ -25,11 +25,11 @@ HeapBlock<T> zeroedBlock(std::size_t count) {
   return HeapBlock<T>(static_cast<T*>(std::calloc(count == 0 ? 1 : count, sizeof(T))));
 }
 
-// Reports an allocation that could not be satisfied, then ends the process.
-[[noreturn]] void outOfMemory(const char* what, const char* detailFormat, ...)
-    __attribute__((format(printf, 2, 3)));
+int asInt(std::size_t value) { return static_cast<int>(value); }
 
-[[noreturn]] void outOfMemory(const char* what, const char* detailFormat, ...) {
+}  // namespace
+
+void outOfMemory(const char* what, const char* detailFormat, ...) {
   std::fputs(what, stdout);
   va_list args;
   va_start(args, detailFormat);
@@ -38,10 +38,6 @@ HeapBlock<T> zeroedBlock(std::size_t count) {
   std::fflush(stdout);
   std::exit(1);
 }
-
-int asInt(std::size_t value) { return static_cast<int>(value); }
-
-}  // namespace
 
 template <class T>
 Table<T> allocTable(std::size_t rows, std::size_t cols) {

@@ -11,6 +11,12 @@
 
 namespace tavrin {
 
+// Writes `what` and the formatted detail on standard output, then ends the
+// process with exit status 1: what running out of memory does to every
+// numeric table and to the scratch of the fits.
+[[noreturn]] void outOfMemory(const char* what, const char* detailFormat, ...)
+    __attribute__((format(printf, 2, 3)));
+
 // A zero-filled table of `rows` x `cols` elements.
 template <class T>
 Table<T> allocTable(std::size_t rows, std::size_t cols);

@@ -1,10 +1,13 @@
 #include <cstdio>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "design/plan_kinds.h"
 #include "io/plan_file_reader.h"
 #include "plan/messages.h"
 #include "tavrin/tavrin.h"
@@ -29,75 +32,117 @@ std::optional<std::wstring> widen(const std::string& narrow) {
   return std::wstring(wide, length);
 }
 
-}  // namespace
-}  // namespace tavrin
+// What Load reads before it touches the plan object.
+struct FileDefinition {
+  int planType = 0;
+  int objectiveCount = 0;
+  int experimentCount = 0;
+  std::vector<DesignVarRecord> designVars;
+  std::vector<ObjectiveRecord> objectives;
+};
 
-Result CTavrin::Load(char const* path, unsigned int& version) {
-  using tavrin::Failure;
-  const tavrin::Op op = tavrin::Op::Load;
-  const Result unreadable = tavrin::failure(op, Failure::CannotOpenToLoad);
-  const Result truncated = tavrin::failure(op, Failure::CannotLoad);
-
-  std::unique_ptr<std::FILE, tavrin::FileCloser> file(path ? std::fopen(path, "r") : nullptr);
-  if (!file) return unreadable;
-  tavrin::ContentLineReader reader(file.get());
+// Reads the header, the design variables and the objectives. Returns code 0
+// or the failure to report; `version` is written as soon as it is read.
+Result readDefinition(ContentLineReader& reader, unsigned int& version, FileDefinition& out) {
+  const Result unreadable = failure(Op::Load, Failure::CannotOpenToLoad);
+  const Result truncated = failure(Op::Load, Failure::CannotLoad);
 
   int header[5] = {};  // version, plan type, n, m, N
   for (int h = 0; h < 5; ++h) {
     std::optional<std::string_view> line = reader.next();
     if (!line) return truncated;
-    std::optional<int> parsed = tavrin::parseInt(*line);
+    std::optional<int> parsed = parseInt(*line);
     if (!parsed) return unreadable;
     header[h] = *parsed;
     if (h == 0) version = static_cast<unsigned int>(*parsed);
   }
-  const int planType = header[1];
+  out.planType = header[1];
   const int designVarCount = header[2];
-  const int objectiveCount = header[3];
-  const int experimentCount = header[4];
+  out.objectiveCount = header[3];
+  out.experimentCount = header[4];
 
-  std::vector<tavrin::DesignVarRecord> designVars;
   for (int i = 0; i < designVarCount; ++i) {
     std::optional<std::string_view> line = reader.next();
     if (!line) return truncated;
-    std::optional<std::string> name = tavrin::parseWord(*line);
-    std::optional<double> min = name ? tavrin::parseReal(*line) : std::nullopt;
-    std::optional<double> max = min ? tavrin::parseReal(*line) : std::nullopt;
+    std::optional<std::string> name = parseWord(*line);
+    std::optional<double> min = name ? parseReal(*line) : std::nullopt;
+    std::optional<double> max = min ? parseReal(*line) : std::nullopt;
     if (!max) return unreadable;
-    std::optional<std::wstring> wide = tavrin::widen(*name);
-    if (!wide) return tavrin::failure(op, Failure::DesignVarName);
-    designVars.push_back({std::move(*wide), 0, *min, *max});
+    std::optional<std::wstring> wide = widen(*name);
+    if (!wide) return failure(Op::Load, Failure::DesignVarName);
+    out.designVars.push_back({std::move(*wide), 0, *min, *max});
   }
 
-  std::vector<tavrin::ObjectiveRecord> objectives;
-  for (int j = 0; j < objectiveCount; ++j) {
+  for (int j = 0; j < out.objectiveCount; ++j) {
     std::optional<std::string_view> line = reader.next();
     if (!line) return truncated;
-    std::optional<std::string> name = tavrin::parseWord(*line);
+    std::optional<std::string> name = parseWord(*line);
     if (!name) return unreadable;
-    std::optional<std::wstring> wide = tavrin::widen(*name);
-    if (!wide) return tavrin::failure(op, Failure::ObjectiveName);
-    objectives.push_back({std::move(*wide), 0});
+    std::optional<std::wstring> wide = widen(*name);
+    if (!wide) return failure(Op::Load, Failure::ObjectiveName);
+    out.objectives.push_back({std::move(*wide), 0});
   }
+  return Result();
+}
 
-  planSetType(planType == RechschafnerPlan ? RechschafnerPlan : BoxBehnkenPlan);
-  for (const tavrin::DesignVarRecord& record : designVars) {
-    planAddDesignVar(record.name.c_str(), record.minValue, record.maxValue);
+}  // namespace
+}  // namespace tavrin
+
+// Memory that runs out while the file is read or the registries grow makes
+// Load fail with "Can not load from file." and leaves the object as it was;
+// memory that runs out in planCompute makes it fail with "Can not compute
+// plan."; the numeric tables of modelCompute end the process as everywhere.
+Result CTavrin::Load(char const* path, unsigned int& version) {
+  using tavrin::Failure;
+  const tavrin::Op op = tavrin::Op::Load;
+
+  std::unique_ptr<std::FILE, tavrin::FileCloser> file(path ? std::fopen(path, "r") : nullptr);
+  if (!file) return tavrin::failure(op, Failure::CannotOpenToLoad);
+  std::optional<tavrin::ContentLineReader> reader;
+
+  tavrin::FileDefinition definition;
+  std::vector<tavrin::DesignVarRecord> designVars;
+  std::vector<tavrin::ObjectiveRecord> objectives;
+  try {
+    reader.emplace(file.get());
+    Result read = tavrin::readDefinition(*reader, version, definition);
+    if (read.code != 0) return read;
+    // The registries as planAddDesignVar and planAddObjective would leave
+    // them, built aside so that running out of memory changes nothing.
+    designVars.reserve(MapDesignVars.size() + definition.designVars.size());
+    designVars = MapDesignVars;
+    designVars.insert(designVars.end(), std::make_move_iterator(definition.designVars.begin()),
+                      std::make_move_iterator(definition.designVars.end()));
+    objectives.reserve(MapObjectives.size() + definition.objectives.size());
+    objectives = MapObjectives;
+    objectives.insert(objectives.end(), std::make_move_iterator(definition.objectives.begin()),
+                      std::make_move_iterator(definition.objectives.end()));
+  } catch (const std::bad_alloc&) {
+    return tavrin::failure(op, Failure::CannotLoad);
   }
+  definition.designVars.clear();
+  definition.objectives.clear();
+
+  // Replays planSetType, planAddDesignVar and planAddObjective; none of them
+  // can fail here, and the registries are committed without allocating.
+  planSetType(tavrin::planKindOfFileType(definition.planType).type);
+  MapDesignVars.swap(designVars);
+  MapObjectives.swap(objectives);
   designVars.clear();
-  for (const tavrin::ObjectiveRecord& record : objectives) planAddObjective(record.name.c_str());
   objectives.clear();
 
   if (planCompute().code != 0) return tavrin::failure(op, Failure::CannotComputePlan);
 
-  for (int j = 0; j < objectiveCount; ++j) {
+  for (int j = 0; j < definition.objectiveCount; ++j) {
     const wchar_t* objective = nullptr;
     planGetObjective(j, objective);
-    for (int k = 1; k <= experimentCount; ++k) {
-      std::optional<std::string_view> line = reader.next();
-      if (!line) return truncated;
+    // The experiment number counts from 1 in a wider type, so a count of
+    // INT_MAX ends the loop instead of overflowing it.
+    for (long long k = 1; k <= definition.experimentCount; ++k) {
+      std::optional<std::string_view> line = reader->next();
+      if (!line) return tavrin::failure(op, Failure::CannotLoad);
       std::optional<double> value = tavrin::parseReal(*line);
-      if (!value) return unreadable;
+      if (!value) return tavrin::failure(op, Failure::CannotOpenToLoad);
       planSetObjectiveValue(objective, static_cast<unsigned int>(k), *value);
     }
   }

@@ -1,9 +1,12 @@
 #include "io/plan_file_reader.h"
 
-#include <cerrno>
+#include <locale.h>
+
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace tavrin {
 namespace {
@@ -80,22 +83,19 @@ std::optional<int> parseInt(std::string_view& text) {
 }
 
 std::optional<double> parseReal(std::string_view& text) {
-  std::string_view number = text;
-  const bool negative = takeSign(number);
-  // from_chars takes no sign; it never reads a second one.
-  if (!number.empty() && (number[0] == '+' || number[0] == '-')) return std::nullopt;
-  double value = 0.0;
-  const std::from_chars_result parsed =
-      std::from_chars(number.data(), number.data() + number.size(), value, std::chars_format::general);
-  if (parsed.ptr == number.data()) return std::nullopt;
-  if (parsed.ec == std::errc::result_out_of_range) {
-    // Too large or too small for a double: take what strtod makes of it (an
-    // infinity or zero), as a formatted read would.
-    const std::string token(number.data(), parsed.ptr);
-    value = std::strtod(token.c_str(), nullptr);
-  }
-  text.remove_prefix(static_cast<std::size_t>(parsed.ptr - text.data()));
-  return negative ? -value : value;
+  // strtod in the "C" locale reads what "%lg" reads, whatever the process's
+  // locale: decimal and hexadecimal forms, inf, infinity, nan and nan(...),
+  // overflow to an infinity and underflow to the nearest denormal or zero.
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+  char token[kMaxLineLength + 1];
+  const std::size_t length = std::min(text.size(), kMaxLineLength);
+  std::memcpy(token, text.data(), length);
+  token[length] = '\0';
+  char* end = token;
+  const double value = strtod_l(token, &end, cLocale);
+  if (end == token) return std::nullopt;
+  text.remove_prefix(static_cast<std::size_t>(end - token));
+  return value;
 }
 
 std::optional<std::string> parseWord(std::string_view& text) {

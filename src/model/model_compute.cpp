@@ -1,6 +1,7 @@
-#include "design/plans.h"
+#include <new>
+
+#include "design/plan_kinds.h"
 #include "design/tables.h"
-#include "model/estimators.h"
 #include "model/evaluate.h"
 #include "plan/messages.h"
 #include "tavrin/tavrin.h"
@@ -9,18 +10,21 @@ Result CTavrin::modelCompute() {
   if (!PlanComputed) return tavrin::failure(tavrin::Op::modelCompute, tavrin::Failure::PlanNotComputed);
   tavrin::NumericWorkspace& ws = Workspace;
   tavrin::freeTable(ws.planMatrix);
-  tavrin::freeTriangularTable(ws.coefTable);
 
-  const int n = ws.varCount;
-  if ((CurrentPlanType == BoxBehnkenPlan || n < 4) && n != 8) {
-    ws.planMatrix = tavrin::buildBoxBehnkenPlan(n);
-    ws.coefTable = tavrin::fitBoxBehnken(n, ws.runCount, ws.objCount, ws.planMatrix, ws.obsTable);
-  } else {
-    ws.planMatrix = tavrin::buildRechtschaffnerPlan(n);
-    ws.coefTable = tavrin::fitRechtschaffner(n, ws.runCount, ws.objCount, ws.planMatrix, ws.obsTable);
+  // The fit goes into a table of its own; the workspace takes it only once
+  // it is complete, so nothing is left half done. The tables themselves end
+  // the process when memory runs out, and so does the fit's scratch.
+  const tavrin::PlanKind& kind = tavrin::planKindOf(CurrentPlanType);
+  tavrin::TriangularTable<float> fitted;
+  try {
+    const tavrin::Table<std::int32_t> plan = kind.build(ws.varCount);
+    fitted = kind.fit(ws.varCount, ws.runCount, ws.objCount, plan, ws.obsTable);
+  } catch (const std::bad_alloc&) {
+    tavrin::outOfMemory("\nInsufficient memory, model fit", "\n N=%d  Nbite=%d", ws.runCount, 8);
   }
-  tavrin::freeTable(ws.planMatrix);
 
+  // From here on nothing allocates or throws.
+  ws.coefTable = std::move(fitted);
   int evaluationFailure = 0;
   tavrin::evaluateModels(ws, evaluationFailure);
   ModelComputed = true;

@@ -4,10 +4,14 @@
 
 #include <cstdint>
 
+#include "tavrin/detail/workspace.h"
+
 namespace tavrin {
 
 inline constexpr int kLptauDimensions = 20;
 inline constexpr int kLptauBits = 16;
+static_assert(kLptauDimensions >= kMaxVars, "every design variable needs a row of direction numbers");
+static_assert(kLptauBits <= 31, "shifted direction numbers and point numbers fit 32 bits");
 
 using LptauTable = std::uint32_t[kLptauDimensions + 1][kLptauBits];  // row 0 unused
 

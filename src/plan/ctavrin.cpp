@@ -1,12 +1,17 @@
+#include <algorithm>
 #include <cstddef>
+#include <utility>
 
 #include "design/tables.h"
 #include "tavrin/tavrin.h"
 
 namespace {
 
-// Copies at most 298 characters and a null; element 299 is always null.
-// The elements after the terminator are not read and are left as they are.
+static_assert(Result::kMessageSize == 300, "a message holds 298 characters, a null and a null at 299");
+static_assert(tavrin::kBestSlots == CTavrin::BestResultCount + 1, "best slots 1..BestResultCount, slot 0 unused");
+
+// Copies at most 298 characters; every element after them is null, so a
+// Result carries no indeterminate values when it is copied to the host.
 void copyMessage(wchar_t (&message)[Result::kMessageSize], const wchar_t* text) {
   std::size_t length = 0;
   if (text) {
@@ -15,8 +20,7 @@ void copyMessage(wchar_t (&message)[Result::kMessageSize], const wchar_t* text) 
       ++length;
     }
   }
-  message[length] = L'\0';
-  message[Result::kMessageSize - 1] = L'\0';
+  std::fill(message + length, message + Result::kMessageSize, L'\0');
 }
 
 }  // namespace
@@ -41,7 +45,21 @@ CTavrin::CTavrin(PlanType type)
 
 CTavrin::CTavrin(CTavrin const& other) = default;
 
-CTavrin& CTavrin::operator=(CTavrin const& other) = default;
+// Copies into a new object first and takes its members over only when the
+// copy is complete: running out of memory leaves the target as it was.
+CTavrin& CTavrin::operator=(CTavrin const& other) {
+  if (this == &other) return *this;
+  CTavrin copy(other);
+  Workspace = std::move(copy.Workspace);
+  PlanComputed = copy.PlanComputed;
+  ModelComputed = copy.ModelComputed;
+  ModelOptimized = copy.ModelOptimized;
+  MapDesignVars.swap(copy.MapDesignVars);
+  MapObjectives.swap(copy.MapObjectives);
+  std::swap(MapDesignVarValues, copy.MapDesignVarValues);
+  CurrentPlanType = copy.CurrentPlanType;
+  return *this;
+}
 
 CTavrin::~CTavrin() {
   tavrin::freeTable(Workspace.planMatrix);

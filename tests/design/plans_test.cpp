@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <sstream>
+#include <vector>
 
 #include "design/plans.h"
 #include "design/tables.h"
@@ -103,4 +104,25 @@ TEST(PlanCompute, CountsRefusedOrAcceptedByType) {
     expected << c[3] << (c[3] ? " --- " : " P-- ") << c[4] << ' ' << c[1] << ' ' << c[2];
     EXPECT_EQ(got.str(), expected.str());
   }
+}
+
+// Range 0.1 .. 0.7: literals from tests/golden/golden.py, where a different order of the operations shows.
+TEST(Transforms, RangesNotExactInBinary) {
+  CTavrin s(CTavrin::BoxBehnkenPlan);
+  s.planAddDesignVar(L"x", 0.1, 0.7), s.planAddObjective(L"y");
+  double v[5] = {};
+  unsigned failed = s.planCompute().code;
+  for (unsigned r = 1; r <= 3; ++r) failed += s.planGetDesignVarValue(L"x", L"y", r, v[r - 1]).code;
+  tavrin::NumericWorkspace ws;
+  ws.varCount = ws.objCount = 1, ws.varMin[1] = 0.1, ws.varMax[1] = 0.7, ws.pointNatural[1] = 0.3;
+  tavrin::mapRanges(1, ws);
+  int failure = 0;
+  tavrin::transformInverse(1, ws, failure);
+  failed += s.modelCompute().code + s.modelSetObjectiveLimits(L"y", 1, 0, 0).code;
+  failed += s.modelSetDesignVarLimits(L"x", 0.1, 0.7).code + s.modelOptimize(3, 4).code;
+  failed += s.modelGetDesignVarBestResult(L"x", 1, v[4]).code;  // point 3: t = 0.75
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ((std::vector<double>{v[0], v[1], v[2], ws.pointCoded[1], v[4]}),
+            (std::vector<double>{0x1.9999999999998p-4, 0x1.6666666666666p-1, 0x1.9999999999999p-2,
+                                 -0x1.5555555555555p-2, 0x1.1999999999999p-1}));
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <vector>
 #include <iomanip>
 #include <random>
 #include <sstream>
@@ -66,24 +68,38 @@ TEST(ModelQueries, CodesAndFlagsOverEveryStage) {
     }
 }
 
-// Points 0..7 in dims 1..3, the xor of shifted direction numbers, [0, 1), period 65536, shifted table.
-TEST(Lptau, FirstPointsBitByBitReadingAndPeriod) {
+// For every k <= 16 the first 2^k points of every dimension put exactly one point into each of the 2^k equal
+// cells of [0, 1). Literal points: 1..7 in dimensions 1..3, and 12345 and 65535 (times 65536) in every
+// dimension, derived from the direction numbers by tests/golden/golden.py. Point i + 65536 is point i.
+TEST(Lptau, StratifiesEveryDimensionAndHitsLiteralPoints) {
   const double first[8][3] = {{0, 0, 0}, {0.5, 0.5, 0.5}, {0.25, 0.75, 0.25}, {0.75, 0.25, 0.75},
       {0.125, 0.625, 0.875}, {0.625, 0.125, 0.375}, {0.375, 0.375, 0.625}, {0.875, 0.875, 0.125}};
-  double t[21], u[21];
+  const std::uint32_t p12345[20] = {39948, 28740, 27740, 36868, 8524, 64420, 22420, 12604, 43804, 6468,
+                                    24636, 5700, 40932, 19468, 2580, 2252, 58076, 40884, 53756, 47308};
+  const std::uint32_t p65535[20] = {65535, 1, 36949, 16799, 49925, 36863, 33895, 44039, 60901, 62791,
+                                    24845, 22905, 15667, 62327, 18515, 62407, 14291, 14769, 44737, 44797};
+  std::vector<std::array<double, 21>> points(65536);
+  for (unsigned i = 0; i < 65536; ++i) tavrin::lptauPoint(i, 20, points[i].data());
   std::string bad;
-  for (unsigned i = 0; i < 65536; i += i < 1024 ? 1 : 37) {
-    tavrin::lptauPoint(i, 20, t);
-    tavrin::lptauPoint(i + (i % 2 ? 65536u : 0xFFFF0000u), 20, u);
-    for (int d = 1; d <= 20; ++d) {
-      std::uint32_t acc = 0;
-      for (int b = 0; b < 16; ++b) acc ^= (i >> b) & 1u ? tavrin::LPTAU_DIRECTIONS[d][b] << (15 - b) : 0u;
-      for (int b = 0; i == 0 && b < 16; ++b)
-        bad += tavrin::lptauShifted.entry[d][b] == tavrin::LPTAU_DIRECTIONS[d][b] << (15 - b) ? "" : " shift";
-      const bool listed = i < 8 && d <= 3, inRange = t[d] >= 0 && t[d] < 1;
-      if (t[d] != acc / 65536.0 || u[d] != t[d] || !inRange || (listed && t[d] != first[i][d - 1]))
-        bad += " point " + std::to_string(i) + " d" + std::to_string(d);
+  double t[21];
+  for (int d = 1; d <= 20; ++d) {
+    for (int k = 0; k <= 16; ++k) {
+      std::vector<bool> taken(std::size_t{1} << k);
+      for (std::size_t i = 0; i < taken.size(); ++i) {
+        const double cell = std::floor(points[i][d] * static_cast<double>(taken.size()));
+        if (cell < 0 || cell >= static_cast<double>(taken.size()) || taken[static_cast<std::size_t>(cell)]) {
+          bad += " d" + std::to_string(d) + " k" + std::to_string(k);
+          break;
+        }
+        taken[static_cast<std::size_t>(cell)] = true;
+      }
     }
+    if (points[12345][d] * 65536 != p12345[d - 1] || points[65535][d] * 65536 != p65535[d - 1])
+      bad += " literal d" + std::to_string(d);
+    for (unsigned i = 0; i < 8 && d <= 3; ++i)
+      if (points[i][d] != first[i][d - 1]) bad += " first" + std::to_string(i);
+    tavrin::lptauPoint(12345 + 65536 * 3, 20, t);
+    if (t[d] != points[12345][d]) bad += " period d" + std::to_string(d);
   }
   EXPECT_EQ(bad, "");
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
 #include <functional>
+#include <new>
 #include <sstream>
 #include <utility>
 #include <vector>
 
-#include "plan/messages.h"
 #include "plan/study_fixture.h"
 
 using namespace tavrin_test;
@@ -23,35 +25,39 @@ TEST(Result, KeepsAtMost298CharactersByConstructionAndAssignment) {
   }
 }
 
-// Every entry: "Tavrin Error. " (small e for the adds and the lookups by position) + op + "(). " + reason.
-TEST(MessageTable, EveryEntryIsBuiltFromItsPiecesAndCode) {
-  using tavrin::Op;
-  const wchar_t* const kOps[] = {L"planAddDesignVar", L"planAddObjective", L"planGetDesignVar",
-      L"planGetObjective", L"planGetObjective", L"planCompute", L"planGetExperimentCount",
-      L"planGetDesignVarValue", L"planGetObjectiveValue", L"planSetObjectiveValue", L"modelCompute",
-      L"modelSetDesignVarValue", L"modelGetObjectiveValue", L"modelSetObjectiveLimits",
-      L"modelGetObjectiveLimits", L"modelSetDesignVarLimits", L"modelGetDesignVarLimits", L"modelOptimize",
-      L"modelGetObjectiveBestResult", L"modelGetDesignVarBestResult", L"Save", L"Load"};
-  const wchar_t* const kReasons[] = {L"Plan is not computed.", L"Model is not computed.",
-      L"Model is not optimized.", L"Can not find optimal results", L"Variable is not found.",
-      L"MapDesignVars size error.", L"MapObjectives size error.", L"Plan is not computed. Check plan data",
-      L"Index too large.", nullptr, L"File version is wrong.", L"Can not open file to save.",
-      L"Can not open file to load.", L"Can not load from file.", L"Design Variable Name is not valid.",
-      L"Objective Name is not valid.", L"Can not compute plan.", L"Can not compute model."};
-  const unsigned kCodes[] = {1, 2, 3, 4, 5, 6, 7, 1, 11, 0, 20, 20, 21, 21, 21, 21, 21, 21};
-  ASSERT_EQ(tavrin::kMessageCount, 59u);
-  for (std::size_t k = 0; k < 59; ++k) {
-    const tavrin::MessageEntry& e = tavrin::kMessages[k];
-    const bool add = e.failure == tavrin::Failure::AddAfterPlan, addVar = e.op == Op::planAddDesignVar;
-    const std::wstring reason = !add ? kReasons[int(e.failure)] : std::wstring(L"Can not Add ") +
-        (addVar ? L"variable" : L"objective") + L". Plan has been computed.";
-    const std::wstring text = (e.op <= Op::planGetObjectiveByIndex ? L"Tavrin error. " : L"Tavrin Error. ") +
-        std::wstring(kOps[int(e.op)]) + L"(). " + reason;
-    const std::wstring code = std::to_wstring(add ? (addVar ? 12u : 13u) : kCodes[int(e.failure)]);
-    const Result r = tavrin::failure(e.op, e.failure);
-    const std::wstring got = std::to_wstring(e.code) + e.text + L"|" + std::to_wstring(r.code) + r.message;
-    EXPECT_EQ(got, code + text + L"|" + code + text);
+// Every element after the text is null whatever the storage held before, so no indeterminate value is copied.
+TEST(Result, TailAfterTheTextIsNull) {
+  alignas(Result) unsigned char storage[sizeof(Result)];
+  for (const wchar_t* text : {L"", L"No Errors", static_cast<const wchar_t*>(nullptr)}) {
+    std::memset(storage, 0xA5, sizeof storage);
+    const Result* r = new (storage) Result(3, text);
+    std::wstring tail(r->message + std::wcslen(r->message), r->message + Result::kMessageSize);
+    EXPECT_EQ(tail, std::wstring(tail.size(), L'\0'));
+    std::memset(storage, 0x5A, sizeof storage);
+    Result* assigned = new (storage) Result(1, L"x");
+    *assigned = Result(2, text);
+    tail.assign(assigned->message + std::wcslen(assigned->message), assigned->message + Result::kMessageSize);
+    EXPECT_EQ(tail, std::wstring(tail.size(), L'\0'));
   }
+}
+
+// The index at every size from 1 to 400 records: each key finds its first record, near misses find nothing.
+TEST(ExperimentTable, HitsAndMissesAtEverySize) {
+  tavrin::ExperimentTable table;
+  std::string bad;
+  for (int size = 1; size <= 400; ++size) {
+    table.append(L"v" + std::to_wstring(size % 97), L"o" + std::to_wstring(size));
+    for (int k = 1; k <= size; ++k) {
+      const std::wstring var = L"v" + std::to_wstring(k % 97), obj = L"o" + std::to_wstring(k);
+      const tavrin::DesignVarValuesRecord* hit = table.find(var.c_str(), obj.c_str());
+      if (hit != &table.records()[static_cast<std::size_t>(k - 1)]) bad += " hit" + std::to_string(k);
+      const std::wstring near = L"v" + std::to_wstring(k % 97 + 97), other = L"o" + std::to_wstring(k + size);
+      if (table.find(near.c_str(), obj.c_str()) || table.find(var.c_str(), other.c_str()))
+        bad += " miss" + std::to_string(k);
+    }
+    if (!bad.empty()) break;
+  }
+  EXPECT_EQ(bad, "");
 }
 
 // Each operation from each stage (declared, planned, modeled, optimized): the "code:flags" it leaves.
@@ -79,27 +85,6 @@ TEST(Flags, TransitionTable) {
     }
     EXPECT_EQ(got, c.expected) << c.what;
   }
-}
-
-// What a caller reads from a study of up to 3 variables and 2 objectives, codes included.
-static std::wstring snapshot(CTavrin& s) {
-  std::wostringstream os;
-  double v[3] = {};
-  auto add = [&](const Result& r, int n) {
-    os << L'|' << r.code;
-    for (int k = 0; k < n && !r.code; ++k) os << L' ' << v[k];
-  };
-  unsigned runs = 0;
-  s.planGetExperimentCount(runs);
-  os << std::hexfloat << flags(s).c_str() << runs;
-  for (int i = 1; i <= 4; ++i) add(s.modelGetDesignVarLimits(varName(i).c_str(), v[0], v[1]), 2);
-  for (int j = 1; j <= 3; ++j) {
-    const std::wstring y = objName(j);
-    for (unsigned r = 0; r <= runs; ++r) add(s.planGetObjectiveValue(y.c_str(), r, v[0]), 1);
-    add(s.modelGetObjectiveLimits(y.c_str(), v[0], v[1], v[2]), 3);
-    for (unsigned k = 1; k <= 5; ++k) add(s.modelGetObjectiveBestResult(y.c_str(), k, v[0]), 1);
-  }
-  return os.str();
 }
 
 // An optimized source, copied and assigned over a larger study of the other type, then changed and destroyed.

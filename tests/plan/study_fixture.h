@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "tavrin/tavrin.h"
@@ -34,5 +35,26 @@ inline std::unique_ptr<CTavrin> makeStudy(CTavrin::PlanType type, int vars, int 
 
 inline std::string flags(const CTavrin& s) {
   return {"-P"[s.planIsComputed()], "-M"[s.modelIsComputed()], "-O"[s.modelIsOptimized()]};
+}
+
+// What a caller reads from a study of up to 4 variables and 3 objectives, codes included.
+inline std::wstring snapshot(CTavrin& s) {
+  std::wostringstream os;
+  double v[3] = {};
+  auto add = [&](const Result& r, int n) {
+    os << L'|' << r.code;
+    for (int k = 0; k < n && !r.code; ++k) os << L' ' << v[k];
+  };
+  unsigned runs = 0, n = 0, m = 0;
+  s.planGetExperimentCount(runs), s.planGetDesignVarCount(n), s.planGetObjectiveCount(m);
+  os << std::hexfloat << flags(s).c_str() << runs << L' ' << n << L' ' << m;
+  for (int i = 1; i <= 4; ++i) add(s.modelGetDesignVarLimits(varName(i).c_str(), v[0], v[1]), 2);
+  for (int j = 1; j <= 3; ++j) {
+    const std::wstring y = objName(j);
+    for (unsigned r = 0; r <= runs; ++r) add(s.planGetObjectiveValue(y.c_str(), r, v[0]), 1);
+    add(s.modelGetObjectiveLimits(y.c_str(), v[0], v[1], v[2]), 3);
+    for (unsigned k = 1; k <= 5; ++k) add(s.modelGetObjectiveBestResult(y.c_str(), k, v[0]), 1);
+  }
+  return os.str();
 }
 }  // namespace tavrin_test

@@ -9,6 +9,12 @@
 
 #include "tavrin/detail/table.h"
 
+// Every result is reproducible to the last bit only when each operation is
+// rounded as written; value-changing optimisation breaks that.
+#if defined(TAVRIN_BUILDING_LIBRARY) && defined(__FAST_MATH__)
+#error "Tavrin must not be built with -ffast-math: its results depend on IEEE rounding of every operation"
+#endif
+
 namespace tavrin {
 
 // Arrays are indexed from 1; element 0 is never used.
@@ -16,6 +22,8 @@ inline constexpr int kMaxVars = 20;
 inline constexpr int kMaxObjectives = 20;
 inline constexpr int kSlots = 21;
 inline constexpr int kBestSlots = 6;  // slot 0 unused, slots 1..5
+static_assert(kSlots == kMaxVars + 1, "per-variable arrays are indexed 1..kMaxVars");
+static_assert(kSlots == kMaxObjectives + 1, "per-objective arrays are indexed 1..kMaxObjectives");
 
 // Every field is zero when the workspace is value-initialised.
 struct NumericWorkspace {
