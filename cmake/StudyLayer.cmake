@@ -59,7 +59,8 @@ set_target_properties(tavrin_study PROPERTIES
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR}
   EXPORT_NAME study
-  CXX_VISIBILITY_PRESET hidden)
+  CXX_VISIBILITY_PRESET hidden
+  INSTALL_RPATH "$ORIGIN")   # finds the installed libtavrin beside itself
 
 install(TARGETS tavrin_study EXPORT TavrinTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -70,3 +71,6 @@ install(TARGETS tavrin_study EXPORT TavrinTargets
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/cli/CMakeLists.txt)
   add_subdirectory(cli)
 endif()
+
+configure_file(cmake/tavrin-study.pc.in ${CMAKE_CURRENT_BINARY_DIR}/tavrin-study.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tavrin-study.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
