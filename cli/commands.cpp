@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <memory>
-#include <mutex>
+#include <functional>
 #include <sstream>
 
 #include "arguments.h"
@@ -128,13 +127,14 @@ Goals goalsOf(const OptimizeOptions& o, const Study& study) {
   return goals;
 }
 
-// Progress of a long run on a terminal: "robustness: 120/1000".
+// Progress of a long run, on stderr when it is a terminal: "robustness:
+// 120/1000 replicates", erased once the run ends. The layer calls it on
+// the calling thread.
 class Progress {
  public:
   std::function<void(unsigned, unsigned)> callback() {
     if (!isatty(STDERR_FILENO)) return {};
     return [this](unsigned done, unsigned total) {
-      const std::lock_guard lock(mutex_);
       std::fprintf(stderr, "\rrobustness: %u/%u replicates", done, total);
       std::fflush(stderr);
       shown_ = true;
@@ -145,7 +145,6 @@ class Progress {
   }
 
  private:
-  std::mutex mutex_;
   bool shown_ = false;
 };
 

@@ -136,8 +136,10 @@ void addExchange(CLI::App& app, ExchangeOptions& exported, ExchangeOptions& impo
 }
 
 bool jsonWanted(const CLI::App& app) {
-  for (const CLI::App* sub : app.get_subcommands())
-    if (sub->get_option_no_throw("--json") != nullptr && sub->get_option("--json")->count() > 0) return true;
+  for (const CLI::App* sub : app.get_subcommands()) {
+    const CLI::Option* json = sub->get_option_no_throw("--json");
+    if (json != nullptr && json->count() > 0) return true;
+  }
   return false;
 }
 

@@ -5,6 +5,7 @@ import csv
 import itertools
 import os
 import pty
+import shutil
 import subprocess
 
 import numpy as np
@@ -278,3 +279,30 @@ def test_factor_names_may_hold_blanks(cli, tmp_path):
                               {"name": "Feed rate", "low": 0.1, "high": 0.7, "unit": ""}]
     assert got["responses"] == [{"name": "Conversion rate", "unit": "%"}]
     assert {r["settings"]["Reaction time"] for r in got["runs"]} == {10, 30, 50}
+
+
+def test_entering_again_reports_what_changed_and_fit_names_what_is_missing(study, tmp_path):
+    work, measured = study
+    shutil.copy(work / "study.json", tmp_path / "study.json")
+    (tmp_path / "again.csv").write_text("Yield,run_id\n80.125,1\n,2\n", encoding="utf-8")
+    got = run_json("enter", "study.json", "again.csv", cwd=tmp_path)
+    assert got["entered"] == []
+    assert got["changed"] == [{"run": 1, "response": "Yield", "was": measured[1][0], "value": 80.125}]
+    assert got["cleared"] == [{"run": 2, "response": "Yield", "was": measured[2][0]}]
+    assert got["missing"] == [{"run": 2, "response": "Yield"}]
+    refused = run("fit", "study.json", cwd=tmp_path, check=1)
+    assert "run 2" in refused.stderr and "Yield" in refused.stderr
+
+
+def test_predictions_csv_reads_the_run_sheet_and_writes_full_precision(data):
+    work = data[0]
+    run("sheet", "study.json", "-o", "points.csv", "--force", cwd=work, check=0)
+    got = run_json("predict", "study.json", "--csv", "points.csv", "-o", "predicted.csv", "--force", cwd=work)
+    with open(work / "predicted.csv", encoding="utf-8", newline="") as f:
+        rows = list(csv.DictReader(f))
+    assert len(rows) == len(got["points"]) == 12
+    for row, point in zip(rows, got["points"]):
+        assert float(row["Temperature"]) == point["settings"]["Temperature"]
+        yield_ = point["predictions"]["Yield"]
+        assert [float(row[k]) for k in ("Yield", "Yield std. error", "Yield PI high")] == \
+            [yield_["value"], yield_["stdError"], yield_["predictionHigh"]]
