@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the unit tests with ThreadSanitizer (g++) in build/tsan and runs the
-# concurrent-studies test, then the whole suite, stopping at the first race.
+# concurrent-studies test, then the whole suite, stopping at the first race;
+# then the optimum's tests, whose search and robustness run on threads.
 #   tools/tsan.sh          threads test and whole suite
 #   TSAN_QUICK=1 tools/tsan.sh   threads test only
 set -euo pipefail
@@ -9,7 +10,7 @@ cd "$(dirname "$0")/.."
 build=build/tsan
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_SANITIZE=thread \
   -DTAVRIN_BUILD_EXAMPLES=OFF -DTAVRIN_BUILD_BENCHMARKS=OFF -DTAVRIN_BUILD_PYTHON=OFF >/dev/null
-cmake --build "$build" --target tavrin_tests -j "${TSAN_JOBS:-2}"
+cmake --build "$build" --target tavrin_tests optimum_tests -j "${TSAN_JOBS:-2}"
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 echo "==> ThreadSanitizer: concurrent studies"
@@ -18,3 +19,5 @@ if [[ ${TSAN_QUICK:-0} != 1 ]]; then
   echo "==> ThreadSanitizer: whole suite"
   "$build/tests/tavrin_tests" --gtest_brief=1
 fi
+echo "==> ThreadSanitizer: the optimum's threads"
+"$build/tests/optimum_tests" --gtest_brief=1

@@ -2,11 +2,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tavrin/study.h"
 
 namespace tavrin {
+
+// The run sheet's own columns; no factor or response may take their names.
+inline constexpr std::string_view kRunIdHeader = "run_id";
+inline constexpr std::string_view kRunOrderHeader = "run_order";
 
 // "1-7, 9-12, 16": the supported factor counts as text.
 std::string supportedCountsText(DesignKind kind);

@@ -10,14 +10,12 @@
 #include <sstream>
 
 #include "study/csv.h"
+#include "study/internal.h"
 #include "study/text.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
-
-constexpr std::string_view kRunIdHeader = "run_id";
-constexpr std::string_view kRunOrderHeader = "run_order";
 
 // "Temperature [°C]" for a factor or response with a unit, else the name.
 std::string columnHeader(const std::string& name, const std::string& unit) {

@@ -42,6 +42,9 @@ void checkNames(const char* what, const std::vector<std::string_view>& names,
     const std::string fault = nameFault(names[k]);
     if (!fault.empty())
       throw InvalidArgument(item + ": the name " + text::quoted(names[k]) + " " + fault + "; " + kNameRules);
+    if (names[k] == kRunIdHeader || names[k] == kRunOrderHeader)
+      throw InvalidArgument(item + ": the name " + text::quoted(names[k]) +
+                            " is a column of the run sheet; choose another name");
     const auto [at, inserted] = seen.emplace(names[k], k);
     if (!inserted)
       throw InvalidArgument(item + ": the name " + text::quoted(names[k]) + " is already the name of " + what +
@@ -112,6 +115,13 @@ void validateResponses(const std::vector<Response>& responses) {
 void validateDefinition(DesignKind kind, const std::vector<Factor>& factors, const std::vector<Response>& responses) {
   validateFactors(kind, factors);
   validateResponses(responses);
+  // The run sheet finds a column by its name, so one name names one column.
+  for (std::size_t k = 0; k < responses.size(); ++k)
+    for (std::size_t i = 0; i < factors.size(); ++i)
+      if (responses[k].name == factors[i].name)
+        throw InvalidArgument("response " + std::to_string(k + 1) + ": the name " + text::quoted(responses[k].name) +
+                              " is already the name of factor " + std::to_string(i + 1) +
+                              "; factors and responses need different names");
 }
 
 }  // namespace tavrin

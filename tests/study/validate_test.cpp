@@ -36,6 +36,8 @@ const Case kCases[] = {
     {"trailing blank", [](auto&, auto& r) { r[0].name = "Yield "; }, "leading or trailing blank"},
     {"repeated factor", [](auto& f, auto&) { f[2].name = "Time"; }, "factor 3: the name \"Time\" is already the name of factor 2"},
     {"repeated response", [](auto&, auto& r) { r[1].name = "Yield"; }, "response 2: the name \"Yield\" is already"},
+    {"run sheet column", [](auto&, auto& r) { r[1].name = "run_id"; }, "response 2: the name \"run_id\" is a column"},
+    {"factor named as a response", [](auto&, auto& r) { r[1].name = "pH"; }, "response 2: the name \"pH\" is already the name of factor 3"},
     {"bad unit", [](auto& f, auto&) { f[1].unit = "min//run"; }, "factor 2 \"Time\": the unit \"min//run\" holds"},
     {"low = high", [](auto& f, auto&) { f[1].high = f[1].low; }, "factor 2 \"Time\": low 10.1 is not below high 10.1"},
     {"low > high", [](auto& f, auto&) { std::swap(f[0].low, f[0].high); }, "factor 1 \"Temperature\": low 210.7"},
@@ -68,8 +70,6 @@ TEST(Validation, AcceptsWhatTheRulesAllow) {
   factors[1].name = std::string(64, 'y');  // exactly the limit
   factors[2].name = "pH/1";                // a single slash
   EXPECT_NO_THROW(validateDefinition(DesignKind::BoxBehnken, factors, {{"Yield %", ""}, {"Ausbeute (g)", "g/L"}}));
-  // Names repeat freely between a factor and a response.
-  EXPECT_NO_THROW(validateDefinition(DesignKind::BoxBehnken, factors, {{"pH/1", ""}}));
 }
 
 TEST(Validation, RechtschaffnerCountsAreListed) {
