@@ -34,7 +34,10 @@ std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t respons
                                                           fit.residualDf(),
                                                           analysis::knownSigma(fit, response, options));
   const double q = analysis::criticalValue(scale, options.confidence);
-  const Eigen::MatrixXd covariance = analysis::unscaledCovariance(fit);
+  // (X'X)^-1 = solver * solver', so x'(X'X)^-1 x = ||solver' x||^2: a
+  // product with the runs per point instead of forming the covariance.
+  const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> solver(
+      fit.solver.data(), static_cast<Eigen::Index>(fit.solver.rows()), static_cast<Eigen::Index>(fit.solver.cols()));
   const std::size_t n = fit.factorCount();
   const std::vector<double>& coef = fit.models[response].coded;
 
@@ -44,8 +47,7 @@ std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t respons
   for (std::size_t k = 0; k < points.rows(); ++k) {
     for (std::size_t i = 0; i < n; ++i) coded[i] = toCoded(fit.factors[i], points(k, i));
     quadratic::terms(n, coded.data(), row.data());
-    // x'(X'X)^-1 x is a variance ratio: never negative, whatever the rounding.
-    const double ratio = std::max(0.0, row.dot(covariance * row));
+    const double ratio = (solver.transpose() * row).squaredNorm();
     Prediction& p = out[k];
     p.value = quadratic::evaluate(n, coef.data(), coded.data());
     p.stdError = scale.sigma * std::sqrt(ratio);
