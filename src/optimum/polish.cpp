@@ -109,7 +109,7 @@ double objectiveScale(Context& c, const std::vector<double>& x) {
 }
 
 // One SLSQP run from `x` (free coordinates), updated in place.
-void runSlsqp(Context& c, std::vector<double>& x) {
+void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
   const std::size_t dims = c.problem.freeFactors.size();
   nlopt::opt opt(nlopt::LD_SLSQP, static_cast<unsigned>(dims));
   std::vector<double> lower(dims);
@@ -126,9 +126,10 @@ void runSlsqp(Context& c, std::vector<double>& x) {
   if (rows > 0) opt.add_inequality_mconstraint(constraints, &c, std::vector<double>(rows, kConstraintTolerance));
   // SLSQP only has to come near the optimum: refineActiveSet finishes the
   // job with Newton steps, so looser tolerances save most of its iterations.
-  opt.set_ftol_rel(1e-12);
-  opt.set_xtol_rel(1e-10);
-  opt.set_xtol_abs(1e-10);
+  const bool near = precision == Precision::Near;
+  opt.set_ftol_rel(near ? 1e-9 : 1e-12);
+  opt.set_xtol_rel(near ? 1e-6 : 1e-10);
+  opt.set_xtol_abs(near ? 1e-6 : 1e-10);
   opt.set_maxeval(kMaxEvaluations);
   double value = 0.0;
   try {
@@ -150,7 +151,7 @@ void slotValues(const Problem& problem, const double* coef, const double* coded,
 }
 
 std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start,
-                           PolishTrace* trace) {
+                           PolishTrace* trace, Precision precision) {
   const std::size_t dims = problem.freeFactors.size();
   if (dims == 0) return start;
   const std::size_t slots = problem.slotCount();
@@ -169,7 +170,7 @@ std::vector<double> polish(const Problem& problem, const double* coef, const std
   slotValues(problem, coef, start.data(), values.data());
   double smallest = smallestRatio(problem, values.data());
   c.floor = smallest > 0.0 ? std::min(kLargestFloor, smallest / 2) : kLargestFloor;
-  runSlsqp(c, x);
+  runSlsqp(c, x, precision);
   if (smallest <= 0.0 && !problem.weightedSum) {
     std::vector<double> full = start;
     for (std::size_t d = 0; d < dims; ++d) full[problem.freeFactors[d]] = x[d];
@@ -178,7 +179,7 @@ std::vector<double> polish(const Problem& problem, const double* coef, const std
     if (smallest > 0.0 && smallest / 2 < kLargestFloor) {
       c.floor = smallest / 2;
       c.lastFree.clear();
-      runSlsqp(c, x);
+      runSlsqp(c, x, precision);
     }
   }
   std::vector<double> result = start;
@@ -202,19 +203,36 @@ bool better(const Located& a, const Located& b) noexcept {
   return a.violation < b.violation;
 }
 
+namespace {
+
+// The polished point from `start` at `precision`, refined on its active set
+// when that converges; `refined` tells whether it did.
+Located polishAndRefine(const Problem& problem, const double* coef, const std::vector<double>& start,
+                        Precision precision, bool& refined) {
+  PolishTrace trace;
+  Located polished = locate(problem, coef, polish(problem, coef, start, &trace, precision));
+  std::vector<double> point = polished.coded;
+  refined = false;
+  if (!refineActiveSet(problem, coef, trace.floor, point)) return polished;
+  // Keep the refined point unless it is worse beyond rounding: at an
+  // optimum the objective is flat to second order, so its last bits
+  // cannot tell the two points apart, while the refined one is exact.
+  Located candidate = locate(problem, coef, std::move(point));
+  const double slack = 1e-12 * std::abs(polished.key);
+  if (!candidate.admissible || (polished.admissible && candidate.key < polished.key - slack)) return polished;
+  refined = true;
+  return candidate;
+}
+
+}  // namespace
+
 Located polishVerified(const Problem& problem, const double* coef, const std::vector<double>& start) {
   Located initial = locate(problem, coef, start);
-  PolishTrace trace;
-  Located polished = locate(problem, coef, polish(problem, coef, start, &trace));
-  std::vector<double> refined = polished.coded;
-  if (refineActiveSet(problem, coef, trace.floor, refined)) {
-    // Keep the refined point unless it is worse beyond rounding: at an
-    // optimum the objective is flat to second order, so its last bits
-    // cannot tell the two points apart, while the refined one is exact.
-    Located candidate = locate(problem, coef, std::move(refined));
-    const double slack = 1e-12 * std::abs(polished.key);
-    if (candidate.admissible && (!polished.admissible || candidate.key >= polished.key - slack))
-      polished = std::move(candidate);
+  bool refined = false;
+  Located polished = polishAndRefine(problem, coef, start, Precision::Near, refined);
+  if (!refined) {
+    Located full = polishAndRefine(problem, coef, start, Precision::Full, refined);
+    if (!better(polished, full)) polished = std::move(full);
   }
   return better(initial, polished) ? initial : polished;
 }

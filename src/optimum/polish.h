@@ -19,9 +19,13 @@ struct PolishTrace {
   double floor = 0.0;  // of the surrogate in the last SLSQP run
 };
 
+// How far SLSQP goes: Near stops once its steps are about 1e-6 (coded),
+// for the Newton refinement to finish; Full runs it to 1e-10.
+enum class Precision { Near, Full };
+
 // The polished coded point (every factor; fixed factors keep their value).
 std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start,
-                           PolishTrace* trace = nullptr);
+                           PolishTrace* trace = nullptr, Precision precision = Precision::Full);
 
 // A point with what decides its rank.
 struct Located {
@@ -36,9 +40,11 @@ Located locate(const Problem& problem, const double* coef, std::vector<double> c
 // Admissible first, then the higher key, then the smaller violation.
 bool better(const Located& a, const Located& b) noexcept;
 
-// Polishes from `start`, refines the result on its active set, and keeps
-// the polished point only if it ranks at least as well as the start under
-// the true goals.
+// Polishes from `start` to Near precision and refines the result on its
+// active set; when the refinement fails (the active set was not yet
+// clear) polishes again to Full precision and refines that. Keeps the
+// polished point only if it ranks at least as well as the start under the
+// true goals.
 Located polishVerified(const Problem& problem, const double* coef, const std::vector<double>& start);
 
 }  // namespace tavrin::optimum

@@ -9,9 +9,13 @@ namespace tavrin::optimum {
 namespace {
 
 // Distances (coded units; scaled response units) within which a bound or
-// an interval end counts as active.
-constexpr double kOnBound = 1e-7;
-constexpr double kOnInterval = 1e-7;
+// an interval end counts as active: wide enough for a polish stopped near
+// the optimum, since the multipliers' signs are checked at the end.
+constexpr double kOnBound = 1e-5;
+constexpr double kOnInterval = 1e-5;
+// A pinned coordinate's Lagrangian slope may point inwards by this much,
+// relative to the largest slope, and still count as held by its bound.
+constexpr double kSlopeTolerance = 1e-9;
 constexpr int kMaxIterations = 30;
 
 struct ActiveRow {
@@ -36,6 +40,41 @@ Eigen::MatrixXd modelHessian(std::size_t n, const double* c, const std::vector<s
   return h;
 }
 
+// Whether each pinned coordinate is held by its bound at `x`: the slope of
+// the Lagrangian (objective minus the active rows times their multipliers)
+// must point out of the region there, or the optimum lies inside.
+bool boundsHold(const Problem& p, const double* coef, double floor, const std::vector<double>& x,
+                const std::vector<std::size_t>& pinned, const std::vector<ActiveRow>& rows,
+                const Eigen::VectorXd& lambda) {
+  if (pinned.empty()) return true;
+  const std::size_t n = p.factors;
+  const std::size_t terms = quadratic::termCount(n);
+  const std::size_t slots = p.slotCount();
+  std::vector<double> values(slots);
+  std::vector<double> grads(slots * n);
+  for (std::size_t s = 0; s < slots; ++s) {
+    values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
+    quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
+  }
+  std::vector<double> derivative(slots);
+  surrogate(p, values.data(), floor, derivative.data());
+  std::vector<double> slope(n, 0.0);
+  double largest = 0.0;
+  for (const std::size_t f : p.freeFactors) {
+    for (std::size_t s = 0; s < slots; ++s) slope[f] += derivative[s] * grads[s * n + f];
+    for (std::size_t k = 0; k < rows.size(); ++k)
+      slope[f] -= lambda[static_cast<Eigen::Index>(k)] * rows[k].sign / p.scale[rows[k].slot] *
+                  grads[rows[k].slot * n + f];
+    largest = std::max(largest, std::abs(slope[f]));
+  }
+  const double tolerance = kSlopeTolerance * std::max(1.0, largest);
+  for (const std::size_t f : pinned) {
+    const bool outward = x[f] == p.upper[f] ? slope[f] >= -tolerance : slope[f] <= tolerance;
+    if (!outward) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool refineActiveSet(const Problem& p, const double* coef, double floor, std::vector<double>& coded) {
@@ -50,8 +89,20 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
     quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
   }
   std::vector<std::size_t> moving;
-  for (const std::size_t f : p.freeFactors)
-    if (x[f] - p.lower[f] > kOnBound && p.upper[f] - x[f] > kOnBound) moving.push_back(f);
+  std::vector<std::size_t> pinned;
+  for (const std::size_t f : p.freeFactors) {
+    if (x[f] - p.lower[f] > kOnBound && p.upper[f] - x[f] > kOnBound) {
+      moving.push_back(f);
+      continue;
+    }
+    x[f] = x[f] - p.lower[f] <= kOnBound ? p.lower[f] : p.upper[f];
+    pinned.push_back(f);
+  }
+  if (!pinned.empty())
+    for (std::size_t s = 0; s < slots; ++s) {
+      values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
+      quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
+    }
   std::vector<ActiveRow> rows;
   for (const ResponseInterval& i : p.intervals) {
     const double scale = p.scale[i.slot];
@@ -59,6 +110,12 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
       rows.push_back({i.slot, 1.0, i.high});
     if (std::isfinite(i.low) && std::abs(values[i.slot] - i.low) <= kOnInterval * scale)
       rows.push_back({i.slot, -1.0, i.low});
+  }
+  if (moving.empty() && rows.empty()) {
+    // A corner of the region: nothing moves, only the bounds' signs decide.
+    if (!boundsHold(p, coef, floor, x, pinned, rows, Eigen::VectorXd(0))) return false;
+    coded = x;
+    return true;
   }
   if (moving.empty() || rows.size() > moving.size()) return false;
 
@@ -123,6 +180,7 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
     if (x[f] < p.lower[f] || x[f] > p.upper[f]) return false;
   for (Eigen::Index k = 0; k < r; ++k)
     if (lambda[k] < 0.0) return false;
+  if (!boundsHold(p, coef, floor, x, pinned, rows, lambda)) return false;
   coded = x;
   return true;
 }

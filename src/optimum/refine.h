@@ -12,8 +12,9 @@
 namespace tavrin::optimum {
 
 // Refines `coded` in place and returns true when the Newton iteration on
-// the active set converged inside the region with multipliers of the right
-// sign; otherwise leaves it unchanged and returns false.
+// the active set (coordinates near a bound pinned to it) converged inside
+// the region with multipliers of the right sign, for the intervals and the
+// pinned bounds alike; otherwise leaves it unchanged and returns false.
 bool refineActiveSet(const Problem& problem, const double* coef, double floor, std::vector<double>& coded);
 
 }  // namespace tavrin::optimum
