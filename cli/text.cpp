@@ -216,8 +216,9 @@ void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const O
     for (const Constraint& c : goals.constraints) bounds.push_back(boundsText(c));
     out << "  Constraints: " << joined(bounds, "; ") << "\n";
   }
-  out << "\nOptima: " << optimum.candidates.size() << " of " << optimum.admissiblePoints << " admissible points among "
-      << optimum.pointsSearched << " searched\n\n";
+  const std::size_t found = optimum.candidates.size();
+  out << "\n" << found << (found == 1 ? " distinct optimum; " : " distinct optima; ") << optimum.admissiblePoints
+      << " of the " << optimum.pointsSearched << " points searched meet the constraints\n\n";
   std::vector<std::string> headings{"Rank"};
   for (const Factor& f : fit.factors) headings.push_back(label(f));
   for (const Response& r : fit.responses) headings.push_back(label(r));
