@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace tavrin::cli {
 namespace {
@@ -19,7 +20,7 @@ std::string settingsText(const std::vector<Factor>& factors, const std::vector<d
   std::string text;
   for (std::size_t f = 0; f < factors.size() && f < values.size(); ++f) {
     if (f > 0) text += ", ";
-    text += factors[f].name + " = " + formatNumber(values[f]);
+    text += factors[f].name + " = " + formatNumber(values[f], digitsOf(factors[f]));
   }
   return text;
 }
@@ -69,7 +70,7 @@ void printLackOfFit(std::ostream& out, const LackOfFit& l) {
   table.print(out);
 }
 
-void printCanonical(std::ostream& out, const Canonical& c, const std::vector<Factor>& factors) {
+void printCanonical(std::ostream& out, const Canonical& c, const std::vector<Factor>& factors, int digits) {
   out << "\n  Canonical analysis: " << canonicalKindName(c.kind) << "\n";
   if (!c.hasStationaryPoint) {
     out << "  No unique stationary point: the second-order part is singular.\n";
@@ -77,7 +78,7 @@ void printCanonical(std::ostream& out, const Canonical& c, const std::vector<Fac
     out << "  Stationary point: " << settingsText(factors, c.stationaryNatural) << " ("
         << (c.insideRegion ? "inside" : "outside") << " the region, " << formatNumber(c.distanceFromCenter)
         << " coded units from the centre)\n";
-    out << "  Predicted there: " << formatNumber(c.predictedAtStationary) << "\n";
+    out << "  Predicted there: " << formatNumber(c.predictedAtStationary, digits) << "\n";
   }
   std::vector<std::string> headings{"Eigenvalue"};
   for (const Factor& f : factors) headings.push_back(f.name);
@@ -91,19 +92,24 @@ void printCanonical(std::ostream& out, const Canonical& c, const std::vector<Fac
   table.print(out);
 }
 
-void printDiagnostics(std::ostream& out, const FitReport& r) {
+void printDiagnostics(std::ostream& out, const FitReport& r, int digits) {
   out << "\n  Runs\n";
   Table table({"Run", "Observed", "Fitted", "Residual", "Leverage", "Studentized", "Cook's D"});
   for (const RunDiagnostics& d : r.diagnostics)
-    table.add({std::to_string(d.runId), formatNumber(d.observed), formatNumber(d.fitted), formatNumber(d.residual),
+    table.add({std::to_string(d.runId), formatNumber(d.observed, digits), formatNumber(d.fitted, digits), formatNumber(d.residual),
                formatNumber(d.leverage), formatNumber(d.studentized), formatNumber(d.cooksDistance)});
   table.print(out);
 }
 
-std::string boundsText(const Constraint& c) {
-  if (std::isinf(c.low)) return c.response + " <= " + formatNumber(c.high);
-  if (std::isinf(c.high)) return c.response + " >= " + formatNumber(c.low);
-  return formatNumber(c.low) + " <= " + c.response + " <= " + formatNumber(c.high);
+std::string boundsText(const Constraint& c, int digits) {
+  if (std::isinf(c.low)) return c.response + " <= " + formatNumber(c.high, digits);
+  if (std::isinf(c.high)) return c.response + " >= " + formatNumber(c.low, digits);
+  return formatNumber(c.low, digits) + " <= " + c.response + " <= " + formatNumber(c.high, digits);
+}
+
+// Digits of the response a constraint or goal names.
+int responseDigits(const Fit& fit, const std::string& response) {
+  return digitsOf(fit.observations, fit.responseIndex(response));
 }
 
 std::string goalKindText(Goal::Kind kind) {
@@ -118,6 +124,27 @@ std::string goalKindText(Goal::Kind kind) {
 }
 
 }  // namespace
+
+int digitsFor(double low, double high) {
+  const double magnitude = std::max(std::fabs(low), std::fabs(high));
+  const double spread = high - low;
+  if (!(spread > 0.0) || !std::isfinite(magnitude) || !std::isfinite(spread)) return 6;
+  return std::clamp(6 + static_cast<int>(std::floor(std::log10(magnitude / spread))), 6, 17);
+}
+
+int digitsOf(const Factor& factor) { return digitsFor(factor.low, factor.high); }
+
+int digitsOf(const Matrix& observations, std::size_t response) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (std::size_t row = 0; row < observations.rows(); ++row) {
+    const double value = observations(row, response);
+    if (!std::isfinite(value)) continue;
+    low = std::min(low, value);
+    high = std::max(high, value);
+  }
+  return digitsFor(low, high);
+}
 
 std::string formatNumber(double value, int digits) {
   if (std::isnan(value)) return "n/a";
@@ -174,10 +201,11 @@ void printStudy(std::ostream& out, const Study& study) {
     const int id = plan.executionOrder[k];
     const std::size_t row = static_cast<std::size_t>(id - 1);
     std::vector<std::string> cells{std::to_string(k + 1), std::to_string(id)};
-    for (std::size_t f = 0; f < plan.factorCount(); ++f) cells.push_back(formatNumber(plan.natural(row, f)));
+    for (std::size_t f = 0; f < plan.factorCount(); ++f)
+      cells.push_back(formatNumber(plan.natural(row, f), digitsOf(plan.factors[f])));
     for (std::size_t r = 0; r < study.responses().size(); ++r) {
       const double value = study.results()(row, r);
-      cells.push_back(std::isnan(value) ? "" : formatNumber(value));
+      cells.push_back(std::isnan(value) ? "" : formatNumber(value, digitsOf(study.results(), r)));
     }
     table.add(std::move(cells));
   }
@@ -198,22 +226,27 @@ void printAnalysis(std::ostream& out, const FitReport& r, const Canonical& c, co
   printStatistics(out, r);
   printCoefficients(out, r, false);
   printCoefficients(out, r, true);
+  Matrix observed(r.diagnostics.size(), 1);
+  for (std::size_t k = 0; k < r.diagnostics.size(); ++k) observed(k, 0) = r.diagnostics[k].observed;
+  const int digits = digitsOf(observed, 0);
   printLackOfFit(out, r.lackOfFit);
-  printCanonical(out, c, factors);
-  if (diagnostics) printDiagnostics(out, r);
+  printCanonical(out, c, factors, digits);
+  if (diagnostics) printDiagnostics(out, r, digits);
 }
 
 void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const Optimum& optimum) {
   out << "Goals\n";
   Table goalTable({"Response", "Goal", "Low", "Target", "High", "Shape", "Importance"}, {true, true});
-  for (const Goal& g : goals.goals)
-    goalTable.add({g.response, goalKindText(g.kind), formatNumber(g.low),
-                   g.kind == Goal::Target ? formatNumber(g.target) : "-", formatNumber(g.high), formatNumber(g.shape),
-                   formatNumber(g.importance)});
+  for (const Goal& g : goals.goals) {
+    const int digits = responseDigits(fit, g.response);
+    goalTable.add({g.response, goalKindText(g.kind), formatNumber(g.low, digits),
+                   g.kind == Goal::Target ? formatNumber(g.target, digits) : "-", formatNumber(g.high, digits),
+                   formatNumber(g.shape), formatNumber(g.importance)});
+  }
   goalTable.print(out);
   if (!goals.constraints.empty()) {
     std::vector<std::string> bounds;
-    for (const Constraint& c : goals.constraints) bounds.push_back(boundsText(c));
+    for (const Constraint& c : goals.constraints) bounds.push_back(boundsText(c, responseDigits(fit, c.response)));
     out << "  Constraints: " << joined(bounds, "; ") << "\n";
   }
   const std::size_t found = optimum.candidates.size();
@@ -230,8 +263,9 @@ void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const O
   for (std::size_t k = 0; k < optimum.candidates.size(); ++k) {
     const Candidate& c = optimum.candidates[k];
     std::vector<std::string> cells{std::to_string(k + 1)};
-    for (double x : c.natural) cells.push_back(formatNumber(x));
-    for (const Prediction& p : c.predictions) cells.push_back(formatNumber(p.value));
+    for (std::size_t f = 0; f < c.natural.size(); ++f) cells.push_back(formatNumber(c.natural[f], digitsOf(fit.factors[f])));
+    for (std::size_t r = 0; r < c.predictions.size(); ++r)
+      cells.push_back(formatNumber(c.predictions[r].value, digitsOf(fit.observations, r)));
     cells.push_back(formatNumber(c.overall));
     cells.push_back(c.activeConstraints.empty() ? "-" : joined(c.activeConstraints, "; "));
     table.add(std::move(cells));
@@ -255,14 +289,15 @@ void printRobustness(std::ostream& out, const Fit& fit, const Goals& goals, cons
   Table table(headings, {true});
   for (std::size_t f = 0; f < fit.factors.size() && f < r.settingPercentiles.rows(); ++f) {
     std::vector<std::string> cells{label(fit.factors[f])};
-    for (std::size_t p = 0; p < r.settingPercentiles.cols(); ++p) cells.push_back(formatNumber(r.settingPercentiles(f, p)));
+    for (std::size_t p = 0; p < r.settingPercentiles.cols(); ++p)
+      cells.push_back(formatNumber(r.settingPercentiles(f, p), digitsOf(fit.factors[f])));
     table.add(std::move(cells));
   }
   for (std::size_t k = 0; k < fit.responses.size() && k < r.predictionPercentiles.rows(); ++k) {
     std::vector<std::string> cells{label(fit.responses[k])};
     for (std::size_t p = 0; p < r.predictionPercentiles.cols(); ++p)
-      cells.push_back(formatNumber(r.predictionPercentiles(k, p)));
-    cells.push_back(k < r.predictionMean.size() ? formatNumber(r.predictionMean[k]) : "");
+      cells.push_back(formatNumber(r.predictionPercentiles(k, p), digitsOf(fit.observations, k)));
+    cells.push_back(k < r.predictionMean.size() ? formatNumber(r.predictionMean[k], digitsOf(fit.observations, k)) : "");
     cells.push_back(k < r.predictionStdDev.size() ? formatNumber(r.predictionStdDev[k]) : "");
     table.add(std::move(cells));
   }
@@ -272,7 +307,8 @@ void printRobustness(std::ostream& out, const Fit& fit, const Goals& goals, cons
   out << "\n";
   Table constraints({"Constraint", "Probability met"}, {true});
   for (std::size_t k = 0; k < goals.constraints.size() && k < r.constraintProbability.size(); ++k)
-    constraints.add({boundsText(goals.constraints[k]), formatNumber(r.constraintProbability[k])});
+    constraints.add({boundsText(goals.constraints[k], responseDigits(fit, goals.constraints[k].response)),
+                     formatNumber(r.constraintProbability[k])});
   constraints.print(out);
 }
 
@@ -291,10 +327,13 @@ void printPredictions(std::ostream& out, const Fit& fit, const Matrix& points,
     for (std::size_t r = 0; r < fit.responses.size() && r < predictions.size(); ++r) {
       const Prediction& y = predictions[r][p];
       std::vector<std::string> cells{r == 0 ? std::to_string(p + 1) : ""};
-      for (std::size_t f = 0; f < fit.factorCount(); ++f) cells.push_back(r == 0 ? formatNumber(points(p, f)) : "");
-      for (const std::string& v : std::vector<std::string>{fit.responses[r].name, formatNumber(y.value), formatNumber(y.stdError),
-                                   formatNumber(y.confidenceLow), formatNumber(y.confidenceHigh),
-                                   formatNumber(y.predictionLow), formatNumber(y.predictionHigh)})
+      for (std::size_t f = 0; f < fit.factorCount(); ++f)
+        cells.push_back(r == 0 ? formatNumber(points(p, f), digitsOf(fit.factors[f])) : "");
+      const int digits = digitsOf(fit.observations, r);
+      for (const std::string& v : std::vector<std::string>{
+               fit.responses[r].name, formatNumber(y.value, digits), formatNumber(y.stdError),
+               formatNumber(y.confidenceLow, digits), formatNumber(y.confidenceHigh, digits),
+               formatNumber(y.predictionLow, digits), formatNumber(y.predictionHigh, digits)})
         cells.push_back(v);
       table.add(std::move(cells));
     }

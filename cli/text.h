@@ -1,6 +1,7 @@
 // The text outputs for people: aligned tables of the study layer's values.
-// Numbers show 6 significant digits (p values 3); the JSON outputs carry
-// the same numbers in full precision.
+// Numbers show 6 significant digits (p values 3, settings and responses
+// more when their spread is small beside their size); the JSON outputs
+// carry the same numbers in full precision.
 #pragma once
 
 #include <ostream>
@@ -15,6 +16,14 @@ namespace tavrin::cli {
 
 // %.6g (or `digits` significant digits); "n/a" for NaN, "inf", "-inf".
 std::string formatNumber(double value, int digits = 6);
+
+// Significant digits (6..17) that show values between `low` and `high` to
+// 1e-5 of their spread, so that 1e7 and 1e7 + 0.5 print apart.
+int digitsFor(double low, double high);
+// Digits for a factor's settings, and for a response's values given its
+// observations (the finite entries of column `response`).
+int digitsOf(const Factor& factor);
+int digitsOf(const Matrix& observations, std::size_t response);
 
 // Columns separated by two blanks; text columns left-aligned, the others
 // right-aligned; widths in characters of UTF-8.

@@ -1,6 +1,6 @@
 """The --json outputs parse and carry the numbers the text shows: every text
-number is a JSON number printed with 6 significant digits (3 for p values),
-row by row."""
+number is a JSON number printed with 6 significant digits (3 for p values,
+more for settings close together beside their size), row by row."""
 import json
 import re
 
@@ -56,8 +56,9 @@ def json_numbers(value):
 
 def assert_every_table_number_is_in_json(text, data):
     numbers = json_numbers(data)
-    # Levels show as percentages: 0.95 as "95%"; percentiles as "5%".
-    shown = {g6(n) for n in numbers} | {g3(n) for n in numbers} | {g6(100 * n) + "%" for n in numbers} | \
+    # Settings and responses may show more digits; levels show as
+    # percentages: 0.95 as "95%", percentiles as "5%".
+    shown = {"%.*g" % (d, n) for n in numbers for d in range(3, 18)} | {g6(100 * n) + "%" for n in numbers} | \
         {g6(n) + "%" for n in numbers}
     for line in text.splitlines():
         if not line.startswith("  "):
@@ -135,3 +136,12 @@ def test_sheet_text_and_json_agree(work):
     for row, r in zip(rows, data["runs"]):
         assert row == [str(r["order"]), str(r["run"]), g6(r["settings"]["Temperature"]), g6(r["settings"]["Time"]),
                        g6(r["results"]["Yield"]), g6(r["results"]["Impurity"])]
+
+
+def test_settings_close_together_print_apart(cli, tmp_path):
+    args = ["new", "s.json", "--factor", "Feed=0.1:0.7", "--factor", "Offset=1e7:1.0000001e7", "--response", "Y",
+            "--seed", 4]
+    text = run(*args, cwd=tmp_path, check=0).stdout
+    data = json.loads(run("sheet", "s.json", "--json", cwd=tmp_path, check=0).stdout)
+    assert_every_table_number_is_in_json(text, data)
+    assert {row[3] for row in table(text, "Order")} == {"10000000", "10000000.5", "10000001"}
