@@ -172,6 +172,12 @@ void runServe(const ServeOptions& options, std::ostream& out) {
 
   httplib::Server server;
   server.set_payload_max_length(kMaxBodyBytes);
+  // httplib's default adds SO_REUSEPORT, which lets a second server share a
+  // busy port; a port in use must be refused instead.
+  server.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
   server.set_default_headers(securityHeaders());
   const int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                      : (server.bind_to_port(options.host, options.port) ? options.port : -1);

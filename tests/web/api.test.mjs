@@ -1,10 +1,11 @@
 // The workbench's API refuses what it must: each bad request gets its 4xx
 // answer with a message naming the problem, and the study is unchanged.
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import { readdirSync } from 'node:fs';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
-import { scratchDir, request, startServer } from './server.mjs';
+import { scratchDir, request, startServer, tavrin } from './server.mjs';
 
 const definition = {
   design: 'box-behnken',
@@ -97,6 +98,12 @@ describe('workbench API', () => {
     const run3 = own.json.study.runs.find((r) => r.run === 3);
     assert.equal(run3.results.Yield, 80.5);
     assert.equal(typeof run3.results.Impurity, 'number');
+  });
+
+  test('a second server on the same port is refused', () => {
+    const second = spawnSync(tavrin, ['serve', '--port', String(server.port)], { encoding: 'utf8', timeout: 10000 });
+    assert.equal(second.status, 1);
+    assert.match(second.stderr, new RegExp(`cannot listen on 127\\.0\\.0\\.1:${server.port}`));
   });
 
   test('a refused batch of results changes none of them', async () => {
