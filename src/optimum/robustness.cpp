@@ -167,6 +167,7 @@ void summarise(const Problem& p, const Fit& fit, const std::vector<Replicate>& r
   }
   for (std::size_t j = 0; j < responses; ++j) {
     std::vector<double> values;
+    values.reserve(replicates.size());
     for (const Replicate& r : replicates) values.push_back(r.predictions[j]);
     out.predictionMean.push_back(mean(values));
     out.predictionStdDev.push_back(standardDeviation(values, out.predictionMean.back()));

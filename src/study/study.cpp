@@ -10,12 +10,21 @@
 
 namespace tavrin {
 
-Study::Study(DesignKind kind, std::vector<Factor> factors, std::vector<Response> responses, const PlanOptions& options) {
+namespace {
+
+// The plan of a definition that passed every rule.
+Plan validatedPlan(DesignKind kind, std::vector<Factor> factors, const std::vector<Response>& responses,
+                   const PlanOptions& options) {
   validateDefinition(kind, factors, responses);
-  plan_ = makePlan(kind, std::move(factors), options);
-  responses_ = std::move(responses);
-  results_ = Matrix(plan_.runCount(), responses_.size(), std::numeric_limits<double>::quiet_NaN());
+  return makePlan(kind, std::move(factors), options);
 }
+
+}  // namespace
+
+Study::Study(DesignKind kind, std::vector<Factor> factors, std::vector<Response> responses, const PlanOptions& options)
+    : plan_(validatedPlan(kind, std::move(factors), responses, options)),
+      responses_(std::move(responses)),
+      results_(plan_.runCount(), responses_.size(), std::numeric_limits<double>::quiet_NaN()) {}
 
 std::size_t Study::factorIndex(std::string_view name) const {
   for (std::size_t i = 0; i < factors().size(); ++i)

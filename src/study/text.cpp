@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <system_error>
+#include <type_traits>
 
 namespace tavrin::text {
 namespace {
@@ -82,7 +83,8 @@ std::optional<std::wstring> utf8ToWide(std::string_view s) {
 std::optional<std::string> wideToUtf8(std::wstring_view s) {
   std::string out;
   for (const wchar_t c : s) {
-    const auto cp = static_cast<std::uint32_t>(c);
+    // wchar_t is signed here: a negative value becomes a huge code point and is refused.
+    const std::uint32_t cp = static_cast<std::make_unsigned_t<wchar_t>>(c);
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
     encodeOne(out, cp);
   }
