@@ -119,8 +119,10 @@ describe('workbench in a browser', () => {
     const runs = await readRunTable(page);
     assert.deepEqual(runs.map((r) => r.order), runs.map((_, k) => k + 1));
     const noise = noiseSource();
-    const measured = new Map(runs.map((r) => [r.run, [trueYield(r.settings.Temperature, r.settings.Time) + 0.3 * noise(),
-      trueImpurity(r.settings.Temperature, r.settings.Time) + 0.02 * noise()]]));
+    // Measured as a person would write them down: 2 and 3 decimals.
+    const measured = new Map(runs.map((r) => [r.run, [
+      Number((trueYield(r.settings.Temperature, r.settings.Time) + 0.3 * noise()).toFixed(2)),
+      Number((trueImpurity(r.settings.Temperature, r.settings.Time) + 0.02 * noise()).toFixed(3))]]));
     const typed = runs.slice(-2);
     await uploadResults(page, scratch.dir, 'bad.csv', `run_id,Yield\n${runs[0].run},80.5\n${runs[1].run},8O.1\n`);
     await page.waitForFunction(() => /^bad\.csv:3:\d+: "8O\.1"/.test(document.querySelector('#runs-error').textContent));
@@ -148,6 +150,7 @@ describe('workbench in a browser', () => {
       await page.waitForFunction((n) => document.querySelector('#fit-tabs button.active')?.textContent === n, {}, name);
       shownR2[name] = await dataValue(page, '#fit-stats td[data-stat="R²"]');
     }
+    await page.waitForFunction(() => getComputedStyle(document.querySelector('#status')).opacity === '0', { timeout: 10000 });
     await page.screenshot({ path: join(screenshots, 'workbench-fit.png'), clip: await clipOf(page, '#fit') });
 
     // 5. Goals, optima and robustness.

@@ -5,9 +5,10 @@ import { num, numberCell, pValue } from './format.js';
 
 function statisticsTable(report) {
   const rows = [
-    ['R²', report.rSquared],
-    ['Adjusted R²', report.adjustedRSquared],
-    ['Predicted R²', report.predictedRSquared],
+    // Seven digits: a good fit's R² would round to 1 at five.
+    ['R²', report.rSquared, (v) => num(v, 7)],
+    ['Adjusted R²', report.adjustedRSquared, (v) => num(v, 7)],
+    ['Predicted R²', report.predictedRSquared, (v) => num(v, 7)],
     [report.sigmaKnown ? 'σ (known)' : 'RMSE', report.sigmaKnown ? report.sigma : report.rmse],
     ['PRESS', report.press],
     [`F (${report.fDfModel}, ${report.residualDf})`, report.fStatistic],
