@@ -20,17 +20,41 @@ void sequenceAt(std::uint32_t index, std::size_t dims, std::uint32_t* acc) {
   }
 }
 
-// Moves the coordinates of point `index` to those of point index + 1: the
-// bits that change between the two numbers toggle their direction numbers.
-void sequenceNext(std::uint32_t index, std::size_t dims, std::uint32_t* acc) {
-  for (std::uint32_t bits = (index ^ (index + 1)) & (kSequencePoints - 1); bits != 0; bits &= bits - 1) {
-    const int b = __builtin_ctz(bits);
-    for (std::size_t d = 1; d <= dims; ++d) acc[d] ^= lptauShifted.entry[d][b];
-  }
-}
-
 double coordinate(const Problem& p, std::size_t factor, std::uint32_t value) {
   return p.lower[factor] + (p.upper[factor] - p.lower[factor]) * (value / double(kSequencePoints));
+}
+
+// The direction numbers by bit, then dimension (0-based), so that moving to
+// the next point toggles a contiguous row.
+struct DirectionsByBit {
+  std::uint32_t row[kLptauBits][kLptauDimensions];
+};
+
+constexpr DirectionsByBit directionsByBit() {
+  DirectionsByBit t{};
+  for (int b = 0; b < kLptauBits; ++b)
+    for (int d = 0; d < kLptauDimensions; ++d) t.row[b][d] = lptauShifted.entry[d + 1][b];
+  return t;
+}
+
+inline constexpr DirectionsByBit kDirectionsByBit = directionsByBit();
+
+// The integer coordinates of a block of consecutive points, dimension by
+// dimension across the lanes; `acc` (0-based) holds those of point `first`
+// on entry and of point first + kLanes on return.
+struct alignas(64) IntegerColumn {
+  std::uint32_t lane[kLanes];
+};
+
+void fillBlock(std::uint32_t first, std::size_t dims, std::uint32_t* acc, IntegerColumn* columns) {
+  for (std::uint32_t l = 0; l < kLanes; ++l) {
+    for (std::size_t d = 0; d < dims; ++d) columns[d].lane[l] = acc[d];
+    const std::uint32_t index = first + l;
+    for (std::uint32_t bits = (index ^ (index + 1)) & (kSequencePoints - 1); bits != 0; bits &= bits - 1) {
+      const std::uint32_t* row = kDirectionsByBit.row[__builtin_ctz(bits)];
+      for (std::size_t d = 0; d < dims; ++d) acc[d] ^= row[d];
+    }
+  }
 }
 
 // Keeps the `keep` best points seen. Points that beat the worst kept so far
@@ -91,8 +115,11 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
   for (std::size_t i = 0; i < n; ++i) std::fill(std::begin(x[i].lane), std::end(x[i].lane), p.lower[i]);
   double keys[kLanes];
   double violations[kLanes];
-  std::uint32_t acc[kLptauDimensions + 1];
-  sequenceAt(begin, dims, acc);
+  std::uint32_t start[kLptauDimensions + 1];
+  sequenceAt(begin, dims, start);
+  std::uint32_t acc[kLptauDimensions];
+  std::copy(start + 1, start + 1 + kLptauDimensions, acc);
+  IntegerColumn columns[kLptauDimensions];
   BestPoints best(keep);
   RangeResult result;
   const std::size_t cellDims = cellDimensions(p);
@@ -101,17 +128,20 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
   std::uint32_t cell[kLanes];
   for (std::uint32_t first = begin; first < end; first += kLanes) {
     const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(kLanes, end - first));
+    fillBlock(first, dims, acc, columns);
     // Lanes past the end repeat the last point, so every lane is valid.
-    for (std::uint32_t l = 0; l < kLanes; ++l) {
-      if (l > 0 && l < count) sequenceNext(first + l - 1, dims, acc);
-      for (std::size_t d = 0; d < dims; ++d) {
-        const std::size_t f = p.freeFactors[d];
-        x[f].lane[l] = coordinate(p, f, acc[d + 1]);
-      }
-      cell[l] = 0;
-      for (std::size_t d = 0; d < cellDims; ++d) cell[l] |= ((acc[d + 1] >> (kLptauBits - 1)) & 1u) << d;
+    for (std::size_t d = 0; d < dims; ++d)
+      for (std::uint32_t l = count; l < kLanes; ++l) columns[d].lane[l] = columns[d].lane[count - 1];
+    for (std::size_t d = 0; d < dims; ++d) {
+      const std::size_t f = p.freeFactors[d];
+      const double low = p.lower[f];
+      const double span = p.upper[f] - p.lower[f];
+      for (std::uint32_t l = 0; l < kLanes; ++l)
+        x[f].lane[l] = low + span * (columns[d].lane[l] / double(kSequencePoints));
     }
-    if (first + count < end) sequenceNext(first + count - 1, dims, acc);
+    std::fill(std::begin(cell), std::end(cell), 0u);
+    for (std::size_t d = 0; d < cellDims; ++d)
+      for (std::uint32_t l = 0; l < kLanes; ++l) cell[l] |= ((columns[d].lane[l] >> (kLptauBits - 1)) & 1u) << d;
     evaluateBlock(models, x.data(), values.data());
     scoreBlock(p, values.data(), count, keys, violations);
     for (std::uint32_t l = 0; l < count; ++l) {

@@ -45,6 +45,31 @@ double power(double r, double exponent) noexcept {
   return exponent == 1.0 ? r : std::pow(r, exponent);
 }
 
+// Whether every exponent of a Maximize or Minimize goal's key is 1, so its
+// factor in the key is the ratio itself.
+bool linearIn(const Goal& g) noexcept {
+  return (g.kind == Goal::Maximize || g.kind == Goal::Minimize) && g.shape * g.importance == 1.0;
+}
+
+// keys[l] *= power(ratio, 1) of a goal that is linearIn, lane by lane with
+// the goal's kind decided once, so the loop vectorises; the same operations
+// as ratio() and power().
+void multiplyByRatios(const Goal& g, const double* y, std::size_t count, double* keys) noexcept {
+  const double low = g.low;
+  const double high = g.high;
+  const double span = high - low;
+  if (g.kind == Goal::Maximize)
+    for (std::size_t l = 0; l < count; ++l) {
+      const double r = y[l] >= high ? 1.0 : (y[l] - low) / span;
+      keys[l] *= r <= 0.0 ? 0.0 : r;
+    }
+  else
+    for (std::size_t l = 0; l < count; ++l) {
+      const double r = y[l] <= low ? 1.0 : (high - y[l]) / span;
+      keys[l] *= r <= 0.0 ? 0.0 : r;
+    }
+}
+
 // Spread of a response's observations, the unit in which its intervals
 // are compared.
 double spread(const Fit& fit, std::size_t response) {
@@ -237,6 +262,10 @@ void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t co
   std::fill(keys, keys + count, 1.0);
   for (const GoalTerm& t : problem.goals) {
     const double* y = values[t.slot].lane;
+    if (linearIn(t.goal)) {
+      multiplyByRatios(t.goal, y, count, keys);
+      continue;
+    }
     for (std::size_t l = 0; l < count; ++l) {
       const Ratio q = ratio(t.goal, y[l]);
       keys[l] *= power(q.r, q.exponent * t.goal.importance);
