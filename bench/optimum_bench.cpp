@@ -5,10 +5,14 @@
 //            Y3 <= 60;
 //   twenty:  Rechtschaffner, 20 factors, 20 responses (231 runs, saturated):
 //            maximise Y1, Y2 <= 50.
-// `optimum_bench --export FILE` writes the fitted models, goals and this
-// library's optima as JSON for bench/peer_optimum.py, then exits.
+// The global stage alone is timed against the all-core multiply/add bound
+// measured in the same run. `optimum_bench --export FILE` writes the fitted
+// models, goals and this library's optima as JSON for bench/peer_optimum.py,
+// then exits.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,9 +21,14 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
+#include <time.h>
 #include <vector>
 
+#include "optimum/global_search.h"
+#include "optimum/problem.h"
 #include "tavrin/optimum.h"
+#include "tavrin/quadratic.h"
 
 namespace {
 
@@ -158,7 +167,92 @@ BENCHMARK(BM_Optimum)
     ->ArgsProduct({{0, 1, 2}, {0, 1}})
     ->ArgNames({"study", "threads"})
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
     ->MinTime(1.0);
+
+// The hardware bound, as bench/tavrin_bench.cpp measures it: independent
+// multiply-then-add chains (no fused multiply-add, like the evaluator),
+// sixteen AVX-512 chains per core, here on every core at once.
+constexpr int kChains = 16;
+constexpr double kFactor = 0.999999, kOffset = 1e-7;
+using Lanes8 = double __attribute__((vector_size(64)));
+
+__attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) {
+  Lanes8 a[kChains];
+  for (int l = 0; l < kChains; ++l) a[l] = Lanes8{} + (1.0 + l);
+  for (long k = 0; k < steps; ++k) {
+#pragma GCC unroll 16
+    for (int l = 0; l < kChains; ++l) a[l] = a[l] * kFactor + kOffset;
+  }
+  for (Lanes8& value : a) asm volatile("" : "+x"(value));
+  return 2.0 * kChains * 8 * static_cast<double>(steps);
+}
+
+// Runs `steps` chain steps on every core; returns the results produced.
+double chainsAllCores(long steps) {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::thread> workers;
+  for (unsigned t = 1; t < cores; ++t) workers.emplace_back([steps] { chainsAvx512(steps); });
+  const double results = chainsAvx512(steps);
+  for (std::thread& w : workers) w.join();
+  return results * cores;
+}
+
+double processCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return 1e9 * static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec);
+}
+
+double wallNs() {
+  return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+}
+
+// The global stage of optimize() on every core: all 65536 LPtau points,
+// evaluated, scored and the best kept. Its arithmetic per point is the
+// evaluator's products and sums, 2 (terms - 1) per model, and the mapping of
+// each free coordinate (a product and a sum). Stage and bound run in turns
+// so both see the same machine; the counters are wall ns per point of each,
+// their ratio, and the stage's CPU ns per point summed over its threads.
+void BM_GlobalStage(benchmark::State& state) {
+  const Case& c = cached(static_cast<int>(state.range(0)));
+  const optimum::Problem p = optimum::compileProblem(c.fit, c.goals);
+  const std::vector<double> coef = optimum::slotCoefficients(p, c.fit);
+  const optimum::PackedModels packed = optimum::packModels(p.factors, p.slotCount(), coef.data());
+  const double perPoint = 2.0 * double(p.slotCount()) * double(quadratic::termCount(p.factors) - 1) +
+                          2.0 * double(p.freeFactors.size());
+  constexpr unsigned kPoints = optimum::kSequencePoints;
+  // At least 65536 steps per core (about a millisecond), so that starting
+  // the threads does not count against the bound.
+  const long boundSteps = std::max(65536L, static_cast<long>(perPoint * kPoints / (2.0 * kChains * 8) /
+                                                             std::max(1u, std::thread::hardware_concurrency())));
+  double stageNs = 0.0, stageCpuNs = 0.0, boundNs = 0.0, boundResults = 0.0, points = 0.0;
+  for (auto _ : state) {
+    const double c0 = processCpuNs();
+    const double t0 = wallNs();
+    const optimum::SampleResult r = optimum::sampleRegion(p, packed, kPoints, 256, 0);
+    benchmark::DoNotOptimize(r.best.data());
+    const double t1 = wallNs();
+    stageCpuNs += processCpuNs() - c0;
+    boundResults += chainsAllCores(boundSteps);
+    const double t2 = wallNs();
+    stageNs += t1 - t0;
+    boundNs += t2 - t1;
+    points += kPoints;
+  }
+  const double pointNs = stageNs / points;
+  const double boundPointNs = boundNs / boundResults * perPoint;
+  state.counters["point_ns"] = pointNs;
+  state.counters["bound_ns"] = boundPointNs;
+  state.counters["ratio"] = pointNs / boundPointNs;
+  state.counters["results_per_ns"] = boundResults / boundNs;
+  state.counters["point_cpu_ns"] = stageCpuNs / points;  // CPU time of all threads
+  state.SetLabel(c.name);
+}
+BENCHMARK(BM_GlobalStage)->DenseRange(0, 2)->ArgName("study")->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 void BM_Robustness(benchmark::State& state) {
   const Case& c = cached(static_cast<int>(state.range(0)));
@@ -178,6 +272,8 @@ BENCHMARK(BM_Robustness)
     ->Args({2, 1000})
     ->ArgNames({"study", "replicates"})
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
     ->Iterations(3);
 
 nlohmann::json matrixJson(const Matrix& m) {
