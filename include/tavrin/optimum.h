@@ -66,11 +66,13 @@ struct Goals {
 // models' analytic gradients, maximising log D (continued linearly where a
 // desirability is 0) or the weighted sum, with the constraints as
 // inequalities; Newton steps on the active set finish each polish. The
+// starts are polished in rounds of 4, best first, until a round finds no
+// optimum that earlier rounds had not (or the starts run out). The
 // distinct admissible results, best first, are the optima. The result does
 // not depend on the thread count.
 struct SearchOptions {
   unsigned points = 65536;         // LPtau points of the global stage, 1..65536
-  unsigned starts = 16;            // best points polished locally, 1..points
+  unsigned starts = 16;            // most points polished locally, 1..points
   unsigned best = 5;               // distinct optima returned
   double distinctTolerance = 1e-3; // coded units, Euclidean
   unsigned threads = 0;            // 0 = every core

@@ -3,6 +3,7 @@
 // predictions, desirabilities and active constraints.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "optimize/lptau.h"
 #include "optimum/global_search.h"
@@ -21,6 +22,12 @@ namespace {
 // spread), or a coordinate this close to the region's end (coded), is active.
 constexpr double kActiveResponse = 1e-6;
 constexpr double kActiveFactor = 1e-9;
+
+// The starts are polished in rounds of this many, in their order; the
+// polish stops after a round that finds no optimum farther than the
+// distinct tolerance from those found before. A fixed round size keeps the
+// result independent of the thread count.
+constexpr std::size_t kStartsPerRound = 4;
 
 void validateOptions(const SearchOptions& o) {
   if (o.points < 1 || o.points > kSequencePoints)
@@ -111,10 +118,22 @@ std::vector<Located> searchOptima(const Problem& p, const std::vector<double>& c
   const SampleResult sample = sampleRegion(p, packed, options.points, keep, options.threads);
   admissiblePoints = sample.admissible;
   const std::vector<std::vector<double>> starts = spreadStarts(p, sample.best, options.starts);
-  std::vector<Located> located(starts.size());
-  forEachItem(resolveThreads(options.threads, starts.size()), starts.size(),
-              [&](std::size_t k, unsigned) { located[k] = polishVerified(p, coef.data(), starts[k]); },
-              [](std::size_t) {});
+  std::vector<Located> located;
+  for (std::size_t first = 0; first < starts.size(); first += kStartsPerRound) {
+    const std::size_t count = std::min(kStartsPerRound, starts.size() - first);
+    std::vector<Located> round(count);
+    forEachItem(resolveThreads(options.threads, count), count,
+                [&](std::size_t k, unsigned) { round[k] = polishVerified(p, coef.data(), starts[first + k]); },
+                [](std::size_t) {});
+    const bool foundBefore = std::any_of(located.begin(), located.end(), [](const Located& l) { return l.admissible; });
+    const bool newOptimum = std::any_of(round.begin(), round.end(), [&](const Located& r) {
+      return r.admissible && std::none_of(located.begin(), located.end(), [&](const Located& l) {
+               return l.admissible && distance(l.coded, r.coded) <= options.distinctTolerance;
+             });
+    });
+    std::move(round.begin(), round.end(), std::back_inserter(located));
+    if (foundBefore && !newOptimum) break;
+  }
   return distinctBest(std::move(located), options.best, options.distinctTolerance);
 }
 

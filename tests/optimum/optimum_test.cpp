@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
+#include <algorithm>
+#include <functional>
 #include <cmath>
 
 #include "optimum/fixtures.h"
@@ -199,6 +201,38 @@ TEST(Optimum, DistinctOptimaOfABimodalSurface) {
   EXPECT_NEAR(best.candidates[1].coded[0], -1.0, 1e-12);
   EXPECT_NEAR(best.candidates[0].predictions[0].value, 4.2, 1e-9);
   EXPECT_NEAR(best.candidates[1].predictions[0].value, 3.8, 1e-9);
+}
+
+TEST(Optimum, FindsTheBestCornersOfAConvexSurface) {
+  // Convex in every factor: each of the 16 corners is a local maximum, of
+  // height sum_i a_i (1 + |c_i|)^2 or a_i (1 - |c_i|)^2 per factor.
+  constexpr double a[] = {1.0, 1.3, 0.7, 1.1};
+  constexpr double c[] = {0.3, -0.2, 0.1, -0.4};
+  const auto y = [&](const double* x) {
+    double sum = 0.0;
+    for (int i = 0; i < 4; ++i) sum += a[i] * (x[i] - c[i]) * (x[i] - c[i]);
+    return sum;
+  };
+  const std::vector<Factor> factors = {
+      {"A", 0.1, 0.7, ""}, {"B", 1e7, 1e7 + 3.3, ""}, {"C", -2.5, 4.1, ""}, {"D", 0.3, 0.9, ""}};
+  const Fit fit = exactFit(DesignKind::BoxBehnken, factors, {y});
+  std::vector<double> heights;
+  for (int corner = 0; corner < 16; ++corner) {
+    double x[4];
+    for (int i = 0; i < 4; ++i) x[i] = (corner >> i) & 1 ? 1.0 : -1.0;
+    heights.push_back(y(x));
+  }
+  std::sort(heights.begin(), heights.end(), std::greater<>());
+  Goals goals;
+  goals.goals = {maximize("Y1", 0.0, 20.0)};
+  SearchOptions options;
+  options.best = 5;
+  const Optimum best = optimize(fit, goals, options);
+  ASSERT_EQ(best.candidates.size(), 5u);
+  for (std::size_t k = 0; k < 5; ++k) {
+    EXPECT_NEAR(best.candidates[k].predictions[0].value, heights[k], 1e-9 * heights[0]) << "corner " << k;
+    for (const double x : best.candidates[k].coded) EXPECT_EQ(std::abs(x), 1.0);
+  }
 }
 
 TEST(Optimum, WeightedSumMatchesTheSumOfWeightedPredictions) {
