@@ -24,37 +24,33 @@ double coordinate(const Problem& p, std::size_t factor, std::uint32_t value) {
   return p.lower[factor] + (p.upper[factor] - p.lower[factor]) * (value / double(kSequencePoints));
 }
 
-// The direction numbers by bit, then dimension (0-based), so that moving to
-// the next point toggles a contiguous row.
-struct DirectionsByBit {
-  std::uint32_t row[kLptauBits][kLptauDimensions];
+// The coordinates of point i are the XOR of the direction numbers of i's
+// set bits, so within a block of kLanes points starting at a multiple of
+// kLanes, lane l's coordinates are the block's first point's XOR those of l.
+static_assert((kLanes & (kLanes - 1)) == 0 && kLanes <= kSequencePoints, "blocks align with the sequence's bits");
+
+struct alignas(64) IntegerColumn {
+  std::int32_t lane[kLanes];
 };
 
-constexpr DirectionsByBit directionsByBit() {
-  DirectionsByBit t{};
-  for (int b = 0; b < kLptauBits; ++b)
-    for (int d = 0; d < kLptauDimensions; ++d) t.row[b][d] = lptauShifted.entry[d + 1][b];
+// Per dimension (0-based), the coordinates of points 0..kLanes-1.
+struct LaneOffsets {
+  IntegerColumn dimension[kLptauDimensions];
+};
+
+LaneOffsets laneOffsets() {
+  LaneOffsets t{};
+  std::uint32_t acc[kLptauDimensions + 1];
+  for (std::uint32_t l = 0; l < kLanes; ++l) {
+    sequenceAt(l, kLptauDimensions, acc);
+    for (int d = 0; d < kLptauDimensions; ++d) t.dimension[d].lane[l] = static_cast<std::int32_t>(acc[d + 1]);
+  }
   return t;
 }
 
-inline constexpr DirectionsByBit kDirectionsByBit = directionsByBit();
-
-// The integer coordinates of a block of consecutive points, dimension by
-// dimension across the lanes; `acc` (0-based) holds those of point `first`
-// on entry and of point first + kLanes on return.
-struct alignas(64) IntegerColumn {
-  std::uint32_t lane[kLanes];
-};
-
-void fillBlock(std::uint32_t first, std::size_t dims, std::uint32_t* acc, IntegerColumn* columns) {
-  for (std::uint32_t l = 0; l < kLanes; ++l) {
-    for (std::size_t d = 0; d < dims; ++d) columns[d].lane[l] = acc[d];
-    const std::uint32_t index = first + l;
-    for (std::uint32_t bits = (index ^ (index + 1)) & (kSequencePoints - 1); bits != 0; bits &= bits - 1) {
-      const std::uint32_t* row = kDirectionsByBit.row[__builtin_ctz(bits)];
-      for (std::size_t d = 0; d < dims; ++d) acc[d] ^= row[d];
-    }
-  }
+const LaneOffsets& offsets() {
+  static const LaneOffsets table = laneOffsets();
+  return table;
 }
 
 // Keeps the `keep` best points seen. Points that beat the worst kept so far
@@ -115,10 +111,8 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
   for (std::size_t i = 0; i < n; ++i) std::fill(std::begin(x[i].lane), std::end(x[i].lane), p.lower[i]);
   double keys[kLanes];
   double violations[kLanes];
-  std::uint32_t start[kLptauDimensions + 1];
-  sequenceAt(begin, dims, start);
-  std::uint32_t acc[kLptauDimensions];
-  std::copy(start + 1, start + 1 + kLptauDimensions, acc);
+  std::uint32_t base[kLptauDimensions + 1];
+  const LaneOffsets& lanes = offsets();
   IntegerColumn columns[kLptauDimensions];
   BestPoints best(keep);
   RangeResult result;
@@ -128,10 +122,13 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
   std::uint32_t cell[kLanes];
   for (std::uint32_t first = begin; first < end; first += kLanes) {
     const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(kLanes, end - first));
-    fillBlock(first, dims, acc, columns);
-    // Lanes past the end repeat the last point, so every lane is valid.
-    for (std::size_t d = 0; d < dims; ++d)
+    sequenceAt(first, dims, base);
+    for (std::size_t d = 0; d < dims; ++d) {
+      const std::int32_t b = static_cast<std::int32_t>(base[d + 1]);
+      for (std::uint32_t l = 0; l < kLanes; ++l) columns[d].lane[l] = b ^ lanes.dimension[d].lane[l];
+      // Lanes past the end repeat the last point, so every lane is valid.
       for (std::uint32_t l = count; l < kLanes; ++l) columns[d].lane[l] = columns[d].lane[count - 1];
+    }
     for (std::size_t d = 0; d < dims; ++d) {
       const std::size_t f = p.freeFactors[d];
       const double low = p.lower[f];
@@ -177,7 +174,11 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
   threads = resolveThreads(threads, points / (4 * kLanes));
   std::vector<RangeResult> parts(threads);
   runThreads(threads, [&](unsigned t) {
-    const auto [begin, end] = threadRange(t, threads, points);
+    // Whole blocks per thread, so that each block starts at a multiple of kLanes.
+    const std::size_t blocks = (points + kLanes - 1) / kLanes;
+    const auto [firstBlock, endBlock] = threadRange(t, threads, blocks);
+    const std::size_t begin = firstBlock * kLanes;
+    const std::size_t end = std::min<std::size_t>(endBlock * kLanes, points);
     parts[t] = sampleRange(problem, models, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), keep);
   });
   SampleResult result;

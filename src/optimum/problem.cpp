@@ -58,15 +58,18 @@ void multiplyByRatios(const Goal& g, const double* y, std::size_t count, double*
   const double low = g.low;
   const double high = g.high;
   const double span = high - low;
+  // Past `high` (`low` for Minimize) the rounded ratio is at least 1 and
+  // below it at most 1, as rounding is monotonic, so min(ratio, 1) is
+  // ratio()'s clamp; min and max keep the loop free of branches.
   if (g.kind == Goal::Maximize)
     for (std::size_t l = 0; l < count; ++l) {
-      const double r = y[l] >= high ? 1.0 : (y[l] - low) / span;
-      keys[l] *= r <= 0.0 ? 0.0 : r;
+      const double r = std::min((y[l] - low) / span, 1.0);
+      keys[l] *= std::max(0.0, r);
     }
   else
     for (std::size_t l = 0; l < count; ++l) {
-      const double r = y[l] <= low ? 1.0 : (high - y[l]) / span;
-      keys[l] *= r <= 0.0 ? 0.0 : r;
+      const double r = std::min((high - y[l]) / span, 1.0);
+      keys[l] *= std::max(0.0, r);
     }
 }
 
@@ -250,8 +253,10 @@ void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t co
     if (!c.hard) continue;
     const double* y = values[c.slot].lane;
     const double scale = problem.scale[c.slot];
+    // At most one of the two excesses is positive (low <= high), so their
+    // sum is the excess exactly; max keeps the loop free of branches.
     for (std::size_t l = 0; l < count; ++l)
-      violations[l] += (y[l] > c.high ? y[l] - c.high : (y[l] < c.low ? c.low - y[l] : 0.0)) / scale;
+      violations[l] += (std::max(y[l] - c.high, 0.0) + std::max(c.low - y[l], 0.0)) / scale;
   }
   if (problem.weightedSum) {
     std::fill(keys, keys + count, 0.0);
