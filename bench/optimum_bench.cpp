@@ -2,7 +2,7 @@
 //   example: the process study of examples/process_study.cpp (Box-Behnken,
 //            2 factors, 3 extra centre runs): maximise Yield, Impurity <= 1.5;
 //   four:    Box-Behnken, 4 factors, 3 responses: maximise Y1, minimise Y2,
-//            Y3 <= 60;
+//            Y3 <= 50;
 //   twenty:  Rechtschaffner, 20 factors, 20 responses (231 runs, saturated):
 //            maximise Y1, Y2 <= 50.
 // The global stage alone is timed against the all-core multiply/add bound
