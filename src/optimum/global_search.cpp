@@ -1,6 +1,7 @@
 #include "optimum/global_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "optimize/lptau.h"
@@ -101,8 +102,14 @@ struct RangeResult {
   unsigned admissible = 0;
 };
 
-RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint32_t begin, std::uint32_t end,
-                        std::size_t keep) {
+// Points are handed out in chunks of whole blocks to whichever thread is
+// free, so a thread that finds no free core holds up only the chunk it has.
+constexpr std::uint32_t kChunkPoints = 32 * kLanes;
+static_assert(kChunkPoints % kLanes == 0, "chunks start at a multiple of kLanes");
+
+// Evaluates the chunks it takes from `next` until the points run out.
+RangeResult sampleChunks(const Problem& p, const PackedModels& models, std::uint32_t points, std::size_t keep,
+                         std::atomic<std::uint32_t>& next) {
   const std::size_t n = p.factors;
   const std::size_t dims = p.freeFactors.size();
   const std::size_t slots = p.slotCount();
@@ -120,35 +127,38 @@ RangeResult sampleRange(const Problem& p, const PackedModels& models, std::uint3
   result.cellBest.resize(std::size_t{1} << cellDims);
   result.cellSeen.assign(result.cellBest.size(), false);
   std::uint32_t cell[kLanes];
-  for (std::uint32_t first = begin; first < end; first += kLanes) {
-    const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(kLanes, end - first));
-    sequenceAt(first, dims, base);
-    for (std::size_t d = 0; d < dims; ++d) {
-      const std::int32_t b = static_cast<std::int32_t>(base[d + 1]);
-      for (std::uint32_t l = 0; l < kLanes; ++l) columns[d].lane[l] = b ^ lanes.dimension[d].lane[l];
-      // Lanes past the end repeat the last point, so every lane is valid.
-      for (std::uint32_t l = count; l < kLanes; ++l) columns[d].lane[l] = columns[d].lane[count - 1];
-    }
-    for (std::size_t d = 0; d < dims; ++d) {
-      const std::size_t f = p.freeFactors[d];
-      const double low = p.lower[f];
-      const double span = p.upper[f] - p.lower[f];
-      for (std::uint32_t l = 0; l < kLanes; ++l)
-        x[f].lane[l] = low + span * (columns[d].lane[l] / double(kSequencePoints));
-    }
-    std::fill(std::begin(cell), std::end(cell), 0u);
-    for (std::size_t d = 0; d < cellDims; ++d)
-      for (std::uint32_t l = 0; l < kLanes; ++l) cell[l] |= ((columns[d].lane[l] >> (kLptauBits - 1)) & 1u) << d;
-    evaluateBlock(models, x.data(), values.data());
-    scoreBlock(p, values.data(), count, keys, violations);
-    for (std::uint32_t l = 0; l < count; ++l) {
-      const bool admissible = violations[l] <= kFeasibilityTolerance;
-      result.admissible += admissible ? 1u : 0u;
-      const SamplePoint sample{first + l, admissible, admissible ? keys[l] : -violations[l]};
-      best.offer(sample);
-      if (!result.cellSeen[cell[l]] || better(sample, result.cellBest[cell[l]])) {
-        result.cellBest[cell[l]] = sample;
-        result.cellSeen[cell[l]] = true;
+  for (std::uint32_t begin = next.fetch_add(kChunkPoints); begin < points; begin = next.fetch_add(kChunkPoints)) {
+    const std::uint32_t end = std::min(points, begin + kChunkPoints);
+    for (std::uint32_t first = begin; first < end; first += kLanes) {
+      const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(kLanes, end - first));
+      sequenceAt(first, dims, base);
+      for (std::size_t d = 0; d < dims; ++d) {
+        const std::int32_t b = static_cast<std::int32_t>(base[d + 1]);
+        for (std::uint32_t l = 0; l < kLanes; ++l) columns[d].lane[l] = b ^ lanes.dimension[d].lane[l];
+        // Lanes past the end repeat the last point, so every lane is valid.
+        for (std::uint32_t l = count; l < kLanes; ++l) columns[d].lane[l] = columns[d].lane[count - 1];
+      }
+      for (std::size_t d = 0; d < dims; ++d) {
+        const std::size_t f = p.freeFactors[d];
+        const double low = p.lower[f];
+        const double span = p.upper[f] - p.lower[f];
+        for (std::uint32_t l = 0; l < kLanes; ++l)
+          x[f].lane[l] = low + span * (columns[d].lane[l] / double(kSequencePoints));
+      }
+      std::fill(std::begin(cell), std::end(cell), 0u);
+      for (std::size_t d = 0; d < cellDims; ++d)
+        for (std::uint32_t l = 0; l < kLanes; ++l) cell[l] |= ((columns[d].lane[l] >> (kLptauBits - 1)) & 1u) << d;
+      evaluateBlock(models, x.data(), values.data());
+      scoreBlock(p, values.data(), count, keys, violations);
+      for (std::uint32_t l = 0; l < count; ++l) {
+        const bool admissible = violations[l] <= kFeasibilityTolerance;
+        result.admissible += admissible ? 1u : 0u;
+        const SamplePoint sample{first + l, admissible, admissible ? keys[l] : -violations[l]};
+        best.offer(sample);
+        if (!result.cellSeen[cell[l]] || better(sample, result.cellBest[cell[l]])) {
+          result.cellBest[cell[l]] = sample;
+          result.cellSeen[cell[l]] = true;
+        }
       }
     }
   }
@@ -173,14 +183,8 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
                           unsigned threads) {
   threads = resolveThreads(threads, points / (4 * kLanes));
   std::vector<RangeResult> parts(threads);
-  runThreads(threads, [&](unsigned t) {
-    // Whole blocks per thread, so that each block starts at a multiple of kLanes.
-    const std::size_t blocks = (points + kLanes - 1) / kLanes;
-    const auto [firstBlock, endBlock] = threadRange(t, threads, blocks);
-    const std::size_t begin = firstBlock * kLanes;
-    const std::size_t end = std::min<std::size_t>(endBlock * kLanes, points);
-    parts[t] = sampleRange(problem, models, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), keep);
-  });
+  std::atomic<std::uint32_t> next{0};
+  runThreads(threads, [&](unsigned t) { parts[t] = sampleChunks(problem, models, points, keep, next); });
   SampleResult result;
   std::vector<SamplePoint> cells(parts.front().cellBest.size());
   std::vector<bool> seen(cells.size(), false);
