@@ -14,6 +14,7 @@
 
 #include "arguments.h"
 #include "csv.h"
+#include "goals.h"
 #include "json_io.h"
 #include "text.h"
 
@@ -64,36 +65,6 @@ Goal& goalOf(Goals& goals, const std::string& response, const char* option) {
     if (goal.response == response) return goal;
   throw UsageError(std::string(option) + " names " + inQuotes(response) +
                    ", which has no goal; give it --maximize, --minimize or --target first");
-}
-
-// The lowest and highest prediction of a response over the search region,
-// found by the same search as the optimum.
-std::pair<double, double> predictionRange(const Fit& fit, const Goals& goals, const std::string& response,
-                                          const SearchOptions& search) {
-  Goals extreme;
-  extreme.region = goals.region;
-  extreme.goals.push_back({});
-  Goal& goal = extreme.goals.back();
-  goal.response = response;
-  goal.kind = Goal::WeightedSum;
-  SearchOptions options = search;
-  options.best = 1;
-  const std::size_t r = fit.responseIndex(response);
-  goal.weight = -1.0;
-  const double low = optimize(fit, extreme, options).candidates.at(0).predictions.at(r).value;
-  goal.weight = 1.0;
-  const double high = optimize(fit, extreme, options).candidates.at(0).predictions.at(r).value;
-  return {low, high};
-}
-
-// Bounds a goal leaves open become the extreme predictions of its response.
-void completeBounds(const Fit& fit, Goals& goals, const SearchOptions& search) {
-  for (Goal& goal : goals.goals) {
-    if (!std::isnan(goal.low) && !std::isnan(goal.high)) continue;
-    const auto [low, high] = predictionRange(fit, goals, goal.response, search);
-    if (std::isnan(goal.low)) goal.low = low;
-    if (std::isnan(goal.high)) goal.high = high;
-  }
 }
 
 Goals goalsOf(const OptimizeOptions& o, const Study& study) {
@@ -322,7 +293,7 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   RobustnessOptions robust;
   robust.sigma = sigmaByResponse(o.sigma);
   const Fit fit = study.fit();
-  completeBounds(fit, goals, o.search);
+  completeOpenBounds(fit, goals, o.search);
   const Optimum optimum = optimize(fit, goals, o.search);
   Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
   if (!o.json) printOptimum(out, fit, goals, optimum);

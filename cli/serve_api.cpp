@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "goals.h"
 #include "json_io.h"
 #include "tavrin/analysis.h"
 #include "tavrin/optimum.h"
@@ -258,31 +259,6 @@ Goals goalsOf(const Json& body, const Fit& fit) {
     }
   }
   return goals;
-}
-
-// Bounds a goal leaves open become the lowest and highest prediction of its
-// response over the search region, found by the same search as the optimum,
-// as `tavrin optimize` does, so that the page and the command line agree.
-void completeOpenBounds(const Fit& fit, Goals& goals, const SearchOptions& search) {
-  for (Goal& goal : goals.goals) {
-    if (!std::isnan(goal.low) && !std::isnan(goal.high)) continue;
-    if (goal.kind != Goal::Maximize && goal.kind != Goal::Minimize && goal.kind != Goal::Target) continue;
-    Goals extreme;
-    extreme.region = goals.region;
-    Goal weighted;
-    weighted.response = goal.response;
-    weighted.kind = Goal::WeightedSum;
-    SearchOptions options = search;
-    options.best = 1;
-    const std::size_t r = fit.responseIndex(goal.response);
-    const auto extremeOf = [&](double weight) {
-      weighted.weight = weight;
-      extreme.goals = {weighted};
-      return tavrin::optimize(fit, extreme, options).candidates.at(0).predictions.at(r).value;
-    };
-    if (std::isnan(goal.low)) goal.low = extremeOf(-1.0);
-    if (std::isnan(goal.high)) goal.high = extremeOf(1.0);
-  }
 }
 
 RobustnessOptions robustnessOptionsOf(const Json& robust, const Fit& fit) {
