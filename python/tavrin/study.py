@@ -207,13 +207,13 @@ def _to_goals(goals: Any) -> List[tuple]:
         return [goals._tuple()]
     if isinstance(goals, Mapping):
         out = []
-        for response, spec in goals.items():
-            if isinstance(spec, Goal):
-                goal = spec
-            elif isinstance(spec, str):
-                goal = Goal(response, spec)
+        for response, wanted in goals.items():
+            if isinstance(wanted, Goal):
+                goal = wanted
+            elif isinstance(wanted, str):
+                goal = Goal(response, wanted)
             else:
-                kind, *limits = spec
+                kind, *limits = wanted
                 names = ("low", "high", "target")
                 goal = Goal(response, kind, **dict(zip(names, limits)))
             out.append(goal._tuple())
