@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <system_error>
-#include <type_traits>
 
 namespace tavrin::text {
 namespace {
@@ -84,7 +84,7 @@ std::optional<std::string> wideToUtf8(std::wstring_view s) {
   std::string out;
   for (const wchar_t c : s) {
     // wchar_t is signed here: a negative value becomes a huge code point and is refused.
-    const std::uint32_t cp = static_cast<std::make_unsigned_t<wchar_t>>(c);
+    const std::uint32_t cp = std::char_traits<wchar_t>::to_int_type(c);
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
     encodeOne(out, cp);
   }
