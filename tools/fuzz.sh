@@ -25,11 +25,11 @@ cxx=clang++-14
 flags=(-std=c++20 -g -O1 -ffp-contract=off -fno-fast-math -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize-recover=all -I"$root/include" -I"$root/src")
 
-# The library's sources, each compiled once with coverage instrumentation.
+# The plan object's sources, each compiled once with coverage instrumentation.
 mkdir -p "$build/obj"
 objects=()
 pids=()
-for src in "$root"/src/*/*.cpp; do
+for src in "$root"/src/{plan,design,model,optimize,io}/*.cpp; do
   obj=$build/obj/$(basename "$(dirname "$src")")_$(basename "${src%.cpp}").o
   objects+=("$obj")
   newest=$(ls -t "$src" "$root"/src/*/*.h "$root"/include/tavrin/*.h "$root"/include/tavrin/detail/*.h | head -n 1)
