@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 
 #include "optimize/lptau.h"
 #include "optimum/parallel.h"
+#include "optimum/sample_kernel.h"
 
 namespace tavrin::optimum {
 namespace {
@@ -25,35 +27,6 @@ double coordinate(const Problem& p, std::size_t factor, std::uint32_t value) {
   return p.lower[factor] + (p.upper[factor] - p.lower[factor]) * (value / double(kSequencePoints));
 }
 
-// The coordinates of point i are the XOR of the direction numbers of i's
-// set bits, so within a block of kLanes points starting at a multiple of
-// kLanes, lane l's coordinates are the block's first point's XOR those of l.
-static_assert((kLanes & (kLanes - 1)) == 0 && kLanes <= kSequencePoints, "blocks align with the sequence's bits");
-
-struct alignas(64) IntegerColumn {
-  std::int32_t lane[kLanes];
-};
-
-// Per dimension (0-based), the coordinates of points 0..kLanes-1.
-struct LaneOffsets {
-  IntegerColumn dimension[kLptauDimensions];
-};
-
-LaneOffsets laneOffsets() {
-  LaneOffsets t{};
-  std::uint32_t acc[kLptauDimensions + 1];
-  for (std::uint32_t l = 0; l < kLanes; ++l) {
-    sequenceAt(l, kLptauDimensions, acc);
-    for (int d = 0; d < kLptauDimensions; ++d) t.dimension[d].lane[l] = static_cast<std::int32_t>(acc[d + 1]);
-  }
-  return t;
-}
-
-const LaneOffsets& offsets() {
-  static const LaneOffsets table = laneOffsets();
-  return table;
-}
-
 // Keeps the `keep` best points seen. Points that beat the worst kept so far
 // collect in a buffer, pruned to the best `keep` whenever it doubles, so
 // each offer costs a comparison and, amortised, a constant.
@@ -66,6 +39,11 @@ class BestPoints {
     buffer_.push_back(s);
     if (buffer_.size() == 2 * keep_) prune();
   }
+
+  // The worst point kept once the buffer has been pruned; until then
+  // every point is taken.
+  bool pruned() const noexcept { return pruned_; }
+  const SamplePoint& worstKept() const noexcept { return worstKept_; }
 
   std::vector<SamplePoint>& points() {
     if (buffer_.size() > keep_) prune();
@@ -104,66 +82,106 @@ struct RangeResult {
 
 // Points are handed out in chunks of whole blocks to whichever thread is
 // free, so a thread that finds no free core holds up only the chunk it has.
-constexpr std::uint32_t kChunkPoints = 32 * kLanes;
-static_assert(kChunkPoints % kLanes == 0, "chunks start at a multiple of kLanes");
+constexpr std::uint32_t kChunkPoints = 16 * kLanes;
+static_assert(kChunkPoints % kLanes == 0 && kSequencePoints % kChunkPoints == 0, "chunks are whole blocks");
 
-// Evaluates the chunks it takes from `next` until the points run out.
-RangeResult sampleChunks(const Problem& p, const PackedModels& models, std::uint32_t points, std::size_t keep,
-                         std::atomic<std::uint32_t>& next) {
-  const std::size_t n = p.factors;
-  const std::size_t dims = p.freeFactors.size();
-  const std::size_t slots = p.slotCount();
-  std::vector<LaneColumn> x(n);
-  std::vector<LaneColumn> values(slots);
-  for (std::size_t i = 0; i < n; ++i) std::fill(std::begin(x[i].lane), std::end(x[i].lane), p.lower[i]);
-  double keys[kLanes];
-  double violations[kLanes];
-  std::uint32_t base[kLptauDimensions + 1];
-  const LaneOffsets& lanes = offsets();
-  IntegerColumn columns[kLptauDimensions];
-  BestPoints best(keep);
-  RangeResult result;
-  const std::size_t cellDims = cellDimensions(p);
-  result.cellBest.resize(std::size_t{1} << cellDims);
-  result.cellSeen.assign(result.cellBest.size(), false);
-  std::uint32_t cell[kLanes];
-  for (std::uint32_t begin = next.fetch_add(kChunkPoints); begin < points; begin = next.fetch_add(kChunkPoints)) {
-    const std::uint32_t end = std::min(points, begin + kChunkPoints);
-    for (std::uint32_t first = begin; first < end; first += kLanes) {
-      const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(kLanes, end - first));
-      sequenceAt(first, dims, base);
-      for (std::size_t d = 0; d < dims; ++d) {
-        const std::int32_t b = static_cast<std::int32_t>(base[d + 1]);
-        for (std::uint32_t l = 0; l < kLanes; ++l) columns[d].lane[l] = b ^ lanes.dimension[d].lane[l];
-        // Lanes past the end repeat the last point, so every lane is valid.
-        for (std::uint32_t l = count; l < kLanes; ++l) columns[d].lane[l] = columns[d].lane[count - 1];
-      }
-      for (std::size_t d = 0; d < dims; ++d) {
-        const std::size_t f = p.freeFactors[d];
-        const double low = p.lower[f];
-        const double span = p.upper[f] - p.lower[f];
-        for (std::uint32_t l = 0; l < kLanes; ++l)
-          x[f].lane[l] = low + span * (columns[d].lane[l] / double(kSequencePoints));
-      }
-      std::fill(std::begin(cell), std::end(cell), 0u);
-      for (std::size_t d = 0; d < cellDims; ++d)
-        for (std::uint32_t l = 0; l < kLanes; ++l) cell[l] |= ((columns[d].lane[l] >> (kLptauBits - 1)) & 1u) << d;
-      evaluateBlock(models, x.data(), values.data());
-      scoreBlock(p, values.data(), count, keys, violations);
-      for (std::uint32_t l = 0; l < count; ++l) {
-        const bool admissible = violations[l] <= kFeasibilityTolerance;
-        result.admissible += admissible ? 1u : 0u;
-        const SamplePoint sample{first + l, admissible, admissible ? keys[l] : -violations[l]};
-        best.offer(sample);
-        if (!result.cellSeen[cell[l]] || better(sample, result.cellBest[cell[l]])) {
-          result.cellBest[cell[l]] = sample;
-          result.cellSeen[cell[l]] = true;
-        }
+// A thread's ranking of the points it evaluates. Within a thread points come
+// in increasing index, so a point that only ties the worst kept (or its
+// cell's best) ranks below it: a lane whose rank does not exceed its
+// threshold cannot change anything, and only the others are ranked exactly.
+class ThreadRanking {
+ public:
+  ThreadRanking(const SampleSetup& setup, std::size_t keep, std::size_t cellDims)
+      : setup_(setup), best_(keep), cellDims_(cellDims) {
+    result_.cellBest.resize(std::size_t{1} << cellDims);
+    result_.cellSeen.assign(result_.cellBest.size(), false);
+    cellRank_.assign(result_.cellBest.size(), -__builtin_inf());
+    const LaneBits& bits = laneBits();
+    for (std::size_t l = 0; l < kLanes; ++l) laneCell_[l] = cellOf(bits, l);
+  }
+
+  // Sets each lane's threshold for a block whose first point has the
+  // sequence coordinates `base`.
+  void thresholds(SampleBlock& block) {
+    const double keep = best_.pruned() ? rank(best_.worstKept()) : -__builtin_inf();
+    blockCell_ = 0;
+    for (std::size_t d = 0; d < cellDims_; ++d) blockCell_ |= ((block.base[d] >> (kLptauBits - 1)) & 1u) << d;
+    for (std::size_t l = 0; l < kLanes; ++l) block.threshold[l] = std::min(keep, cellRank_[blockCell_ ^ laneCell_[l]]);
+  }
+
+  void take(const SampleBlock& block, std::uint32_t first) {
+    result_.admissible += static_cast<unsigned>(std::popcount(block.admissible));
+    for (std::uint64_t lanes = block.candidates; lanes != 0; lanes &= lanes - 1) {
+      const int l = std::countr_zero(lanes);
+      const bool admissible = ((block.admissible >> l) & 1u) != 0;
+      const SamplePoint sample{first + static_cast<std::uint32_t>(l), admissible, block.key[l]};
+      best_.offer(sample);
+      const std::uint32_t cell = blockCell_ ^ laneCell_[l];
+      if (!result_.cellSeen[cell] || better(sample, result_.cellBest[cell])) {
+        result_.cellBest[cell] = sample;
+        result_.cellSeen[cell] = true;
+        cellRank_[cell] = rank(sample);
       }
     }
   }
-  result.best = std::move(best.points());
-  return result;
+
+  RangeResult finish() {
+    result_.best = std::move(best_.points());
+    return std::move(result_);
+  }
+
+ private:
+  double rank(const SamplePoint& s) const noexcept { return sampleRank(setup_, s.admissible, s.key); }
+
+  // The cell of a lane's offset: the cell of point first + l is the first
+  // point's XOR it, as the top bits of the coordinates are.
+  std::uint32_t cellOf(const LaneBits& bits, std::size_t lane) const {
+    std::uint32_t cell = 0;
+    for (std::size_t d = 0; d < cellDims_; ++d)
+      cell |= static_cast<std::uint32_t>((bits.dimension[d][lane] >> (kMantissaShift + kLptauBits - 1)) & 1u) << d;
+    return cell;
+  }
+
+  const SampleSetup& setup_;
+  BestPoints best_;
+  std::size_t cellDims_;
+  RangeResult result_;
+  std::vector<double> cellRank_;  // rank of each cell's best, -inf while unseen
+  std::uint32_t laneCell_[kLanes] = {};
+  std::uint32_t blockCell_ = 0;
+};
+
+// The coordinates of the next block's first point from those of `first`:
+// adding kLanes flips the bits of `first ^ (first + kLanes)`.
+void advanceBase(std::uint32_t first, std::size_t dims, std::uint32_t* base) {
+  for (std::uint32_t bits = first ^ (first + kLanes); bits != 0; bits &= bits - 1) {
+    const int b = __builtin_ctz(bits);
+    if (b >= kLptauBits) break;
+    for (std::size_t d = 0; d < dims; ++d) base[d] ^= lptauShifted.entry[d + 1][b];
+  }
+}
+
+// Evaluates the chunks it takes from `next` until the points run out.
+RangeResult sampleChunks(const SampleSetup& setup, std::uint32_t points, std::size_t keep,
+                         std::atomic<std::uint32_t>& next) {
+  const Problem& p = *setup.problem;
+  const std::size_t dims = p.freeFactors.size();
+  SampleBlock block;
+  initBlock(setup, block);
+  ThreadRanking ranking(setup, keep, cellDimensions(p));
+  std::uint32_t acc[kLptauDimensions + 1];
+  for (std::uint32_t begin = next.fetch_add(kChunkPoints); begin < points; begin = next.fetch_add(kChunkPoints)) {
+    const std::uint32_t end = std::min(points, begin + kChunkPoints);
+    sequenceAt(begin, dims, acc);
+    std::copy(acc + 1, acc + 1 + dims, block.base);
+    for (std::uint32_t first = begin; first < end; first += kLanes) {
+      if (first != begin) advanceBase(first - kLanes, dims, block.base);
+      ranking.thresholds(block);
+      scoreSampleBlock(setup, block, std::min<std::uint32_t>(kLanes, end - first));
+      ranking.take(block, first);
+    }
+  }
+  return ranking.finish();
 }
 
 }  // namespace
@@ -184,7 +202,8 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
   threads = resolveThreads(threads, points / (4 * kLanes));
   std::vector<RangeResult> parts(threads);
   std::atomic<std::uint32_t> next{0};
-  runThreads(threads, [&](unsigned t) { parts[t] = sampleChunks(problem, models, points, keep, next); });
+  const SampleSetup setup = prepareSample(problem, models);
+  runThreads(threads, [&](unsigned t) { parts[t] = sampleChunks(setup, points, keep, next); });
   SampleResult result;
   std::vector<SamplePoint> cells(parts.front().cellBest.size());
   std::vector<bool> seen(cells.size(), false);

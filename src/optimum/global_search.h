@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "optimum/block_evaluator.h"
+#include "optimum/packed_models.h"
 #include "optimum/problem.h"
 
 namespace tavrin::optimum {

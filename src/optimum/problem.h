@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "optimum/block_evaluator.h"
+#include "optimum/packed_models.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::optimum {
