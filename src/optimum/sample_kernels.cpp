@@ -1,6 +1,7 @@
 // The global stage's kernel for each instruction set, and the choice among
 // them. Every function of a variant carries its target attribute, so the
 // vector code of one never reaches a processor that lacks it.
+#include <atomic>
 #include <bit>
 #include <cmath>
 
@@ -120,14 +121,31 @@ KERNEL_INLINE V unitFromBits(const std::uint64_t* bits, std::uint64_t base) {
 
 using Kernel = void (*)(const SampleSetup&, SampleBlock&, unsigned);
 
-// Chosen once per process from what the processor offers.
-Kernel chooseKernel() {
+// The kernel for `path`, or null when the processor lacks it.
+Kernel kernelFor(SampleKernelPath path) {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return avx512::scoreSampleBlockHere;
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return avx2::scoreSampleBlockHere;
+  const Kernel wide = __builtin_cpu_supports("avx512f") ? avx512::scoreSampleBlockHere : nullptr;
+  const bool fused = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  const Kernel narrow = fused ? avx2::scoreSampleBlockHere : nullptr;
+#else
+  const Kernel wide = nullptr;
+  const Kernel narrow = nullptr;
 #endif
-  return portable::scoreSampleBlockHere;
+  switch (path) {
+    case SampleKernelPath::Best:
+      if (wide != nullptr) return wide;
+      return narrow != nullptr ? narrow : portable::scoreSampleBlockHere;
+    case SampleKernelPath::Avx512: return wide;
+    case SampleKernelPath::Avx2: return narrow;
+    case SampleKernelPath::Portable: return portable::scoreSampleBlockHere;
+  }
+  return nullptr;
+}
+
+std::atomic<Kernel>& activeKernel() {
+  static std::atomic<Kernel> kernel{kernelFor(SampleKernelPath::Best)};
+  return kernel;
 }
 
 // The sequence's coordinates of lanes 0..kLanes-1, bits of 1 + v / 2^16.
@@ -196,8 +214,14 @@ void initBlock(const SampleSetup& setup, SampleBlock& block) {
 }
 
 void scoreSampleBlock(const SampleSetup& setup, SampleBlock& block, unsigned count) {
-  static const Kernel kernel = chooseKernel();
-  kernel(setup, block, count);
+  activeKernel().load(std::memory_order_relaxed)(setup, block, count);
+}
+
+bool useSampleKernel(SampleKernelPath path) {
+  const Kernel kernel = kernelFor(path);
+  if (kernel == nullptr) return false;
+  activeKernel().store(kernel, std::memory_order_relaxed);
+  return true;
 }
 
 }  // namespace tavrin::optimum
