@@ -127,9 +127,9 @@ void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
   // SLSQP only has to come near the optimum: refineActiveSet finishes the
   // job with Newton steps, so looser tolerances save most of its iterations.
   const bool near = precision == Precision::Near;
-  opt.set_ftol_rel(near ? 1e-9 : 1e-12);
-  opt.set_xtol_rel(near ? 1e-6 : 1e-10);
-  opt.set_xtol_abs(near ? 1e-6 : 1e-10);
+  opt.set_ftol_rel(near ? 1e-6 : 1e-12);
+  opt.set_xtol_rel(near ? 1e-3 : 1e-10);
+  opt.set_xtol_abs(near ? 1e-3 : 1e-10);
   opt.set_maxeval(kMaxEvaluations);
   double value = 0.0;
   try {

@@ -19,8 +19,9 @@ struct PolishTrace {
   double floor = 0.0;  // of the surrogate in the last SLSQP run
 };
 
-// How far SLSQP goes: Near stops once its steps are about 1e-6 (coded),
-// for the Newton refinement to finish; Full runs it to 1e-10.
+// How far SLSQP goes: Near stops once its steps are about 1e-3 (coded) or
+// the objective changes by 1e-6 relative, for the Newton refinement on the
+// active set to finish; Full runs it to 1e-10.
 enum class Precision { Near, Full };
 
 // The polished coded point (every factor; fixed factors keep their value).

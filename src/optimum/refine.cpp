@@ -1,6 +1,7 @@
 #include "optimum/refine.h"
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 
 #include "tavrin/quadratic.h"
@@ -12,11 +13,19 @@ namespace {
 // an interval end counts as active: wide enough for a polish stopped near
 // the optimum, since the multipliers' signs are checked at the end.
 constexpr double kOnBound = 1e-5;
-constexpr double kOnInterval = 1e-5;
+constexpr double kOnInterval = 1e-3;
 // A pinned coordinate's Lagrangian slope may point inwards by this much,
 // relative to the largest slope, and still count as held by its bound.
 constexpr double kSlopeTolerance = 1e-9;
 constexpr int kMaxIterations = 30;
+// Newton stops once its steps are this small (coded) and fails unless they
+// came below kSettled.
+constexpr double kConverged = 1e-15;
+constexpr double kSettled = 1e-12;
+// A point violating an interval by more than this (relative to the slot's
+// scale) brings the interval's row into the active set.
+constexpr double kRowSlack = 1e-12;
+constexpr int kMaxActiveChanges = 8;
 
 struct ActiveRow {
   std::size_t slot;
@@ -40,22 +49,29 @@ Eigen::MatrixXd modelHessian(std::size_t n, const double* c, const std::vector<s
   return h;
 }
 
-// Whether each pinned coordinate is held by its bound at `x`: the slope of
-// the Lagrangian (objective minus the active rows times their multipliers)
-// must point out of the region there, or the optimum lies inside.
-bool boundsHold(const Problem& p, const double* coef, double floor, const std::vector<double>& x,
-                const std::vector<std::size_t>& pinned, const std::vector<ActiveRow>& rows,
-                const Eigen::VectorXd& lambda) {
-  if (pinned.empty()) return true;
+void slotValuesAndGradients(const Problem& p, const double* coef, const std::vector<double>& x,
+                            std::vector<double>& values, std::vector<double>& grads) {
   const std::size_t n = p.factors;
   const std::size_t terms = quadratic::termCount(n);
-  const std::size_t slots = p.slotCount();
-  std::vector<double> values(slots);
-  std::vector<double> grads(slots * n);
-  for (std::size_t s = 0; s < slots; ++s) {
+  for (std::size_t s = 0; s < p.slotCount(); ++s) {
     values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
     quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
   }
+}
+
+// The pinned coordinate whose bound does not hold at `x` (the slope of the
+// Lagrangian, objective minus the active rows times their multipliers,
+// points furthest into the region there), or p.factors when every bound
+// holds.
+std::size_t releasedBound(const Problem& p, const double* coef, double floor, const std::vector<double>& x,
+                          const std::vector<std::size_t>& pinned, const std::vector<ActiveRow>& rows,
+                          const Eigen::VectorXd& lambda) {
+  const std::size_t n = p.factors;
+  if (pinned.empty()) return n;
+  const std::size_t slots = p.slotCount();
+  std::vector<double> values(slots);
+  std::vector<double> grads(slots * n);
+  slotValuesAndGradients(p, coef, x, values, grads);
   std::vector<double> derivative(slots);
   surrogate(p, values.data(), floor, derivative.data());
   std::vector<double> slope(n, 0.0);
@@ -68,95 +84,77 @@ bool boundsHold(const Problem& p, const double* coef, double floor, const std::v
     largest = std::max(largest, std::abs(slope[f]));
   }
   const double tolerance = kSlopeTolerance * std::max(1.0, largest);
+  std::size_t worst = n;
+  double worstInward = tolerance;
   for (const std::size_t f : pinned) {
-    const bool outward = x[f] == p.upper[f] ? slope[f] >= -tolerance : slope[f] <= tolerance;
-    if (!outward) return false;
+    const double inward = x[f] == p.upper[f] ? -slope[f] : slope[f];
+    if (inward > worstInward) {
+      worst = f;
+      worstInward = inward;
+    }
   }
-  return true;
+  return worst;
 }
 
-}  // namespace
+// The active set being tried: moving coordinates, coordinates pinned to a
+// bound, and interval rows held at their bound.
+struct ActiveSet {
+  std::vector<std::size_t> moving;
+  std::vector<std::size_t> pinned;
+  std::vector<ActiveRow> rows;
+};
 
-bool refineActiveSet(const Problem& p, const double* coef, double floor, std::vector<double>& coded) {
+// Newton's method on  grad f - J' lambda = 0,  rows = 0  over the moving
+// coordinates, from `x` (updated). False when a system is singular, a step
+// is not finite, or the steps do not shrink to rounding.
+bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const ActiveSet& active,
+                       std::vector<double>& x, Eigen::VectorXd& lambda) {
   const std::size_t n = p.factors;
   const std::size_t terms = quadratic::termCount(n);
   const std::size_t slots = p.slotCount();
-  std::vector<double> x = coded;
+  const std::vector<std::size_t>& moving = active.moving;
+  const Eigen::Index m = static_cast<Eigen::Index>(moving.size());
+  const Eigen::Index r = static_cast<Eigen::Index>(active.rows.size());
   std::vector<double> values(slots);
   std::vector<double> grads(slots * n);
-  for (std::size_t s = 0; s < slots; ++s) {
-    values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
-    quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
-  }
-  std::vector<std::size_t> moving;
-  std::vector<std::size_t> pinned;
-  for (const std::size_t f : p.freeFactors) {
-    if (x[f] - p.lower[f] > kOnBound && p.upper[f] - x[f] > kOnBound) {
-      moving.push_back(f);
-      continue;
-    }
-    x[f] = x[f] - p.lower[f] <= kOnBound ? p.lower[f] : p.upper[f];
-    pinned.push_back(f);
-  }
-  if (!pinned.empty())
-    for (std::size_t s = 0; s < slots; ++s) {
-      values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
-      quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
-    }
-  std::vector<ActiveRow> rows;
-  for (const ResponseInterval& i : p.intervals) {
-    const double scale = p.scale[i.slot];
-    if (std::isfinite(i.high) && std::abs(values[i.slot] - i.high) <= kOnInterval * scale)
-      rows.push_back({i.slot, 1.0, i.high});
-    if (std::isfinite(i.low) && std::abs(values[i.slot] - i.low) <= kOnInterval * scale)
-      rows.push_back({i.slot, -1.0, i.low});
-  }
-  if (moving.empty() && rows.empty()) {
-    // A corner of the region: nothing moves, only the bounds' signs decide.
-    if (!boundsHold(p, coef, floor, x, pinned, rows, Eigen::VectorXd(0))) return false;
-    coded = x;
-    return true;
-  }
-  if (moving.empty() || rows.size() > moving.size()) return false;
-
-  const Eigen::Index m = static_cast<Eigen::Index>(moving.size());
-  const Eigen::Index r = static_cast<Eigen::Index>(rows.size());
-  std::vector<Eigen::MatrixXd> hessians;
-  for (std::size_t s = 0; s < slots; ++s) hessians.push_back(modelHessian(n, coef + s * terms, moving));
   std::vector<double> derivative(slots);
   std::vector<double> curvature(slots);
-  Eigen::VectorXd lambda;
-  for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
-    if (iteration > 0)
-      for (std::size_t s = 0; s < slots; ++s) {
-        values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
-        quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
-      }
+  std::vector<bool> needed(slots, false);
+  for (const ActiveRow& row : active.rows) needed[row.slot] = true;
+  for (const GoalTerm& t : p.goals) needed[t.slot] = true;
+  std::vector<Eigen::MatrixXd> hessians(slots);
+  for (std::size_t s = 0; s < slots; ++s)
+    if (needed[s]) hessians[s] = modelHessian(n, coef + s * terms, moving);
+  Eigen::VectorXd g(m);
+  double largest = INFINITY;
+  for (int iteration = 0; iteration < kMaxIterations && largest > kConverged; ++iteration) {
+    slotValuesAndGradients(p, coef, x, values, grads);
     surrogate(p, values.data(), floor, derivative.data(), curvature.data());
     Eigen::VectorXd gradient = Eigen::VectorXd::Zero(m);
     Eigen::MatrixXd hessian = Eigen::MatrixXd::Zero(m, m);
     for (std::size_t s = 0; s < slots; ++s) {
-      Eigen::VectorXd g(m);
+      if (derivative[s] == 0.0 && curvature[s] == 0.0) continue;
       for (Eigen::Index a = 0; a < m; ++a) g[a] = grads[s * n + moving[static_cast<std::size_t>(a)]];
       gradient += derivative[s] * g;
-      hessian += derivative[s] * hessians[s] + curvature[s] * g * g.transpose();
+      hessian += derivative[s] * hessians[s];
+      if (curvature[s] != 0.0) hessian.noalias() += curvature[s] * g * g.transpose();
     }
     Eigen::MatrixXd jacobian(r, m);
     Eigen::VectorXd residual(r);
     for (Eigen::Index k = 0; k < r; ++k) {
-      const ActiveRow& row = rows[static_cast<std::size_t>(k)];
+      const ActiveRow& row = active.rows[static_cast<std::size_t>(k)];
       const double factor = row.sign / p.scale[row.slot];
       residual[k] = factor * (values[row.slot] - row.bound);
-      for (Eigen::Index a = 0; a < m; ++a) jacobian(k, a) = factor * grads[row.slot * n + moving[static_cast<std::size_t>(a)]];
+      for (Eigen::Index a = 0; a < m; ++a)
+        jacobian(k, a) = factor * grads[row.slot * n + moving[static_cast<std::size_t>(a)]];
     }
     if (iteration == 0)
       lambda = r > 0 ? Eigen::VectorXd(jacobian.transpose().colPivHouseholderQr().solve(gradient))
                      : Eigen::VectorXd(0);
-    // Newton step on  grad f - J^T lambda = 0,  g = 0.
     Eigen::MatrixXd kkt = Eigen::MatrixXd::Zero(m + r, m + r);
     kkt.topLeftCorner(m, m) = hessian;
     for (Eigen::Index k = 0; k < r; ++k) {
-      const ActiveRow& row = rows[static_cast<std::size_t>(k)];
+      const ActiveRow& row = active.rows[static_cast<std::size_t>(k)];
       kkt.topLeftCorner(m, m) -= lambda[k] * (row.sign / p.scale[row.slot]) * hessians[row.slot];
     }
     kkt.topRightCorner(m, r) = -jacobian.transpose();
@@ -167,22 +165,127 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
     const Eigen::FullPivLU<Eigen::MatrixXd> lu(kkt);
     if (!lu.isInvertible()) return false;
     const Eigen::VectorXd step = lu.solve(rhs);
-    double largest = 0.0;
+    largest = 0.0;
     for (Eigen::Index a = 0; a < m; ++a) {
       x[moving[static_cast<std::size_t>(a)]] += step[a];
       largest = std::max(largest, std::abs(step[a]));
     }
     lambda += step.tail(r);
     if (!std::isfinite(largest)) return false;
-    if (largest <= 1e-15) break;
   }
-  for (const std::size_t f : moving)
-    if (x[f] < p.lower[f] || x[f] > p.upper[f]) return false;
-  for (Eigen::Index k = 0; k < r; ++k)
-    if (lambda[k] < 0.0) return false;
-  if (!boundsHold(p, coef, floor, x, pinned, rows, lambda)) return false;
-  coded = x;
+  return largest <= kSettled;
+}
+
+// The coordinates within kOnBound of a bound pinned there, the rest moving;
+// the interval rows within kOnInterval of their bound.
+ActiveSet initialActiveSet(const Problem& p, std::vector<double>& x, const std::vector<double>& values) {
+  ActiveSet active;
+  for (const std::size_t f : p.freeFactors) {
+    if (x[f] - p.lower[f] > kOnBound && p.upper[f] - x[f] > kOnBound) {
+      active.moving.push_back(f);
+      continue;
+    }
+    x[f] = x[f] - p.lower[f] <= kOnBound ? p.lower[f] : p.upper[f];
+    active.pinned.push_back(f);
+  }
+  for (const ResponseInterval& i : p.intervals) {
+    const double scale = p.scale[i.slot];
+    if (std::isfinite(i.high) && std::abs(values[i.slot] - i.high) <= kOnInterval * scale)
+      active.rows.push_back({i.slot, 1.0, i.high});
+    if (std::isfinite(i.low) && std::abs(values[i.slot] - i.low) <= kOnInterval * scale)
+      active.rows.push_back({i.slot, -1.0, i.low});
+  }
+  return active;
+}
+
+// Moves a moving coordinate that left the region onto the bound it crossed;
+// false when every moving coordinate is inside.
+bool pinEscaped(const Problem& p, const std::vector<double>& x, ActiveSet& active, std::vector<double>& start) {
+  bool changed = false;
+  for (auto it = active.moving.begin(); it != active.moving.end();) {
+    const std::size_t f = *it;
+    if (x[f] >= p.lower[f] && x[f] <= p.upper[f]) {
+      ++it;
+      continue;
+    }
+    start[f] = x[f] < p.lower[f] ? p.lower[f] : p.upper[f];
+    active.pinned.push_back(f);
+    it = active.moving.erase(it);
+    changed = true;
+  }
+  return changed;
+}
+
+// Adds the rows of intervals that `x` violates; false when it meets them all.
+bool addViolated(const Problem& p, const std::vector<double>& values, ActiveSet& active) {
+  bool changed = false;
+  const auto held = [&](std::size_t slot, double sign) {
+    return std::any_of(active.rows.begin(), active.rows.end(),
+                       [&](const ActiveRow& row) { return row.slot == slot && row.sign == sign; });
+  };
+  for (const ResponseInterval& i : p.intervals) {
+    const double y = values[i.slot];
+    const double tolerance = kRowSlack * p.scale[i.slot];
+    if (std::isfinite(i.high) && y - i.high > tolerance && !held(i.slot, 1.0)) {
+      active.rows.push_back({i.slot, 1.0, i.high});
+      changed = true;
+    }
+    if (std::isfinite(i.low) && i.low - y > tolerance && !held(i.slot, -1.0)) {
+      active.rows.push_back({i.slot, -1.0, i.low});
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// Drops the row of the most negative multiplier; false when none is negative.
+bool dropNegative(ActiveSet& active, Eigen::VectorXd& lambda) {
+  Eigen::Index worst = -1;
+  for (Eigen::Index k = 0; k < lambda.size(); ++k)
+    if (lambda[k] < 0.0 && (worst < 0 || lambda[k] < lambda[worst])) worst = k;
+  if (worst < 0) return false;
+  active.rows.erase(active.rows.begin() + worst);
   return true;
+}
+
+}  // namespace
+
+bool refineActiveSet(const Problem& p, const double* coef, double floor, std::vector<double>& coded) {
+  const std::size_t n = p.factors;
+  const std::size_t slots = p.slotCount();
+  std::vector<double> start = coded;
+  std::vector<double> values(slots);
+  std::vector<double> grads(slots * n);
+  slotValuesAndGradients(p, coef, start, values, grads);
+  ActiveSet active = initialActiveSet(p, start, values);
+  // A primal-dual active-set loop: Newton on the current set, then the
+  // first of these that applies changes it by one step and Newton runs
+  // again from the start: a coordinate left the region, an interval is
+  // violated, a row's multiplier is negative, a bound does not hold.
+  for (int change = 0; change <= kMaxActiveChanges; ++change) {
+    if (active.moving.empty()) active.rows.clear();
+    if (active.rows.size() > active.moving.size()) return false;
+    std::vector<double> x = start;
+    Eigen::VectorXd lambda(0);
+    if (!active.moving.empty() && !newtonOnActiveSet(p, coef, floor, active, x, lambda)) return false;
+    if (pinEscaped(p, x, active, start)) continue;
+    slotValuesAndGradients(p, coef, x, values, grads);
+    if (addViolated(p, values, active)) {
+      if (active.moving.empty()) return false;
+      continue;
+    }
+    if (dropNegative(active, lambda)) continue;
+    const std::size_t released = releasedBound(p, coef, floor, x, active.pinned, active.rows, lambda);
+    if (released < n) {
+      active.pinned.erase(std::find(active.pinned.begin(), active.pinned.end(), released));
+      active.moving.push_back(released);
+      std::sort(active.moving.begin(), active.moving.end());
+      continue;
+    }
+    coded = x;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace tavrin::optimum

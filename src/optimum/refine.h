@@ -11,10 +11,13 @@
 
 namespace tavrin::optimum {
 
-// Refines `coded` in place and returns true when the Newton iteration on
-// the active set (coordinates near a bound pinned to it) converged inside
-// the region with multipliers of the right sign, for the intervals and the
-// pinned bounds alike; otherwise leaves it unchanged and returns false.
+// Refines `coded` in place and returns true when Newton's method on an
+// active set converged to a point that meets the optimality (KKT)
+// conditions: inside the region, meeting every interval, with multipliers
+// of the right sign for the held intervals and the pinned bounds. The set
+// starts from the coordinates near a bound (pinned to it) and the
+// intervals near their ends, and changes one step at a time while a
+// condition fails; otherwise `coded` is left unchanged and it returns false.
 bool refineActiveSet(const Problem& problem, const double* coef, double floor, std::vector<double>& coded);
 
 }  // namespace tavrin::optimum
