@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <immintrin.h>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -172,8 +173,10 @@ BENCHMARK(BM_Optimum)
     ->MinTime(1.0);
 
 // The hardware bound, as bench/tavrin_bench.cpp measures it: independent
-// multiply-then-add chains (no fused multiply-add, like the evaluator),
-// sixteen AVX-512 chains per core, here on every core at once.
+// multiply-then-add chains (no fused multiply-add, like the plan object's
+// evaluator), sixteen AVX-512 chains per core. The fused variant does the
+// same work with one instruction per step: the machine's true peak for a
+// product and a sum, which the global stage's kernels use.
 constexpr int kChains = 16;
 constexpr double kFactor = 0.999999, kOffset = 1e-7;
 using Lanes8 = double __attribute__((vector_size(64)));
@@ -189,12 +192,23 @@ __attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) {
   return 2.0 * kChains * 8 * static_cast<double>(steps);
 }
 
-// Runs `steps` chain steps on every core; returns the results produced.
-double chainsAllCores(long steps) {
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+__attribute__((noinline, target("avx512f"))) double fusedChainsAvx512(long steps) {
+  __m512d a[kChains];
+  for (int l = 0; l < kChains; ++l) a[l] = _mm512_set1_pd(1.0 + l);
+  const __m512d factor = _mm512_set1_pd(kFactor), offset = _mm512_set1_pd(kOffset);
+  for (long k = 0; k < steps; ++k) {
+#pragma GCC unroll 16
+    for (int l = 0; l < kChains; ++l) a[l] = _mm512_fmadd_pd(a[l], factor, offset);
+  }
+  for (__m512d& value : a) asm volatile("" : "+v"(value));
+  return 2.0 * kChains * 8 * static_cast<double>(steps);
+}
+
+// Runs `steps` chain steps on each of `cores` cores; returns the results produced.
+double chainsOn(unsigned cores, long steps, double (*chains)(long)) {
   std::vector<std::thread> workers;
-  for (unsigned t = 1; t < cores; ++t) workers.emplace_back([steps] { chainsAvx512(steps); });
-  const double results = chainsAvx512(steps);
+  for (unsigned t = 1; t < cores; ++t) workers.emplace_back([steps, chains] { chains(steps); });
+  const double results = chains(steps);
   for (std::thread& w : workers) w.join();
   return results * cores;
 }
@@ -211,14 +225,18 @@ double wallNs() {
                                  .count());
 }
 
-// The global stage of optimize() on every core: all 65536 LPtau points,
-// evaluated, scored and the best kept. Its arithmetic per point is the
-// evaluator's products and sums, 2 (terms - 1) per model, and the mapping of
-// each free coordinate (a product and a sum). Stage and bound run in turns
-// so both see the same machine; the counters are wall ns per point of each,
-// their ratio, and the stage's CPU ns per point summed over its threads.
+// The global stage of optimize() on `threads` threads (0 = every core): all
+// 65536 LPtau points, evaluated, scored and the best kept. Its arithmetic
+// per point is the models' products and sums, 2 (terms - 1) per slot, and
+// the mapping of each free coordinate (a product and a sum). The stage and
+// the chains on as many cores run in turns, so all see the same machine.
+// Counters: wall ns per point of the stage; the bound per point at the
+// multiply-then-add rate and its ratio; the same at the fused rate; the
+// stage's CPU ns per point summed over its threads.
 void BM_GlobalStage(benchmark::State& state) {
   const Case& c = cached(static_cast<int>(state.range(0)));
+  const unsigned threads = static_cast<unsigned>(state.range(1));
+  const unsigned cores = threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
   const optimum::Problem p = optimum::compileProblem(c.fit, c.goals);
   const std::vector<double> coef = optimum::slotCoefficients(p, c.fit);
   const optimum::PackedModels packed = optimum::packModels(p.factors, p.slotCount(), coef.data());
@@ -227,32 +245,42 @@ void BM_GlobalStage(benchmark::State& state) {
   constexpr unsigned kPoints = optimum::kSequencePoints;
   // At least 65536 steps per core (about a millisecond), so that starting
   // the threads does not count against the bound.
-  const long boundSteps = std::max(65536L, static_cast<long>(perPoint * kPoints / (2.0 * kChains * 8) /
-                                                             std::max(1u, std::thread::hardware_concurrency())));
-  double stageNs = 0.0, stageCpuNs = 0.0, boundNs = 0.0, boundResults = 0.0, points = 0.0;
+  const long boundSteps = std::max(65536L, static_cast<long>(perPoint * kPoints / (2.0 * kChains * 8) / cores));
+  double stageNs = 0.0, stageCpuNs = 0.0, points = 0.0;
+  double boundNs = 0.0, boundResults = 0.0, fusedNs = 0.0, fusedResults = 0.0;
   for (auto _ : state) {
     const double c0 = processCpuNs();
     const double t0 = wallNs();
-    const optimum::SampleResult r = optimum::sampleRegion(p, packed, kPoints, 256, 0);
+    const optimum::SampleResult r = optimum::sampleRegion(p, packed, kPoints, 256, threads);
     benchmark::DoNotOptimize(r.best.data());
     const double t1 = wallNs();
     stageCpuNs += processCpuNs() - c0;
-    boundResults += chainsAllCores(boundSteps);
+    boundResults += chainsOn(cores, boundSteps, chainsAvx512);
     const double t2 = wallNs();
+    fusedResults += chainsOn(cores, boundSteps, fusedChainsAvx512);
+    const double t3 = wallNs();
     stageNs += t1 - t0;
     boundNs += t2 - t1;
+    fusedNs += t3 - t2;
     points += kPoints;
   }
   const double pointNs = stageNs / points;
   const double boundPointNs = boundNs / boundResults * perPoint;
+  const double fusedPointNs = fusedNs / fusedResults * perPoint;
   state.counters["point_ns"] = pointNs;
   state.counters["bound_ns"] = boundPointNs;
   state.counters["ratio"] = pointNs / boundPointNs;
+  state.counters["fused_bound_ns"] = fusedPointNs;
+  state.counters["fused_ratio"] = pointNs / fusedPointNs;
   state.counters["results_per_ns"] = boundResults / boundNs;
   state.counters["point_cpu_ns"] = stageCpuNs / points;  // CPU time of all threads
   state.SetLabel(c.name);
 }
-BENCHMARK(BM_GlobalStage)->DenseRange(0, 2)->ArgName("study")->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_GlobalStage)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}})
+    ->ArgNames({"study", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 
 void BM_Robustness(benchmark::State& state) {
   const Case& c = cached(static_cast<int>(state.range(0)));

@@ -23,8 +23,9 @@ void sequenceAt(std::uint32_t index, std::size_t dims, std::uint32_t* acc) {
   }
 }
 
+// As the kernels map it: one rounding, and the region's lower end exactly.
 double coordinate(const Problem& p, std::size_t factor, std::uint32_t value) {
-  return p.lower[factor] + (p.upper[factor] - p.lower[factor]) * (value / double(kSequencePoints));
+  return std::fma(value / double(kSequencePoints), p.upper[factor] - p.lower[factor], p.lower[factor]);
 }
 
 // Keeps the `keep` best points seen. Points that beat the worst kept so far

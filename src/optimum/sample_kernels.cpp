@@ -28,7 +28,9 @@ namespace portable {
 using V = double;
 using Mask = bool;
 constexpr std::size_t kWidth = 1;
+constexpr std::size_t kGroups = 8;
 KERNEL_INLINE V load(const double* p) { return *p; }
+KERNEL_INLINE V loadShared(const double* p) { return *p; }
 KERNEL_INLINE void store(double* p, V v) { *p = v; }
 KERNEL_INLINE V splat(double v) { return v; }
 KERNEL_INLINE V add(V a, V b) { return a + b; }
@@ -60,7 +62,15 @@ namespace avx2 {
 using V = __m256d;
 using Mask = __m256d;
 constexpr std::size_t kWidth = 4;
+constexpr std::size_t kGroups = 4;  // 16 registers: two rows of 4 chains, the value and the coefficients
 KERNEL_INLINE V load(const double* p) { return _mm256_load_pd(p); }
+// The empty asm keeps the value in a register: folded into each of its
+// uses as a memory operand, one load would become one per use.
+KERNEL_INLINE V loadShared(const double* p) {
+  V v = _mm256_load_pd(p);
+  asm("" : "+x"(v));
+  return v;
+}
 KERNEL_INLINE void store(double* p, V v) { _mm256_store_pd(p, v); }
 KERNEL_INLINE V splat(double v) { return _mm256_set1_pd(v); }
 KERNEL_INLINE V add(V a, V b) { return _mm256_add_pd(a, b); }
@@ -92,7 +102,13 @@ namespace avx512 {
 using V = __m512d;
 using Mask = __mmask8;
 constexpr std::size_t kWidth = 8;
+constexpr std::size_t kGroups = 8;  // 32 registers: two rows of 8 chains and the value
 KERNEL_INLINE V load(const double* p) { return _mm512_load_pd(p); }
+KERNEL_INLINE V loadShared(const double* p) {
+  V v = _mm512_load_pd(p);
+  asm("" : "+v"(v));
+  return v;
+}
 KERNEL_INLINE void store(double* p, V v) { _mm512_store_pd(p, v); }
 KERNEL_INLINE V splat(double v) { return _mm512_set1_pd(v); }
 KERNEL_INLINE V add(V a, V b) { return _mm512_add_pd(a, b); }
