@@ -1,14 +1,17 @@
-// Predictions of one response with confidence and prediction intervals.
+// Predictions of the responses with confidence and prediction intervals.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "analysis/inference.h"
+#include "analysis/predictions.h"
 #include "tavrin/analysis.h"
 #include "tavrin/error.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin {
+namespace analysis {
 namespace {
 
 void checkPoints(const Fit& fit, const Matrix& points) {
@@ -22,34 +25,48 @@ void checkPoints(const Fit& fit, const Matrix& points) {
                               " that is not finite: every setting must be a finite number");
 }
 
-}  // namespace
+// The points in coded units, one row each, and their variance ratios
+// x'(X'X)^-1 x, which no response enters.
+struct CodedPoints {
+  std::vector<std::vector<double>> coded;
+  std::vector<double> ratio;
+};
 
-std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t response, const Matrix& points,
-                                             const AnalysisOptions& options) {
-  analysis::checkResponse(fit, response);
-  analysis::checkOptions(fit, options);
-  checkPoints(fit, points);
-
-  const analysis::ErrorScale scale = analysis::errorScale(analysis::residuals(fit, response).squaredNorm(),
-                                                          fit.residualDf(),
-                                                          analysis::knownSigma(fit, response, options));
-  const double q = analysis::criticalValue(scale, options.confidence);
+CodedPoints codedPoints(const Fit& fit, const Matrix& points) {
   // (X'X)^-1 = solver * solver', so x'(X'X)^-1 x = ||solver' x||^2: a
   // product with the runs per point instead of forming the covariance.
   const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> solver(
       fit.solver.data(), static_cast<Eigen::Index>(fit.solver.rows()), static_cast<Eigen::Index>(fit.solver.cols()));
   const std::size_t n = fit.factorCount();
-  const std::vector<double>& coef = fit.models[response].coded;
-
-  std::vector<Prediction> out(points.rows());
-  std::vector<double> coded(n);
+  CodedPoints out;
   Eigen::VectorXd row(static_cast<Eigen::Index>(fit.termCount()));
   for (std::size_t k = 0; k < points.rows(); ++k) {
+    std::vector<double> coded(n);
     for (std::size_t i = 0; i < n; ++i) coded[i] = toCoded(fit.factors[i], points(k, i));
     quadratic::terms(n, coded.data(), row.data());
-    const double ratio = (solver.transpose() * row).squaredNorm();
+    out.ratio.push_back((solver.transpose() * row).squaredNorm());
+    out.coded.push_back(std::move(coded));
+  }
+  return out;
+}
+
+// The error scale of one response; the residuals are formed only when
+// sigma is estimated from them.
+ErrorScale responseScale(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
+  const std::optional<double> known = knownSigma(fit, response, options);
+  const double residualSS = (!known && fit.residualDf() > 0) ? residuals(fit, response).squaredNorm() : 0.0;
+  return errorScale(residualSS, fit.residualDf(), known);
+}
+
+std::vector<Prediction> predictResponse(const Fit& fit, std::size_t response, const CodedPoints& points,
+                                        const ErrorScale& scale, double q) {
+  const std::size_t n = fit.factorCount();
+  const std::vector<double>& coef = fit.models[response].coded;
+  std::vector<Prediction> out(points.coded.size());
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    const double ratio = points.ratio[k];
     Prediction& p = out[k];
-    p.value = quadratic::evaluate(n, coef.data(), coded.data());
+    p.value = quadratic::evaluate(n, coef.data(), points.coded[k].data());
     p.stdError = scale.sigma * std::sqrt(ratio);
     const double newObservation = scale.sigma * std::sqrt(1.0 + ratio);
     p.confidenceLow = p.value - q * p.stdError;
@@ -58,6 +75,43 @@ std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t respons
     p.predictionHigh = p.value + q * newObservation;
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<std::vector<Prediction>> predictEveryResponse(const Fit& fit, const Matrix& points,
+                                                          const AnalysisOptions& options) {
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) checkResponse(fit, j);
+  checkOptions(fit, options);
+  checkPoints(fit, points);
+  const CodedPoints coded = codedPoints(fit, points);
+  // The critical value depends only on whether sigma is known (normal) or
+  // estimated (t on the fit's residual df), so it is computed once for each.
+  std::optional<double> knownQ;
+  std::optional<double> estimatedQ;
+  std::vector<std::vector<Prediction>> out;
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) {
+    const ErrorScale scale = responseScale(fit, j, options);
+    std::optional<double>& q = scale.known ? knownQ : estimatedQ;
+    // A sigma that is NaN makes the value NaN: not one to keep.
+    const bool cached = q.has_value() && !std::isnan(scale.sigma);
+    const double critical = cached ? *q : criticalValue(scale, options.confidence);
+    if (!std::isnan(scale.sigma)) q = critical;
+    out.push_back(predictResponse(fit, j, coded, scale, critical));
+  }
+  return out;
+}
+
+}  // namespace analysis
+
+std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t response, const Matrix& points,
+                                             const AnalysisOptions& options) {
+  analysis::checkResponse(fit, response);
+  analysis::checkOptions(fit, options);
+  analysis::checkPoints(fit, points);
+  const analysis::ErrorScale scale = analysis::responseScale(fit, response, options);
+  return analysis::predictResponse(fit, response, analysis::codedPoints(fit, points), scale,
+                                   analysis::criticalValue(scale, options.confidence));
 }
 
 }  // namespace tavrin

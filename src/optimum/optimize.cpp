@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "analysis/predictions.h"
 #include "optimize/lptau.h"
 #include "optimum/global_search.h"
 #include "optimum/parallel.h"
@@ -162,10 +163,9 @@ Optimum optimize(const Fit& fit, const Goals& goals, const SearchOptions& option
     std::copy(c.natural.begin(), c.natural.end(), points.row(result.candidates.size()));
     result.candidates.push_back(std::move(c));
   }
-  for (std::size_t j = 0; j < fit.responses.size(); ++j) {
-    const std::vector<Prediction> predictions = predictWithIntervals(fit, j, points, options.analysis);
-    for (std::size_t k = 0; k < optima.size(); ++k) result.candidates[k].predictions.push_back(predictions[k]);
-  }
+  const std::vector<std::vector<Prediction>> predictions = analysis::predictEveryResponse(fit, points, options.analysis);
+  for (const std::vector<Prediction>& response : predictions)
+    for (std::size_t k = 0; k < optima.size(); ++k) result.candidates[k].predictions.push_back(response[k]);
   for (Candidate& c : result.candidates) {
     c.desirability.assign(fit.responses.size(), std::numeric_limits<double>::quiet_NaN());
     std::vector<double> values(p.slotCount());

@@ -187,6 +187,46 @@ TEST(Optimum, OverallIsTheWeightedGeometricMeanOfTheDesirabilities) {
     EXPECT_LE(best.candidates[k].overall, best.candidates[k - 1].overall);
 }
 
+TEST(Optimum, PredictionsOfTheOptimaAreThoseOfTheAnalysis) {
+  // Y2 with a known sigma (normal intervals), Y1 and Y3 estimated from
+  // residuals (t intervals), on a plan with residual degrees of freedom.
+  const auto deviation = [](std::size_t run, std::size_t response) {
+    return 0.01 * std::sin(1.7 * double(run) + double(response));
+  };
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return 1e7 + 0.3 * x[0] - 0.7 * x[1] * x[1] - x[2] * x[2]; },
+                            [](const double* x) { return 0.1 * x[0] * x[1] + 0.3; },
+                            [](const double* x) { return x[2] - 0.2 * x[0]; }},
+                           3, deviation);
+  Goals goals;
+  goals.goals = {maximize("Y1", 1e7 - 3.0, 1e7 + 1.0)};
+  goals.constraints = {{"Y3", -0.3, 0.1}};
+  SearchOptions options;
+  options.best = 3;
+  options.analysis.confidence = 0.9;
+  options.analysis.knownSigma["Y2"] = 0.05;
+  const Optimum best = optimize(fit, goals, options);
+  ASSERT_FALSE(best.candidates.empty());
+  for (const Candidate& c : best.candidates) {
+    Matrix at(1, c.natural.size());
+    std::copy(c.natural.begin(), c.natural.end(), at.row(0));
+    for (std::size_t j = 0; j < 3; ++j) {
+      const Prediction expected = predictWithIntervals(fit, j, at, options.analysis)[0];
+      const Prediction& got = c.predictions[j];
+      EXPECT_EQ(got.value, expected.value) << "response " << j;
+      EXPECT_EQ(got.stdError, expected.stdError) << "response " << j;
+      EXPECT_EQ(got.confidenceLow, expected.confidenceLow) << "response " << j;
+      EXPECT_EQ(got.predictionHigh, expected.predictionHigh) << "response " << j;
+    }
+    // Normal against t quantiles at 90%: z = 1.6448536..., t on the
+    // residual df is wider.
+    const double z = (c.predictions[1].confidenceHigh - c.predictions[1].value) / c.predictions[1].stdError;
+    EXPECT_NEAR(z, 1.6448536269514722, 1e-12);
+    const double t = (c.predictions[2].confidenceHigh - c.predictions[2].value) / c.predictions[2].stdError;
+    EXPECT_GT(t, z);
+  }
+}
+
 TEST(Optimum, DistinctOptimaOfABimodalSurface) {
   // Convex in A: two peaks, at A's ends, of heights 4.2 and 3.8.
   const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
