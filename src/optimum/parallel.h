@@ -1,15 +1,17 @@
 // Work split over threads in ways that keep results independent of the
 // thread count: either fixed contiguous ranges (the caller merges them in a
 // fixed order) or independent items whose results land in their own slot.
+// The threads come from a pool that lives as long as the process, so a
+// short search does not pay for starting and joining threads each time.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace tavrin::optimum {
 
@@ -20,8 +22,15 @@ inline unsigned resolveThreads(unsigned requested, std::size_t work) {
   return threads;
 }
 
-// Runs body(threadIndex) on `threads` threads, the caller being thread 0,
-// and rethrows the first exception once every thread has finished.
+// Calls task(0), ..., task(count - 1), each once, and returns when all have
+// returned: the caller runs task(0), pooled threads the others. The caller
+// also takes any the pool has not started by then, so the call finishes
+// even when every pooled thread is busy, cannot be started, or was lost to
+// a fork. `task` must not throw.
+void runOnPool(unsigned count, const std::function<void(unsigned)>& task);
+
+// Runs body(threadIndex) for threadIndex 0..threads-1, the caller taking 0,
+// and rethrows the first exception once every call has finished.
 template <class Body>
 void runThreads(unsigned threads, Body body) {
   std::exception_ptr failure;
@@ -34,11 +43,10 @@ void runThreads(unsigned threads, Body body) {
       if (!failure) failure = std::current_exception();
     }
   };
-  std::vector<std::thread> workers;
-  workers.reserve(threads > 0 ? threads - 1 : 0);
-  for (unsigned t = 1; t < threads; ++t) workers.emplace_back(guarded, t);
-  guarded(0);
-  for (std::thread& w : workers) w.join();
+  if (threads > 1)
+    runOnPool(threads, guarded);
+  else
+    guarded(0);
   if (failure) std::rethrow_exception(failure);
 }
 

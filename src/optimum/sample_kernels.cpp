@@ -1,9 +1,11 @@
 // The global stage's kernel for each instruction set, and the choice among
 // them. Every function of a variant carries its target attribute, so the
 // vector code of one never reaches a processor that lacks it.
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
 #include "optimum/sample_kernel.h"
 
