@@ -14,6 +14,9 @@ namespace {
 constexpr double kLargestFloor = 1e-3;
 constexpr double kConstraintTolerance = 1e-12;
 constexpr int kMaxEvaluations = 1000;
+// A coordinate this close to a bound (coded) counts as held there when
+// deciding whether SLSQP's bounds have settled.
+constexpr double kNearBound = 1e-7;
 
 // What the callbacks share: the problem, the slot values and gradients at
 // the last point asked for (objective and constraints ask at the same x).
@@ -30,6 +33,12 @@ struct Context {
   std::vector<double> values;    // per slot
   std::vector<double> gradient;  // per slot, per factor
   std::vector<double> derivative;
+  // Handing over to Newton while SLSQP runs (Near only): where each free
+  // coordinate stood at the last evaluation (-1 lower bound, 1 upper, 0
+  // inside), and the refined point once a probe succeeded.
+  bool probing = false;
+  std::vector<signed char> bounds;
+  std::vector<double> handoff;
 
   void at(const double* x) {
     const std::size_t dims = problem.freeFactors.size();
@@ -44,10 +53,42 @@ struct Context {
   }
 };
 
+// Whether the free coordinates of `x` sit on the same bounds as at the
+// last evaluation; records them.
+bool sameBounds(Context& c, const double* x) {
+  bool same = c.bounds.size() == c.problem.freeFactors.size();
+  c.bounds.resize(c.problem.freeFactors.size());
+  for (std::size_t d = 0; d < c.bounds.size(); ++d) {
+    const std::size_t f = c.problem.freeFactors[d];
+    const signed char where =
+        x[d] <= c.problem.lower[f] + kNearBound ? -1 : (x[d] >= c.problem.upper[f] - kNearBound ? 1 : 0);
+    same = same && c.bounds[d] == where;
+    c.bounds[d] = where;
+  }
+  return same;
+}
+
+// Once the bounds SLSQP holds stop changing, Newton's method on the active
+// set may finish from the current point at a fraction of the cost of
+// SLSQP's remaining iterations; when a probe reaches a strict local maximum
+// no worse than the current point, SLSQP stops there.
+void tryHandoff(Context& c, const double* x, double value) {
+  if (!c.probing || !sameBounds(c, x)) return;
+  std::vector<double> point = c.full;
+  if (!refineActiveSet(c.problem, c.coef, c.floor, point, true)) return;
+  std::vector<double> values(c.problem.slotCount());
+  slotValues(c.problem, c.coef, point.data(), values.data());
+  std::vector<double> derivative(c.problem.slotCount());
+  if (surrogate(c.problem, values.data(), c.floor, derivative.data()) < value) return;
+  c.handoff = std::move(point);
+  throw nlopt::forced_stop();
+}
+
 double objective(unsigned dims, const double* x, double* grad, void* data) {
   Context& c = *static_cast<Context*>(data);
   c.at(x);
   const double value = surrogate(c.problem, c.values.data(), c.floor, c.derivative.data());
+  tryHandoff(c, x, value);
   if (grad != nullptr) {
     const std::size_t n = c.problem.factors;
     for (unsigned d = 0; d < dims; ++d) {
@@ -127,6 +168,9 @@ void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
   // SLSQP only has to come near the optimum: refineActiveSet finishes the
   // job with Newton steps, so looser tolerances save most of its iterations.
   const bool near = precision == Precision::Near;
+  c.probing = near;
+  c.bounds.clear();
+  c.handoff.clear();
   opt.set_ftol_rel(near ? 1e-6 : 1e-12);
   opt.set_xtol_rel(near ? 1e-3 : 1e-10);
   opt.set_xtol_abs(near ? 1e-3 : 1e-10);
@@ -136,6 +180,9 @@ void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
     opt.optimize(x, value);
   } catch (const nlopt::roundoff_limited&) {
     // x holds the best point reached; the caller verifies it.
+  } catch (const nlopt::forced_stop&) {
+    // A probe succeeded: SLSQP stops at the refined point.
+    for (std::size_t d = 0; d < dims; ++d) x[d] = c.handoff[c.problem.freeFactors[d]];
   } catch (const std::runtime_error&) {
     // A failed step leaves x where SLSQP stopped; verified likewise.
   }

@@ -26,6 +26,19 @@ constexpr double kSettled = 1e-12;
 // scale) brings the interval's row into the active set.
 constexpr double kRowSlack = 1e-12;
 constexpr int kMaxActiveChanges = 8;
+// A probe (see refine.h) runs Newton at most this many iterations, needs
+// each step to be at most this fraction of the one before (near a solution
+// the steps shrink quadratically), and must land within this distance
+// (coded, Euclidean) of where it started.
+constexpr int kMaxProbeIterations = 8;
+constexpr double kProbeContraction = 0.5;
+constexpr double kProbeReach = 1.0;
+
+double distance(const std::vector<double>& a, const std::vector<double>& b) {
+  double d2 = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) d2 += (a[i] - b[i]) * (a[i] - b[i]);
+  return std::sqrt(d2);
+}
 
 struct ActiveRow {
   std::size_t slot;
@@ -104,10 +117,23 @@ struct ActiveSet {
   std::vector<ActiveRow> rows;
 };
 
+// Whether the Hessian of the Lagrangian, restricted to the directions that
+// keep the active rows (the kernel of J), is negative definite: the point
+// is a strict local maximum on its active set.
+bool strictMaximum(const Eigen::MatrixXd& lagrangian, const Eigen::MatrixXd& jacobian) {
+  if (jacobian.rows() == 0) return Eigen::LLT<Eigen::MatrixXd>(-lagrangian).info() == Eigen::Success;
+  const Eigen::MatrixXd kernel = Eigen::FullPivLU<Eigen::MatrixXd>(jacobian).kernel();
+  if (kernel.cols() == 0 || kernel.isZero(0)) return true;
+  const Eigen::MatrixXd reduced = -(kernel.transpose() * lagrangian * kernel);
+  return Eigen::LLT<Eigen::MatrixXd>(reduced).info() == Eigen::Success;
+}
+
 // Newton's method on  grad f - J' lambda = 0,  rows = 0  over the moving
 // coordinates, from `x` (updated). False when a system is singular, a step
-// is not finite, or the steps do not shrink to rounding.
-bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const ActiveSet& active,
+// is not finite, or the steps do not shrink to rounding; for a probe also
+// when a step fails to halve the one before or the point is not a strict
+// local maximum on the active set.
+bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const ActiveSet& active, bool probe,
                        std::vector<double>& x, Eigen::VectorXd& lambda) {
   const std::size_t n = p.factors;
   const std::size_t terms = quadratic::termCount(n);
@@ -126,8 +152,11 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
   for (std::size_t s = 0; s < slots; ++s)
     if (needed[s]) hessians[s] = modelHessian(n, coef + s * terms, moving);
   Eigen::VectorXd g(m);
+  Eigen::MatrixXd lagrangian;
+  Eigen::MatrixXd jacobian(r, m);
   double largest = INFINITY;
-  for (int iteration = 0; iteration < kMaxIterations && largest > kConverged; ++iteration) {
+  const int iterations = probe ? kMaxProbeIterations : kMaxIterations;
+  for (int iteration = 0; iteration < iterations && largest > kConverged; ++iteration) {
     slotValuesAndGradients(p, coef, x, values, grads);
     surrogate(p, values.data(), floor, derivative.data(), curvature.data());
     Eigen::VectorXd gradient = Eigen::VectorXd::Zero(m);
@@ -139,7 +168,6 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
       hessian += derivative[s] * hessians[s];
       if (curvature[s] != 0.0) hessian.noalias() += curvature[s] * g * g.transpose();
     }
-    Eigen::MatrixXd jacobian(r, m);
     Eigen::VectorXd residual(r);
     for (Eigen::Index k = 0; k < r; ++k) {
       const ActiveRow& row = active.rows[static_cast<std::size_t>(k)];
@@ -157,6 +185,7 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
       const ActiveRow& row = active.rows[static_cast<std::size_t>(k)];
       kkt.topLeftCorner(m, m) -= lambda[k] * (row.sign / p.scale[row.slot]) * hessians[row.slot];
     }
+    lagrangian = kkt.topLeftCorner(m, m);
     kkt.topRightCorner(m, r) = -jacobian.transpose();
     kkt.bottomLeftCorner(r, m) = jacobian;
     Eigen::VectorXd rhs(m + r);
@@ -165,6 +194,7 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
     const Eigen::FullPivLU<Eigen::MatrixXd> lu(kkt);
     if (!lu.isInvertible()) return false;
     const Eigen::VectorXd step = lu.solve(rhs);
+    const double previous = largest;
     largest = 0.0;
     for (Eigen::Index a = 0; a < m; ++a) {
       x[moving[static_cast<std::size_t>(a)]] += step[a];
@@ -172,8 +202,10 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
     }
     lambda += step.tail(r);
     if (!std::isfinite(largest)) return false;
+    if (probe && largest > kProbeContraction * previous && largest > kSettled) return false;
   }
-  return largest <= kSettled;
+  if (largest > kSettled) return false;
+  return !probe || strictMaximum(lagrangian, jacobian);
 }
 
 // The coordinates within kOnBound of a bound pinned there, the rest moving;
@@ -250,7 +282,7 @@ bool dropNegative(ActiveSet& active, Eigen::VectorXd& lambda) {
 
 }  // namespace
 
-bool refineActiveSet(const Problem& p, const double* coef, double floor, std::vector<double>& coded) {
+bool refineActiveSet(const Problem& p, const double* coef, double floor, std::vector<double>& coded, bool probe) {
   const std::size_t n = p.factors;
   const std::size_t slots = p.slotCount();
   std::vector<double> start = coded;
@@ -267,7 +299,7 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
     if (active.rows.size() > active.moving.size()) return false;
     std::vector<double> x = start;
     Eigen::VectorXd lambda(0);
-    if (!active.moving.empty() && !newtonOnActiveSet(p, coef, floor, active, x, lambda)) return false;
+    if (!active.moving.empty() && !newtonOnActiveSet(p, coef, floor, active, probe, x, lambda)) return false;
     if (pinEscaped(p, x, active, start)) continue;
     slotValuesAndGradients(p, coef, x, values, grads);
     if (addViolated(p, values, active)) {
@@ -282,6 +314,7 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
       std::sort(active.moving.begin(), active.moving.end());
       continue;
     }
+    if (probe && distance(x, coded) > kProbeReach) return false;
     coded = x;
     return true;
   }

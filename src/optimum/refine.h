@@ -18,6 +18,10 @@ namespace tavrin::optimum {
 // starts from the coordinates near a bound (pinned to it) and the
 // intervals near their ends, and changes one step at a time while a
 // condition fails; otherwise `coded` is left unchanged and it returns false.
-bool refineActiveSet(const Problem& problem, const double* coef, double floor, std::vector<double>& coded);
+// A probe, tried while SLSQP is still under way, gives up sooner (a few
+// Newton steps, each at most half the one before) and also needs a strict
+// local maximum on the active set within 1 (coded) of `coded`.
+bool refineActiveSet(const Problem& problem, const double* coef, double floor, std::vector<double>& coded,
+                     bool probe = false);
 
 }  // namespace tavrin::optimum
