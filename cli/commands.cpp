@@ -23,7 +23,7 @@ namespace {
 
 using json::Json;
 
-void printJson(std::ostream& out, const Json& value) { out << value.dump(2) << "\n"; }
+void printJson(std::ostream& out, const Json& value) { out << json::serialized(value, 2) << "\n"; }
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 

@@ -260,6 +260,10 @@ Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std
   return {{"confidence", confidence}, {"points", std::move(list)}};
 }
 
+std::string serialized(const Json& value, int indent) {
+  return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string errorType(const std::exception& error) {
   if (dynamic_cast<const ParseError*>(&error)) return "ParseError";
   if (dynamic_cast<const FileError*>(&error)) return "FileError";

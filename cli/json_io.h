@@ -56,6 +56,11 @@ Json robustnessJson(const Fit& fit, const Goals& goals, const Robustness& robust
 Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std::vector<Prediction>>& predictions,
                      double confidence);
 
+// `value` as JSON text, indented by `indent` spaces (-1: on one line). Bytes
+// that are not UTF-8 (a file name in another encoding, quoted in an error
+// message) become U+FFFD; nlohmann's default would throw.
+std::string serialized(const Json& value, int indent = -1);
+
 // The name of an error's class ("ParseError", "UnknownName", ...; "Error"
 // for anything else).
 std::string errorType(const std::exception& error);

@@ -145,7 +145,7 @@ bool jsonWanted(const CLI::App& app) {
 
 // One line on stderr, and the error as JSON on stdout when --json was given.
 int fail(const std::exception& error, const std::string& type, bool json, int status) {
-  if (json) std::cout << tavrin::json::errorJson(error, type).dump(2) << "\n";
+  if (json) std::cout << tavrin::json::serialized(tavrin::json::errorJson(error, type), 2) << "\n";
   std::cerr << "tavrin: " << error.what() << "\n";
   return status;
 }

@@ -27,7 +27,7 @@ namespace {
 constexpr std::size_t kMaxBodyBytes = 1u << 20;
 
 std::string errorBody(std::string_view type, const std::string& message) {
-  return json::Json{{"error", {{"type", std::string(type)}, {"message", message}}}}.dump();
+  return json::serialized(json::Json{{"error", {{"type", std::string(type)}, {"message", message}}}});
 }
 
 void send(httplib::Response& res, const ApiReply& reply) {

@@ -32,7 +32,7 @@ constexpr int kMaxSurfaceSteps = 201;
 // Robustness replicates and search points the API accepts per request.
 constexpr unsigned kMaxReplicates = 5000;
 
-ApiReply reply(const Json& body, int status = 200) { return {status, body.dump(), "application/json"}; }
+ApiReply reply(const Json& body, int status = 200) { return {status, json::serialized(body), "application/json"}; }
 
 ApiReply refusal(int status, const std::exception& error, std::string_view type) {
   return reply(json::errorJson(error, type), status);

@@ -2,10 +2,11 @@
 line on stderr naming it, and an unchanged study file."""
 import json
 import shutil
+import subprocess
 
 import pytest
 
-from conftest import run
+from conftest import CLI, run
 
 FILES = {
     "no_run_id.csv": "Yield,Impurity\n80.1,1.1\n",
@@ -93,6 +94,21 @@ def test_json_failure_carries_the_error(work, args, kind):
     assert error["type"] == kind and result.stderr == f"tavrin: {error['message']}\n"
     if kind == "ParseError":
         assert (error["source"], error["line"], error["column"]) == ("text_cell.csv", 3, 3)
+
+
+@pytest.mark.parametrize("args,kind", [
+    (["new", "x.json", "--factor", b"Temp\xe9rature=0.1:0.7", "--factor", "Time=10:50", "--response", "Yield"],
+     "InvalidArgument"),
+    (["fit", b"\xe9tude.json"], "FileError"),
+])
+def test_json_failure_quotes_bytes_that_are_not_utf8(work, args, kind):
+    # A Latin-1 name is refused by name: the JSON quotes it with U+FFFD,
+    # the line on stderr keeps the bytes as given.
+    result = subprocess.run([CLI, *args, "--json"], cwd=work, capture_output=True, timeout=120)
+    assert result.returncode == 1, result.stderr
+    error = json.loads(result.stdout)["error"]
+    assert error["type"] == kind and "\ufffd" in error["message"]
+    assert result.stderr.startswith(b"tavrin: ") and b"\xe9" in result.stderr
 
 
 @pytest.mark.parametrize("command", ["new", "sheet", "enter", "fit", "optimize", "predict", "export", "import"])
