@@ -150,9 +150,7 @@ int fail(const std::exception& error, const std::string& type, bool json, int st
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   CLI::App app{"tavrin: design of experiments and quadratic response surfaces from the shell"};
   app.set_version_flag("--version", TAVRIN_VERSION);
   app.require_subcommand(1);
@@ -213,4 +211,20 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     return fail(e, tavrin::json::errorType(e), json, kFailure);
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // run() reports every failure of a study. What still reaches here is the
+  // program's own (an option table CLI11 refuses, memory exhausted): one
+  // line and status 1 rather than an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "tavrin: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "tavrin: an unexpected failure\n";
+  }
+  return kFailure;
 }

@@ -81,7 +81,7 @@ void describeError(const httplib::Request& req, httplib::Response& res) {
 // the page sends it as ?name=. Control characters and overlong names are
 // dropped.
 std::string uploadName(const httplib::Request& req, const std::string& fallback) {
-  const std::string name = req.get_param_value("name");
+  std::string name = req.get_param_value("name");
   if (name.empty() || name.size() > 128) return fallback;
   for (const unsigned char c : name)
     if (c < 0x20 || c == 0x7F) return fallback;
@@ -188,7 +188,7 @@ void runServe(const ServeOptions& options, std::ostream& out) {
   server.set_pre_routing_handler(
       [&guard](const httplib::Request& req, httplib::Response& res) { return guardRequest(guard, req, res); });
   server.set_error_handler(describeError);
-  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, const std::exception_ptr&) {
     res.status = 500;
     res.set_content(errorBody("Error", "the server failed to answer this request"), "application/json");
   });
@@ -202,7 +202,8 @@ void runServe(const ServeOptions& options, std::ostream& out) {
             << "\nPress Ctrl+C to stop." << std::endl;
   const bool listened = server.listen_after_bind();
   // Ended without a signal: wake the waiting thread so that it can end.
-  if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
+  // SIGTERM is blocked in every thread and taken by its sigwait, so it cannot end the process.
+  if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
   stopper.join();
   if (!listened) throw Error("the workbench's server stopped on an error");
 }

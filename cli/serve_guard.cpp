@@ -70,7 +70,7 @@ bool splitHostPort(std::string_view text, std::string& host, int& port) {
 
 }  // namespace
 
-RequestGuard::RequestGuard(std::string bindHost, int port) : bindHost_(unbracketed(bindHost)), port_(port) {}
+RequestGuard::RequestGuard(std::string_view bindHost, int port) : bindHost_(unbracketed(bindHost)), port_(port) {}
 
 bool RequestGuard::hostAllowed(std::string_view header) const {
   std::string host;

@@ -13,7 +13,7 @@ class RequestGuard {
  public:
   // The guard of a server bound to `bindHost` (an address or "localhost")
   // on `port`.
-  RequestGuard(std::string bindHost, int port);
+  RequestGuard(std::string_view bindHost, int port);
 
   // True when `host` (the Host header, "name:port") names this server:
   // its own address, or a loopback name when bound to loopback, or any IP

@@ -348,6 +348,7 @@ void printPredictions(std::ostream& out, const Fit& fit, const Matrix& points,
   table.print(out);
   if (outside.empty()) return;
   std::vector<std::string> ids;
+  ids.reserve(outside.size());
   for (std::size_t id : outside) ids.push_back(std::to_string(id));
   out << "\nOutside the plan's ranges, where the model extrapolates: point" << (ids.size() > 1 ? "s " : " ")
       << joined(ids, ", ") << "\n";
