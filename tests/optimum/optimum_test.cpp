@@ -187,6 +187,65 @@ TEST(Optimum, OverallIsTheWeightedGeometricMeanOfTheDesirabilities) {
     EXPECT_LE(best.candidates[k].overall, best.candidates[k - 1].overall);
 }
 
+TEST(Optimum, ConstraintJustInsideOrJustOutsideTheUnconstrainedOptimum) {
+  // The peak of Y1 is at A = 0.3 (coded); a cap on Y2 = A within 1e-3 of
+  // its spread either leaves the peak alone (inactive, though close enough
+  // to be tried as active) or moves A onto the cap.
+  struct Case {
+    double cap;
+    double a;
+    std::vector<std::string> active;
+  };
+  const Case cases[] = {{0.3005, 0.3, {}}, {0.2995, 0.2995, {"Y2 <= 0.2995"}}};
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) {
+                              const double a = x[0] - 0.3, b = x[1] + 0.2, c = x[2] - 0.1;
+                              return 5.0 - a * a - 2.0 * b * b - 0.5 * c * c;
+                            },
+                            [](const double* x) { return x[0]; }});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cap);
+    Goals goals;
+    goals.goals = {maximize("Y1", -10.0, 10.0)};
+    goals.constraints = {{"Y2", -INFINITY, c.cap}};
+    const Optimum best = optimize(fit, goals);
+    ASSERT_FALSE(best.candidates.empty());
+    const Candidate& top = best.candidates.front();
+    EXPECT_NEAR(top.coded[0], c.a, 1e-9);
+    EXPECT_NEAR(top.coded[1], -0.2, 1e-9);
+    EXPECT_NEAR(top.coded[2], 0.1, 1e-9);
+    EXPECT_EQ(top.activeConstraints, c.active);
+  }
+}
+
+TEST(Optimum, BoundsAndACapShareTheOptimumOfFiveFactors) {
+  // Y1 = 10 + sum a_i x_i - x_i^2 under x_1 + ... + x_5 <= 0.7: with a
+  // multiplier mu, x_i = (a_i - mu) / 2 clipped to [-1, 1]. The first two
+  // stay on their bounds, and the sum of the rest, (2.6 - 3 mu) / 2, meets
+  // the cap for mu = 0.4: x = (1, -1, 0, 0.25, 0.45).
+  constexpr double a[] = {3.1, -2.7, 0.4, 0.9, 1.3};
+  const std::vector<Factor> factors = {{"A", 0.1, 0.7, ""},      {"B", 1e7, 1e7 + 3.3, ""}, {"C", -2.5, 4.1, ""},
+                                       {"D", 0.3, 0.9, ""},      {"E", -0.7, -0.1, ""}};
+  const Fit fit = exactFit(DesignKind::BoxBehnken, factors,
+                           {[&](const double* x) {
+                              double y = 10.0;
+                              for (int i = 0; i < 5; ++i) y += a[i] * x[i] - x[i] * x[i];
+                              return y;
+                            },
+                            [](const double* x) { return 100.3 + x[0] + x[1] + x[2] + x[3] + x[4]; }});
+  Goals goals;
+  goals.goals = {maximize("Y1", 0.0, 30.0)};
+  goals.constraints = {{"Y2", -INFINITY, 101.0}};
+  const Optimum best = optimize(fit, goals);
+  ASSERT_FALSE(best.candidates.empty());
+  const Candidate& top = best.candidates.front();
+  const double expected[] = {1.0, -1.0, 0.0, 0.25, 0.45};
+  for (std::size_t i = 0; i < 5; ++i) EXPECT_NEAR(top.coded[i], expected[i], 1e-9) << "factor " << i;
+  EXPECT_TRUE(contains(top.activeConstraints, "Y2 <= 101")) << ::testing::PrintToString(top.activeConstraints);
+  EXPECT_TRUE(contains(top.activeConstraints, "A = 0.7 (upper bound)"));
+  EXPECT_TRUE(contains(top.activeConstraints, "B = 1e+07 (lower bound)"));
+}
+
 TEST(Optimum, PredictionsOfTheOptimaAreThoseOfTheAnalysis) {
   // Y2 with a known sigma (normal intervals), Y1 and Y3 estimated from
   // residuals (t intervals), on a plan with residual degrees of freedom.
