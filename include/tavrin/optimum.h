@@ -122,7 +122,8 @@ struct RobustnessOptions {
   unsigned relocationPoints = 256;  // 0..65536
   unsigned relocationStarts = 2;    // at most relocationPoints
   // Called on the calling thread now and then with (done, total), and
-  // once with (total, total) at the end; may be empty.
+  // once with (total, total) at the end; may be empty. If it throws, no
+  // thread starts more work and robustness() rethrows (how Ctrl-C stops it).
   std::function<void(unsigned, unsigned)> progress;
 };
 

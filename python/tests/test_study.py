@@ -1,8 +1,11 @@
 """tavrin.Study end to end, checked against statsmodels on the same data."""
 
+import _thread
 import copy
 import math
 import pickle
+import threading
+import time
 
 import numpy as np
 import pandas as pd
@@ -205,6 +208,25 @@ def test_optimum_and_robustness():
     np.testing.assert_allclose(p.to_numpy(), np.nanpercentile(rob.optima, [5, 25, 50, 75, 95], axis=0).T, rtol=1e-12)
     assert len(rob.constraint_probability) == 1 and 0 <= rob.constraint_probability[0] <= 1
     assert "replicates" in repr(rob)
+
+
+def test_ctrl_c_stops_a_long_robustness_study_on_every_thread():
+    s = measured_study()
+    opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, {"z": (None, 1.62)}, points=4096)
+    sent = []
+
+    def interrupt():
+        time.sleep(0.3)
+        sent.append(time.perf_counter())
+        _thread.interrupt_main()
+
+    threading.Thread(target=interrupt).start()
+    start = time.perf_counter()
+    with pytest.raises(KeyboardInterrupt):
+        opt.robustness(replicates=200_000, threads=2)  # some 15 s if nothing stops it
+    stopped = time.perf_counter()
+    assert stopped - start < 10, "the study was not interrupted"
+    assert stopped - sent[0] <= 0.5, f"stopped {(stopped - sent[0]) * 1e3:.0f} ms after Ctrl-C"
 
 
 def test_version_and_docstrings():

@@ -57,16 +57,25 @@ inline std::pair<std::size_t, std::size_t> threadRange(unsigned t, unsigned thre
 
 // Calls item(index, threadIndex) once for every index in [0, count), items
 // taken in turn by whichever thread is free; `onCaller(done)` runs on the
-// calling thread after each item it finishes.
+// calling thread after each item it finishes. When an item or onCaller
+// throws (a caller's progress callback stopping the work, say), no thread
+// starts another item, and the first exception is rethrown.
 template <class Item, class Progress>
 void forEachItem(unsigned threads, std::size_t count, Item item, Progress onCaller) {
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
+  std::atomic<bool> stopped{false};
   runThreads(threads, [&](unsigned t) {
-    for (std::size_t k = next.fetch_add(1); k < count; k = next.fetch_add(1)) {
-      item(k, t);
-      const std::size_t finished = done.fetch_add(1) + 1;
-      if (t == 0) onCaller(finished);
+    try {
+      for (std::size_t k = next.fetch_add(1); k < count && !stopped.load(std::memory_order_relaxed);
+           k = next.fetch_add(1)) {
+        item(k, t);
+        const std::size_t finished = done.fetch_add(1) + 1;
+        if (t == 0) onCaller(finished);
+      }
+    } catch (...) {
+      stopped.store(true, std::memory_order_relaxed);
+      throw;
     }
   });
 }

@@ -69,22 +69,29 @@ double residualSigma(const Fit& fit, std::size_t j) {
   return std::sqrt(ss / fit.residualDf());
 }
 
+// Replicates whose noise is drawn as one item of work; seeding a
+// replicate's engine costs microseconds, so a million replicates take
+// seconds, and the caller's progress callback runs between items.
+constexpr std::size_t kDrawReplicates = 1024;
+
 // Observations plus noise: column k * R + j holds response j of replicate k.
+template <class Progress>
 ColumnMatrix perturbedObservations(const Fit& fit, const std::vector<double>& sigma, const RobustnessOptions& o,
-                                   unsigned threads) {
+                                   unsigned threads, Progress onCaller) {
   const std::size_t runs = fit.runCount();
   const std::size_t responses = fit.responses.size();
   ColumnMatrix y(runs, responses * o.replicates);
-  runThreads(threads, [&](unsigned t) {
-    const auto [begin, end] = threadRange(t, threads, o.replicates);
-    for (std::size_t k = begin; k < end; ++k) {
+  const std::size_t items = (o.replicates + kDrawReplicates - 1) / kDrawReplicates;
+  forEachItem(threads, items, [&](std::size_t item, unsigned) {
+    const std::size_t end = std::min<std::size_t>(o.replicates, (item + 1) * kDrawReplicates);
+    for (std::size_t k = item * kDrawReplicates; k < end; ++k) {
       NormalStream noise(o.seed, k);
       for (std::size_t j = 0; j < responses; ++j) {
         double* column = y.col(static_cast<Eigen::Index>(k * responses + j)).data();
         for (std::size_t r = 0; r < runs; ++r) column[r] = fit.observations(r, j) + sigma[j] * noise.next();
       }
     }
-  });
+  }, onCaller);
   return y;
 }
 
@@ -204,16 +211,16 @@ Robustness robustness(const Fit& fit, const Goals& goals, const Optimum& nominal
   }
 
   const unsigned threads = resolveThreads(options.threads, options.replicates);
-  const ColumnMatrix y = perturbedObservations(fit, out.sigma, options, threads);
+  const auto report = [&](std::size_t done) {
+    if (options.progress) options.progress(static_cast<unsigned>(done), options.replicates);
+  };
+  const ColumnMatrix y = perturbedObservations(fit, out.sigma, options, threads, [&](std::size_t) { report(0); });
   const Eigen::Map<const RowMatrix> solver(fit.solver.data(), static_cast<Eigen::Index>(fit.solver.rows()),
                                            static_cast<Eigen::Index>(fit.solver.cols()));
   const ColumnMatrix coefficients = solver * y;
 
   const Relocation relocation(p, fit, coefficients, nominal.candidates.front().coded, options);
   std::vector<Replicate> replicates(options.replicates);
-  const auto report = [&](std::size_t done) {
-    if (options.progress) options.progress(static_cast<unsigned>(done), options.replicates);
-  };
   forEachItem(threads, replicates.size(), [&](std::size_t k, unsigned) { replicates[k] = relocation.run(k); }, report);
   report(options.replicates);
   summarise(p, fit, replicates, out);

@@ -3,7 +3,9 @@
 // the spread of the predictions the least-squares theory gives.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <stdexcept>
 
 #include "optimum/fixtures.h"
 #include "tavrin/analysis.h"
@@ -57,6 +59,26 @@ TEST(Robustness, IsReproducibleAndIndependentOfTheThreadCount) {
   options.seed += 1;
   const Robustness other = robustness(fit, goals, nominal, options);
   EXPECT_FALSE(other.optima == one.optima);
+}
+
+// A progress callback that throws (Python's Ctrl-C does) must stop the
+// other threads too, not leave them relocating every remaining replicate.
+TEST(Robustness, AProgressCallbackThatThrowsStopsEveryThread) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  const Optimum nominal = optimize(fit, goals);
+  RobustnessOptions options;
+  // Relocations of some milliseconds each: many seconds on two threads.
+  options.replicates = 20000;
+  options.relocationPoints = 8192;
+  options.relocationStarts = 4;
+  options.threads = 2;
+  options.progress = [](unsigned done, unsigned) {
+    if (done > 0) throw std::runtime_error("stopped by the caller");
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(robustness(fit, goals, nominal, options), std::runtime_error);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
 }
 
 TEST(Robustness, CollapsesOntoTheNominalOptimumAsSigmaVanishes) {
