@@ -46,29 +46,57 @@ struct ActiveRow {
   double bound;
 };
 
-// Hessian of a quadratic model restricted to the moving coordinates.
-Eigen::MatrixXd modelHessian(std::size_t n, const double* c, const std::vector<std::size_t>& moving) {
-  const Eigen::Index m = static_cast<Eigen::Index>(moving.size());
-  Eigen::MatrixXd h(m, m);
-  for (Eigen::Index a = 0; a < m; ++a)
-    for (Eigen::Index b = 0; b < m; ++b) {
-      const std::size_t i = moving[static_cast<std::size_t>(a)];
-      const std::size_t j = moving[static_cast<std::size_t>(b)];
-      if (i == j)
-        h(a, b) = 2.0 * c[quadratic::squareIndex(n, i)];
-      else
-        h(a, b) = c[quadratic::productIndex(n, std::min(i, j), std::max(i, j))];
-    }
-  return h;
-}
+// The slots' models as constant, linear part and full Hessian, so that a
+// value and gradient are dense products: grad = b + H x, y = c + x'(b + H x / 2).
+struct DenseModels {
+  std::vector<double> constant;
+  std::vector<Eigen::VectorXd> linear;
+  std::vector<Eigen::MatrixXd> hessian;
+};
 
-void slotValuesAndGradients(const Problem& p, const double* coef, const std::vector<double>& x,
-                            std::vector<double>& values, std::vector<double>& grads) {
+DenseModels denseModels(const Problem& p, const double* coef) {
   const std::size_t n = p.factors;
   const std::size_t terms = quadratic::termCount(n);
+  const Eigen::Index e = static_cast<Eigen::Index>(n);
+  DenseModels models;
   for (std::size_t s = 0; s < p.slotCount(); ++s) {
-    values[s] = quadratic::evaluate(n, coef + s * terms, x.data());
-    quadratic::gradient(n, coef + s * terms, x.data(), grads.data() + s * n);
+    const double* c = coef + s * terms;
+    models.constant.push_back(c[0]);
+    Eigen::VectorXd b(e);
+    Eigen::MatrixXd h(e, e);
+    for (std::size_t i = 0; i < n; ++i) {
+      const Eigen::Index a = static_cast<Eigen::Index>(i);
+      b[a] = c[quadratic::linearIndex(i)];
+      h(a, a) = 2.0 * c[quadratic::squareIndex(n, i)];
+      for (std::size_t j = i + 1; j < n; ++j)
+        h(a, static_cast<Eigen::Index>(j)) = h(static_cast<Eigen::Index>(j), a) = c[quadratic::productIndex(n, i, j)];
+    }
+    models.linear.push_back(std::move(b));
+    models.hessian.push_back(std::move(h));
+  }
+  return models;
+}
+
+// A slot's Hessian restricted to the moving coordinates.
+Eigen::MatrixXd movingHessian(const Eigen::MatrixXd& h, const std::vector<std::size_t>& moving) {
+  const Eigen::Index m = static_cast<Eigen::Index>(moving.size());
+  Eigen::MatrixXd out(m, m);
+  for (Eigen::Index a = 0; a < m; ++a)
+    for (Eigen::Index b = 0; b < m; ++b)
+      out(a, b) = h(static_cast<Eigen::Index>(moving[static_cast<std::size_t>(a)]),
+                    static_cast<Eigen::Index>(moving[static_cast<std::size_t>(b)]));
+  return out;
+}
+
+void slotValuesAndGradients(const DenseModels& models, const std::vector<double>& x, std::vector<double>& values,
+                            std::vector<double>& grads) {
+  const Eigen::Index n = static_cast<Eigen::Index>(x.size());
+  const Eigen::Map<const Eigen::VectorXd> point(x.data(), n);
+  for (std::size_t s = 0; s < models.constant.size(); ++s) {
+    Eigen::Map<Eigen::VectorXd> g(grads.data() + s * x.size(), n);
+    g.noalias() = models.hessian[s] * point;
+    values[s] = models.constant[s] + point.dot(models.linear[s] + 0.5 * g);
+    g += models.linear[s];
   }
 }
 
@@ -76,7 +104,7 @@ void slotValuesAndGradients(const Problem& p, const double* coef, const std::vec
 // Lagrangian, objective minus the active rows times their multipliers,
 // points furthest into the region there), or p.factors when every bound
 // holds.
-std::size_t releasedBound(const Problem& p, const double* coef, double floor, const std::vector<double>& x,
+std::size_t releasedBound(const Problem& p, const DenseModels& models, double floor, const std::vector<double>& x,
                           const std::vector<std::size_t>& pinned, const std::vector<ActiveRow>& rows,
                           const Eigen::VectorXd& lambda) {
   const std::size_t n = p.factors;
@@ -84,7 +112,7 @@ std::size_t releasedBound(const Problem& p, const double* coef, double floor, co
   const std::size_t slots = p.slotCount();
   std::vector<double> values(slots);
   std::vector<double> grads(slots * n);
-  slotValuesAndGradients(p, coef, x, values, grads);
+  slotValuesAndGradients(models, x, values, grads);
   std::vector<double> derivative(slots);
   surrogate(p, values.data(), floor, derivative.data());
   std::vector<double> slope(n, 0.0);
@@ -133,10 +161,9 @@ bool strictMaximum(const Eigen::MatrixXd& lagrangian, const Eigen::MatrixXd& jac
 // is not finite, or the steps do not shrink to rounding; for a probe also
 // when a step fails to halve the one before or the point is not a strict
 // local maximum on the active set.
-bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const ActiveSet& active, bool probe,
+bool newtonOnActiveSet(const Problem& p, const DenseModels& models, double floor, const ActiveSet& active, bool probe,
                        std::vector<double>& x, Eigen::VectorXd& lambda) {
   const std::size_t n = p.factors;
-  const std::size_t terms = quadratic::termCount(n);
   const std::size_t slots = p.slotCount();
   const std::vector<std::size_t>& moving = active.moving;
   const Eigen::Index m = static_cast<Eigen::Index>(moving.size());
@@ -150,25 +177,31 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
   for (const GoalTerm& t : p.goals) needed[t.slot] = true;
   std::vector<Eigen::MatrixXd> hessians(slots);
   for (std::size_t s = 0; s < slots; ++s)
-    if (needed[s]) hessians[s] = modelHessian(n, coef + s * terms, moving);
+    if (needed[s]) hessians[s] = movingHessian(models.hessian[s], moving);
+  // The systems' storage, reused by every iteration.
   Eigen::VectorXd g(m);
-  Eigen::MatrixXd lagrangian;
+  Eigen::VectorXd gradient(m);
+  Eigen::MatrixXd lagrangian(m, m);
   Eigen::MatrixXd jacobian(r, m);
+  Eigen::VectorXd residual(r);
+  Eigen::MatrixXd kkt(m + r, m + r);
+  Eigen::VectorXd rhs(m + r);
+  Eigen::VectorXd step(m + r);
+  Eigen::FullPivLU<Eigen::MatrixXd> lu(m + r, m + r);
   double largest = INFINITY;
   const int iterations = probe ? kMaxProbeIterations : kMaxIterations;
   for (int iteration = 0; iteration < iterations && largest > kConverged; ++iteration) {
-    slotValuesAndGradients(p, coef, x, values, grads);
+    slotValuesAndGradients(models, x, values, grads);
     surrogate(p, values.data(), floor, derivative.data(), curvature.data());
-    Eigen::VectorXd gradient = Eigen::VectorXd::Zero(m);
-    Eigen::MatrixXd hessian = Eigen::MatrixXd::Zero(m, m);
+    gradient.setZero();
+    lagrangian.setZero();
     for (std::size_t s = 0; s < slots; ++s) {
       if (derivative[s] == 0.0 && curvature[s] == 0.0) continue;
       for (Eigen::Index a = 0; a < m; ++a) g[a] = grads[s * n + moving[static_cast<std::size_t>(a)]];
       gradient += derivative[s] * g;
-      hessian += derivative[s] * hessians[s];
-      if (curvature[s] != 0.0) hessian.noalias() += curvature[s] * g * g.transpose();
+      lagrangian += derivative[s] * hessians[s];
+      if (curvature[s] != 0.0) lagrangian.noalias() += curvature[s] * g * g.transpose();
     }
-    Eigen::VectorXd residual(r);
     for (Eigen::Index k = 0; k < r; ++k) {
       const ActiveRow& row = active.rows[static_cast<std::size_t>(k)];
       const double factor = row.sign / p.scale[row.slot];
@@ -179,21 +212,20 @@ bool newtonOnActiveSet(const Problem& p, const double* coef, double floor, const
     if (iteration == 0)
       lambda = r > 0 ? Eigen::VectorXd(jacobian.transpose().colPivHouseholderQr().solve(gradient))
                      : Eigen::VectorXd(0);
-    Eigen::MatrixXd kkt = Eigen::MatrixXd::Zero(m + r, m + r);
-    kkt.topLeftCorner(m, m) = hessian;
+    // Newton step on  grad f - J' lambda = 0,  rows = 0.
     for (Eigen::Index k = 0; k < r; ++k) {
       const ActiveRow& row = active.rows[static_cast<std::size_t>(k)];
-      kkt.topLeftCorner(m, m) -= lambda[k] * (row.sign / p.scale[row.slot]) * hessians[row.slot];
+      lagrangian -= lambda[k] * (row.sign / p.scale[row.slot]) * hessians[row.slot];
     }
-    lagrangian = kkt.topLeftCorner(m, m);
+    kkt.topLeftCorner(m, m) = lagrangian;
     kkt.topRightCorner(m, r) = -jacobian.transpose();
     kkt.bottomLeftCorner(r, m) = jacobian;
-    Eigen::VectorXd rhs(m + r);
-    rhs.head(m) = -(gradient - jacobian.transpose() * lambda);
+    kkt.bottomRightCorner(r, r).setZero();
+    rhs.head(m) = jacobian.transpose() * lambda - gradient;
     rhs.tail(r) = -residual;
-    const Eigen::FullPivLU<Eigen::MatrixXd> lu(kkt);
+    lu.compute(kkt);
     if (!lu.isInvertible()) return false;
-    const Eigen::VectorXd step = lu.solve(rhs);
+    step = lu.solve(rhs);
     const double previous = largest;
     largest = 0.0;
     for (Eigen::Index a = 0; a < m; ++a) {
@@ -288,7 +320,8 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
   std::vector<double> start = coded;
   std::vector<double> values(slots);
   std::vector<double> grads(slots * n);
-  slotValuesAndGradients(p, coef, start, values, grads);
+  const DenseModels models = denseModels(p, coef);
+  slotValuesAndGradients(models, start, values, grads);
   ActiveSet active = initialActiveSet(p, start, values);
   // A primal-dual active-set loop: Newton on the current set, then the
   // first of these that applies changes it by one step and Newton runs
@@ -299,15 +332,15 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
     if (active.rows.size() > active.moving.size()) return false;
     std::vector<double> x = start;
     Eigen::VectorXd lambda(0);
-    if (!active.moving.empty() && !newtonOnActiveSet(p, coef, floor, active, probe, x, lambda)) return false;
+    if (!active.moving.empty() && !newtonOnActiveSet(p, models, floor, active, probe, x, lambda)) return false;
     if (pinEscaped(p, x, active, start)) continue;
-    slotValuesAndGradients(p, coef, x, values, grads);
+    slotValuesAndGradients(models, x, values, grads);
     if (addViolated(p, values, active)) {
       if (active.moving.empty()) return false;
       continue;
     }
     if (dropNegative(active, lambda)) continue;
-    const std::size_t released = releasedBound(p, coef, floor, x, active.pinned, active.rows, lambda);
+    const std::size_t released = releasedBound(p, models, floor, x, active.pinned, active.rows, lambda);
     if (released < n) {
       active.pinned.erase(std::find(active.pinned.begin(), active.pinned.end(), released));
       active.moving.push_back(released);
