@@ -17,6 +17,9 @@ constexpr int kMaxEvaluations = 1000;
 // A coordinate this close to a bound (coded) counts as held there when
 // deciding whether SLSQP's bounds have settled.
 constexpr double kNearBound = 1e-7;
+// Evaluations in a row on the same bounds after which SLSQP goes on
+// without the coordinates held there.
+constexpr int kStableBeforeReduce = 2;
 
 // What the callbacks share: the problem, the slot values and gradients at
 // the last point asked for (objective and constraints ask at the same x).
@@ -39,6 +42,11 @@ struct Context {
   bool probing = false;
   std::vector<signed char> bounds;
   std::vector<double> handoff;
+  // Evaluations in a row on the same bounds; whether SLSQP may be stopped
+  // to go on without the coordinates held on a bound, and whether it was.
+  int stable = 0;
+  bool reducible = false;
+  bool reduce = false;
 
   void at(const double* x) {
     const std::size_t dims = problem.freeFactors.size();
@@ -73,15 +81,29 @@ bool sameBounds(Context& c, const double* x) {
 // SLSQP's remaining iterations; when a probe reaches a strict local maximum
 // no worse than the current point, SLSQP stops there.
 void tryHandoff(Context& c, const double* x, double value) {
-  if (!c.probing || !sameBounds(c, x)) return;
+  if (!c.probing) return;
+  if (!sameBounds(c, x)) {
+    c.stable = 0;
+    return;
+  }
+  ++c.stable;
   std::vector<double> point = c.full;
-  if (!refineActiveSet(c.problem, c.coef, c.floor, point, true)) return;
-  std::vector<double> values(c.problem.slotCount());
-  slotValues(c.problem, c.coef, point.data(), values.data());
-  std::vector<double> derivative(c.problem.slotCount());
-  if (surrogate(c.problem, values.data(), c.floor, derivative.data()) < value) return;
-  c.handoff = std::move(point);
-  throw nlopt::forced_stop();
+  if (refineActiveSet(c.problem, c.coef, c.floor, point, true)) {
+    std::vector<double> values(c.problem.slotCount());
+    slotValues(c.problem, c.coef, point.data(), values.data());
+    std::vector<double> derivative(c.problem.slotCount());
+    if (surrogate(c.problem, values.data(), c.floor, derivative.data()) >= value) {
+      c.handoff = std::move(point);
+      throw nlopt::forced_stop();
+    }
+  }
+  // SLSQP's cost per iteration grows with the coordinates and bounds it
+  // carries: once the held bounds have settled, it goes on without them.
+  const bool held = std::any_of(c.bounds.begin(), c.bounds.end(), [](signed char b) { return b != 0; });
+  if (c.reducible && held && c.stable >= kStableBeforeReduce) {
+    c.reduce = true;
+    throw nlopt::forced_stop();
+  }
 }
 
 double objective(unsigned dims, const double* x, double* grad, void* data) {
@@ -171,6 +193,8 @@ void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
   c.probing = near;
   c.bounds.clear();
   c.handoff.clear();
+  c.stable = 0;
+  c.reduce = false;
   opt.set_ftol_rel(near ? 1e-6 : 1e-12);
   opt.set_xtol_rel(near ? 1e-3 : 1e-10);
   opt.set_xtol_abs(near ? 1e-3 : 1e-10);
@@ -181,8 +205,10 @@ void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
   } catch (const nlopt::roundoff_limited&) {
     // x holds the best point reached; the caller verifies it.
   } catch (const nlopt::forced_stop&) {
-    // A probe succeeded: SLSQP stops at the refined point.
-    for (std::size_t d = 0; d < dims; ++d) x[d] = c.handoff[c.problem.freeFactors[d]];
+    // A probe succeeded (SLSQP stops at the refined point) or SLSQP is to
+    // go on without the held bounds from where it stands.
+    const std::vector<double>& at = c.reduce ? c.full : c.handoff;
+    for (std::size_t d = 0; d < dims; ++d) x[d] = at[c.problem.freeFactors[d]];
   } catch (const std::runtime_error&) {
     // A failed step leaves x where SLSQP stopped; verified likewise.
   }
@@ -196,6 +222,44 @@ void slotValues(const Problem& problem, const double* coef, const double* coded,
   for (std::size_t s = 0; s < problem.slotCount(); ++s)
     values[s] = quadratic::evaluate(problem.factors, coef + s * terms, coded);
 }
+
+namespace {
+
+// SLSQP from `x` (free coordinates of c.problem, updated) on the problem
+// with the coordinates c.bounds marks as held fixed on their bounds.
+void continueWithoutHeldBounds(const Context& c, const std::vector<double>& start, std::vector<double>& x,
+                               Precision precision) {
+  const Problem& problem = c.problem;
+  Problem reduced = problem;
+  reduced.freeFactors.clear();
+  std::vector<double> full = start;
+  for (std::size_t d = 0; d < problem.freeFactors.size(); ++d) {
+    const std::size_t f = problem.freeFactors[d];
+    full[f] = x[d];
+    if (c.bounds[d] == 0) {
+      reduced.freeFactors.push_back(f);
+      continue;
+    }
+    full[f] = c.bounds[d] < 0 ? problem.lower[f] : problem.upper[f];
+    reduced.lower[f] = reduced.upper[f] = full[f];
+  }
+  std::vector<double> polished = full;
+  if (!reduced.freeFactors.empty()) {
+    Context r(reduced, c.coef);
+    r.full = full;
+    r.values.resize(problem.slotCount());
+    r.gradient.resize(problem.slotCount() * problem.factors);
+    r.derivative.resize(problem.slotCount());
+    r.floor = c.floor;
+    std::vector<double> y(reduced.freeFactors.size());
+    for (std::size_t d = 0; d < y.size(); ++d) y[d] = full[reduced.freeFactors[d]];
+    runSlsqp(r, y, precision);
+    for (std::size_t d = 0; d < y.size(); ++d) polished[reduced.freeFactors[d]] = y[d];
+  }
+  for (std::size_t d = 0; d < problem.freeFactors.size(); ++d) x[d] = polished[problem.freeFactors[d]];
+}
+
+}  // namespace
 
 std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start,
                            PolishTrace* trace, Precision precision) {
@@ -217,7 +281,10 @@ std::vector<double> polish(const Problem& problem, const double* coef, const std
   slotValues(problem, coef, start.data(), values.data());
   double smallest = smallestRatio(problem, values.data());
   c.floor = smallest > 0.0 ? std::min(kLargestFloor, smallest / 2) : kLargestFloor;
+  c.reducible = true;
   runSlsqp(c, x, precision);
+  c.reducible = false;
+  if (c.reduce) continueWithoutHeldBounds(c, start, x, precision);
   if (smallest <= 0.0 && !problem.weightedSum) {
     std::vector<double> full = start;
     for (std::size_t d = 0; d < dims; ++d) full[problem.freeFactors[d]] = x[d];
