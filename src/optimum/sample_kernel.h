@@ -85,16 +85,9 @@ inline double sampleRank(const SampleSetup& setup, bool admissible, double key) 
 }
 
 // Maps, evaluates and scores the points first..first+count-1 of a block
-// (count <= kLanes; `first` only through `base`).
+// (count <= kLanes; `first` only through `base`), on the instruction set of
+// the plan object's active block path (useBlockPath switches both).
 void scoreSampleBlock(const SampleSetup& setup, SampleBlock& block, unsigned count);
-
-// The instruction sets a kernel exists for; every one gives the same bits.
-enum class SampleKernelPath { Best, Portable, Avx2, Avx512 };
-
-// Makes scoreSampleBlock run on `path` from now on, in the whole process
-// (Best: the best the processor offers); false, changing nothing, when
-// the processor lacks it. For tests and benchmarks.
-bool useSampleKernel(SampleKernelPath path);
 
 // The lane offsets in the layout the kernels read: per dimension and lane,
 // the bits of the double 1 + offset / 2^16, to be XORed with base << 36.

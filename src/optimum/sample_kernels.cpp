@@ -2,11 +2,11 @@
 // them. Every function of a variant carries its target attribute, so the
 // vector code of one never reaches a processor that lacks it.
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <iterator>
 
+#include "model/evaluate_block.h"
 #include "optimum/sample_kernel.h"
 
 #if defined(__x86_64__)
@@ -139,31 +139,22 @@ KERNEL_INLINE V unitFromBits(const std::uint64_t* bits, std::uint64_t base) {
 
 using Kernel = void (*)(const SampleSetup&, SampleBlock&, unsigned);
 
-// The kernel for `path`, or null when the processor lacks it.
-Kernel kernelFor(SampleKernelPath path) {
+// The kernel of the plan object's active block path, so that one switch
+// (useBlockPath) moves every block kernel of the process. The AVX2 kernel
+// needs fused multiply-adds as well, which every AVX2 processor in use has.
+Kernel activeKernel() {
 #if defined(__x86_64__)
-  __builtin_cpu_init();
-  const Kernel wide = __builtin_cpu_supports("avx512f") ? avx512::scoreSampleBlockHere : nullptr;
-  const bool fused = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  const Kernel narrow = fused ? avx2::scoreSampleBlockHere : nullptr;
-#else
-  const Kernel wide = nullptr;
-  const Kernel narrow = nullptr;
-#endif
-  switch (path) {
-    case SampleKernelPath::Best:
-      if (wide != nullptr) return wide;
-      return narrow != nullptr ? narrow : portable::scoreSampleBlockHere;
-    case SampleKernelPath::Avx512: return wide;
-    case SampleKernelPath::Avx2: return narrow;
-    case SampleKernelPath::Portable: return portable::scoreSampleBlockHere;
+  switch (activeBlockPath()) {
+    case BlockPath::Avx512: return avx512::scoreSampleBlockHere;
+    case BlockPath::Avx2:
+      __builtin_cpu_init();
+      if (__builtin_cpu_supports("fma")) return avx2::scoreSampleBlockHere;
+      break;
+    case BlockPath::Best:
+    case BlockPath::Baseline: break;
   }
-  return nullptr;
-}
-
-std::atomic<Kernel>& activeKernel() {
-  static std::atomic<Kernel> kernel{kernelFor(SampleKernelPath::Best)};
-  return kernel;
+#endif
+  return portable::scoreSampleBlockHere;
 }
 
 // The sequence's coordinates of lanes 0..kLanes-1, bits of 1 + v / 2^16.
@@ -232,14 +223,7 @@ void initBlock(const SampleSetup& setup, SampleBlock& block) {
 }
 
 void scoreSampleBlock(const SampleSetup& setup, SampleBlock& block, unsigned count) {
-  activeKernel().load(std::memory_order_relaxed)(setup, block, count);
-}
-
-bool useSampleKernel(SampleKernelPath path) {
-  const Kernel kernel = kernelFor(path);
-  if (kernel == nullptr) return false;
-  activeKernel().store(kernel, std::memory_order_relaxed);
-  return true;
+  activeKernel()(setup, block, count);
 }
 
 }  // namespace tavrin::optimum

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <set>
 
+#include "model/evaluate_block.h"
 #include "optimum/fixtures.h"
 #include "optimum/global_search.h"
 #include "optimum/problem.h"
@@ -115,8 +116,8 @@ TEST_P(GlobalStage, PicksWhatAFullSortPicksOnEveryInstructionSet) {
   const std::set<std::uint32_t> expected = expectedPoints(ref, kKeep);
 
   std::vector<SamplePoint> first;
-  for (const SampleKernelPath path : {SampleKernelPath::Portable, SampleKernelPath::Avx2, SampleKernelPath::Avx512}) {
-    if (!useSampleKernel(path)) continue;
+  for (const BlockPath path : {BlockPath::Baseline, BlockPath::Avx2, BlockPath::Avx512}) {
+    if (!useBlockPath(path)) continue;
     for (const unsigned threads : {1u, 3u}) {
       const SampleResult got = sampleRegion(p, packed, kPoints, kKeep, threads);
       SCOPED_TRACE(::testing::Message() << "path " << int(path) << ", " << threads << " threads");
@@ -138,7 +139,7 @@ TEST_P(GlobalStage, PicksWhatAFullSortPicksOnEveryInstructionSet) {
       }
     }
   }
-  useSampleKernel(SampleKernelPath::Best);
+  useBlockPath(BlockPath::Best);
 }
 
 INSTANTIATE_TEST_SUITE_P(
