@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Static analysis of the library sources: clang-tidy (configuration in
-# .clang-tidy, every warning an error) and cppcheck (warning, performance and
-# portability checks). Exits non-zero on any finding.
+# Static analysis of the library (src/) and the command line with its
+# workbench server (cli/): clang-tidy (configuration in .clang-tidy, every
+# warning an error) and cppcheck (warning, performance and portability
+# checks). Exits non-zero on any finding. CLI11, cpp-httplib and
+# nlohmann-json come from /usr/include, so their findings stay filtered as
+# system headers.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -24,7 +27,7 @@ cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTAVRIN_BUILD_TESTS=O
 
 status=0
 echo "==> clang-tidy"
-mapfile -t sources < <(find src -name '*.cpp' | sort)
+mapfile -t sources < <(find src cli -name '*.cpp' | sort)
 # The per-file "N warnings generated" notes count suppressed system-header
 # warnings; they are filtered out, real findings are not.
 if ! "$tidy" -p "$build" --quiet --warnings-as-errors='*' "${sources[@]}" 2> >(grep -v 'warnings\? generated\.$' >&2); then
@@ -33,7 +36,7 @@ fi
 
 echo "==> cppcheck"
 if ! cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --std=c++20 \
-    --language=c++ -I include -I src --suppressions-list=.cppcheck-suppressions -q src/; then
+    --language=c++ -I include -I src -I cli --suppressions-list=.cppcheck-suppressions -q src/ cli/; then
   status=1
 fi
 exit $status
