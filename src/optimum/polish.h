@@ -25,6 +25,9 @@ struct PolishTrace {
 enum class Precision { Near, Full };
 
 // The polished coded point (every factor; fixed factors keep their value).
+// At Near precision SLSQP stops early where a Newton probe on its active
+// set reaches a strict local maximum, and drops the coordinates it holds on
+// a bound once they have settled.
 std::vector<double> polish(const Problem& problem, const double* coef, const std::vector<double>& start,
                            PolishTrace* trace = nullptr, Precision precision = Precision::Full);
 
