@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -9,7 +10,9 @@ namespace tavrin::optimum {
 namespace {
 
 // One call of runOnPool: its indices are claimed one at a time, by pooled
-// threads and by the caller alike.
+// threads and by the caller alike. Shared, so that a pooled thread that
+// took it from the queue may still look at it (and find nothing left to
+// claim) after the caller has returned.
 struct Batch {
   const std::function<void(unsigned)>* task = nullptr;
   unsigned count = 0;
@@ -35,23 +38,24 @@ class Pool {
   }
 
   void run(unsigned count, const std::function<void(unsigned)>& task) {
-    Batch batch;
-    batch.task = &task;
-    batch.count = count;
+    const auto batch = std::make_shared<Batch>();
+    batch->task = &task;
+    batch->count = count;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       grow(count - 1);
-      pending_.push_back(&batch);
+      pending_.push_back(batch);
     }
     work_.notify_all();
     task(0);
-    unsigned ran = 1 + batch.drain();
+    const unsigned ran = 1 + batch->drain();
     std::unique_lock<std::mutex> lock(mutex_);
     // Nobody can claim an index any more, so the batch leaves the queue;
-    // the caller waits for those still running elsewhere.
-    std::erase(pending_, &batch);
-    batch.finished += ran;
-    batch.allFinished.wait(lock, [&] { return batch.finished == count; });
+    // the caller waits for those still running elsewhere, which are the
+    // last calls of `task`.
+    std::erase(pending_, batch);
+    batch->finished += ran;
+    batch->allFinished.wait(lock, [&] { return batch->finished == count; });
   }
 
  private:
@@ -74,7 +78,7 @@ class Pool {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       work_.wait(lock, [&] { return !pending_.empty(); });
-      Batch* batch = pending_.front();
+      const std::shared_ptr<Batch> batch = pending_.front();
       // Taken out of the queue once its indices are all claimed, so the
       // next waiting batch is served.
       if (batch->next.load() >= batch->count) {
@@ -92,7 +96,7 @@ class Pool {
 
   std::mutex mutex_;
   std::condition_variable work_;
-  std::deque<Batch*> pending_;
+  std::deque<std::shared_ptr<Batch>> pending_;
   unsigned threads_ = 0;
 };
 
