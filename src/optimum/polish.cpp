@@ -20,6 +20,9 @@ constexpr double kNearBound = 1e-7;
 // Evaluations in a row on the same bounds after which SLSQP goes on
 // without the coordinates held there.
 constexpr int kStableBeforeReduce = 2;
+// Free factors from which SLSQP tries handing over to Newton's method (and
+// goes on without settled coordinates); below, its iterations are cheap.
+constexpr std::size_t kProbeFromFactors = 6;
 
 // What the callbacks share: the problem, the slot values and gradients at
 // the last point asked for (objective and constraints ask at the same x).
@@ -190,7 +193,8 @@ void runSlsqp(Context& c, std::vector<double>& x, Precision precision) {
   // SLSQP only has to come near the optimum: refineActiveSet finishes the
   // job with Newton steps, so looser tolerances save most of its iterations.
   const bool near = precision == Precision::Near;
-  c.probing = near;
+  // With few coordinates an SLSQP iteration costs less than a Newton probe.
+  c.probing = near && dims >= kProbeFromFactors;
   c.bounds.clear();
   c.handoff.clear();
   c.stable = 0;
