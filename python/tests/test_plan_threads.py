@@ -1,7 +1,6 @@
 """CTavrin under threads and signals: the GIL is released while computing,
 one call at a time per object, Ctrl-C stops a long search."""
 
-import _thread
 import copy
 import threading
 import time
@@ -9,6 +8,7 @@ import time
 import pytest
 
 import tavrin
+from conftest import interrupt_main_after
 from tavrin import CTavrin, PlanType
 
 # Four factors keep the search in blocks. A long search lasts about a
@@ -94,14 +94,7 @@ def test_ctrl_c_stops_a_long_search_quickly_and_changes_nothing():
     s = fitted_study()
     s.modelOptimize(0, 4096)
     before = best_points(s)
-    sent = []
-
-    def interrupt():
-        time.sleep(0.3)
-        sent.append(time.perf_counter())
-        _thread.interrupt_main()
-
-    threading.Thread(target=interrupt).start()
+    sent = interrupt_main_after(0.3)
     start = time.perf_counter()
     with pytest.raises(KeyboardInterrupt):
         s.modelOptimize(0, min(4_000_000_000, long_search_points() * 100))

@@ -1,10 +1,8 @@
 """tavrin.Study end to end, checked against statsmodels on the same data."""
 
-import _thread
 import copy
 import math
 import pickle
-import threading
 import time
 
 import numpy as np
@@ -14,6 +12,7 @@ import statsmodels.api as sm
 from statsmodels.stats.outliers_influence import OLSInfluence
 
 import tavrin
+from conftest import interrupt_main_after
 
 RANGES = {"A": (0.1, 0.7), "B": (150.0, 210.0), "C": (-0.35, 0.05)}
 
@@ -213,14 +212,7 @@ def test_optimum_and_robustness():
 def test_ctrl_c_stops_a_long_robustness_study_on_every_thread():
     s = measured_study()
     opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, {"z": (None, 1.62)}, points=4096)
-    sent = []
-
-    def interrupt():
-        time.sleep(0.3)
-        sent.append(time.perf_counter())
-        _thread.interrupt_main()
-
-    threading.Thread(target=interrupt).start()
+    sent = interrupt_main_after(0.3)
     start = time.perf_counter()
     with pytest.raises(KeyboardInterrupt):
         opt.robustness(replicates=200_000, threads=2)  # some 15 s if nothing stops it
