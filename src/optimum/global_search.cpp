@@ -14,15 +14,6 @@ namespace {
 
 static_assert(kSequencePoints == 1u << kLptauBits, "the sequence repeats after 2^bits points");
 
-// The sequence's integer coordinates of point `index` (dimension d at acc[d], 1-based).
-void sequenceAt(std::uint32_t index, std::size_t dims, std::uint32_t* acc) {
-  std::fill(acc, acc + kLptauDimensions + 1, 0u);
-  for (std::uint32_t bits = index; bits != 0; bits &= bits - 1) {
-    const int b = __builtin_ctz(bits);
-    for (std::size_t d = 1; d <= dims; ++d) acc[d] ^= lptauShifted.entry[d][b];
-  }
-}
-
 // As the kernels map it: one rounding, and the region's lower end exactly.
 double coordinate(const Problem& p, std::size_t factor, std::uint32_t value) {
   return std::fma(value / double(kSequencePoints), p.upper[factor] - p.lower[factor], p.lower[factor]);

@@ -89,6 +89,16 @@ inline double sampleRank(const SampleSetup& setup, bool admissible, double key) 
 // the plan object's active block path (useBlockPath switches both).
 void scoreSampleBlock(const SampleSetup& setup, SampleBlock& block, unsigned count);
 
+// The sequence's integer coordinates of point `index` in its first `dims`
+// dimensions (dimension d at acc[d], 1-based; the rest 0).
+inline void sequenceAt(std::uint32_t index, std::size_t dims, std::uint32_t* acc) {
+  for (int d = 0; d <= kLptauDimensions; ++d) acc[d] = 0;
+  for (std::uint32_t bits = index; bits != 0; bits &= bits - 1) {
+    const int b = __builtin_ctz(bits);
+    for (std::size_t d = 1; d <= dims; ++d) acc[d] ^= lptauShifted.entry[d][b];
+  }
+}
+
 // The lane offsets in the layout the kernels read: per dimension and lane,
 // the bits of the double 1 + offset / 2^16, to be XORed with base << 36.
 struct alignas(64) LaneBits {

@@ -161,12 +161,11 @@ Kernel activeKernel() {
 LaneBits makeLaneBits() {
   LaneBits t{};
   const std::uint64_t one = std::bit_cast<std::uint64_t>(1.0);
-  for (std::uint32_t l = 0; l < kLanes; ++l)
-    for (int d = 0; d < kLptauDimensions; ++d) {
-      std::uint32_t v = 0;
-      for (std::uint32_t bits = l; bits != 0; bits &= bits - 1) v ^= lptauShifted.entry[d + 1][__builtin_ctz(bits)];
-      t.dimension[d][l] = one | (std::uint64_t{v} << kMantissaShift);
-    }
+  std::uint32_t acc[kLptauDimensions + 1];
+  for (std::uint32_t l = 0; l < kLanes; ++l) {
+    sequenceAt(l, kLptauDimensions, acc);
+    for (int d = 0; d < kLptauDimensions; ++d) t.dimension[d][l] = one | (std::uint64_t{acc[d + 1]} << kMantissaShift);
+  }
   return t;
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "tavrin/optimum.h"
 #include "tavrin/study.h"
 
 namespace tavrin::testing {
@@ -28,6 +30,18 @@ inline Fit exactFit(DesignKind kind, const std::vector<Factor>& factors, const s
     for (std::size_t j = 0; j < functions.size(); ++j)
       results(r, j) = functions[j](plan.coded.row(r)) + (deviation ? deviation(r, j) : 0.0);
   return fitModels(plan, responses, results);
+}
+
+// A goal on `response`; the fields not given keep their defaults.
+inline Goal goal(const std::string& response, Goal::Kind kind, double low, double high,
+                 double target = std::numeric_limits<double>::quiet_NaN()) {
+  Goal g;
+  g.response = response;
+  g.kind = kind;
+  g.low = low;
+  g.high = high;
+  g.target = target;
+  return g;
 }
 
 // Three factors whose ranges are not exact in binary.

@@ -31,13 +31,17 @@ Fit stageFit() {
                   2, [](std::size_t r, std::size_t j) { return 0.01 * std::sin(1.7 * double(r) + double(j)); });
 }
 
-Goal goal(const char* response, Goal::Kind kind, double low, double high, double target = NAN) {
-  Goal g;
-  g.response = response;
-  g.kind = kind;
-  g.low = low;
-  g.high = high;
-  g.target = target;
+using tavrin::testing::goal;
+
+Goal weighted(const char* response, double weight) {
+  Goal g = goal(response, Goal::WeightedSum, NAN, NAN);
+  g.weight = weight;
+  return g;
+}
+
+Goal curved(const char* response, double low, double high, double shape) {
+  Goal g = goal(response, Goal::Maximize, low, high);
+  g.shape = shape;
   return g;
 }
 
@@ -152,33 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {}},
         // An interval no point meets: the stage ranks by the violation.
         StageCase{"NothingAdmissible", {goal("Y1", Goal::Maximize, 2.1, 9.7)}, {{"Y3", 40.1, 41.3}}},
-        StageCase{"WeightedSumUnderALimit",
-                  {[] {
-                     Goal g = goal("Y1", Goal::WeightedSum, NAN, NAN);
-                     g.weight = 0.7;
-                     return g;
-                   }(),
-                   [] {
-                     Goal g = goal("Y2", Goal::WeightedSum, NAN, NAN);
-                     g.weight = -1.3;
-                     return g;
-                   }()},
-                  {{"Y3", -0.45, 0.85}}},
-        StageCase{"WeightedSumNothingAdmissible",
-                  {[] {
-                     Goal g = goal("Y1", Goal::WeightedSum, NAN, NAN);
-                     g.weight = 0.7;
-                     return g;
-                   }()},
-                  {{"Y3", 40.1, 41.3}}},
+        StageCase{"WeightedSumUnderALimit", {weighted("Y1", 0.7), weighted("Y2", -1.3)}, {{"Y3", -0.45, 0.85}}},
+        StageCase{"WeightedSumNothingAdmissible", {weighted("Y1", 0.7)}, {{"Y3", 40.1, 41.3}}},
         // Exponents other than 1 take the scalar keys.
         StageCase{"CurvedDesirability",
-                  {[] {
-                     Goal g = goal("Y1", Goal::Maximize, 2.1, 9.7);
-                     g.shape = 2.5;
-                     return g;
-                   }(),
-                   goal("Y2", Goal::Minimize, 1.3, 5.9)},
+                  {curved("Y1", 2.1, 9.7, 2.5), goal("Y2", Goal::Minimize, 1.3, 5.9)},
                   {{"Y3", -INFINITY, 0.7}}}),
     [](const ::testing::TestParamInfo<StageCase>& info) { return std::string(info.param.name); });
 

@@ -19,12 +19,7 @@ using testing::exactFit;
 using testing::threeFactors;
 
 Goal maximize(const std::string& response, double low, double high) {
-  Goal g;
-  g.response = response;
-  g.kind = Goal::Maximize;
-  g.low = low;
-  g.high = high;
-  return g;
+  return testing::goal(response, Goal::Maximize, low, high);
 }
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
