@@ -1,6 +1,7 @@
 // Round trips of the run sheet and the study file, and refusal of bad
 // input with line and column, leaving the study unchanged.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -138,7 +139,7 @@ TEST(StudyFile, RoundTripsBitForBit) {
   EXPECT_EQ(copy.plan().seed, 0xDEADBEEFCAFEULL);
   EXPECT_EQ(copy.toJson(), text);
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tavrin_study_file_test";
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tavrin_study_file_test_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "study.json").string();
   original.save(path);
@@ -206,7 +207,7 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
 }
 
 TEST(StudyFile, AFailedSaveLeavesTheOldFile) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tavrin_study_save_test";
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tavrin_study_save_test_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const Study study = unicodeStudy();
   EXPECT_THROW(study.save((dir / "no_such_dir" / "s.json").string()), FileError);

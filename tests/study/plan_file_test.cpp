@@ -1,6 +1,7 @@
 // Exchange with the plan object: its closed-form fit agrees with the
 // layer's, and the plan file goes out and comes back.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -83,7 +84,10 @@ TEST(PlanObject, ClosedFormAgreesToSinglePrecision) {
 class PlanFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / "tavrin_plan_file_test";
+    // A folder of its own: ctest runs the cases of this suite side by side.
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tavrin_plan_file_" + std::string(test->name()) + "_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir_);
     locale_ = std::setlocale(LC_CTYPE, nullptr);
   }
