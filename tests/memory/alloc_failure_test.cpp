@@ -60,7 +60,7 @@ void skipWhenSanitized() {
 TEST(AllocationFailure, LoadFailsWithACodeAndAnAllowedState) {
   skipWhenSanitized();
   if (testing::Test::IsSkipped()) return;
-  const std::string path = testing::TempDir() + "tavrin-alloc.plan";
+  const std::string path = testing::TempDir() + "tavrin-alloc-" + std::to_string(getpid()) + ".plan";
   auto source = makeStudy(CTavrin::BoxBehnkenPlan, 2, 1, Stage::Modeled);
   ASSERT_EQ(source->Save(path.c_str(), 1).code, 0u);
   bool completed = false;
