@@ -51,18 +51,18 @@ TAVRIN_LAYER_API Alpha parseAlpha(std::string_view text);
 // (docs/designs.md lists them). Setting an option the generator does not
 // take is refused.
 struct DesignOptions {
-  std::optional<Alpha> alpha;           // ccd (default rotatable)
-  std::optional<bool> inscribed;        // ccd: scale so the axial runs are at +-1 (default off)
+  std::optional<Alpha> alpha{};           // ccd (default rotatable)
+  std::optional<bool> inscribed{};        // ccd: scale so the axial runs are at +-1 (default off)
   // Centre runs added to the design's own, all blocks together. Box-Behnken
   // (which has one of its own), Rechtschaffner and factorials: default 0.
   // ccd: default uniform precision unblocked, Box and Hunter's counts blocked.
   // Spread over blocks: every cube block the same share, the rest to the
   // axial block of a ccd (or to the first blocks of a factorial).
-  std::optional<int> centerRuns;
-  std::optional<int> axialCenterRuns;   // blocked ccd: centre runs of the axial block
-  std::optional<int> blocks;            // number of blocks, the axial block of a ccd included (default 1)
-  std::optional<int> fraction;          // p of a 2^(k-p) cube (ccd default: smallest fraction of resolution V)
-  std::optional<int> levels;            // factorial: 2 or 3 (default 2)
+  std::optional<int> centerRuns{};
+  std::optional<int> axialCenterRuns{};   // blocked ccd: centre runs of the axial block
+  std::optional<int> blocks{};            // number of blocks, the axial block of a ccd included (default 1)
+  std::optional<int> fraction{};          // p of a 2^(k-p) cube (ccd default: smallest fraction of resolution V)
+  std::optional<int> levels{};            // factorial: 2 or 3 (default 2)
 };
 
 enum class DesignOption { Alpha, Inscribed, CenterRuns, AxialCenterRuns, Blocks, Fraction, Levels };
