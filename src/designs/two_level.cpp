@@ -73,41 +73,45 @@ int aliasLength(Word effect, const std::vector<Word>& definingGroup) {
   return shortest;
 }
 
-// Alias lengths of every block effect, increasing; empty when `gens` are dependent.
-std::vector<int> blockScore(const std::vector<Word>& gens, const std::vector<Word>& definingGroup) {
-  const std::vector<Word> group = span(gens);
-  std::vector<int> lengths;
-  for (std::size_t i = 1; i < group.size(); ++i) {
-    if (group[i] == 0) return {};
-    lengths.push_back(aliasLength(group[i], definingGroup));
+// The `count` block generators, products of the basic factors, whose
+// block effects (every product of generators) stand for the longest
+// interactions: the largest shortest alias, the first such set in the
+// order of the words' own alias lengths. Each found set raises the bar,
+// so branches that cannot beat it are cut.
+std::vector<Word> blockGenerators(int basic, int count, const std::vector<Word>& definingGroup, int& shortest) {
+  std::vector<int> lengthOf(std::size_t{1} << basic, 0);
+  std::vector<Word> words;
+  for (Word w = 1; w < Word{1} << basic; ++w) {
+    lengthOf[w] = aliasLength(w, definingGroup);
+    words.push_back(w);
   }
-  std::sort(lengths.begin(), lengths.end());
-  return lengths;
-}
-
-// The `count` block generators, products of the basic factors, whose block
-// effects stand for the longest interactions (compared shortest first).
-std::vector<Word> blockGenerators(int basic, int count, const std::vector<Word>& definingGroup,
-                                  std::vector<int>& bestScore) {
-  const Word end = Word{1} << basic;
+  std::stable_sort(words.begin(), words.end(), [&](Word a, Word b) { return lengthOf[a] > lengthOf[b]; });
   std::vector<Word> best;
   std::vector<Word> gens(static_cast<std::size_t>(count));
-  // Increasing tuples g[0] < g[1] < ... over the non-zero words.
-  auto search = [&](auto& self, std::size_t depth, Word from) -> void {
+  shortest = 0;
+  // `group` holds the block effects of gens[0..depth); `low` their shortest alias.
+  auto search = [&](auto& self, std::size_t depth, std::size_t from, const std::vector<Word>& group, int low) -> void {
     if (depth == gens.size()) {
-      const std::vector<int> score = blockScore(gens, definingGroup);
-      if (!score.empty() && (best.empty() || score > bestScore)) {
-        best = gens;
-        bestScore = score;
-      }
+      best = gens;
+      shortest = low;
       return;
     }
-    for (Word w = from; w < end; ++w) {
-      gens[depth] = w;
-      self(self, depth + 1, w + 1);
+    for (std::size_t c = from; c < words.size(); ++c) {
+      std::vector<Word> next = group;
+      int nextLow = low;
+      for (const Word g : group) {
+        const Word effect = g ^ words[c];
+        const int length = effect == 0 ? 0 : lengthOf[effect];
+        nextLow = std::min(nextLow, length);
+        if (nextLow <= shortest) break;
+        next.push_back(effect);
+      }
+      if (nextLow <= shortest) continue;
+      gens[depth] = words[c];
+      self(self, depth + 1, c + 1, next, nextLow);
     }
   };
-  search(search, 0, 1);
+  search(search, 0, 0, std::vector<Word>{0}, 64);
   return best;
 }
 
@@ -159,9 +163,9 @@ TwoLevelCube twoLevelCube(int factors, int p, int cubeBlocks, int minAliasLength
   const int blockBits = std::countr_zero(static_cast<unsigned>(cubeBlocks));
   std::vector<Word> blockGens;
   if (blockBits > 0) {
-    std::vector<int> score;
-    blockGens = blockGenerators(basic, blockBits, definingGroup, score);
-    if (blockGens.empty() || score.front() < minAliasLength)
+    int shortest = 0;
+    blockGens = blockGenerators(basic, blockBits, definingGroup, shortest);
+    if (blockGens.empty() || shortest < minAliasLength)
       throw InvalidArgument("blocks: the " + std::to_string(1 << basic) + " cube runs of the " + design +
                             " cannot be split into " + std::to_string(cubeBlocks) + " blocks without confounding " +
                             (minAliasLength > 2 ? "a main effect or two-factor interaction" : "a main effect") +
