@@ -82,7 +82,7 @@ struct DesignGenerator {
 
 // Every generator, in a fixed order.
 TAVRIN_LAYER_API const std::vector<DesignGenerator>& designGenerators();
-// The generator of that name (case-insensitive, '_' and ' ' read as '-');
+// The generator of that name (case-insensitive, '-', '_' and ' ' ignored);
 // an unknown name is refused with the list of names.
 TAVRIN_LAYER_API const DesignGenerator& findGenerator(std::string_view name);
 // The runs of generator `name` for `factors` factors: refuses an

@@ -20,12 +20,11 @@ std::vector<int> countsFrom(int first, int last) {
   return counts;
 }
 
+// A name as compared: lower case, without '-', '_' and ' '.
 std::string key(std::string_view text) {
   std::string k;
-  for (const char c : text) {
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    k += (lower == '_' || lower == ' ') ? '-' : lower;
-  }
+  for (const char c : text)
+    if (c != '-' && c != '_' && c != ' ') k += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return k;
 }
 
@@ -88,7 +87,7 @@ const DesignGenerator& findGenerator(std::string_view name) {
   const std::string wanted = key(name);
   std::string names;
   for (const DesignGenerator& g : designGenerators()) {
-    if (g.name == wanted) return g;
+    if (key(g.name) == wanted) return g;
     names += std::string(names.empty() ? "\"" : ", \"") + std::string(g.name) + "\"";
   }
   throw InvalidArgument("unknown design \"" + std::string(name) + "\": the designs are " + names);
@@ -134,7 +133,7 @@ Alpha parseAlpha(std::string_view text) {
   if (k == "rotatable") return {AlphaKind::Rotatable, 0.0};
   if (k == "orthogonal") return {AlphaKind::Orthogonal, 0.0};
   if (k == "spherical") return {AlphaKind::Spherical, 0.0};
-  if (k == "face" || k == "face-centred" || k == "face-centered") return {AlphaKind::Face, 0.0};
+  if (k == "face" || k == "facecentred" || k == "facecentered") return {AlphaKind::Face, 0.0};
   double value = 0.0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0.0)
