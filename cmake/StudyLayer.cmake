@@ -41,6 +41,7 @@ function(tavrin_layer_area name)
   target_link_libraries(tavrin_${name}_core PUBLIC tavrin_options Eigen3::Eigen Boost::headers
                         NLopt::nlopt nlohmann_json::nlohmann_json Threads::Threads)
 endfunction()
+tavrin_layer_area(designs)
 tavrin_layer_area(study)
 tavrin_layer_area(analysis)
 tavrin_layer_area(optimum)

@@ -1,38 +1,36 @@
-// The design kinds of the study layer and the factor counts each supports.
-#include <algorithm>
-#include <cctype>
+// The design kinds a study holds: entries of the generator registry
+// (designs.h), which owns their names and the factor counts they support.
 #include <string>
 
-#include "design/plans.h"
+#include "tavrin/designs.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
+namespace {
+
+struct KindName {
+  DesignKind kind;
+  std::string_view generator;
+};
+constexpr KindName kKinds[] = {{DesignKind::BoxBehnken, "box-behnken"},
+                               {DesignKind::Rechtschaffner, "rechtschaffner"}};
+
+}  // namespace
 
 std::string_view designKindName(DesignKind kind) noexcept {
-  return kind == DesignKind::BoxBehnken ? "box-behnken" : "rechtschaffner";
+  for (const KindName& k : kKinds)
+    if (k.kind == kind) return k.generator;
+  return "";
 }
 
 DesignKind parseDesignKind(std::string_view text) {
-  std::string key;
-  for (const char c : text) {
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    key += (lower == '_' || lower == ' ') ? '-' : lower;
-  }
-  if (key == "box-behnken" || key == "boxbehnken") return DesignKind::BoxBehnken;
-  if (key == "rechtschaffner") return DesignKind::Rechtschaffner;
-  throw InvalidArgument("unknown design kind \"" + std::string(text) +
-                        "\": the kinds are \"box-behnken\" and \"rechtschaffner\"");
+  const DesignGenerator& generator = findGenerator(text);
+  for (const KindName& k : kKinds)
+    if (k.generator == generator.name) return k.kind;
+  throw InvalidArgument("design \"" + std::string(text) + "\": a study holds a box-behnken or rechtschaffner plan, not a " +
+                        std::string(generator.name) + " design");
 }
 
-const std::vector<int>& supportedFactorCounts(DesignKind kind) {
-  static const std::vector<int> boxBehnken = [] {
-    std::vector<int> counts;
-    for (int n = 1; n <= 20; ++n)
-      if (boxBehnkenSupports(n)) counts.push_back(n);
-    return counts;
-  }();
-  static const std::vector<int> rechtschaffner = {4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
-  return kind == DesignKind::BoxBehnken ? boxBehnken : rechtschaffner;
-}
+const std::vector<int>& supportedFactorCounts(DesignKind kind) { return findGenerator(designKindName(kind)).factorCounts; }
 
 }  // namespace tavrin

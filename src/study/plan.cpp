@@ -6,8 +6,8 @@
 #include <random>
 #include <utility>
 
-#include "design/plans.h"
 #include "study/internal.h"
+#include "tavrin/designs.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -27,17 +27,8 @@ std::uint64_t boundedDraw(std::mt19937_64& engine, std::uint64_t range) {
   }
 }
 
-// Coded levels of the plan proper: the generators' 1-based tables.
-Matrix codedLevels(DesignKind kind, std::size_t n) {
-  const int count = static_cast<int>(n);
-  const bool boxBehnken = kind == DesignKind::BoxBehnken;
-  const Table<std::int32_t> table = boxBehnken ? buildBoxBehnkenPlan(count) : buildRechtschaffnerPlan(count);
-  const int runs = boxBehnken ? boxBehnkenRunCount(count) : rechtschaffnerRunCount(count);
-  Matrix coded(static_cast<std::size_t>(runs), n);
-  for (std::size_t r = 0; r < coded.rows(); ++r)
-    for (std::size_t i = 0; i < n; ++i) coded(r, i) = table[r + 1][i + 1];
-  return coded;
-}
+// Coded levels of the plan proper, from the generator registry.
+Matrix codedLevels(DesignKind kind, std::size_t n) { return generateDesign(designKindName(kind), n).coded; }
 
 }  // namespace
 
