@@ -45,6 +45,21 @@ tavrin_layer_area(study)
 tavrin_layer_area(analysis)
 tavrin_layer_area(optimum)
 
+# The optimal designs and augmentation of src/designs, in an object library
+# of their own beside the folder's other generators.
+file(GLOB TAVRIN_OPTIMAL_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/designs/optimal*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/designs/augment*.cpp)
+add_library(tavrin_optimal_core OBJECT ${TAVRIN_OPTIMAL_SOURCES})
+target_include_directories(tavrin_optimal_core PUBLIC
+  $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
+  $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/src>)
+target_compile_definitions(tavrin_optimal_core PUBLIC TAVRIN_BUILDING_LAYER)
+set_target_properties(tavrin_optimal_core PROPERTIES
+  POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+target_link_libraries(tavrin_optimal_core PUBLIC tavrin_options Eigen3::Eigen Threads::Threads)
+list(APPEND TAVRIN_LAYER_OBJECTS $<TARGET_OBJECTS:tavrin_optimal_core>)
+
 add_library(tavrin_study SHARED $<TARGET_OBJECTS:tavrin_kernels> ${TAVRIN_LAYER_OBJECTS})
 add_library(Tavrin::study ALIAS tavrin_study)
 target_include_directories(tavrin_study PUBLIC
