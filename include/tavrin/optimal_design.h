@@ -4,9 +4,11 @@
 // A start draws its runs at random (random levels of the candidate grid,
 // or points of a quasi-random sample of the feasible region when the grid
 // point drawn breaks a constraint) until the model matrix has full rank;
-// then each coordinate of each run in turn moves to the candidate value
+// then each coordinate of each run in turn moves to the candidate level
 // that improves the criterion most, until a pass over the whole design
-// improves nothing. A move is scored in O(1) from polynomials in the
+// improves nothing; with `refine`, passes that also look between levels
+// follow until one gains less than 1e-4 in all (in log det, or relative
+// average variance). A move is scored in O(1) from polynomials in the
 // coordinate's value built with (X'X)^-1, and made by two rank-one
 // (Sherman-Morrison) updates; (X'X)^-1 is refactorised once per pass.
 // Start k draws from std::mt19937_64 seeded with std::seed_seq{seed low
@@ -51,8 +53,8 @@ struct ExchangeOptions {
   // [-1, 1] (>= 2, >= 3 for a model with squares) and the ends of the
   // coordinate's feasible interval under the constraints.
   unsigned levels = 21;
-  // Also look between grid levels: a golden-section search within one
-  // grid step of the best level.
+  // Once the grid is exhausted, also look between levels: a golden-section
+  // search within one grid step of the best level.
   bool refine = true;
   unsigned starts = 20;  // >= 1
   std::uint64_t seed = 1;

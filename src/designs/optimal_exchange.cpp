@@ -28,6 +28,9 @@ constexpr double kMinGain = 1e-10;
 // Below this reciprocal condition number the information matrix is singular.
 constexpr double kMinRcond = 1e-12;
 constexpr unsigned kMaxPasses = 200;
+// Moves between grid levels creep towards a local optimum; a pass that
+// gains less than this in all ends them.
+constexpr double kPolishGain = 1e-4;
 constexpr unsigned kStartAttempts = 100;
 constexpr unsigned kGridTries = 100;
 constexpr unsigned kGoldenSteps = 40;
@@ -100,13 +103,17 @@ class Exchange {
     return true;
   }
 
-  // One pass over the exchanged runs; true when a move was made.
-  bool pass() {
-    bool moved = false;
+  // One pass over the exchanged runs; the sum of the gains of its moves
+  // (0 when nothing moved).
+  double pass() {
+    double gained = 0.0;
     for (std::size_t i = problem_.fixed.rows(); i < z_.rows(); ++i)
-      for (std::size_t j = 0; j < problem_.factors(); ++j) moved = moveCoordinate(i, j) || moved;
-    return moved;
+      for (std::size_t j = 0; j < problem_.factors(); ++j) gained += moveCoordinate(i, j);
+    return gained;
   }
+
+  // From now on, also look between grid levels.
+  void leaveGrid() noexcept { betweenLevels_ = true; }
 
   StartResult result() const { return {true, z_, logDet_, trace_}; }
 
@@ -186,7 +193,8 @@ class Exchange {
     return {std::min(lo, now), std::max(hi, now)};
   }
 
-  bool moveCoordinate(std::size_t i, std::size_t j) {
+  // Moves coordinate j of run i to its best value; returns the gain.
+  double moveCoordinate(std::size_t i, std::size_t j) {
     const MovePolynomials m = polynomials(i, j);
     const auto [lo, hi] = interval(i, j);
     double bestT = z_(i, j);
@@ -202,10 +210,10 @@ class Exchange {
       if (level >= lo && level <= hi) consider(level);
     consider(lo);
     consider(hi);
-    if (problem_.refine) refine(m, lo, hi, bestT, bestGain);
-    if (!(bestGain > kMinGain) || !candidateFeasible(i, j, bestT)) return false;
+    if (betweenLevels_) refine(m, lo, hi, bestT, bestGain);
+    if (!(bestGain > kMinGain) || !candidateFeasible(i, j, bestT)) return 0.0;
     apply(i, j, bestT);
-    return true;
+    return bestGain;
   }
 
   // Golden-section search within one grid step either side of bestT.
@@ -275,6 +283,7 @@ class Exchange {
   Eigen::MatrixXd a_;
   double logDet_ = 0.0;
   double trace_ = 0.0;
+  bool betweenLevels_ = false;
 };
 
 // Uniform on 0..count-1 from the generator's raw output, so the draws are
@@ -304,8 +313,15 @@ StartResult exchangeStart(const ExchangeProblem& problem, std::uint64_t seed, un
     for (std::size_t r = kept; r < problem.runs(); ++r) drawRun(problem, rng, points.row(r));
     Exchange exchange(problem, std::move(points));
     if (!exchange.factorize()) continue;
-    for (unsigned k = 0; k < kMaxPasses && exchange.pass(); ++k)
+    for (unsigned k = 0; k < kMaxPasses && exchange.pass() > 0.0; ++k)
       if (!exchange.factorize()) return {};
+    if (!problem.refine) return exchange.result();
+    exchange.leaveGrid();
+    for (unsigned k = 0; k < kMaxPasses; ++k) {
+      const double gained = exchange.pass();
+      if (!exchange.factorize()) return {};
+      if (gained < kPolishGain) break;
+    }
     return exchange.result();
   }
   return {};

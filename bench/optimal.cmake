@@ -1,0 +1,4 @@
+# The optimal designs' benchmark (include from bench/CMakeLists.txt when the
+# study layer is built); bench/compare_optimal runs it beside its numpy peer.
+add_executable(optimal_bench ${CMAKE_CURRENT_LIST_DIR}/optimal_bench.cpp)
+target_link_libraries(optimal_bench PRIVATE Tavrin::study tavrin_options benchmark::benchmark)
