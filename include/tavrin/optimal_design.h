@@ -30,10 +30,13 @@ namespace tavrin {
 // D: maximise log det(X'X). I: minimise the average prediction variance
 // over the region, trace((X'X)^-1 W), W the moments of the model's terms
 // (exact for uniform on the cube; from a fixed quasi-random sample of the
-// feasible region under constraints). Cloud: minimise the average
-// prediction variance over given points (AugmentOptions::cloud), so the
-// new runs sharpen the model where the relocated optima lie.
-enum class Criterion { D, I, Cloud };
+// feasible region under constraints). Over given points (the relocated
+// optima of robustness, AugmentOptions::cloud): Cloud minimises the average
+// prediction variance there; Optimum the average of trace Cov(grad y-hat),
+// the variance of the fitted gradient, whose noise is what moves a fitted
+// optimum (x* moves by -H^-1 times the gradient's error), so it shrinks the
+// spread of the relocated optima more than Cloud, D or I (docs/optimal-designs.md).
+enum class Criterion { D, I, Cloud, Optimum };
 
 // a . x <= b on natural settings, one coefficient per factor; at least one
 // coefficient is non-zero.
@@ -66,9 +69,9 @@ struct OptimalOptions : ExchangeOptions {
 };
 
 // Runs to add to a design whose runs are kept as they are (they may lie
-// outside the box or break the constraints). Cloud needs `cloud`: points
-// x factors in natural units (Robustness::optima passes as it is); rows
-// entirely NaN (failed replicates) are skipped.
+// outside the box or break the constraints). Cloud and Optimum need
+// `cloud`: points x factors in natural units (Robustness::optima passes as
+// it is); rows entirely NaN (failed replicates) are skipped.
 struct AugmentOptions : ExchangeOptions {
   std::size_t runs = 0;  // runs to add, >= 1
   Matrix cloud;
@@ -81,7 +84,8 @@ struct OptimalDesign {
   // 100 * det(X'X)^(1/p) / N: p terms, N runs; 100 for an orthogonal
   // design at the corners of the cube.
   double dEfficiency = 0.0;
-  // trace((X'X)^-1 W) for I and Cloud (W as the criterion's), NaN for D.
+  // trace((X'X)^-1 W), W the criterion's, for I, Cloud and Optimum (in
+  // units of sigma^2); NaN for D.
   double averageVariance = 0.0;
   unsigned bestStart = 0;     // index of the start that gave the design
   unsigned failedStarts = 0;  // starts that found no full-rank design
@@ -93,7 +97,7 @@ struct OptimalDesign {
 // every coefficient zero, or that excludes the whole box; and when no
 // point of a quasi-random sample of 65,535 box points meets the
 // constraints together. StateError when no start reaches full rank (too
-// few distinct feasible points for the model). Criterion::Cloud is refused.
+// few distinct feasible points for the model). Cloud and Optimum are refused.
 TAVRIN_LAYER_API OptimalDesign optimalDesign(const ModelTerms& model, const OptimalOptions& options);
 
 // `existingCoded` (runs x factors, coded) plus options.runs new runs,
@@ -101,7 +105,7 @@ TAVRIN_LAYER_API OptimalDesign optimalDesign(const ModelTerms& model, const Opti
 // criterion. Throws as optimalDesign, and InvalidArgument for an existing
 // setting or cloud point that is NaN or infinite (naming run and factor),
 // a shape that does not match the model's factors, fewer runs in all than
-// terms, or an empty cloud for Criterion::Cloud.
+// terms, or an empty cloud for Cloud and Optimum.
 TAVRIN_LAYER_API OptimalDesign augmentDesign(const Matrix& existingCoded, const ModelTerms& model,
                                              const AugmentOptions& options);
 

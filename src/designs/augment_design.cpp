@@ -7,6 +7,8 @@
 namespace tavrin {
 namespace {
 
+bool usesCloud(Criterion criterion) { return criterion == Criterion::Cloud || criterion == Criterion::Optimum; }
+
 bool allNaN(const Matrix& m, std::size_t r) {
   for (std::size_t i = 0; i < m.cols(); ++i)
     if (!std::isnan(m(r, i))) return false;
@@ -51,11 +53,11 @@ void validateAugment(const Matrix& existing, const ModelTerms& model, const Augm
     throw InvalidArgument(std::to_string(total) + " runs in all (" + std::to_string(existing.rows()) + " kept, " +
                           std::to_string(options.runs) + " added) cannot estimate the model's " +
                           std::to_string(model.size()) + " terms");
-  const bool cloudCriterion = options.criterion == Criterion::Cloud;
+  const bool cloudCriterion = usesCloud(options.criterion);
   if (!cloudCriterion && options.cloud.rows() > 0)
-    throw InvalidArgument("cloud points are given but the criterion is not Cloud");
+    throw InvalidArgument("cloud points are given but the criterion is neither Cloud nor Optimum");
   if (cloudCriterion && options.cloud.rows() == 0)
-    throw InvalidArgument("the Cloud criterion needs cloud points; none is given");
+    throw InvalidArgument("the Cloud and Optimum criteria need cloud points; none is given");
   if (cloudCriterion && options.cloud.cols() != model.factors)
     throw InvalidArgument("the cloud has " + std::to_string(options.cloud.cols()) + " columns; the model has " +
                           std::to_string(model.factors) + " factors");
@@ -66,9 +68,9 @@ void validateAugment(const Matrix& existing, const ModelTerms& model, const Augm
 OptimalDesign augmentDesign(const Matrix& existingCoded, const ModelTerms& model, const AugmentOptions& options) {
   validateAugment(existingCoded, model, options);
   Matrix cloud;
-  if (options.criterion == Criterion::Cloud) {
+  if (usesCloud(options.criterion)) {
     cloud = codedCloud(options.cloud, options);
-    if (cloud.rows() == 0) throw InvalidArgument("the Cloud criterion needs cloud points; every row given is NaN");
+    if (cloud.rows() == 0) throw InvalidArgument("every cloud point given is NaN");
   }
   const designs::ExchangeProblem problem = designs::makeProblem(model, options, existingCoded, options.runs, cloud);
   return designs::bestOfStarts(problem, options);

@@ -5,8 +5,8 @@
 // coefficients cost O(p^2) once per coordinate; each candidate value then
 // costs O(1). D scores the determinant ratio
 //   det(X'X - x x' + y y') / det(X'X) = (1 + y'Ay)(1 - x'Ax) + (x'Ay)^2,
-// I and Cloud the trace of W times A after adding y and removing x by two
-// Sherman-Morrison steps.
+// I, Cloud and Optimum the trace of W times A after adding y and removing
+// x by two Sherman-Morrison steps.
 #include <Eigen/Cholesky>
 #include <Eigen/Core>
 #include <algorithm>

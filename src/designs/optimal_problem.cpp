@@ -120,6 +120,30 @@ int exponent(std::size_t n, std::size_t index, std::size_t i) {
   return 0;
 }
 
+// The derivative of term t by factor i at coded point x.
+double termDerivative(const quadratic::Term& t, std::size_t i, const double* x) {
+  switch (t.kind) {
+    case quadratic::Term::Constant: return 0.0;
+    case quadratic::Term::Linear: return t.first == i ? 1.0 : 0.0;
+    case quadratic::Term::Square: return t.first == i ? 2.0 * x[i] : 0.0;
+    case quadratic::Term::Product:
+      if (t.first == i) return x[t.second];
+      return t.second == i ? x[t.first] : 0.0;
+  }
+  return 0.0;
+}
+
+// w += v v'.
+void addOuter(const std::vector<double>& v, Matrix& w) {
+  for (std::size_t a = 0; a < v.size(); ++a)
+    for (std::size_t b = 0; b < v.size(); ++b) w(a, b) += v[a] * v[b];
+}
+
+Matrix scaled(Matrix w, std::size_t count) {
+  for (std::size_t k = 0; k < w.rows() * w.cols(); ++k) w.data()[k] /= static_cast<double>(count);
+  return w;
+}
+
 }  // namespace
 
 bool ExchangeProblem::feasible(const double* z) const noexcept {
@@ -183,6 +207,7 @@ ExchangeProblem makeProblem(const ModelTerms& model, const ExchangeOptions& opti
       problem.moments = options.constraints.empty() ? cubeMoments(model) : pointMoments(model, problem.feasibleSample);
       break;
     case Criterion::Cloud: problem.moments = pointMoments(model, cloudCoded); break;
+    case Criterion::Optimum: problem.moments = gradientMoments(model, cloudCoded); break;
   }
   return problem;
 }
@@ -210,12 +235,22 @@ Matrix pointMoments(const ModelTerms& model, const Matrix& points) {
   std::vector<double> row(p);
   for (std::size_t r = 0; r < points.rows(); ++r) {
     modelRow(model, points.row(r), row.data());
-    for (std::size_t a = 0; a < p; ++a)
-      for (std::size_t b = 0; b < p; ++b) w(a, b) += row[a] * row[b];
+    addOuter(row, w);
   }
-  const auto count = static_cast<double>(points.rows());
-  for (std::size_t k = 0; k < p * p; ++k) w.data()[k] /= count;
-  return w;
+  return scaled(std::move(w), points.rows());
+}
+
+Matrix gradientMoments(const ModelTerms& model, const Matrix& points) {
+  const std::size_t n = model.factors;
+  Matrix w(model.size(), model.size());
+  std::vector<double> derivative(model.size());
+  for (std::size_t r = 0; r < points.rows(); ++r)
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t c = 0; c < model.size(); ++c)
+        derivative[c] = termDerivative(quadratic::term(n, model.indices[c]), i, points.row(r));
+      addOuter(derivative, w);
+    }
+  return scaled(std::move(w), points.rows());
 }
 
 OptimalDesign bestOfStarts(const ExchangeProblem& problem, const ExchangeOptions& options) {

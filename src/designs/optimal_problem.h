@@ -28,7 +28,7 @@ struct ExchangeProblem {
   std::vector<double> constraintB;
   std::vector<double> levels;  // candidate levels of a coordinate, increasing
   bool refine = true;
-  Matrix moments;         // terms x terms: W of the I and Cloud criteria; empty for D
+  Matrix moments;         // terms x terms: W of the I, Cloud and Optimum criteria; empty for D
   Matrix feasibleSample;  // coded points that meet the constraints (when there are any)
 
   std::size_t factors() const noexcept { return model.factors; }
@@ -51,7 +51,7 @@ struct StartResult {
 void validateOptions(const ModelTerms& model, const ExchangeOptions& options);
 
 // The problem for `newRuns` runs added to `fixed`; `cloudCoded` gives the
-// moments of Criterion::Cloud. Expects validated options.
+// moments of Cloud and Optimum. Expects validated options.
 ExchangeProblem makeProblem(const ModelTerms& model, const ExchangeOptions& options, Matrix fixed,
                             std::size_t newRuns, const Matrix& cloudCoded);
 
@@ -60,6 +60,10 @@ ExchangeProblem makeProblem(const ModelTerms& model, const ExchangeOptions& opti
 Matrix cubeMoments(const ModelTerms& model);
 // The mean of f f' over the rows of `points` (coded).
 Matrix pointMoments(const ModelTerms& model, const Matrix& points);
+// The mean over the rows of `points` (coded) of sum_i g_i g_i', g_i the
+// derivative of f by factor i: trace(A W) is then the mean of trace
+// Cov(grad y-hat) / sigma^2.
+Matrix gradientMoments(const ModelTerms& model, const Matrix& points);
 
 // One start of the coordinate exchange, seeded from (seed, start).
 StartResult exchangeStart(const ExchangeProblem& problem, std::uint64_t seed, unsigned start);
