@@ -1,0 +1,509 @@
+// Optimal designs and augmentation: the coordinate exchange against
+// exhaustive search and a plain point exchange over grids, known optimal
+// designs, the criteria recomputed from full inverses and quadrature,
+// constraints, reproducibility for any thread count and the refusals.
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tavrin/error.h"
+#include "tavrin/optimal_design.h"
+
+namespace tavrin {
+namespace {
+
+using Points = std::vector<std::vector<double>>;
+
+Eigen::MatrixXd modelMatrix(const ModelTerms& model, const Points& points) {
+  Eigen::MatrixXd x(static_cast<Eigen::Index>(points.size()), static_cast<Eigen::Index>(model.size()));
+  std::vector<double> row(model.size());
+  for (std::size_t r = 0; r < points.size(); ++r) {
+    modelRow(model, points[r].data(), row.data());
+    for (std::size_t c = 0; c < row.size(); ++c) x(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(c)) = row[c];
+  }
+  return x;
+}
+
+Points rowsOf(const Matrix& m) {
+  Points points;
+  for (std::size_t r = 0; r < m.rows(); ++r) points.emplace_back(m.row(r), m.row(r) + m.cols());
+  return points;
+}
+
+// log det(X'X) by a full LU factorisation; -infinity when singular.
+double logDet(const ModelTerms& model, const Points& points) {
+  const Eigen::MatrixXd x = modelMatrix(model, points);
+  const double det = (x.transpose() * x).partialPivLu().determinant();
+  return det > 1e-12 ? std::log(det) : -INFINITY;
+}
+
+// The mean of f'(X'X)^-1 f over weighted points.
+double averageVariance(const ModelTerms& model, const Points& design, const Points& at,
+                       const std::vector<double>& weights) {
+  const Eigen::MatrixXd x = modelMatrix(model, design);
+  const Eigen::MatrixXd inverse = (x.transpose() * x).inverse();
+  const Eigen::MatrixXd f = modelMatrix(model, at);
+  double sum = 0.0;
+  for (Eigen::Index r = 0; r < f.rows(); ++r)
+    sum += weights[static_cast<std::size_t>(r)] * f.row(r).dot(inverse * f.row(r).transpose());
+  return sum;
+}
+
+// The 3-point Gauss-Legendre product rule on [-1, 1]^n, weights summing to
+// 1: exact for the average of a polynomial of degree <= 5 in each factor,
+// so for the average prediction variance of a quadratic model.
+void gaussRule(std::size_t n, Points& nodes, std::vector<double>& weights) {
+  const double node[3] = {-std::sqrt(0.6), 0.0, std::sqrt(0.6)};
+  const double weight[3] = {5.0 / 18.0, 8.0 / 18.0, 5.0 / 18.0};
+  nodes.assign(1, {});
+  weights.assign(1, 1.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    Points nextNodes;
+    std::vector<double> nextWeights;
+    for (std::size_t k = 0; k < nodes.size(); ++k)
+      for (int g = 0; g < 3; ++g) {
+        nextNodes.push_back(nodes[k]);
+        nextNodes.back().push_back(node[g]);
+        nextWeights.push_back(weights[k] * weight[g]);
+      }
+    nodes = nextNodes;
+    weights = nextWeights;
+  }
+}
+
+double cubeAverageVariance(const ModelTerms& model, const Points& design) {
+  Points nodes;
+  std::vector<double> weights;
+  gaussRule(model.factors, nodes, weights);
+  return averageVariance(model, design, nodes, weights);
+}
+
+Points grid3(std::size_t n) {
+  Points points(1);
+  for (std::size_t i = 0; i < n; ++i) {
+    Points next;
+    for (const auto& p : points)
+      for (double level : {-1.0, 0.0, 1.0}) {
+        next.push_back(p);
+        next.back().push_back(level);
+      }
+    points = next;
+  }
+  return points;
+}
+
+// Calls visit on every multiset of `size` points of `candidates`.
+void forEachMultiset(const Points& candidates, std::size_t size, const std::function<void(const Points&)>& visit) {
+  Points chosen;
+  const std::function<void(std::size_t)> extend = [&](std::size_t from) {
+    if (chosen.size() == size) {
+      visit(chosen);
+      return;
+    }
+    for (std::size_t c = from; c < candidates.size(); ++c) {
+      chosen.push_back(candidates[c]);
+      extend(c);
+      chosen.pop_back();
+    }
+  };
+  extend(0);
+}
+
+// The best log det (D) or smallest average variance (I) over every
+// multiset of `added` grid points joined to `kept`.
+double exhaustiveBest(const ModelTerms& model, Criterion criterion, const Points& kept, std::size_t added) {
+  double best = criterion == Criterion::D ? -INFINITY : INFINITY;
+  forEachMultiset(grid3(model.factors), added, [&](const Points& chosen) {
+    Points design = kept;
+    design.insert(design.end(), chosen.begin(), chosen.end());
+    const double ld = logDet(model, design);
+    if (ld == -INFINITY) return;
+    if (criterion == Criterion::D)
+      best = std::max(best, ld);
+    else
+      best = std::min(best, cubeAverageVariance(model, design));
+  });
+  return best;
+}
+
+OptimalOptions gridOptions(Criterion criterion, std::size_t runs) {
+  OptimalOptions o;
+  o.criterion = criterion;
+  o.runs = runs;
+  o.levels = 3;
+  o.refine = false;
+  o.starts = 60;
+  o.seed = 11;
+  return o;
+}
+
+TEST(OptimalDesign, MatchesExhaustiveSearchOverTheThreeLevelGridInTwoFactors) {
+  const ModelTerms model = ModelTerms::quadratic(2);
+  for (const Criterion criterion : {Criterion::D, Criterion::I})
+    for (std::size_t runs = 6; runs <= 10; ++runs) {
+      SCOPED_TRACE((criterion == Criterion::D ? "D, runs " : "I, runs ") + std::to_string(runs));
+      const double best = exhaustiveBest(model, criterion, {}, runs);
+      const OptimalDesign d = optimalDesign(model, gridOptions(criterion, runs));
+      const Points design = rowsOf(d.coded);
+      if (criterion == Criterion::D) {
+        EXPECT_NEAR(logDet(model, design), best, 1e-9);
+        EXPECT_NEAR(d.logDet, best, 1e-9);
+      } else {
+        EXPECT_NEAR(cubeAverageVariance(model, design), best, 1e-9 * best);
+        EXPECT_NEAR(d.averageVariance, best, 1e-9 * best);
+      }
+    }
+}
+
+// A plain Fedorov point exchange over the 27-point grid: the best swap of a
+// design point for a candidate, scored by a full determinant, until no swap gains.
+double pointExchange(const ModelTerms& model, std::size_t runs, std::mt19937_64& rng) {
+  const Points grid = grid3(model.factors);
+  Points design;
+  do {
+    design.clear();
+    for (std::size_t r = 0; r < runs; ++r) design.push_back(grid[rng() % grid.size()]);
+  } while (logDet(model, design) == -INFINITY);
+  double current = logDet(model, design);
+  for (bool improved = true; improved;) {
+    improved = false;
+    for (std::size_t r = 0; r < runs; ++r)
+      for (const auto& candidate : grid) {
+        Points trial = design;
+        trial[r] = candidate;
+        const double ld = logDet(model, trial);
+        if (ld <= current + 1e-10) continue;
+        design = trial;
+        current = ld;
+        improved = true;
+      }
+  }
+  return current;
+}
+
+TEST(OptimalDesign, ReachesTheBestPointExchangeOverTheGridInThreeFactors) {
+  const ModelTerms model = ModelTerms::quadratic(3);
+  std::mt19937_64 rng(5);
+  for (const std::size_t runs : {10u, 13u, 16u}) {
+    SCOPED_TRACE("runs " + std::to_string(runs));
+    double best = -INFINITY;
+    for (int start = 0; start < 30; ++start) best = std::max(best, pointExchange(model, runs, rng));
+    OptimalOptions o;
+    o.runs = runs;
+    const OptimalDesign d = optimalDesign(model, o);
+    EXPECT_GE(logDet(model, rowsOf(d.coded)), best - 1e-9);
+    EXPECT_NEAR(d.logDet, logDet(model, rowsOf(d.coded)), 1e-9);
+  }
+}
+
+// Designs known to be optimal among all designs on the interval or cube.
+TEST(OptimalDesign, FindsKnownOptimalDesigns) {
+  struct Known {
+    const char* name;
+    ModelTerms model;
+    Criterion criterion;
+    std::size_t runs;
+    Points expected;  // in the order the rows are sorted
+  };
+  const Known cases[] = {
+      // D-optimal for a quadratic on [-1, 1]: equal weights at -1, 0, 1.
+      {"D, quadratic in one factor", ModelTerms::quadratic(1), Criterion::D, 6, {{-1}, {-1}, {0}, {0}, {1}, {1}}},
+      // I-optimal for a quadratic on [-1, 1]: weights 1/4, 1/2, 1/4.
+      {"I, quadratic in one factor", ModelTerms::quadratic(1), Criterion::I, 4, {{-1}, {0}, {0}, {1}}},
+      // The 2^3 factorial for the first-order model.
+      {"D, linear in three factors", ModelTerms::linear(3), Criterion::D, 8,
+       {{-1, -1, -1}, {-1, -1, 1}, {-1, 1, -1}, {-1, 1, 1}, {1, -1, -1}, {1, -1, 1}, {1, 1, -1}, {1, 1, 1}}},
+  };
+  for (const Known& k : cases) {
+    SCOPED_TRACE(k.name);
+    OptimalOptions o;
+    o.criterion = k.criterion;
+    o.runs = k.runs;
+    o.levels = 11;
+    const OptimalDesign d = optimalDesign(k.model, o);
+    Points rows = rowsOf(d.coded);
+    std::sort(rows.begin(), rows.end());
+    ASSERT_EQ(rows.size(), k.expected.size());
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      for (std::size_t i = 0; i < rows[r].size(); ++i) EXPECT_NEAR(rows[r][i], k.expected[r][i], 1e-6);
+  }
+  OptimalOptions o;
+  o.runs = 8;
+  EXPECT_NEAR(optimalDesign(ModelTerms::linear(3), o).dEfficiency, 100.0, 1e-9);
+}
+
+// Factors whose ranges and constraint coefficients are not exact in binary.
+std::vector<Factor> threeFactors() { return {{"A", 0.1, 0.7, ""}, {"B", 0.2, 0.9, ""}, {"C", 1.3, 2.9, ""}}; }
+
+// 0.3 A + 0.7 B <= 0.45 and A + C >= 1.6.
+std::vector<LinearConstraint> twoConstraints() { return {{{0.3, 0.7, 0.0}, 0.45}, {{-1.0, 0.0, -1.0}, -1.6}}; }
+
+TEST(OptimalDesign, MeetsLinearConstraintsOnNaturalSettings) {
+  const ModelTerms models[] = {ModelTerms::quadratic(3), ModelTerms::interaction(3), ModelTerms{3, {0, 1, 2, 3, 4, 9}}};
+  for (const ModelTerms& model : models)
+    for (const Criterion criterion : {Criterion::D, Criterion::I}) {
+      SCOPED_TRACE("terms " + std::to_string(model.size()) + (criterion == Criterion::D ? ", D" : ", I"));
+      OptimalOptions o;
+      o.criterion = criterion;
+      o.factors = threeFactors();
+      o.constraints = twoConstraints();
+      o.runs = model.size() + 4;
+      o.starts = 8;
+      const OptimalDesign d = optimalDesign(model, o);
+      ASSERT_EQ(d.natural.rows(), o.runs);
+      std::vector<double> slack(o.constraints.size(), INFINITY);
+      for (std::size_t r = 0; r < d.natural.rows(); ++r) {
+        for (std::size_t i = 0; i < 3; ++i) {
+          EXPECT_GE(d.natural(r, i), o.factors[i].low - 1e-12);
+          EXPECT_LE(d.natural(r, i), o.factors[i].high + 1e-12);
+          EXPECT_NEAR(d.natural(r, i), toNatural(o.factors[i], d.coded(r, i)), 1e-15);
+        }
+        for (std::size_t c = 0; c < o.constraints.size(); ++c) {
+          double value = 0.0;
+          for (std::size_t i = 0; i < 3; ++i) value += o.constraints[c].a[i] * d.natural(r, i);
+          EXPECT_LE(value, o.constraints[c].b + 1e-9) << "run " << r << ", constraint " << c;
+          slack[c] = std::min(slack[c], o.constraints[c].b - value);
+        }
+      }
+      // The constraints cut the box, so the best designs put runs on them.
+      for (const double s : slack) EXPECT_LT(s, 1e-6);
+    }
+}
+
+TEST(OptimalDesign, IsReproducibleForASeedAndTheSameForAnyThreadCount) {
+  OptimalOptions o;
+  o.criterion = Criterion::I;
+  o.factors = threeFactors();
+  o.constraints = twoConstraints();
+  o.runs = 14;
+  o.starts = 6;
+  o.seed = 0x9e3779b97f4a7c15ULL;
+  o.threads = 1;
+  const OptimalDesign one = optimalDesign(ModelTerms::quadratic(3), o);
+  o.threads = 2;
+  const OptimalDesign two = optimalDesign(ModelTerms::quadratic(3), o);
+  const OptimalDesign again = optimalDesign(ModelTerms::quadratic(3), o);
+  EXPECT_EQ(one.coded, two.coded);
+  EXPECT_EQ(one.averageVariance, two.averageVariance);
+  EXPECT_EQ(one.bestStart, two.bestStart);
+  EXPECT_EQ(two.coded, again.coded);
+  o.seed = 2;
+  EXPECT_FALSE(optimalDesign(ModelTerms::quadratic(3), o).coded == one.coded);
+
+  AugmentOptions a;
+  a.runs = 5;
+  a.starts = 5;
+  a.threads = 1;
+  const Matrix kept{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0.15, -0.35}};
+  const OptimalDesign serial = augmentDesign(kept, ModelTerms::quadratic(2), a);
+  a.threads = 2;
+  EXPECT_EQ(serial.coded, augmentDesign(kept, ModelTerms::quadratic(2), a).coded);
+}
+
+TEST(OptimalDesign, ReportsTheCriteriaOfTheDesignItReturns) {
+  const ModelTerms model = ModelTerms::quadratic(3);
+  OptimalOptions o;
+  o.runs = 15;
+  o.starts = 4;
+  const OptimalDesign d = optimalDesign(model, o);
+  const Points design = rowsOf(d.coded);
+  EXPECT_NEAR(d.logDet, logDet(model, design), 1e-9);
+  EXPECT_NEAR(d.dEfficiency, 100.0 * std::exp(logDet(model, design) / 10.0) / 15.0, 1e-9);
+  EXPECT_TRUE(std::isnan(d.averageVariance));
+  o.criterion = Criterion::I;
+  const OptimalDesign i = optimalDesign(model, o);
+  EXPECT_NEAR(i.averageVariance, cubeAverageVariance(model, rowsOf(i.coded)), 1e-10);
+  // Each criterion's design is the better one by its own measure.
+  EXPECT_GE(d.logDet, i.logDet - 1e-9);
+  EXPECT_LE(i.averageVariance, cubeAverageVariance(model, design) + 1e-9);
+}
+
+TEST(AugmentDesign, MatchesExhaustiveSearchForTheAddedRuns) {
+  const ModelTerms model = ModelTerms::quadratic(2);
+  // A 2^2 factorial and an off-grid run, augmented for the quadratic.
+  const Points kept = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0.15, -0.35}};
+  Matrix keptMatrix(kept.size(), 2);
+  for (std::size_t r = 0; r < kept.size(); ++r)
+    for (std::size_t i = 0; i < 2; ++i) keptMatrix(r, i) = kept[r][i];
+  for (const Criterion criterion : {Criterion::D, Criterion::I})
+    for (std::size_t added = 1; added <= 5; ++added) {
+      SCOPED_TRACE((criterion == Criterion::D ? "D, added " : "I, added ") + std::to_string(added));
+      AugmentOptions a;
+      a.criterion = criterion;
+      a.runs = added;
+      a.levels = 3;
+      a.refine = false;
+      a.starts = 40;
+      const OptimalDesign d = augmentDesign(keptMatrix, model, a);
+      ASSERT_EQ(d.coded.rows(), kept.size() + added);
+      for (std::size_t r = 0; r < kept.size(); ++r)
+        for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(d.coded(r, i), kept[r][i]);
+      const double best = exhaustiveBest(model, criterion, kept, added);
+      if (criterion == Criterion::D)
+        EXPECT_NEAR(logDet(model, rowsOf(d.coded)), best, 1e-9);
+      else
+        EXPECT_NEAR(cubeAverageVariance(model, rowsOf(d.coded)), best, 1e-9 * best);
+    }
+}
+
+TEST(AugmentDesign, KeepsRunsOutsideTheBoxForALargerModel) {
+  // A central composite's axial runs lie outside the box; a 2^3 factorial
+  // with them is augmented for the full quadratic.
+  const double alpha = 1.6817928305074290;
+  Matrix kept(14, 3);
+  for (std::size_t r = 0; r < 8; ++r)
+    for (std::size_t i = 0; i < 3; ++i) kept(r, i) = ((r >> i) & 1U) != 0 ? 1.0 : -1.0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    kept(8 + 2 * i, i) = -alpha;
+    kept(9 + 2 * i, i) = alpha;
+  }
+  AugmentOptions a;
+  a.runs = 3;
+  a.starts = 6;
+  const OptimalDesign d = augmentDesign(kept, ModelTerms::quadratic(3), a);
+  for (std::size_t r = 0; r < kept.rows(); ++r)
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(d.coded(r, i), kept(r, i));
+  for (std::size_t r = kept.rows(); r < d.coded.rows(); ++r)
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_LE(std::abs(d.coded(r, i)), 1.0);
+  EXPECT_GT(d.logDet, logDet(ModelTerms::quadratic(3), rowsOf(kept)));
+}
+
+// The mean over points of sum_i g_i'(X'X)^-1 g_i, g_i the derivative of
+// the model row by factor i by central differences (exact for a quadratic
+// up to rounding).
+double averageGradientVariance(const ModelTerms& model, const Points& design, const Points& at) {
+  const Eigen::MatrixXd x = modelMatrix(model, design);
+  const Eigen::MatrixXd inverse = (x.transpose() * x).inverse();
+  const double h = 0.125;
+  double sum = 0.0;
+  for (const auto& point : at)
+    for (std::size_t i = 0; i < model.factors; ++i) {
+      Points pair = {point, point};
+      pair[0][i] += h;
+      pair[1][i] -= h;
+      const Eigen::MatrixXd f = modelMatrix(model, pair);
+      const Eigen::VectorXd g = (f.row(0) - f.row(1)).transpose() / (2 * h);
+      sum += g.dot(inverse * g);
+    }
+  return sum / static_cast<double>(at.size());
+}
+
+TEST(AugmentDesign, CloudCriteriaLowerTheVarianceWhereTheCloudLies) {
+  const ModelTerms model = ModelTerms::quadratic(2);
+  const std::vector<Factor> factors = {{"T", 0.1, 0.7, ""}, {"P", 2.3, 4.1, ""}};
+  // A 3^2 start and a cloud of optima near a corner.
+  const Matrix kept{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+  std::mt19937_64 rng(3);
+  std::normal_distribution<double> normal(0.0, 0.04);
+  Matrix cloud(41, 2);
+  Points cloudCoded;
+  for (std::size_t r = 0; r < 40; ++r) {
+    cloud(r, 0) = 0.61 + normal(rng);
+    cloud(r, 1) = 3.77 + 2 * normal(rng);
+    cloudCoded.push_back({toCoded(factors[0], cloud(r, 0)), toCoded(factors[1], cloud(r, 1))});
+  }
+  cloud(40, 0) = cloud(40, 1) = NAN;  // a replicate whose optimum failed
+  const std::vector<double> equal(cloudCoded.size(), 1.0 / static_cast<double>(cloudCoded.size()));
+  const auto prediction = [&](const Matrix& d) { return averageVariance(model, rowsOf(d), cloudCoded, equal); };
+  const auto gradient = [&](const Matrix& d) { return averageGradientVariance(model, rowsOf(d), cloudCoded); };
+  struct Case {
+    Criterion criterion;
+    std::function<double(const Matrix&)> measure;
+  };
+  for (const Case& c : {Case{Criterion::Cloud, prediction}, Case{Criterion::Optimum, gradient}}) {
+    SCOPED_TRACE(c.criterion == Criterion::Cloud ? "Cloud" : "Optimum");
+    AugmentOptions a;
+    a.factors = factors;
+    a.runs = 4;
+    a.starts = 8;
+    a.criterion = c.criterion;
+    a.cloud = cloud;
+    const OptimalDesign chosen = augmentDesign(kept, model, a);
+    const double own = c.measure(chosen.coded);
+    EXPECT_NEAR(chosen.averageVariance, own, 1e-9 * own);
+    a.cloud = Matrix();
+    for (const Criterion other : {Criterion::D, Criterion::I}) {
+      a.criterion = other;
+      EXPECT_LT(own, c.measure(augmentDesign(kept, model, a).coded));
+    }
+  }
+}
+
+TEST(OptimalDesign, RefusalsNameWhatIsWrong) {
+  struct Refusal {
+    const char* name;
+    std::function<void()> call;
+    const char* message;
+  };
+  const ModelTerms quadratic3 = ModelTerms::quadratic(3);
+  const auto optimal = [quadratic3](const std::function<void(OptimalOptions&)>& change) {
+    return [quadratic3, change] {
+      OptimalOptions o;
+      o.runs = 12;
+      o.factors = threeFactors();
+      change(o);
+      optimalDesign(quadratic3, o);
+    };
+  };
+  const auto augment = [quadratic3](const Matrix& kept, const std::function<void(AugmentOptions&)>& change) {
+    return [quadratic3, kept, change] {
+      AugmentOptions a;
+      a.runs = 4;
+      change(a);
+      augmentDesign(kept, quadratic3, a);
+    };
+  };
+  const Matrix kept{{-1, -1, -1}, {1, 1, 1}, {0.25, -0.75, 0.5}, {0, 0, 0}, {1, -1, 0}, {-1, 1, 0.5}, {0, 1, -1}};
+  const Matrix nan{{-1, -1, -1}, {1, NAN, 1}, {0.25, -0.75, 0.5}, {0, 0, 0}, {1, -1, 0}, {-1, 1, 0.5}, {0, 1, -1}};
+  const Refusal refusals[] = {
+      {"fewer runs than terms", optimal([](OptimalOptions& o) { o.runs = 9; }), "9 runs cannot estimate the model's 10 terms"},
+      {"too few in all", augment(Matrix(2, 3), [](AugmentOptions&) {}), "6 runs in all (2 kept, 4 added)"},
+      {"constraint beyond the box", optimal([](OptimalOptions& o) { o.constraints = {{{0.3, 0.7, 0.0}, 0.1}}; }),
+       "excludes the whole factor box"},
+      {"constraints disjoint", optimal([](OptimalOptions& o) {
+         o.constraints = {{{1.0, 0.0, 0.0}, 0.25}, {{-1.0, 0.0, 0.0}, -0.55}};
+       }),
+       "no point of the factor box meets the constraints together"},
+      {"NaN coefficient", optimal([](OptimalOptions& o) { o.constraints = {{{0.3, NAN, 0.0}, 0.45}}; }),
+       "constraint 1 has a coefficient or bound that is not finite"},
+      {"wrong length", optimal([](OptimalOptions& o) { o.constraints = {{{0.3, 0.7}, 0.45}}; }),
+       "constraint 1 has 2 coefficients; the model has 3 factors"},
+      {"no factor named", optimal([](OptimalOptions& o) { o.constraints = {{{0.0, 0.0, 0.0}, 0.45}}; }),
+       "every coefficient is 0"},
+      {"NaN range", optimal([](OptimalOptions& o) { o.factors[1].high = NAN; }), "factor \"B\""},
+      {"no starts", optimal([](OptimalOptions& o) { o.starts = 0; }), "starts must be at least 1"},
+      {"two levels for squares", optimal([](OptimalOptions& o) { o.levels = 2; }), "at least 3 levels"},
+      {"cloud for a new design", optimal([](OptimalOptions& o) { o.criterion = Criterion::Optimum; }), "augmentDesign"},
+      {"cloud for D", augment(kept, [](AugmentOptions& a) { a.cloud = Matrix{{0.1, 0.2, 0.3}}; }),
+       "neither Cloud nor Optimum"},
+      {"NaN existing setting", augment(nan, [](AugmentOptions&) {}), "existing run 2, factor 2"},
+      {"wrong width", augment(Matrix(12, 2), [](AugmentOptions&) {}), "the existing design has 2 columns"},
+      {"nothing to add", augment(kept, [](AugmentOptions& a) { a.runs = 0; }), "runs to add must be at least 1"},
+      {"cloud missing", augment(kept, [](AugmentOptions& a) { a.criterion = Criterion::Cloud; }),
+       "need cloud points"},
+      {"cloud NaN", augment(kept, [](AugmentOptions& a) {
+         a.criterion = Criterion::Cloud;
+         a.cloud = Matrix{{0.1, 0.2, 0.3}, {0.4, NAN, 0.2}};
+       }),
+       "cloud point 2, factor 2"},
+      {"term out of order", [] { optimalDesign(ModelTerms{2, {0, 2, 1}}, OptimalOptions{{}, 6}); },
+       "model term index 1 is out of order"},
+  };
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.name);
+    try {
+      r.call();
+      ADD_FAILURE() << "accepted";
+    } catch (const InvalidArgument& e) {
+      EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrin
