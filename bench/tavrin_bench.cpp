@@ -6,11 +6,13 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "model/evaluate_block.h"
 #include "tavrin/tavrin.h"
 
 namespace {
@@ -142,11 +144,15 @@ void wholeSmallStudy(benchmark::State& state) {
   std::remove(path.c_str());
 }
 
-// The hardware bound of the search: independent multiply-then-add chains,
-// the shape of the model evaluation (no fused multiply-add), scalar, four and
-// eight lanes at a time. Sixteen chains hide the latency of both operations,
-// so only the arithmetic ports limit the rate. Each chain stays in a register.
-constexpr int kChains = 16;
+// The hardware bound of the search: independent chains held in registers,
+// of a multiply then an add (the shape of the model evaluation, no fused
+// multiply-add) and of additions alone, scalar, two, four and eight lanes at
+// a time. Some processors add and multiply on the same ports (then the
+// mixed chains bound the work), others on separate ones (then the additions
+// do). Twelve chains of a multiply and an add hide the latency of both at
+// four operations a cycle; with 16 vector registers, 14 chains and the two
+// constants fill them all (a 16th chain would live on the stack and run at
+// the speed of its store and reload), with 32 there are 16 chains.
 constexpr double kFactor = 0.999999, kOffset = 1e-7;
 
 template <class T>
@@ -154,9 +160,15 @@ __attribute__((always_inline)) inline void keep(T& value) {
   asm volatile("" : "+x"(value));
 }
 
+template <class T>
+constexpr int chainsFor() {
+  return sizeof(T) == 64 ? 16 : 14;
+}
+
 // Runs `steps` steps of every chain; returns the results (products and sums).
 template <class T>
 __attribute__((always_inline)) inline double runChains(long steps) {
+  constexpr int kChains = chainsFor<T>();
   T a[kChains];
   for (int l = 0; l < kChains; ++l) a[l] = T{} + (1.0 + l);
   for (long k = 0; k < steps; ++k) {
@@ -167,29 +179,43 @@ __attribute__((always_inline)) inline double runChains(long steps) {
   return 2.0 * kChains * static_cast<double>(steps) * (sizeof(T) / sizeof(double));
 }
 
+// The same with additions alone; returns the sums.
+template <class T>
+__attribute__((always_inline)) inline double runSums(long steps) {
+  constexpr int kChains = chainsFor<T>();
+  T a[kChains];
+  for (int l = 0; l < kChains; ++l) a[l] = T{} + (1.0 + l);
+  for (long k = 0; k < steps; ++k) {
+#pragma GCC unroll 16
+    for (int l = 0; l < kChains; ++l) a[l] = a[l] + kOffset;
+  }
+  for (T& value : a) keep(value);
+  return kChains * static_cast<double>(steps) * (sizeof(T) / sizeof(double));
+}
+
+using Lanes2 = double __attribute__((vector_size(16)));
 using Lanes4 = double __attribute__((vector_size(32)));
 using Lanes8 = double __attribute__((vector_size(64)));
 
 __attribute__((noinline, optimize("no-tree-vectorize"))) double chainsScalar(long steps) {
   return runChains<double>(steps);
 }
+__attribute__((noinline, optimize("no-tree-vectorize"))) double sumsScalar(long steps) {
+  return runSums<double>(steps);
+}
+
+// Two lanes: the vector width of the baseline path (SSE2 on x86-64).
+__attribute__((noinline)) double chainsTwoLanes(long steps) { return runChains<Lanes2>(steps); }
+__attribute__((noinline)) double sumsTwoLanes(long steps) { return runSums<Lanes2>(steps); }
 
 #if defined(__x86_64__)
 __attribute__((noinline, target("avx2"))) double chainsAvx2(long steps) { return runChains<Lanes4>(steps); }
+__attribute__((noinline, target("avx2"))) double sumsAvx2(long steps) { return runSums<Lanes4>(steps); }
 __attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) { return runChains<Lanes8>(steps); }
+__attribute__((noinline, target("avx512f"))) double sumsAvx512(long steps) { return runSums<Lanes8>(steps); }
 #endif
 
 using Chains = double (*)(long);
-
-// The widest vector chains this processor runs.
-Chains widestChains() {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return chainsAvx512;
-  if (__builtin_cpu_supports("avx2")) return chainsAvx2;
-#endif
-  return chainsScalar;
-}
 
 constexpr long kBoundSteps = 4096;
 
@@ -204,6 +230,7 @@ void multiplyAddBound(benchmark::State& state, Chains chains) {
 // of 230 products and 249 sums, and per design variable the mapping of the
 // LPtau coordinate (a product and two sums) and the coding (a quotient and
 // three sums; the range of the variable is the same for every point).
+constexpr double kW1Sums = 20 * 249 + 20 * (2 + 3);
 constexpr double kW1Results = 20 * (230 + 249) + 20 * (3 + 4);
 
 // CPU time of the calling thread in ns: time taken by other processes on a
@@ -214,42 +241,78 @@ double threadNs() {
   return 1e9 * static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec);
 }
 
-// Core search, W1: the search and the widest bound in turns, slice by slice,
-// so both see the same machine. The counters are ns per point of each and
-// their ratio.
-void coreSearchW1(benchmark::State& state) {
+// The chains of the lane width of a block path.
+struct LaneChains {
+  Chains mixed;
+  Chains sums;
+  int lanes;
+};
+
+LaneChains chainsOf(tavrin::BlockPath path) {
+#if defined(__x86_64__)
+  if (path == tavrin::BlockPath::Avx512) return {chainsAvx512, sumsAvx512, 8};
+  if (path == tavrin::BlockPath::Avx2) return {chainsAvx2, sumsAvx2, 4};
+#endif
+  return {chainsTwoLanes, sumsTwoLanes, 2};
+}
+
+// Core search, W1, on block path `path` (Best: the one the library picks):
+// the search and both chains of the same lane width in turns, slice by
+// slice, so all see the same machine. The bound of a point is the slower of
+// its products and sums at the mixed rate and its sums at the rate of
+// additions. The counters are ns per point, the bound and their ratio.
+void coreSearchW1(benchmark::State& state, tavrin::BlockPath path) {
+  if (!tavrin::useBlockPath(path)) {
+    state.SkipWithError("this processor lacks the path");
+    return;
+  }
   CTavrin study = fittedStudy(kW1);
-  const Chains chains = widestChains();
+  const LaneChains chains = chainsOf(tavrin::activeBlockPath());
   constexpr unsigned int kSlice = 1024;
-  const long boundSteps = static_cast<long>(kW1Results * kSlice / (2.0 * kChains * 8));
-  double searchTime = 0.0, boundTime = 0.0, boundResults = 0.0, points = 0.0;
+  // About as many steps as a slice takes at the bound.
+  const long steps = static_cast<long>(kW1Results * kSlice / (2.0 * 14 * chains.lanes));
+  double searchNs = 0.0, mixedNs = 0.0, mixedResults = 0.0, sumsNs = 0.0, sums = 0.0, points = 0.0;
   for (auto _ : state) {
     for (unsigned int first = 0; first < 65536; first += kSlice) {
       const double t0 = threadNs();
       benchmark::DoNotOptimize(study.modelOptimize(first, first + kSlice).code);
       const double t1 = threadNs();
-      boundResults += chains(boundSteps);
+      mixedResults += chains.mixed(steps);
       const double t2 = threadNs();
-      searchTime += t1 - t0;
-      boundTime += t2 - t1;
+      sums += chains.sums(steps);
+      const double t3 = threadNs();
+      searchNs += t1 - t0;
+      mixedNs += t2 - t1;
+      sumsNs += t3 - t2;
       points += kSlice;
     }
   }
-  const double searchNs = searchTime / points;
-  const double boundNs = boundTime / boundResults * kW1Results;
-  state.counters["point_ns"] = searchNs;
+  tavrin::useBlockPath(tavrin::BlockPath::Best);
+  const double pointNs = searchNs / points;
+  const double boundNs = std::max(mixedNs / mixedResults * kW1Results, sumsNs / sums * kW1Sums);
+  state.counters["point_ns"] = pointNs;
   state.counters["bound_ns"] = boundNs;
-  state.counters["ratio"] = searchNs / boundNs;
+  state.counters["ratio"] = pointNs / boundNs;
+  state.counters["mixed_per_ns"] = mixedResults / mixedNs;
+  state.counters["sums_per_ns"] = sums / sumsNs;
 }
 
 }  // namespace
 
 BENCHMARK_CAPTURE(multiplyAddBound, Scalar, chainsScalar);
+BENCHMARK_CAPTURE(multiplyAddBound, TwoLanes, chainsTwoLanes);
+BENCHMARK_CAPTURE(multiplyAddBound, ScalarSums, sumsScalar);
+BENCHMARK_CAPTURE(multiplyAddBound, TwoLanesSums, sumsTwoLanes);
 #if defined(__x86_64__)
 BENCHMARK_CAPTURE(multiplyAddBound, Avx2, chainsAvx2);
+BENCHMARK_CAPTURE(multiplyAddBound, Avx2Sums, sumsAvx2);
 BENCHMARK_CAPTURE(multiplyAddBound, Avx512, chainsAvx512);
+BENCHMARK_CAPTURE(multiplyAddBound, Avx512Sums, sumsAvx512);
 #endif
-BENCHMARK(coreSearchW1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(coreSearchW1, Best, tavrin::BlockPath::Best)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(coreSearchW1, Baseline, tavrin::BlockPath::Baseline)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(coreSearchW1, Avx2, tavrin::BlockPath::Avx2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(coreSearchW1, Avx512, tavrin::BlockPath::Avx512)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(planCompute, W1, kW1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(planCompute, W2, kW2)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(planCompute, small, kSmall)->Unit(benchmark::kMicrosecond);
