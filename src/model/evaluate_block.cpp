@@ -38,6 +38,17 @@ __attribute__((always_inline)) inline Lanes<W>& lanesAt(BlockColumn& column, int
   return *reinterpret_cast<Lanes<W>*>(column.lane + first);
 }
 
+// `v` as it is, held in a register: the compiler would otherwise fold its
+// load into each product that uses it, two loads where one does (loads into
+// vector registers, not the arithmetic, then limit the rate).
+template <int W>
+__attribute__((always_inline)) inline Lanes<W> inRegister(Lanes<W> v) {
+#if defined(__x86_64__)
+  asm("" : "+x"(v));
+#endif
+  return v;
+}
+
 // The body shared by every instruction-set variant; each lane performs the
 // scalar sequence of transformInverse and evaluateQuadratic. The block is
 // taken in chunks of G vectors of W lanes, so every sum runs as G
@@ -62,68 +73,73 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
       lanesAt<W>(coded[i], chunk + g * W) = (point + point - hi - lo) / range;
     }
   };
-  const BlockColumn* x = coded;
-  for (int chunk = 0; chunk < kBlockLanes; chunk += W * G) {
-    if (n >= 1) code(n, chunk);
-    if (models.objCount == 0) {
-      for (int i = n - 1; i >= 1; --i) code(i, chunk);
+  if (models.objCount == 0) {
+    for (int chunk = 0; chunk < kBlockLanes; chunk += W * G) {
+      for (int i = n; i >= 1; --i) code(i, chunk);
     }
-    const double* c = models.coefficients.data();
-    for (int j = 1; j <= models.objCount; ++j) {
-      Lanes<W> y[G];
+    return;
+  }
+  // Model by model, and within a model chunk by chunk: the coefficients of
+  // one model and the coded block stay in the first-level cache, which the
+  // coefficients of all models together would nearly fill.
+  const BlockColumn* x = coded;
+  const double* model = models.coefficients.data();
+  for (int j = 1; j <= models.objCount; ++j, model += models.coefficientsPerModel) {
+    for (int chunk = 0; chunk < kBlockLanes; chunk += W * G) {
+      if (j == 1 && n >= 1) code(n, chunk);
+      // The coefficients in the order they are consumed (prepareModels).
+      const double* c = model;
+      // The sum of the model in progress lives in values[j]: it takes only
+      // two additions per pair of rows, and keeping it out of the registers
+      // leaves room to load each coded value once for both rows' products.
+      auto y = [&](int g) __attribute__((always_inline)) -> Lanes<W>& { return lanesAt<W>(values[j], chunk + g * W); };
       for (int g = 0; g < G; ++g) {
         const Lanes<W> xn = lanesAt<W>(x[n], chunk + g * W);
-        y[g] = c[0] + (c[1] + c[2] * xn) * xn;
+        y(g) = c[0] + (c[1] + c[2] * xn) * xn;
       }
       c += 3;
+      // With an odd count of rows below n, row n - 1 (one product in its
+      // sum) goes alone, so that every longer row has a partner.
+      int i = n - 1;
+      if (i % 2 == 1) {
+        if (j == 1) code(i, chunk);
+        for (int g = 0; g < G; ++g) {
+          const Lanes<W> xn = lanesAt<W>(x[n], chunk + g * W);
+          const Lanes<W> xi = lanesAt<W>(x[i], chunk + g * W);
+          const Lanes<W> s = 0.0 + c[0] * xn;
+          y(g) = y(g) + ((c[1] * xi + c[2]) + s) * xi;
+        }
+        c += 3;
+        --i;
+      }
       // Rows i and i - 1 side by side: their sums take x[n..i+1] in the
       // same order, so each coded value loaded serves both, and one loop
       // carries twice the independent chains. Row i still enters y first.
-      int i = n - 1;
       for (; i >= 2; i -= 2) {
         if (j == 1) code(i, chunk), code(i - 1, chunk);
-        const double* d = c + (n - i) + 2;  // row i - 1
         Lanes<W> s[G], t[G];
         for (int g = 0; g < G; ++g) {
           const Lanes<W> xk = lanesAt<W>(x[n], chunk + g * W);
           s[g] = 0.0 + c[0] * xk;
-          t[g] = 0.0 + d[0] * xk;
+          t[g] = 0.0 + c[1] * xk;
         }
-        ++c, ++d;
-        for (int k = n - 1; k >= i + 1; --k, ++c, ++d) {
+        c += 2;
+        for (const BlockColumn* xk = x + n - 1; xk != x + i; --xk, c += 2) {
           for (int g = 0; g < G; ++g) {
-            const Lanes<W> xk = lanesAt<W>(x[k], chunk + g * W);
-            s[g] = s[g] + c[0] * xk;
-            t[g] = t[g] + d[0] * xk;
+            const Lanes<W> v = inRegister<W>(lanesAt<W>(*xk, chunk + g * W));
+            s[g] = s[g] + c[0] * v;
+            t[g] = t[g] + c[1] * v;
           }
         }
         for (int g = 0; g < G; ++g) {
           const Lanes<W> xi = lanesAt<W>(x[i], chunk + g * W);
-          t[g] = t[g] + d[0] * xi;
-          y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
+          const Lanes<W> xh = lanesAt<W>(x[i - 1], chunk + g * W);
+          t[g] = t[g] + c[0] * xi;
+          const Lanes<W> sum = y(g) + ((c[1] * xi + c[2]) + s[g]) * xi;
+          y(g) = sum + ((c[3] * xh + c[4]) + t[g]) * xh;
         }
-        ++d;
-        for (int g = 0; g < G; ++g) {
-          const Lanes<W> xi = lanesAt<W>(x[i - 1], chunk + g * W);
-          y[g] = y[g] + ((d[0] * xi + d[1]) + t[g]) * xi;
-        }
-        c = d + 2;
+        c += 5;
       }
-      if (i == 1) {
-        if (j == 1) code(1, chunk);
-        Lanes<W> s[G];
-        for (int g = 0; g < G; ++g) s[g] = 0.0 + c[0] * lanesAt<W>(x[n], chunk + g * W);
-        ++c;
-        for (int k = n - 1; k >= 2; --k, ++c) {
-          for (int g = 0; g < G; ++g) s[g] = s[g] + c[0] * lanesAt<W>(x[k], chunk + g * W);
-        }
-        for (int g = 0; g < G; ++g) {
-          const Lanes<W> xi = lanesAt<W>(x[1], chunk + g * W);
-          y[g] = y[g] + ((c[0] * xi + c[1]) + s[g]) * xi;
-        }
-        c += 2;
-      }
-      for (int g = 0; g < G; ++g) lanesAt<W>(values[j], chunk + g * W) = y[g];
     }
   }
 }
@@ -167,6 +183,36 @@ BlockPath widestPath() {
 
 std::atomic<BlockPath> chosenPath{widestPath()};
 
+// Appends the coefficients of one model in the order evaluateLanes consumes
+// them: the terms of x[n]; row n - 1 alone when the rows below n are odd in
+// number (its factor of x[n], its square and linear term); then per pair of
+// rows i, i - 1 down to rows 2 and 1 the factors of x[k], k = n..i+1, of row
+// i and row i - 1 side by side, row i - 1's factor of x[i], and each row's
+// square and linear term.
+void appendModel(float* const* b, int n, std::vector<double>& out) {
+  out.push_back(b[0][0]);
+  out.push_back(b[0][n]);
+  out.push_back(b[n][0]);
+  int i = n - 1;
+  if (i % 2 == 1) {
+    out.push_back(b[i][1]);
+    out.push_back(b[i][0]);
+    out.push_back(b[0][i]);
+    --i;
+  }
+  for (; i >= 2; i -= 2) {
+    for (int k = n; k >= i + 1; --k) {
+      out.push_back(b[i][k - i]);
+      out.push_back(b[i - 1][k - i + 1]);
+    }
+    out.push_back(b[i - 1][1]);
+    out.push_back(b[i][0]);
+    out.push_back(b[0][i]);
+    out.push_back(b[i - 1][0]);
+    out.push_back(b[0][i - 1]);
+  }
+}
+
 }  // namespace
 
 bool useBlockPath(BlockPath path) {
@@ -196,18 +242,7 @@ bool prepareModels(const NumericWorkspace& ws, PreparedModels& models) {
     models.levelLow[i] = ws.levelLow[1][i];
     models.levelHigh[i] = ws.levelHigh[1][i];
   }
-  for (int j = 1; j <= m; ++j) {
-    float* const* b = ws.coefTable[static_cast<std::size_t>(j)];
-    std::vector<double>& out = models.coefficients;
-    out.push_back(b[0][0]);
-    out.push_back(b[0][n]);
-    out.push_back(b[n][0]);
-    for (int i = n - 1; i >= 1; --i) {
-      for (int k = n; k >= i + 1; --k) out.push_back(b[i][k - i]);
-      out.push_back(b[i][0]);
-      out.push_back(b[0][i]);
-    }
-  }
+  for (int j = 1; j <= m; ++j) appendModel(ws.coefTable[static_cast<std::size_t>(j)], n, models.coefficients);
   return true;
 }
 

@@ -18,8 +18,8 @@ struct alignas(64) BlockColumn {
   double lane[kBlockLanes];
 };
 
-// The fitted models, widened to double once and laid out in the order
-// evaluateQuadratic consumes them.
+// The fitted models, widened to double once and laid out in the order the
+// block evaluation consumes them (two rows of a model side by side).
 struct PreparedModels {
   int varCount = 0;
   int objCount = 0;
