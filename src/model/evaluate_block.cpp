@@ -56,7 +56,7 @@ __attribute__((always_inline)) inline Lanes<W> inRegister(Lanes<W> v) {
 // arithmetic ports busy without reordering any lane's operations. Scalars
 // enter the operations directly (scalar op vector), which the compiler turns
 // into broadcasts; vectors assembled lane by lane cost more.
-template <int W, int G>
+template <int W, int G, bool SumInValues>
 __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& models, const BlockColumn* natural,
                                                          BlockColumn* coded, BlockColumn* values) {
   static_assert(kBlockLanes % (W * G) == 0);
@@ -89,10 +89,15 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
       if (j == 1 && n >= 1) code(n, chunk);
       // The coefficients in the order they are consumed (prepareModels).
       const double* c = model;
-      // The sum of the model in progress lives in values[j]: it takes only
-      // two additions per pair of rows, and keeping it out of the registers
-      // leaves room to load each coded value once for both rows' products.
-      auto y = [&](int g) __attribute__((always_inline)) -> Lanes<W>& { return lanesAt<W>(values[j], chunk + g * W); };
+      // The sum of the model in progress: in registers, or (SumInValues) in
+      // values[j], where it takes only two additions per pair of rows and
+      // leaves the registers to hold each coded value for both rows'
+      // products (on AVX2, loads rather than arithmetic limit the rate).
+      Lanes<W> held[G];
+      auto y = [&](int g) __attribute__((always_inline)) -> Lanes<W>& {
+        if constexpr (SumInValues) return lanesAt<W>(values[j], chunk + g * W);
+        return held[g];
+      };
       for (int g = 0; g < G; ++g) {
         const Lanes<W> xn = lanesAt<W>(x[n], chunk + g * W);
         y(g) = c[0] + (c[1] + c[2] * xn) * xn;
@@ -140,6 +145,9 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
         }
         c += 5;
       }
+      if constexpr (!SumInValues) {
+        for (int g = 0; g < G; ++g) lanesAt<W>(values[j], chunk + g * W) = held[g];
+      }
     }
   }
 }
@@ -148,19 +156,19 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
 // elsewhere.
 void evaluateBaseline(const PreparedModels& models, const BlockColumn* natural, BlockColumn* coded,
                       BlockColumn* values) {
-  evaluateLanes<2, 4>(models, natural, coded, values);
+  evaluateLanes<2, 4, false>(models, natural, coded, values);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void evaluateAvx2(const PreparedModels& models, const BlockColumn* natural,
                                                   BlockColumn* coded, BlockColumn* values) {
-  evaluateLanes<4, 4>(models, natural, coded, values);
+  evaluateLanes<4, 4, true>(models, natural, coded, values);
 }
 
 // Twice the lanes per instruction at the same instruction rate.
 __attribute__((target("avx512f"))) void evaluateAvx512(const PreparedModels& models, const BlockColumn* natural,
                                                        BlockColumn* coded, BlockColumn* values) {
-  evaluateLanes<8, 8>(models, natural, coded, values);
+  evaluateLanes<8, 8, false>(models, natural, coded, values);
 }
 #endif
 
