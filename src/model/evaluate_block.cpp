@@ -38,15 +38,13 @@ __attribute__((always_inline)) inline Lanes<W>& lanesAt(BlockColumn& column, int
   return *reinterpret_cast<Lanes<W>*>(column.lane + first);
 }
 
-// `v` as it is, held in a register: the compiler would otherwise fold its
-// load into each product that uses it, two loads where one does (loads into
-// vector registers, not the arithmetic, then limit the rate).
+// The lanes at `first`, read once into a register: the compiler would
+// otherwise fold the load into each product that uses the value, two loads
+// where one does (loads into vector registers, not the arithmetic, then
+// limit the rate). A volatile read cannot be repeated.
 template <int W>
-__attribute__((always_inline)) inline Lanes<W> inRegister(Lanes<W> v) {
-#if defined(__x86_64__)
-  asm("" : "+x"(v));
-#endif
-  return v;
+__attribute__((always_inline)) inline Lanes<W> loadOnce(const BlockColumn& column, int first) {
+  return *reinterpret_cast<const volatile Lanes<W>*>(column.lane + first);
 }
 
 // The body shared by every instruction-set variant; each lane performs the
@@ -131,7 +129,7 @@ __attribute__((always_inline)) inline void evaluateLanes(const PreparedModels& m
         c += 2;
         for (const BlockColumn* xk = x + n - 1; xk != x + i; --xk, c += 2) {
           for (int g = 0; g < G; ++g) {
-            const Lanes<W> v = inRegister<W>(lanesAt<W>(*xk, chunk + g * W));
+            const Lanes<W> v = loadOnce<W>(*xk, chunk + g * W);
             s[g] = s[g] + c[0] * v;
             t[g] = t[g] + c[1] * v;
           }
