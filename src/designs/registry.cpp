@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "design/plans.h"
 #include "designs/generators.h"
 #include "tavrin/error.h"
 
@@ -13,6 +14,15 @@ namespace tavrin {
 namespace {
 
 using O = DesignOption;
+
+// The factor counts the plan object has a Box-Behnken plan for.
+std::vector<int> boxBehnkenCounts() {
+  constexpr int kLargest = 20;
+  std::vector<int> counts;
+  for (int n = 1; n <= kLargest; ++n)
+    if (boxBehnkenSupports(n)) counts.push_back(n);
+  return counts;
+}
 
 std::vector<int> countsFrom(int first, int last) {
   std::vector<int> counts;
@@ -63,7 +73,7 @@ constexpr DesignOption kAllOptions[] = {O::Alpha, O::Inscribed, O::CenterRuns, O
 const std::vector<DesignGenerator>& designGenerators() {
   static const std::vector<DesignGenerator> table = {
       {"box-behnken", "Box-Behnken: three levels, edge midpoints of the cube and centre runs",
-       {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 16}, {O::CenterRuns}, designs::buildBoxBehnken},
+       boxBehnkenCounts(), {O::CenterRuns}, designs::buildBoxBehnken},
       {"rechtschaffner", "Rechtschaffner: saturated for the full quadratic, (k+1)(k+2)/2 runs",
        countsFrom(4, 20), {O::CenterRuns}, designs::buildRechtschaffner},
       {"ccd", "central composite: a two-level cube, axial runs at +-alpha and centre runs",
