@@ -92,7 +92,15 @@ TEST(Validation, DesignKindNames) {
   EXPECT_EQ(parseDesignKind("Box_Behnken"), DesignKind::BoxBehnken);
   EXPECT_EQ(parseDesignKind("RECHTSCHAFFNER"), DesignKind::Rechtschaffner);
   EXPECT_EQ(parseDesignKind(designKindName(DesignKind::BoxBehnken)), DesignKind::BoxBehnken);
+  EXPECT_EQ(parseDesignKind("boxbehnken"), DesignKind::BoxBehnken);
   EXPECT_THROW(parseDesignKind("central-composite"), InvalidArgument);
+  // A generator the study cannot hold yet is named as such.
+  try {
+    parseDesignKind("CCD");
+    ADD_FAILURE() << "ccd accepted";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("not a ccd design"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
