@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tavrin/analysis.h"
@@ -70,7 +71,15 @@ struct ModelFit {
   double logLikelihood = 0.0;
   double aicc = 0.0;
   std::string notEstimable;
+  // Empty for a hierarchical model; else each term and the parents it
+  // lacks, e.g. "A:C lacks C" (the fit is made as asked).
+  std::string hierarchy;
 };
+
+// The data of one response of a study: coded settings of the plan, the
+// response per run (standard order) and the execution order. StateError
+// naming the runs whose result is missing; UnknownName for the response.
+TAVRIN_LAYER_API ModelData modelData(const Study& study, std::string_view response);
 
 // Fits `terms` to the data (column-pivoted QR). InvalidArgument for shapes
 // that do not match, a value that is not finite, a model without the
@@ -249,6 +258,8 @@ struct RidgeCanonical {
 
 // InvalidArgument for a threshold that is negative or not finite.
 TAVRIN_LAYER_API RidgeCanonical canonicalWithThreshold(const ModelFit& fit, double threshold);
+// With rsm's default threshold, a tenth of the largest eigenvalue magnitude.
+TAVRIN_LAYER_API RidgeCanonical canonicalWithThreshold(const ModelFit& fit);
 
 struct PathPoint {
   double radius = 0.0;          // distance from the centre, coded

@@ -33,10 +33,10 @@ void checkPositive(const ModelData& data) {
 class Profile {
  public:
   Profile(const ModelData& data, const ModelTerms& terms)
-      : x_(analysis::modelMatrix(data, terms, analysis::blockLevels(data.blocks))), qr_(x_) {
-    y_ = analysis::responseVector(data);
-    logSum_ = y_.array().log().sum();
-  }
+      : x_(analysis::modelMatrix(data, terms, analysis::blockLevels(data.blocks))),
+        qr_(x_),
+        y_(analysis::responseVector(data)),
+        logSum_(y_.array().log().sum()) {}
 
   double operator()(double lambda) const {
     const PowerTransform transform{lambda};

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "analysis/inference.h"
 #include "analysis/model_matrix.h"
@@ -184,6 +185,25 @@ void fillEstimates(ModelFit& out, const Eigen::VectorXd& b, const Eigen::MatrixX
 
 }  // namespace
 
+ModelData modelData(const Study& study, std::string_view response) {
+  const std::size_t column = study.responseIndex(response);
+  const Plan& plan = study.plan();
+  ModelData out;
+  for (const Factor& f : plan.factors) out.factorNames.push_back(f.name);
+  out.coded = plan.coded;
+  std::string missing;
+  for (std::size_t r = 0; r < plan.runCount(); ++r) {
+    const double y = study.results()(r, column);
+    if (std::isnan(y)) missing += (missing.empty() ? "" : ", ") + std::to_string(r + 1);
+    out.response.push_back(y);
+    out.runOrder.push_back(plan.orderOf(static_cast<int>(r) + 1));
+  }
+  if (!missing.empty())
+    throw StateError("response " + text::quoted(response) + " has no result for run " + missing +
+                     "; enter every result before fitting");
+  return out;
+}
+
 ModelFit fitModel(const ModelData& data, const ModelTerms& terms, double confidence) {
   analysis::checkData(data);
   analysis::checkTerms(terms, data.factorNames.size());
@@ -229,6 +249,7 @@ ModelFit fitModel(const ModelData& data, const ModelTerms& terms, double confide
   for (std::size_t c = 0; c < terms.size(); ++c) out.coefficients[terms.indices[c]] = b(static_cast<Eigen::Index>(c));
   fillStatistics(out, y);
   fillEstimates(out, b, cov, confidence);
+  out.hierarchy = hierarchyWarning(terms, data.factorNames);
   return out;
 }
 

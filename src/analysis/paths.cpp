@@ -16,6 +16,8 @@ namespace tavrin {
 namespace {
 
 constexpr int kMaxSteps = 1000;
+// rsm's default: eigenvalues under a tenth of the largest magnitude count as zero.
+constexpr double kDefaultThreshold = 0.1;
 
 // " +0.707 A -0.707 B": eigenvector column k in factor terms.
 std::string direction(const Matrix& vectors, std::size_t k, const std::vector<std::string>& names) {
@@ -128,6 +130,13 @@ RidgeCanonical canonicalWithThreshold(const ModelFit& fit, double threshold) {
   out.predicted = quadratic::evaluate(n, fit.coefficients.data(), out.stationary.data());
   out.distance = x.norm();
   return out;
+}
+
+RidgeCanonical canonicalWithThreshold(const ModelFit& fit) {
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(
+      analysis::secondOrderPart(fit.terms.factors, fit.coefficients), Eigen::EigenvaluesOnly);
+  const double largest = fit.terms.factors == 0 ? 0.0 : solver.eigenvalues().cwiseAbs().maxCoeff();
+  return canonicalWithThreshold(fit, kDefaultThreshold * largest);
 }
 
 std::vector<PathPoint> ridgeAnalysis(const ModelFit& fit, double radius, int steps, bool maximize,

@@ -127,6 +127,32 @@ TEST(ModelTerms, HierarchyNamesEachTermAndTheParentsItLacks) {
   EXPECT_TRUE(hierarchyWarning(parseModelTerms("A B A:B B^2", kNames), kNames).empty());
 }
 
+TEST(FitModel, StudyDataFitTheStudysQuadraticAndNameMissingRuns) {
+  Study study(DesignKind::BoxBehnken, {{"A", 0.1, 0.7, ""}, {"B", 250.3, 310.9, ""}, {"C", -3.3, 1.9, ""}},
+              {{"y", ""}}, {.seed = 5, .extraCenterRuns = 2});
+  std::mt19937_64 rng(17);
+  for (std::size_t r = 0; r < study.plan().runCount(); ++r)
+    study.setResult(static_cast<int>(r) + 1, "y", 3.7 + normal(rng));
+  study.setResult(4, "y", std::nan(""));
+  study.setResult(9, "y", std::nan(""));
+  try {
+    modelData(study, "y");
+    ADD_FAILURE() << "accepted";
+  } catch (const StateError& e) {
+    EXPECT_NE(std::string(e.what()).find("run 4, 9"), std::string::npos) << e.what();
+  }
+  study.setResult(4, "y", 2.9);
+  study.setResult(9, "y", 4.4);
+  const ModelData d = modelData(study, "y");
+  EXPECT_EQ(d.runOrder[6], study.plan().orderOf(7));
+  const ModelFit fit = fitModel(d, ModelTerms::quadratic(3));
+  const std::vector<double> reference = study.fit().models[0].coded;
+  for (std::size_t k = 0; k < reference.size(); ++k) EXPECT_NEAR(fit.coefficients[k], reference[k], 1e-12);
+  EXPECT_TRUE(fit.hierarchy.empty());
+  EXPECT_EQ(fitModel(d, parseModelTerms("A A:B C^2", d.factorNames)).hierarchy, "C^2 lacks C; A:B lacks B");
+  EXPECT_THROW(modelData(study, "z"), UnknownName);
+}
+
 TEST(FitModel, RefusesWhatItCannotFitAndNamesTheCause) {
   std::mt19937_64 rng(4);
   const ModelData good = dataOf(composite(2, 3), {4.1, 0.3, -0.2, -1.1, -0.7, 0.4}, rng, 0.1);
@@ -296,6 +322,7 @@ TEST(Canonical, ThresholdGivesTheRidgePointNearestTheCentre) {
   EXPECT_NEAR(c.stationary[1], along * vy / norm, 1e-14);
   EXPECT_NEAR(c.eigenvalues[0], lambda, 1e-14);
   EXPECT_EQ(c.ridgeDirections[0], "+0.707 A +0.707 B");
+  EXPECT_EQ(canonicalWithThreshold(fit).stationary, c.stationary);  // rsm's default: 0.1 x 2.2
   EXPECT_THROW(canonicalWithThreshold(fit, -1.0), InvalidArgument);
   // Without a threshold the point is the full stationary point, far away.
   EXPECT_GT(canonicalWithThreshold(fit, 0.0).distance, 100.0);
