@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -227,6 +228,10 @@ struct BoxCox {
 // the first run with a response that is not positive.
 TAVRIN_LAYER_API BoxCox boxCox(const ModelData& data, const ModelTerms& terms);
 
+// The data with the response transformed. InvalidArgument naming the first
+// run with a response that is not positive.
+TAVRIN_LAYER_API ModelData transformResponse(const ModelData& data, const PowerTransform& transform);
+
 // The model fitted to the transformed response and its predictions mapped
 // back into the original units.
 struct TransformedFit {
@@ -285,5 +290,37 @@ TAVRIN_LAYER_API std::vector<PathPoint> ridgeAnalysis(const ModelFit& fit, doubl
 TAVRIN_LAYER_API std::vector<PathPoint> steepestAscent(const ModelFit& fit, const std::vector<Factor>& ranges,
                                                        std::size_t factor, double step, int steps,
                                                        bool ascent = true, double confidence = 0.95);
+
+// ------------------------------------------------------------ a whole build
+
+// The power of a named transform: "none" 1, "sqrt" 0.5, "log" 0,
+// "inverse" -1. InvalidArgument naming the accepted names otherwise
+// ("boxcox" is chosen from the data by buildModel).
+TAVRIN_LAYER_API double namedPower(std::string_view name);
+
+struct ModelRequest {
+  std::string model = "quadratic";  // as parseModelTerms reads it
+  std::string transform = "none";   // none, log, sqrt, inverse or boxcox
+  bool reduce = false;
+  ReductionOptions reduction;
+  double confidence = 0.95;
+  double outlierAlpha = 0.05;
+};
+
+struct ModelBuild {
+  ModelTerms start;
+  std::optional<BoxCox> boxCox;              // with transform "boxcox"
+  std::optional<PowerTransform> transform;   // empty: the response as measured
+  std::optional<Reduction> reduction;        // when asked
+  ModelFit fit;                              // the final model, on the transformed scale
+  Anova anova;
+  Diagnostics diagnostics;
+};
+
+// Reads the model, transforms the response (for "boxcox" by the
+// recommendation of its profile under the start model), reduces when
+// asked, then the ANOVA and run diagnostics of the final model. Throws as
+// the steps it takes do.
+TAVRIN_LAYER_API ModelBuild buildModel(const ModelData& data, const ModelRequest& request);
 
 }  // namespace tavrin

@@ -172,15 +172,19 @@ BoxCox boxCox(const ModelData& data, const ModelTerms& terms) {
   return out;
 }
 
+ModelData transformResponse(const ModelData& data, const PowerTransform& transform) {
+  analysis::checkData(data);
+  checkPositive(data);
+  ModelData out = data;
+  for (double& y : out.response) y = transform.apply(y);
+  return out;
+}
+
 TransformedFit fitTransformed(const ModelData& data, const ModelTerms& terms, double lambda, double confidence) {
   if (!std::isfinite(lambda))
     throw InvalidArgument("the transform's power " + std::to_string(lambda) + " is not a finite number");
-  analysis::checkData(data);
-  checkPositive(data);
-  ModelData transformed = data;
   const PowerTransform transform{lambda};
-  for (double& y : transformed.response) y = transform.apply(y);
-  return {transform, fitModel(transformed, terms, confidence)};
+  return {transform, fitModel(transformResponse(data, transform), terms, confidence)};
 }
 
 std::vector<Prediction> predictOriginal(const TransformedFit& fit, const Matrix& codedPoints, double confidence) {

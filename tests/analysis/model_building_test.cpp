@@ -294,6 +294,39 @@ TEST(BoxCox, RecoversTheGeneratingPowerAndMapsPredictionsBack) {
       InvalidArgument);
 }
 
+TEST(BuildModel, TransformsThenReducesAndRefusesUnknownTransforms) {
+  std::mt19937_64 rng(44);
+  // log y on A, B, A:B, A^2 with noise.
+  ModelData d = dataOf(composite(3, 4), {1.3, 0.41, -0.27, 0.0, -0.33, 0.0, 0.0, 0.19, 0.0, 0.0}, rng, 0.02);
+  for (double& y : d.response) y = std::exp(y);
+  ModelRequest request;
+  request.transform = "boxcox";
+  const ModelBuild chosen = buildModel(d, request);
+  ASSERT_TRUE(chosen.boxCox && chosen.transform);
+  EXPECT_EQ(chosen.transform->lambda, chosen.boxCox->recommended);
+  EXPECT_LE(chosen.boxCox->lower, chosen.transform->lambda);
+  EXPECT_GE(chosen.boxCox->upper, chosen.transform->lambda);
+
+  request.transform = "log";
+  request.reduce = true;
+  request.reduction = byP(0.01);
+  const ModelBuild build = buildModel(d, request);
+  ASSERT_TRUE(build.transform && build.reduction);
+  EXPECT_EQ(build.transform->lambda, 0.0);
+  EXPECT_EQ(formatModelTerms(build.fit.terms, d.factorNames), "A B A^2 A:B");
+  EXPECT_EQ(build.anova.residual.df, build.fit.residualDf);
+  EXPECT_EQ(build.diagnostics.runs.size(), d.response.size());
+
+  request.transform = "cube";
+  EXPECT_THROW(buildModel(d, request), InvalidArgument);
+  request.transform = "log";
+  d.response[5] = -0.4;
+  EXPECT_THROW(buildModel(d, request), InvalidArgument);
+  request.transform = "none";
+  request.reduce = false;
+  EXPECT_FALSE(buildModel(d, request).transform);
+}
+
 ModelFit surface2(std::vector<double> coef) {
   ModelFit fit;
   fit.factorNames = {"A", "B"};
