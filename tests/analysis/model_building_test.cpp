@@ -250,6 +250,25 @@ TEST(Reduction, ForcedTermsAndRefusals) {
       StateError);
 }
 
+TEST(Saturated, NumbersThatNeedTheErrorVarianceAreMissingAndStepsThatNeedItRefuse) {
+  ModelData d;
+  d.factorNames = {"A", "B"};
+  d.coded = Matrix{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0.1, 0}, {0, 0.3}};
+  d.response = {3.1, 4.7, 2.2, 5.9, 3.3, 3.8};
+  const ModelFit fit = fitModel(d, ModelTerms::quadratic(2));
+  EXPECT_EQ(fit.residualDf, 0);
+  EXPECT_FALSE(fit.notEstimable.empty());
+  EXPECT_TRUE(std::isnan(fit.sigma));
+  const Anova a = anova(d, fit);
+  for (const AnovaRow& r : a.partial) EXPECT_TRUE(std::isnan(r.f)) << r.source;
+  EXPECT_NEAR(a.model.ss, a.total.ss, 1e-12);
+  EXPECT_FALSE(a.lackOfFitReason.empty());
+  for (const RunDiagnostic& r : diagnose(d, fit).runs) EXPECT_TRUE(std::isnan(r.externallyStudentized));
+  EXPECT_THROW(reduceModel(d, ModelTerms::quadratic(2)), StateError);
+  EXPECT_THROW(boxCox(d, ModelTerms::quadratic(2)), StateError);
+  EXPECT_TRUE(std::isnan(predictModel(fit, Matrix{{0.2, 0.2}})[0].stdError));
+}
+
 TEST(BoxCox, RecoversTheGeneratingPowerAndMapsPredictionsBack) {
   for (const double lambda : {-0.5, 0.0, 0.5, 1.0}) {
     SCOPED_TRACE(lambda);
