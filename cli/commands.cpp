@@ -263,6 +263,12 @@ void runEnter(const EnterOptions& o, std::ostream& out) {
 }
 
 void runFit(const FitOptions& o, std::ostream& out) {
+  if (o.model.asked()) {
+    if (!o.sigma.empty() || o.diagnostics)
+      throw UsageError("--sigma and --runs belong to the full quadratic report; leave them out with --model, "
+                       "--reduce, --transform or --anova");
+    return runModelFit(o.study, o.responses, o.model, o.confidence, o.json, out);
+  }
   const Study study = Study::load(o.study);
   const Fit fit = study.fit();
   AnalysisOptions analysis;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "model_commands.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::cli {
@@ -44,6 +45,7 @@ struct FitOptions {
   double confidence = 0.95;
   std::vector<std::string> sigma;  // "R=s"
   bool diagnostics = false;
+  ModelOptions model;
   bool json = false;
 };
 

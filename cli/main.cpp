@@ -70,8 +70,19 @@ void addFit(CLI::App& app, FitOptions& o) {
   sub->add_option("--confidence", o.confidence, "Level of the confidence intervals")->capture_default_str();
   sub->add_option("--sigma", o.sigma, "Known measurement standard deviation as Response=s; repeatable");
   sub->add_flag("--runs", o.diagnostics, "Also list the residuals, leverages and Cook's distances of the runs");
+  ModelOptions& m = o.model;
+  sub->add_option("--model", m.model, "linear, interaction, quadratic or a term list such as \"A B A:B A^2\"");
+  auto* reduce = sub->add_flag("--reduce", m.reduce, "Backward elimination keeping hierarchy");
+  sub->add_option("--alpha", m.alpha, "p to remove in the elimination (default 0.10)")->needs(reduce);
+  sub->add_flag("--aicc", m.aicc, "Eliminate while AICc falls instead of by p")->needs(reduce);
+  sub->add_option("--force", m.forceIn, "A term the elimination keeps; repeatable")->needs(reduce);
+  sub->add_option("--force-out", m.forceOut, "A term removed before the elimination; repeatable")->needs(reduce);
+  sub->add_option("--transform", m.transform, "none, log, sqrt, inverse or boxcox");
+  sub->add_option("--anova", m.anova, "sequential (by groups of terms, default) or partial (per term)");
   addJson(*sub, o.json);
-  sub->footer("Example:\n  tavrin fit study.json\n  tavrin fit study.json --response Yield --runs");
+  sub->footer("Example:\n  tavrin fit study.json\n  tavrin fit study.json --response Yield --runs\n"
+              "  tavrin fit study.json --model \"Temperature Time Temperature^2\" --anova partial\n"
+              "  tavrin fit study.json --reduce --alpha 0.05 --force Time --transform boxcox");
 }
 
 void addOptimize(CLI::App& app, OptimizeOptions& o) {
@@ -135,6 +146,24 @@ void addExchange(CLI::App& app, ExchangeOptions& exported, ExchangeOptions& impo
   in->footer("Example:\n  tavrin import study.tvr study.json");
 }
 
+void addPath(CLI::App& app, PathOptions& o) {
+  auto* sub = app.add_subcommand("path", "Ridge analysis or the path of steepest ascent of one response");
+  sub->add_option("study", o.study, "Study file")->required();
+  sub->add_option("-r,--response", o.response, "The response")->required();
+  auto* ridge = sub->add_flag("--ridge", o.ridge, "Best prediction on spheres about the centre");
+  auto* steepest = sub->add_flag("--steepest", o.steepest, "Steepest ascent of the model's first-order part");
+  ridge->excludes(steepest);
+  sub->add_flag("--minimize", o.minimize, "The lowest prediction (ridge) or steepest descent");
+  sub->add_option("--model", o.model, "linear, interaction, quadratic or a term list")->capture_default_str();
+  sub->add_option("--steps", o.steps, "Steps of the path (1..1000)")->capture_default_str();
+  sub->add_option("--radius", o.radius, "Ridge: coded distance of the last step")->capture_default_str()->needs(ridge);
+  sub->add_option("--step", o.step, "Steepest: Factor=change per step, natural units")->needs(steepest);
+  sub->add_option("--confidence", o.confidence, "Level of the intervals")->capture_default_str();
+  addJson(*sub, o.json);
+  sub->footer("Examples:\n  tavrin path study.json --response Yield --ridge --radius 1.5\n"
+              "  tavrin path study.json --response Yield --steepest --model linear --step Temperature=5");
+}
+
 bool jsonWanted(const CLI::App& app) {
   for (const CLI::App* sub : app.get_subcommands()) {
     const CLI::Option* json = sub->get_option_no_throw("--json");
@@ -172,6 +201,8 @@ int run(int argc, char** argv) {
   addOptimize(app, optimizeOptions);
   addPredict(app, predictOptions);
   addExchange(app, exportOptions, importOptions);
+  PathOptions pathOptions;
+  addPath(app, pathOptions);
   ServeOptions serveOptions;
   addServe(app, serveOptions);
 
@@ -197,6 +228,10 @@ int run(int argc, char** argv) {
     if (command == "fit") runFit(fitOptions, std::cout);
     if (command == "optimize") runOptimize(optimizeOptions, std::cout);
     if (command == "predict") runPredict(predictOptions, std::cout);
+    if (command == "path") {
+      if (!pathOptions.ridge && !pathOptions.steepest) throw UsageError("path needs --ridge or --steepest");
+      runPath(pathOptions, std::cout);
+    }
     if (command == "export") runExport(exportOptions, std::cout);
     if (command == "import") runImport(importOptions, std::cout);
     if (command == "serve") runServe(serveOptions, std::cout);

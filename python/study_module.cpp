@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tavrin/analysis.h"
+#include "tavrin/model_building.h"
 #include "tavrin/optimum.h"
 #include "tavrin/quadratic.h"
 #include "tavrin/study.h"
@@ -246,6 +247,110 @@ py::array_t<double> coefficient_matrix(const Fit& fit, bool natural) {
   return to_array(m);
 }
 
+py::dict anova_row(const AnovaRow& r) {
+  py::dict d;
+  d["source"] = r.source;
+  d["df"] = r.df;
+  d["ss"] = r.ss;
+  d["ms"] = r.ms;
+  d["f"] = r.f;
+  d["p"] = r.p;
+  return d;
+}
+
+py::list anova_rows(const std::vector<AnovaRow>& rows) {
+  py::list out;
+  for (const AnovaRow& r : rows) out.append(anova_row(r));
+  return out;
+}
+
+// One build of a response's model as plain values (dicts, lists, floats).
+py::dict model_build_dict(const ModelBuild& b) {
+  const ModelFit& f = b.fit;
+  py::dict d;
+  d["start_model"] = formatModelTerms(b.start, f.factorNames);
+  d["model"] = formatModelTerms(f.terms, f.factorNames);
+  d["hierarchy"] = f.hierarchy;
+  d["runs"] = f.runs;
+  d["residual_df"] = f.residualDf;
+  d["not_estimable"] = f.notEstimable;
+  d["transform_power"] = b.transform ? py::object(py::float_(b.transform->lambda)) : py::object(py::none());
+  d["box_cox"] = py::none();
+  if (b.boxCox) {
+    py::dict bc;
+    bc["lambda"] = b.boxCox->lambda;
+    bc["lower"] = b.boxCox->lower;
+    bc["upper"] = b.boxCox->upper;
+    bc["recommended"] = b.boxCox->recommended;
+    bc["recommendation"] = b.boxCox->recommendation;
+    d["box_cox"] = bc;
+  }
+  d["reduction"] = py::none();
+  if (b.reduction) {
+    py::list steps;
+    for (const ReductionStep& s : b.reduction->steps) {
+      py::dict step;
+      step["removed"] = s.term;
+      step["forced"] = s.forced;
+      step["p"] = s.p;
+      step["delta_aicc"] = s.deltaAicc;
+      step["remaining"] = formatModelTerms(s.remaining, f.factorNames);
+      steps.append(step);
+    }
+    d["reduction"] = steps;
+  }
+  py::list estimates;
+  for (const TermEstimate& t : f.estimates) {
+    py::dict e;
+    e["term"] = t.term;
+    e["block"] = t.block;
+    e["value"] = t.estimate.value;
+    e["std_error"] = t.estimate.stdError;
+    e["t"] = t.estimate.t;
+    e["p"] = t.estimate.p;
+    e["lower"] = t.estimate.lower;
+    e["upper"] = t.estimate.upper;
+    estimates.append(e);
+  }
+  d["coefficients"] = estimates;
+  d["quadratic_coefficients"] = f.coefficients;
+  d["sigma"] = f.sigma;
+  d["r_squared"] = f.rSquared;
+  d["adjusted_r_squared"] = f.adjustedRSquared;
+  d["aicc"] = f.aicc;
+  py::dict a;
+  a["sequential"] = anova_rows(b.anova.sequential);
+  a["partial"] = anova_rows(b.anova.partial);
+  a["model"] = anova_row(b.anova.model);
+  a["residual"] = anova_row(b.anova.residual);
+  a["lack_of_fit"] = anova_row(b.anova.lackOfFit);
+  a["pure_error"] = anova_row(b.anova.pureError);
+  a["lack_of_fit_reason"] = b.anova.lackOfFitReason;
+  a["total"] = anova_row(b.anova.total);
+  d["anova"] = a;
+  py::list runs;
+  for (const RunDiagnostic& r : b.diagnostics.runs) {
+    py::dict run;
+    run["run"] = r.row + 1;
+    run["order"] = r.order;
+    run["residual"] = r.residual;
+    run["leverage"] = r.leverage;
+    run["externally_studentized"] = r.externallyStudentized;
+    run["dffits"] = r.dffits;
+    run["cooks_distance"] = r.cooksDistance;
+    run["bonferroni_p"] = r.bonferroniP;
+    run["outlier"] = r.outlier;
+    run["normal_score"] = r.normalScore;
+    runs.append(run);
+  }
+  py::dict diagnostics;
+  diagnostics["alpha"] = b.diagnostics.alpha;
+  diagnostics["durbin_watson"] = b.diagnostics.durbinWatson;
+  diagnostics["runs"] = runs;
+  d["diagnostics"] = diagnostics;
+  return d;
+}
+
 void bind_study(py::module_& m) {
   py::class_<Study>(m, "Study", "The C++ study; use tavrin.Study.")
       .def(py::init([](const std::string& kind, const std::vector<FactorTuple>& factors,
@@ -292,6 +397,25 @@ void bind_study(py::module_& m) {
              return out;
            })
       .def("fit", &Study::fit)
+      .def("build_model",
+           [](const Study& s, const std::string& response, const std::string& model, const std::string& transform,
+              bool reduce, double p_to_remove, bool aicc, const std::vector<std::string>& force_in,
+              const std::vector<std::string>& force_out, double confidence, double outlier_alpha) {
+             ModelRequest request;
+             request.model = model;
+             request.transform = transform;
+             request.reduce = reduce;
+             request.reduction.criterion = aicc ? ReductionOptions::Aicc : ReductionOptions::PValue;
+             request.reduction.pToRemove = p_to_remove;
+             request.reduction.forceIn = force_in;
+             request.reduction.forceOut = force_out;
+             request.confidence = confidence;
+             request.outlierAlpha = outlier_alpha;
+             return model_build_dict(buildModel(modelData(s, response), request));
+           },
+           py::arg("response"), py::arg("model"), py::arg("transform"), py::arg("reduce"), py::arg("p_to_remove"),
+           py::arg("aicc"), py::arg("force_in"), py::arg("force_out"), py::arg("confidence"),
+           py::arg("outlier_alpha"))
       .def("run_sheet", &Study::runSheet)
       .def("read_results",
            [](Study& s, const std::string& text, const std::string& source) {

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "tavrin/api.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin {
@@ -58,5 +61,28 @@ inline void modelRow(const ModelTerms& model, const double* x, double* row) noex
     }
   }
 }
+
+// The model a user names: "linear", "interaction", "quadratic", or a term
+// list such as "A B C A:B A^2 B^2" (terms separated by spaces or '+'; a name
+// with spaces or ':' in backquotes, `my factor`; B:A is A:B; "1" is the
+// intercept, which is always in). InvalidArgument for an empty text, a
+// removed intercept ("-1", "0"), a term repeated, or a term of another form;
+// UnknownName for a term naming no factor. Hierarchy is not enforced here:
+// see missingParents.
+TAVRIN_LAYER_API ModelTerms parseModelTerms(std::string_view text, const std::vector<std::string>& factorNames);
+
+// The index (quadratic.h layout) of one term label as parseModelTerms reads it.
+TAVRIN_LAYER_API std::size_t parseTerm(std::string_view label, const std::vector<std::string>& factorNames);
+
+// The term list that parseModelTerms reads back to `model`, without the intercept.
+TAVRIN_LAYER_API std::string formatModelTerms(const ModelTerms& model, const std::vector<std::string>& factorNames);
+
+// The parents that `model` lacks: A for A^2, A and B for A:B (increasing
+// indices). Empty when the model is hierarchical.
+TAVRIN_LAYER_API std::vector<std::size_t> missingParents(const ModelTerms& model);
+
+// A warning naming each term whose parents are missing and which they are,
+// e.g. "A:C lacks C; B^2 lacks B"; empty when the model is hierarchical.
+TAVRIN_LAYER_API std::string hierarchyWarning(const ModelTerms& model, const std::vector<std::string>& factorNames);
 
 }  // namespace tavrin

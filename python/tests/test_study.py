@@ -231,3 +231,28 @@ def test_version_and_docstrings():
 
     undocumented += [name for name in plot.__all__ if not (getattr(plot, name).__doc__ or "").strip()]
     assert undocumented == []
+
+
+def test_build_model_matches_statsmodels_and_reduces_with_hierarchy():
+    s = measured_study()
+    x = s.coded
+    a, b, c = x[:, 0], x[:, 1], x[:, 2]
+    y = s.results[:, 0]
+    out = s.build_model("y", model="A B C A:C A^2")
+    ols = sm.OLS(y, np.column_stack([np.ones(len(x)), a, b, c, a * a, a * c])).fit()
+    assert out["model"] == "A B C A^2 A:C"
+    np.testing.assert_allclose([e["value"] for e in out["coefficients"]], ols.params, rtol=1e-9)
+    np.testing.assert_allclose([e["std_error"] for e in out["coefficients"]], ols.bse, rtol=1e-9)
+    partial = {r["source"]: r["ss"] for r in out["anova"]["partial"]}
+    type3 = sm.stats.anova_lm(sm.formula.ols("y ~ a + b + c + aa + ac", pd.DataFrame(
+        {"y": y, "a": a, "b": b, "c": c, "aa": a * a, "ac": a * c})).fit(), typ=3)
+    np.testing.assert_allclose([partial[k] for k in ("A", "B", "C", "A^2", "A:C")], type3["sum_sq"].values[1:-1],
+                               rtol=1e-9)
+
+    reduced = s.build_model("y", reduce=True, force_in=["B"])
+    assert reduced["hierarchy"] == "" and "B" in reduced["model"].split()
+    assert all(step["p"] > 0.10 for step in reduced["reduction"])
+    with pytest.raises(tavrin.UnknownName):
+        s.build_model("y", model="A D")
+    with pytest.raises(tavrin.InvalidArgument):
+        s.build_model("y", transform="cube")

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analysis/inference.h"
+#include "analysis/second_order.h"
 #include "tavrin/analysis.h"
 #include "tavrin/error.h"
 #include "tavrin/quadratic.h"
@@ -20,41 +21,12 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // within rounding.
 constexpr double kSingularRatio = 1e-12;
 
-Eigen::MatrixXd secondOrderPart(std::size_t n, const std::vector<double>& coef) {
-  const auto size = static_cast<Eigen::Index>(n);
-  Eigen::MatrixXd b(size, size);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto ii = static_cast<Eigen::Index>(i);
-    b(ii, ii) = coef[quadratic::squareIndex(n, i)];
-    for (std::size_t j = i + 1; j < n; ++j) {
-      const auto jj = static_cast<Eigen::Index>(j);
-      b(ii, jj) = b(jj, ii) = coef[quadratic::productIndex(n, i, j)] / 2.0;
-    }
-  }
-  return b;
-}
-
 Canonical::Kind classify(const Eigen::VectorXd& eigenvalues, double ridgeTolerance) {
   const double largest = eigenvalues.cwiseAbs().maxCoeff();
   if (largest == 0.0 || (eigenvalues.cwiseAbs().array() < ridgeTolerance * largest).any()) return Canonical::Ridge;
   if ((eigenvalues.array() < 0.0).all()) return Canonical::Maximum;
   if ((eigenvalues.array() > 0.0).all()) return Canonical::Minimum;
   return Canonical::Saddle;
-}
-
-// Each eigenvector's sign is arbitrary; make its largest component positive
-// so the result does not depend on the solver's choice.
-Matrix orientedEigenvectors(const Eigen::MatrixXd& vectors) {
-  const auto n = static_cast<std::size_t>(vectors.rows());
-  Matrix out(n, n);
-  for (Eigen::Index k = 0; k < vectors.cols(); ++k) {
-    Eigen::Index largest = 0;
-    vectors.col(k).cwiseAbs().maxCoeff(&largest);
-    const double sign = vectors(largest, k) < 0.0 ? -1.0 : 1.0;
-    for (Eigen::Index i = 0; i < vectors.rows(); ++i)
-      out(static_cast<std::size_t>(i), static_cast<std::size_t>(k)) = sign * vectors(i, k);
-  }
-  return out;
 }
 
 }  // namespace
@@ -82,10 +54,10 @@ Canonical canonicalAnalysis(const Fit& fit, std::size_t response, double ridgeTo
   for (const Factor& f : fit.factors) out.factors.push_back(f.name);
   out.ridgeTolerance = ridgeTolerance;
 
-  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(secondOrderPart(n, coef));
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(analysis::secondOrderPart(n, coef));
   const Eigen::VectorXd& lambda = solver.eigenvalues();  // ascending
   out.eigenvalues.assign(lambda.data(), lambda.data() + lambda.size());
-  out.eigenvectors = orientedEigenvectors(solver.eigenvectors());
+  out.eigenvectors = analysis::orientedEigenvectors(solver.eigenvectors());
   out.kind = classify(lambda, ridgeTolerance);
 
   out.predictedAtStationary = kNaN;
@@ -93,8 +65,7 @@ Canonical canonicalAnalysis(const Fit& fit, std::size_t response, double ridgeTo
   const double largest = lambda.cwiseAbs().maxCoeff();
   if (largest == 0.0 || lambda.cwiseAbs().minCoeff() <= kSingularRatio * largest) return out;
 
-  Eigen::VectorXd linear(static_cast<Eigen::Index>(n));
-  for (std::size_t i = 0; i < n; ++i) linear(static_cast<Eigen::Index>(i)) = coef[quadratic::linearIndex(i)];
+  const Eigen::VectorXd linear = analysis::firstOrderPart(n, coef);
   // x = -B^-1 b / 2 through B = V diag(lambda) V'.
   const Eigen::MatrixXd& v = solver.eigenvectors();
   const Eigen::VectorXd x = -0.5 * (v * (v.transpose() * linear).cwiseQuotient(lambda));

@@ -7,3 +7,10 @@ add_test(NAME analysis_statsmodels
 set_tests_properties(analysis_statsmodels PROPERTIES
   ENVIRONMENT "TAVRIN_ANALYSIS_TOOL=$<TARGET_FILE:analysis_report_tool>"
   LABELS analysis TIMEOUT 300)
+
+# Model building (chosen terms, blocks, ANOVA, reduction, diagnostics,
+# Box-Cox) against statsmodels formulas on the same rows.
+add_executable(analysis_model_tool ${CMAKE_CURRENT_SOURCE_DIR}/analysis/model_tool.cpp)
+target_link_libraries(analysis_model_tool PRIVATE tavrin_study tavrin_options nlohmann_json::nlohmann_json)
+set_tests_properties(analysis_statsmodels PROPERTIES
+  ENVIRONMENT "TAVRIN_ANALYSIS_TOOL=$<TARGET_FILE:analysis_report_tool>;TAVRIN_MODEL_TOOL=$<TARGET_FILE:analysis_model_tool>")

@@ -1,0 +1,48 @@
+// The model-building subcommands: `fit` with a chosen model, reduction,
+// transform and ANOVA, and `path` (ridge analysis or steepest ascent). They
+// translate options into the layer's requests and display its results.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tavrin::cli {
+
+struct ModelOptions {
+  std::string model;  // empty: the full quadratic report of `fit`
+  bool reduce = false;
+  std::optional<double> alpha;  // p to remove
+  bool aicc = false;
+  std::vector<std::string> forceIn;
+  std::vector<std::string> forceOut;
+  std::string transform;  // empty: none
+  std::string anova;      // sequential (default) or partial
+
+  // True when any option asks for model building rather than the plain report.
+  bool asked() const {
+    return !model.empty() || reduce || !transform.empty() || !anova.empty();
+  }
+};
+
+void runModelFit(const std::string& study, const std::vector<std::string>& responses, const ModelOptions& options,
+                 double confidence, bool json, std::ostream& out);
+
+struct PathOptions {
+  std::string study;
+  std::string response;
+  bool ridge = false;
+  bool steepest = false;
+  bool minimize = false;  // the ridge of the minimum, or steepest descent
+  std::string model = "quadratic";
+  int steps = 10;
+  double radius = 1.0;  // ridge: coded distance of the last step
+  std::string step;     // steepest: Factor=change in natural units per step
+  double confidence = 0.95;
+  bool json = false;
+};
+
+void runPath(const PathOptions& options, std::ostream& out);
+
+}  // namespace tavrin::cli

@@ -1,0 +1,56 @@
+// One build of a response's model: terms, transform, reduction, ANOVA and
+// diagnostics, in the order a practitioner takes them.
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "study/text.h"
+#include "tavrin/error.h"
+#include "tavrin/model_building.h"
+
+namespace tavrin {
+namespace {
+
+struct NamedPower {
+  std::string_view name;
+  double lambda;
+};
+constexpr std::array<NamedPower, 4> kPowers{{{"none", 1.0}, {"sqrt", 0.5}, {"log", 0.0}, {"inverse", -1.0}}};
+
+}  // namespace
+
+double namedPower(std::string_view name) {
+  for (const NamedPower& p : kPowers)
+    if (p.name == name) return p.lambda;
+  throw InvalidArgument("transform " + text::quoted(name) +
+                        " is not known: use none, log, sqrt, inverse or boxcox (the power chosen from the data)");
+}
+
+ModelBuild buildModel(const ModelData& data, const ModelRequest& request) {
+  ModelBuild out;
+  out.start = parseModelTerms(request.model, data.factorNames);
+  double lambda = 1.0;
+  if (request.transform == "boxcox") {
+    out.boxCox = boxCox(data, out.start);
+    lambda = out.boxCox->recommended;
+  } else {
+    lambda = namedPower(request.transform);
+  }
+  ModelData working = data;
+  // "none", or Box-Cox recommending no transform: the response as measured.
+  if (request.transform != "none" && lambda != 1.0) {
+    out.transform = PowerTransform{lambda};
+    working = transformResponse(data, *out.transform);
+  }
+  if (request.reduce) {
+    out.reduction = reduceModel(working, out.start, request.reduction);
+    out.fit = fitModel(working, out.reduction->fit.terms, request.confidence);
+  } else {
+    out.fit = fitModel(working, out.start, request.confidence);
+  }
+  out.anova = anova(working, out.fit);
+  out.diagnostics = diagnose(working, out.fit, request.outlierAlpha);
+  return out;
+}
+
+}  // namespace tavrin
