@@ -34,8 +34,9 @@ namespace tavrin {
 // optima of robustness, AugmentOptions::cloud): Cloud minimises the average
 // prediction variance there; Optimum the average of trace Cov(grad y-hat),
 // the variance of the fitted gradient, whose noise is what moves a fitted
-// optimum (x* moves by -H^-1 times the gradient's error), so it shrinks the
-// spread of the relocated optima more than Cloud, D or I (docs/optimal-designs.md).
+// optimum (x* moves by -H^-1 times the gradient's error); in the
+// simulations of docs/optimal-designs.md it shrank the spread of the
+// relocated optima more than Cloud, D or I did.
 enum class Criterion { D, I, Cloud, Optimum };
 
 // a . x <= b on natural settings, one coefficient per factor; at least one

@@ -6,6 +6,7 @@
 
 #include "optimize/lptau.h"
 #include "optimum/parallel.h"
+#include "study/text.h"
 #include "tavrin/error.h"
 
 namespace tavrin::designs {
@@ -14,19 +15,19 @@ namespace {
 static_assert(kMaxOptimalFactors <= static_cast<std::size_t>(kLptauDimensions));
 
 std::string factorLabel(const ExchangeOptions& options, std::size_t i) {
-  if (!options.factors.empty()) return "\"" + options.factors[i].name + "\"";
+  if (!options.factors.empty()) return text::quoted(options.factors[i].name);
   return "x" + std::to_string(i + 1);
 }
 
 std::string constraintText(const ExchangeOptions& options, std::size_t c) {
   const LinearConstraint& con = options.constraints[c];
-  std::string text;
+  std::string out;
   for (std::size_t i = 0; i < con.a.size(); ++i) {
     if (con.a[i] == 0.0) continue;
-    if (!text.empty()) text += " + ";
-    text += std::to_string(con.a[i]) + "*" + factorLabel(options, i);
+    if (!out.empty()) out += " + ";
+    out += text::formatDouble(con.a[i]) + "*" + factorLabel(options, i);
   }
-  return "constraint " + std::to_string(c + 1) + " (" + text + " <= " + std::to_string(con.b) + ")";
+  return "constraint " + std::to_string(c + 1) + " (" + out + " <= " + text::formatDouble(con.b) + ")";
 }
 
 void validateModel(const ModelTerms& model) {
@@ -79,7 +80,7 @@ void validateConstraint(const ExchangeOptions& options, std::size_t n, std::size
   for (std::size_t i = 0; i < n; ++i) smallest += con.a[i] * center[i] - std::abs(con.a[i] * half[i]);
   if (smallest > con.b + 1e-12 * std::abs(con.b))
     throw InvalidArgument(constraintText(options, c) + " excludes the whole factor box: its least value there is " +
-                          std::to_string(smallest));
+                          text::formatDouble(smallest));
 }
 
 void validateFactors(const ExchangeOptions& options, std::size_t n) {
@@ -89,7 +90,7 @@ void validateFactors(const ExchangeOptions& options, std::size_t n) {
                           std::to_string(n) + " factors");
   for (const Factor& f : options.factors)
     if (!std::isfinite(f.low) || !std::isfinite(f.high) || !(f.low < f.high))
-      throw InvalidArgument("factor \"" + f.name + "\": low must be below high, both finite");
+      throw InvalidArgument("factor " + text::quoted(f.name) + ": low must be below high, both finite");
 }
 
 // The coded points of the LPtau sequence (points 1..kSamplePoints) that meet
@@ -197,8 +198,9 @@ ExchangeProblem makeProblem(const ModelTerms& model, const ExchangeOptions& opti
   if (!options.constraints.empty()) {
     problem.feasibleSample = feasibleSample(problem);
     if (problem.feasibleSample.rows() == 0)
-      throw InvalidArgument("no point of the factor box meets the constraints together (none of " +
-                            std::to_string(kSamplePoints) + " quasi-random points does)");
+      throw InvalidArgument("the constraints together leave no region to place runs in: none of " +
+                            std::to_string(kSamplePoints) +
+                            " quasi-random points of the factor box meets them all (the region is empty or too thin)");
   }
 
   switch (options.criterion) {

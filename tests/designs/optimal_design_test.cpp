@@ -464,11 +464,11 @@ TEST(OptimalDesign, RefusalsNameWhatIsWrong) {
       {"fewer runs than terms", optimal([](OptimalOptions& o) { o.runs = 9; }), "9 runs cannot estimate the model's 10 terms"},
       {"too few in all", augment(Matrix(2, 3), [](AugmentOptions&) {}), "6 runs in all (2 kept, 4 added)"},
       {"constraint beyond the box", optimal([](OptimalOptions& o) { o.constraints = {{{0.3, 0.7, 0.0}, 0.1}}; }),
-       "excludes the whole factor box"},
+       "constraint 1 (0.3*\"A\" + 0.7*\"B\" <= 0.1) excludes the whole factor box"},
       {"constraints disjoint", optimal([](OptimalOptions& o) {
          o.constraints = {{{1.0, 0.0, 0.0}, 0.25}, {{-1.0, 0.0, 0.0}, -0.55}};
        }),
-       "no point of the factor box meets the constraints together"},
+       "the constraints together leave no region to place runs in"},
       {"NaN coefficient", optimal([](OptimalOptions& o) { o.constraints = {{{0.3, NAN, 0.0}, 0.45}}; }),
        "constraint 1 has a coefficient or bound that is not finite"},
       {"wrong length", optimal([](OptimalOptions& o) { o.constraints = {{{0.3, 0.7}, 0.45}}; }),
@@ -494,6 +494,17 @@ TEST(OptimalDesign, RefusalsNameWhatIsWrong) {
       {"term out of order", [] { optimalDesign(ModelTerms{2, {0, 2, 1}}, OptimalOptions{{}, 6}); },
        "model term index 1 is out of order"},
   };
+  // A feasible sliver too thin for three distinct levels of a quadratic.
+  OptimalOptions sliver;
+  sliver.runs = 3;
+  sliver.starts = 2;
+  sliver.constraints = {{{1.0}, -0.9999}};
+  EXPECT_THROW(
+      try { optimalDesign(ModelTerms::quadratic(1), sliver); } catch (const StateError& e) {
+        EXPECT_NE(std::string(e.what()).find("too few distinct points"), std::string::npos) << e.what();
+        throw;
+      },
+      StateError);
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
     try {
