@@ -2,7 +2,7 @@
 # example study, run by node's test runner. They need Node.js (npm ci of
 # web/ has run at configure time) and, for the browser test, Chromium;
 # tools/deps.sh browser installs both.
-if(NOT TARGET tavrin_cli)
+if(NOT TARGET tavrin_web_assets)
   return()
 endif()
 find_program(TAVRIN_NODE node)
