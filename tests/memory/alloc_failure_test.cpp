@@ -30,8 +30,10 @@ std::atomic<long> allocationsLeft{-1};
 
 #ifndef TAVRIN_SANITIZED
 // The replacements pair malloc with free; GCC cannot see through inlined uses.
+// They are never inlined, so that valgrind, which replaces both operators
+// with its own, never sees its new paired with an inlined free.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
+__attribute__((noinline)) void* operator new(std::size_t size) {
   long left = allocationsLeft.load();
   while (left >= 0 && !allocationsLeft.compare_exchange_weak(left, left - 1)) {
   }
@@ -39,8 +41,8 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace {
