@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the unit tests of both layers under valgrind memcheck: the plan
-# object's (tavrin_tests) and the study layer's (study, analysis, optimum).
+# object's (tavrin_tests) and the study layer's (designs, study, analysis,
+# optimum).
 # They are the Release build's own binaries (build/release, which the test
 # command has built; configured and built here when missing), so nothing is
 # compiled for this check alone. Any memory error or definite/indirect leak
@@ -17,7 +18,7 @@ if ! command -v valgrind >/dev/null; then
   "${sudo[@]}" apt-get install -y --no-install-recommends valgrind
 fi
 [[ -f $build/CMakeCache.txt ]] || cmake --preset release >/dev/null
-tests=(tavrin_tests study_tests analysis_tests optimum_tests)
+tests=(tavrin_tests designs_tests study_tests analysis_tests optimum_tests)
 cmake --build "$build" --target "${tests[@]}" -j "${VALGRIND_JOBS:-2}"
 
 # Tests whose verdict is a bound on wall time, which valgrind's slowdown breaks.
