@@ -1,11 +1,15 @@
 """Builds the Python package `tavrin` with CMake.
 
-build_ext configures the project in the build's temporary folder, builds
-the two extensions and the libraries they need, and puts libtavrin.so.1
-and libtavrin_study.so.1 beside the extensions, which find them through
-RPATH $ORIGIN. The pure Python modules come from python/tavrin.
+build_ext builds the two extensions and the libraries they need in a CMake
+build tree: the one named by TAVRIN_CMAKE_BUILD_DIR when it is set (an
+existing build of this project, such as build/release, so nothing is
+compiled again; tools/python.sh sets it), otherwise one it configures in
+the build's temporary folder. It copies the extensions, libtavrin.so.1 and
+libtavrin_study.so.1 into the package and sets their RUNPATH to $ORIGIN, so
+they find each other there. The pure Python modules come from python/tavrin.
 
-Environment: CMAKE (the cmake to run), TAVRIN_BUILD_JOBS (default 2).
+Environment: TAVRIN_CMAKE_BUILD_DIR, CMAKE (the cmake to run),
+TAVRIN_BUILD_JOBS (default 2).
 """
 
 import os
@@ -13,6 +17,8 @@ import re
 import shutil
 import subprocess
 import sys
+import sysconfig
+import tempfile
 from pathlib import Path
 
 from setuptools import Extension, setup
@@ -38,32 +44,63 @@ class CMakeExtension(Extension):
 class CMakeBuild(build_ext):
     def run(self):
         cmake = os.environ.get("CMAKE", "cmake")
-        build = Path(self.build_temp).resolve() / "cmake"
-        configure = [
-            cmake, "-S", str(ROOT), "-B", str(build),
-            "-DCMAKE_BUILD_TYPE=Release",
-            f"-DPython_EXECUTABLE={sys.executable}",
-            "-DTAVRIN_PYTHON_WHEEL=ON",
-            # The libraries beside the extensions find each other there too.
-            "-DCMAKE_INSTALL_RPATH=$ORIGIN",
-            "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON",
-            "-DTAVRIN_BUILD_TESTS=OFF", "-DTAVRIN_BUILD_EXAMPLES=OFF", "-DTAVRIN_BUILD_BENCHMARKS=OFF",
-        ]
-        subprocess.run(configure, check=True)
+        build = self.cmake_build(cmake)
         targets = [ext.target for ext in self.extensions]
         jobs = os.environ.get("TAVRIN_BUILD_JOBS", "2")
         subprocess.run([cmake, "--build", str(build), "--target", *targets, "-j", jobs], check=True)
 
         package = build / "python" / "tavrin"
+        suffix = sysconfig.get_config_var("EXT_SUFFIX")
+        copies = []
         for ext in self.extensions:
             built = sorted(package.glob(ext.name.rpartition(".")[2] + ".*.so"))
             if len(built) != 1:
                 raise RuntimeError(f"expected one built file for {ext.name} in {package}, found {built}")
+            if not built[0].name.endswith(suffix):
+                raise RuntimeError(f"{built[0]} was built for another Python than {sys.executable} "
+                                   f"(which needs *{suffix}); configure {build} with "
+                                   f"-DPython_EXECUTABLE={sys.executable} or unset TAVRIN_CMAKE_BUILD_DIR")
             destination = Path(self.get_ext_fullpath(ext.name))
             destination.parent.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(built[0], destination)
+            copies.append(destination)
         for library in LIBRARIES:
-            shutil.copyfile(build / library, destination.parent / library)  # follows the soname link
+            copies.append(destination.parent / library)
+            shutil.copyfile(build / library, copies[-1])  # follows the soname link
+        set_runpath_origin(cmake, copies)
+
+    def cmake_build(self, cmake):
+        """The build tree to build in: TAVRIN_CMAKE_BUILD_DIR, or one configured here."""
+        given = os.environ.get("TAVRIN_CMAKE_BUILD_DIR")
+        if given:
+            build = Path(given).resolve()
+            if not (build / "CMakeCache.txt").is_file():
+                raise RuntimeError(f"TAVRIN_CMAKE_BUILD_DIR={given} is not a configured CMake build tree")
+            return build
+        build = Path(self.build_temp).resolve() / "cmake"
+        subprocess.run([
+            cmake, "-S", str(ROOT), "-B", str(build),
+            "-DCMAKE_BUILD_TYPE=Release",
+            f"-DPython_EXECUTABLE={sys.executable}",
+            "-DTAVRIN_BUILD_TESTS=OFF", "-DTAVRIN_BUILD_EXAMPLES=OFF", "-DTAVRIN_BUILD_BENCHMARKS=OFF",
+            "-DTAVRIN_WORKBENCH=OFF",
+        ], check=True)
+        return build
+
+
+def set_runpath_origin(cmake, files):
+    """Points the RUNPATH of each file that has one at its own folder (CMake edits it in place)."""
+    script = "".join(f'''unset(runpath)
+unset(rpath)
+file(READ_ELF "{f}" RUNPATH runpath RPATH rpath)
+if(runpath OR rpath)
+  file(RPATH_SET FILE "{f}" NEW_RPATH "$ORIGIN")
+endif()
+''' for f in files)
+    with tempfile.TemporaryDirectory() as scratch:
+        path = Path(scratch) / "runpath.cmake"
+        path.write_text(script, encoding="utf-8")
+        subprocess.run([cmake, "-P", str(path)], check=True, stdout=subprocess.DEVNULL)
 
 
 setup(

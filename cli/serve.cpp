@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -25,6 +27,19 @@ namespace {
 
 // Largest request body: a study file of the largest plan is far smaller.
 constexpr std::size_t kMaxBodyBytes = 1u << 20;
+
+// Connections. Each open connection holds one of the server's threads while
+// it waits for or sends a request, so there are many more threads than one
+// page needs at once (a browser opens about six): a few dozen connections
+// that trickle their bytes, or never send any, cannot take them all. A
+// connection is closed when it sends nothing for kReadTimeout, takes no
+// bytes of an answer for kWriteTimeout, stays idle between requests for
+// kKeepAliveTimeout, or has made kKeepAliveRequests requests.
+constexpr std::size_t kConnectionThreads = 64;
+constexpr std::chrono::seconds kReadTimeout{5};
+constexpr std::chrono::seconds kWriteTimeout{5};
+constexpr std::time_t kKeepAliveTimeoutSeconds = 2;
+constexpr std::size_t kKeepAliveRequests = 100;
 
 std::string errorBody(std::string_view type, const std::string& message) {
   return json::serialized(json::Json{{"error", {{"type", std::string(type)}, {"message", message}}}});
@@ -172,6 +187,11 @@ void runServe(const ServeOptions& options, std::ostream& out) {
 
   httplib::Server server;
   server.set_payload_max_length(kMaxBodyBytes);
+  server.new_task_queue = [] { return new httplib::ThreadPool(kConnectionThreads); };
+  server.set_read_timeout(kReadTimeout);
+  server.set_write_timeout(kWriteTimeout);
+  server.set_keep_alive_timeout(kKeepAliveTimeoutSeconds);
+  server.set_keep_alive_max_count(kKeepAliveRequests);
   // httplib's default adds SO_REUSEPORT, which lets a second server share a
   // busy port; a port in use must be refused instead.
   server.set_socket_options([](socket_t sock) {

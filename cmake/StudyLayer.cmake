@@ -1,27 +1,14 @@
 # The study layer: a second library, libtavrin_study, above the plan object.
-# It links libtavrin for the plan-file bridge and compiles the plan
-# generators, the LPtau sequence and the block evaluator into itself
-# (hidden), so libtavrin keeps exporting nothing but CTavrin and Result.
+# It links libtavrin for the plan-file bridge and links the plan object's
+# kernel objects (tavrin_kernels: the plan generators, the LPtau sequence and
+# the block evaluator) into itself, hidden, so libtavrin keeps exporting
+# nothing but CTavrin, Result and the search's interrupt (interruptible.h).
 
 find_package(Eigen3 3.4 CONFIG REQUIRED)
 find_package(NLopt CONFIG REQUIRED)
 find_package(nlohmann_json 3.10 CONFIG REQUIRED)
 find_package(Boost 1.74 REQUIRED)   # Boost.Math is header-only
 find_package(Threads REQUIRED)
-
-# The plan object's kernels that the layer reuses.
-add_library(tavrin_kernels OBJECT
-  src/design/tables.cpp
-  src/design/rechtschaffner_plan.cpp
-  src/design/box_behnken_plan.cpp
-  src/optimize/lptau.cpp
-  src/model/evaluate_block.cpp)
-target_include_directories(tavrin_kernels PUBLIC
-  $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
-  $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/src>)
-set_target_properties(tavrin_kernels PROPERTIES
-  POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-target_link_libraries(tavrin_kernels PUBLIC tavrin_options)
 
 # One object library per area, so that the unit tests of one area build
 # without the others.

@@ -24,7 +24,7 @@
 #include <tuple>
 #include <vector>
 
-#include "optimize/interrupt.h"
+#include "tavrin/interruptible.h"
 #include "tavrin/tavrin.h"
 
 namespace py = pybind11;
@@ -183,14 +183,10 @@ void model_optimize(Plan& plan, unsigned first, unsigned last) {
     py::gil_scoped_release nogil;
     if (interruptible) {
       t_next_signal_poll = std::chrono::steady_clock::now() + kSignalPoll;
-      tavrin::searchInterruptHook = &signal_pending;
-    }
-    try {
+      interrupted = !tavrin::modelOptimizeInterruptible(work, first, last, &signal_pending, result);
+    } else {
       result = work.modelOptimize(first, last);
-    } catch (const tavrin::SearchInterrupted&) {
-      interrupted = true;
     }
-    tavrin::searchInterruptHook = nullptr;
   }
   if (interrupted) throw py::error_already_set();
   plan.study = work;

@@ -1,23 +1,39 @@
 # The browser workbench, `tavrin serve`: its sources in the command line
 # and its page beside the executable. Included from cli/CMakeLists.txt.
+# TAVRIN_WORKBENCH=OFF leaves it out: `tavrin serve` then only says so.
 #
 # The page is plain HTML, CSS and ES modules; its one dependency, Plotly,
 # comes from npm (web/package-lock.json) and is copied into the build and
 # install trees, so the installed page needs no network.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-find_package(Threads REQUIRED)
+option(TAVRIN_WORKBENCH "Build the browser workbench, tavrin serve (its page needs npm once, to fetch Plotly)" ON)
 
 set(TAVRIN_WEB_SOURCE_DIR ${PROJECT_SOURCE_DIR}/web)
 set(TAVRIN_WEB_BUILD_DIR ${CMAKE_CURRENT_BINARY_DIR}/web)
 set(TAVRIN_PLOTLY ${TAVRIN_WEB_SOURCE_DIR}/node_modules/plotly.js-dist-min/plotly.min.js)
 
-# npm ci when the packages are missing (a fresh clone).
-if(NOT EXISTS ${TAVRIN_PLOTLY})
+# Without npm on a fresh clone the build goes on without the workbench and
+# says so; `tavrin serve` then explains how to get it.
+set(workbench_built ${TAVRIN_WORKBENCH})
+if(TAVRIN_WORKBENCH AND NOT EXISTS ${TAVRIN_PLOTLY})
   find_program(TAVRIN_NPM npm)
   if(NOT TAVRIN_NPM)
-    message(FATAL_ERROR "The workbench needs npm to fetch Plotly (web/package.json): run tools/deps.sh browser")
+    message(WARNING "Building without the workbench (tavrin serve): its page needs npm to fetch Plotly "
+                    "(web/package.json). Install it with tools/deps.sh browser and configure again, or "
+                    "configure with -DTAVRIN_WORKBENCH=OFF to leave the workbench out without this warning.")
+    set(workbench_built OFF)
   endif()
+endif()
+if(NOT workbench_built)
+  target_sources(tavrin_cli PRIVATE ${PROJECT_SOURCE_DIR}/cli/serve_absent.cpp)
+  return()
+endif()
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+find_package(Threads REQUIRED)
+
+# npm ci when the packages are missing (a fresh clone).
+if(NOT EXISTS ${TAVRIN_PLOTLY})
   message(STATUS "Workbench: npm ci in ${TAVRIN_WEB_SOURCE_DIR}")
   execute_process(COMMAND ${TAVRIN_NPM} ci --no-audit --no-fund --loglevel=error
                   WORKING_DIRECTORY ${TAVRIN_WEB_SOURCE_DIR} RESULT_VARIABLE npm_result)

@@ -28,8 +28,9 @@ struct Batch {
   }
 };
 
-// Threads started on first use and kept for the life of the process; the
-// pool itself is never destroyed, so no thread outlives what it uses at exit.
+// Threads started on first use, up to poolThreadLimit(), and kept for the
+// life of the process; the pool itself is never destroyed, so no thread
+// outlives what it uses at exit.
 class Pool {
  public:
   static Pool& instance() {
@@ -43,7 +44,7 @@ class Pool {
     batch->count = count;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      grow(count - 1);
+      grow(std::min(count - 1, poolThreadLimit()));
       pending_.push_back(batch);
     }
     work_.notify_all();
@@ -101,6 +102,11 @@ class Pool {
 };
 
 }  // namespace
+
+unsigned poolThreadLimit() {
+  static const unsigned limit = std::max(2u, std::thread::hardware_concurrency()) - 1;
+  return limit;
+}
 
 void runOnPool(unsigned count, const std::function<void(unsigned)>& task) {
   if (count == 0) return;

@@ -3,6 +3,8 @@
 // fixed order) or independent items whose results land in their own slot.
 // The threads come from a pool that lives as long as the process, so a
 // short search does not pay for starting and joining threads each time.
+// The pool never holds more than poolThreadLimit() threads, however many a
+// caller asks for: the indices beyond them run on the threads there are.
 #pragma once
 
 #include <algorithm>
@@ -22,11 +24,15 @@ inline unsigned resolveThreads(unsigned requested, std::size_t work) {
   return threads;
 }
 
+// The most threads the pool starts: one fewer than the hardware runs at
+// once (the caller is one more), and at least one.
+unsigned poolThreadLimit();
+
 // Calls task(0), ..., task(count - 1), each once, and returns when all have
 // returned: the caller runs task(0), pooled threads the others. The caller
 // also takes any the pool has not started by then, so the call finishes
 // even when every pooled thread is busy, cannot be started, or was lost to
-// a fork. `task` must not throw.
+// a fork, and a task may itself call runOnPool. `task` must not throw.
 void runOnPool(unsigned count, const std::function<void(unsigned)>& task);
 
 // Runs body(threadIndex) for threadIndex 0..threads-1, the caller taking 0,

@@ -42,6 +42,7 @@ enum class Failure {
   PlanBuildFailed,
   IndexTooLarge,
   AddAfterPlan,
+  OutOfMemory,
   FileVersion,
   CannotOpenToSave,
   CannotOpenToLoad,

@@ -2,7 +2,7 @@
 # example study, run by node's test runner. They need Node.js (npm ci of
 # web/ has run at configure time) and, for the browser test, Chromium;
 # tools/deps.sh browser installs both.
-if(NOT TARGET tavrin_cli)
+if(NOT TARGET tavrin_web_assets)
   return()
 endif()
 find_program(TAVRIN_NODE node)
@@ -14,6 +14,8 @@ endif()
 set(web_test_env TAVRIN_EXE=$<TARGET_FILE:tavrin_cli>)
 add_test(NAME web_api COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/api.test.mjs)
 set_tests_properties(web_api PROPERTIES ENVIRONMENT "${web_test_env}" LABELS web TIMEOUT 180)
+add_test(NAME web_connections COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/connections.test.mjs)
+set_tests_properties(web_connections PROPERTIES ENVIRONMENT "${web_test_env}" LABELS web TIMEOUT 180)
 
 find_program(TAVRIN_CHROMIUM NAMES chromium chromium-browser)
 if(NOT TAVRIN_CHROMIUM)
