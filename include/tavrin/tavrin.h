@@ -65,11 +65,9 @@ class TAVRIN_API CTavrin {
   Result planSetType(PlanType const& type);
   Result planGetType(PlanType& type) const;
 
-  // Appends a design variable (code 12 once the plan is computed, or when
-  // memory runs out, which changes nothing).
+  // Appends a design variable (code 12 once the plan is computed).
   Result planAddDesignVar(wchar_t const* name, double min, double max);
-  // Appends an objective (code 13 once the plan is computed, or when memory
-  // runs out, which changes nothing).
+  // Appends an objective (code 13 once the plan is computed).
   Result planAddObjective(wchar_t const* name);
   Result planGetDesignVarCount(unsigned int& count) const;
   Result planGetObjectiveCount(unsigned int& count) const;

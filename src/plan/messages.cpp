@@ -12,8 +12,6 @@ const MessageEntry kMessages[] = {
      L"Tavrin error. planAddDesignVar(). Can not Add variable. Plan has been computed."},
     {Op::planAddObjective, F::AddAfterPlan, 13,
      L"Tavrin error. planAddObjective(). Can not Add objective. Plan has been computed."},
-    {Op::planAddDesignVar, F::OutOfMemory, 12, L"Tavrin error. planAddDesignVar(). Can not Add variable. Insufficient memory."},
-    {Op::planAddObjective, F::OutOfMemory, 13, L"Tavrin error. planAddObjective(). Can not Add objective. Insufficient memory."},
     {Op::planGetDesignVar, F::NotFound, 5, L"Tavrin error. planGetDesignVar(). Variable is not found."},
     {Op::planGetObjectiveByIndex, F::NotFound, 5,
      L"Tavrin error. planGetObjective(). Variable is not found."},

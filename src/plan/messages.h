@@ -42,7 +42,6 @@ enum class Failure {
   PlanBuildFailed,
   IndexTooLarge,
   AddAfterPlan,
-  OutOfMemory,
   FileVersion,
   CannotOpenToSave,
   CannotOpenToLoad,

@@ -1,7 +1,5 @@
 #include "plan/registry.h"
 
-#include <new>
-
 #include "plan/messages.h"
 
 namespace tavrin {
@@ -31,27 +29,17 @@ const ObjectiveRecord* findObjective(const std::vector<ObjectiveRecord>& registr
 using tavrin::Failure;
 using tavrin::Op;
 
-// Out of memory, an append reports it and leaves the object as it was
-// (push_back either appends or changes nothing).
 Result CTavrin::planAddDesignVar(wchar_t const* name, double min, double max) {
   if (PlanComputed) return tavrin::failure(Op::planAddDesignVar, Failure::AddAfterPlan);
-  try {
-    MapDesignVars.push_back({std::wstring(tavrin::nameOf(name)), 0, min, max});
-  } catch (const std::bad_alloc&) {
-    return tavrin::failure(Op::planAddDesignVar, Failure::OutOfMemory);
-  }
   PlanComputed = ModelComputed = ModelOptimized = false;
+  MapDesignVars.push_back({std::wstring(tavrin::nameOf(name)), 0, min, max});
   return Result();
 }
 
 Result CTavrin::planAddObjective(wchar_t const* name) {
   if (PlanComputed) return tavrin::failure(Op::planAddObjective, Failure::AddAfterPlan);
-  try {
-    MapObjectives.push_back({std::wstring(tavrin::nameOf(name)), 0});
-  } catch (const std::bad_alloc&) {
-    return tavrin::failure(Op::planAddObjective, Failure::OutOfMemory);
-  }
   PlanComputed = ModelComputed = ModelOptimized = false;
+  MapObjectives.push_back({std::wstring(tavrin::nameOf(name)), 0});
   return Result();
 }
 

@@ -111,56 +111,6 @@ TEST(AllocationFailure, AssignmentIsAllOrNothing) {
   EXPECT_TRUE(completed);
 }
 
-// Appending a design variable or an objective out of memory reports the
-// operation's code and changes nothing; each allocation fails in turn until
-// the append goes through. The long name needs an allocation of its own.
-TEST(AllocationFailure, AppendsReportAndChangeNothing) {
-  skipWhenSanitized();
-  if (testing::Test::IsSkipped()) return;
-  const std::wstring name(40, L'x');
-  struct Case {
-    const char* label;
-    unsigned code;
-    const wchar_t* message;
-    Result (*append)(CTavrin&, const wchar_t*);
-  };
-  const Case cases[] = {
-      {"design variable", 12u, L"Tavrin error. planAddDesignVar(). Can not Add variable. Insufficient memory.",
-       [](CTavrin& s, const wchar_t* n) { return s.planAddDesignVar(n, 0.1, 0.7); }},
-      {"objective", 13u, L"Tavrin error. planAddObjective(). Can not Add objective. Insufficient memory.",
-       [](CTavrin& s, const wchar_t* n) { return s.planAddObjective(n); }},
-  };
-  for (const Case& c : cases) {
-    bool completed = false;
-    int failures = 0;
-    for (long k = 0; !completed && k < 100; ++k) {
-      auto s = makeStudy(CTavrin::BoxBehnkenPlan, 2, 2);  // full registries: an append reallocates
-      const std::wstring before = snapshot(*s);
-      allocationsLeft = k;
-      Result r;
-      try {
-        r = c.append(*s, name.c_str());
-      } catch (...) {
-        allocationsLeft = -1;
-        ADD_FAILURE() << c.label << ": an exception crossed the append at allocation " << k;
-        break;
-      }
-      completed = allocationsLeft.exchange(-1) >= 0;
-      if (completed) {
-        EXPECT_EQ(r.code, 0u) << c.label;
-        EXPECT_NE(snapshot(*s), before) << c.label;
-        continue;
-      }
-      ++failures;
-      EXPECT_EQ(r.code, c.code) << c.label << ", allocation " << k;
-      EXPECT_STREQ(r.message, c.message) << c.label << ", allocation " << k;
-      EXPECT_EQ(snapshot(*s), before) << c.label << ", allocation " << k;
-    }
-    EXPECT_TRUE(completed) << c.label;
-    EXPECT_GE(failures, 2) << c.label << ": the name and the registry each allocate";
-  }
-}
-
 // The fit's scratch is numeric storage: without memory the process ends with status 1.
 // The child is a fresh process: exit() there must not run this process's
 // static destructors, which remove other tests' scratch directories.
