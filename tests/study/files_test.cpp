@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -205,6 +206,23 @@ TEST(StudyFile, AFailedSaveLeavesTheOldFile) {
   const testing::ScratchFolder folder;
   const Study study = unicodeStudy();
   EXPECT_THROW(study.save(folder / "no_such_dir/s.json"), FileError);
+}
+
+// Study files and run sheets read and write numbers with a point whatever
+// the C locale says.
+TEST(StudyFile, NumbersDoNotFollowADecimalCommaLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+  const Study original = unicodeStudy();
+  const std::string text = original.toJson();
+  Study copy = Study::fromJson(text);
+  std::istringstream sheet("run_id,Ausbeute\n3,0.25\n");
+  copy.readResults(sheet, "sheet.csv");
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_NE(text.find("\"low\": -0.7"), std::string::npos);
+  EXPECT_EQ(copy.result(3, "Ausbeute"), 0.25);
+  copy.setResult(3, "Ausbeute", original.result(3, "Ausbeute"));
+  expectSameBits(original, copy);
 }
 
 }  // namespace

@@ -175,5 +175,27 @@ TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
   EXPECT_EQ(Study::importPlanFile(path("utf8.txt")).responses()[0].name, "Ausbeute_μ");
 }
 
+// Under a decimal-comma locale numbers are still read as the file and the
+// study write them: with a point.
+TEST_F(PlanFile, ExportsUnderADecimalCommaLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+  Study study(DesignKind::BoxBehnken, {{"A", 0.5, 0.7, ""}, {"B", -1.25, 2.5, ""}, {"C", 0.1, 0.3, ""}}, {{"Y", ""}},
+              {.seed = 5});
+  for (int id = 1; id <= 13; ++id) study.setResult(id, "Y", 0.3 * id);
+  const std::string file = path("comma.txt");
+  try {
+    study.exportPlanFile(file);
+  } catch (const Error& e) {
+    std::setlocale(LC_ALL, before.c_str());
+    FAIL() << e.what();
+  }
+  const Study back = Study::importPlanFile(file, {.seed = 5});
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(back.factors()[0].low, 0.5);
+  EXPECT_EQ(back.factors()[1].low, -1.25);
+  EXPECT_EQ(back.result(13, "Y"), 3.9);
+}
+
 }  // namespace
 }  // namespace tavrin
