@@ -266,6 +266,7 @@ std::string serialized(const Json& value, int indent) {
 
 std::string errorType(const std::exception& error) {
   if (dynamic_cast<const ParseError*>(&error)) return "ParseError";
+  if (dynamic_cast<const FileChanged*>(&error)) return "FileChanged";
   if (dynamic_cast<const FileError*>(&error)) return "FileError";
   if (dynamic_cast<const UnknownName*>(&error)) return "UnknownName";
   if (dynamic_cast<const StateError*>(&error)) return "StateError";

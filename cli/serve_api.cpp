@@ -52,6 +52,8 @@ ApiReply answer(Operation&& operation) {
                    "BadRequest");
   } catch (const StateError& e) {
     return refusal(409, e, json::errorType(e));
+  } catch (const FileChanged& e) {
+    return refusal(409, e, json::errorType(e));
   } catch (const FileError& e) {
     return refusal(500, e, json::errorType(e));
   } catch (const Error& e) {
@@ -269,7 +271,10 @@ RobustnessOptions robustnessOptionsOf(const Json& robust, const Fit& fit) {
 }  // namespace
 
 Workbench::Workbench(std::optional<std::string> path) : path_(std::move(path)) {
-  if (path_ && std::filesystem::exists(*path_)) study_ = Study::load(*path_);
+  if (!path_ || !std::filesystem::exists(*path_)) return;
+  StampedStudy read = loadStamped(*path_);
+  study_ = std::move(read.study);
+  stamp_ = read.stamp;
 }
 
 void Workbench::replace(Study study, bool saved) {
@@ -455,9 +460,43 @@ ApiReply Workbench::save() {
     if (!path_)
       throw StateError("the workbench was started without a study file: download the study instead, or start "
                        "it as `tavrin serve study.json`");
-    study_->save(*path_);
+    stamp_ = saveIfUnchanged(*study_, *path_, stamp_);
     saved_ = true;
     return reply({{"file", std::filesystem::path(*path_).filename().string()}, {"saved", true}});
+  });
+}
+
+ApiReply Workbench::reload() {
+  return answer([&] {
+    std::lock_guard lock(mutex_);
+    if (!path_) throw StateError("the workbench was started without a study file: there is nothing to reload");
+    StampedStudy read = loadStamped(*path_);
+    replace(std::move(read.study), true);
+    stamp_ = read.stamp;
+    return reply({{"study", json::studyJson(*study_)}});
+  });
+}
+
+ApiReply Workbench::saveAs(std::string_view body) {
+  return answer([&] {
+    const std::string name = textOf(member(parseBody(body), "name"), "name");
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    if (!path_)
+      throw StateError("the workbench was started without a study file: download the study instead");
+    const std::filesystem::path file(name);
+    if (name.empty() || file.filename().string() != name || name.front() == '.' || file.extension() != ".json" ||
+        name.find('\0') != std::string::npos)
+      throw InvalidArgument("\"" + name + "\" is not a new study file's name: give a plain file name ending in "
+                            "\".json\", saved beside \"" + std::filesystem::path(*path_).filename().string() + "\"");
+    const std::string target = (std::filesystem::path(*path_).parent_path() / file).string();
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error)))
+      throw InvalidArgument("\"" + name + "\" already exists: choose another name");
+    stamp_ = saveIfUnchanged(*study_, target, FileStamp{});
+    path_ = target;
+    saved_ = true;
+    return reply({{"file", name}, {"saved", true}});
   });
 }
 
