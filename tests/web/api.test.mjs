@@ -54,6 +54,7 @@ describe('workbench API', () => {
     ['a bad results CSV', 'POST', '/api/results.csv', { body: 'run_id,Yield\n1,80.5\n2,8O.1\n' }, 422, 'ParseError', /uploaded results:3:\d+: "8O\.1" for response "Yield"/],
     ['a bad CSV named by the page', 'POST', '/api/results.csv?name=results.csv', { body: 'run_id,Yield\n1,80.5\n1,80.6\n' }, 422, 'ParseError', /^results\.csv:3:/],
     ['a bad study file', 'POST', '/api/open', { body: '{"format": "no study"}' }, 422, 'ParseError', /./],
+    ['a study file nested 100,000 deep', 'POST', '/api/open', { body: `{"x": ${'['.repeat(100000)}${']'.repeat(100000)}}` }, 422, 'ParseError', /deeper than 32 levels/],
     ['a bad definition', 'POST', '/api/new', { body: { ...definition, factors: [definition.factors[0], { ...definition.factors[1], low: 50, high: 10 }] } }, 422, 'InvalidArgument', /factor 2 "Time": low 50 is not below high 10/],
     ['an unknown factor of the surface', 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Pressure' } }, 422, 'UnknownName', /no factor is named "Pressure"/],
     ['an infinite result', 'POST', '/api/results', { body: '{"results": [{"run": 3, "response": "Yield", "value": 1e400}]}' }, 400, 'BadRequest', /not valid JSON/],
