@@ -305,11 +305,13 @@ class Study:
 
     @classmethod
     def load(cls, path: Union[str, os.PathLike]) -> "Study":
-        """Reads a study file. MissingFileError (a FileNotFoundError) if absent, ParseError if malformed."""
+        """Reads a study file. MissingFileError (a FileNotFoundError) if absent, ParseError if malformed,
+        nested deeper than 32 levels or holding a member the format does not know."""
         return cls._wrap(_study.Study.load(path))
 
     def save(self, path: Union[str, os.PathLike]) -> None:
-        """Writes the study file. FileError (an OSError) when it cannot be written."""
+        """Writes the study file: a new file renamed over the old one, keeping its mode, through a
+        symbolic link to its target. FileError (an OSError) when it cannot be written or is read-only."""
         self._core.save(path)
 
     @classmethod
