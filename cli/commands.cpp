@@ -16,6 +16,7 @@
 #include "csv.h"
 #include "goals.h"
 #include "json_io.h"
+#include "tavrin/study_file.h"
 #include "text.h"
 
 namespace tavrin::cli {
@@ -216,6 +217,8 @@ void runSheet(const SheetOptions& o, std::ostream& out) {
 }
 
 void runEnter(const EnterOptions& o, std::ostream& out) {
+  // Held from reading to saving: another writer waits instead of losing an update.
+  const StudyFileLock lock(o.study);
   Study study = Study::load(o.study);
   const Matrix before = study.results();
   study.readResultsFile(o.csv);

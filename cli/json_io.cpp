@@ -3,6 +3,8 @@
 #include <cmath>
 #include <type_traits>
 
+#include "tavrin/detail/definition_json.h"
+
 namespace tavrin::json {
 namespace {
 
@@ -40,11 +42,9 @@ Json keyedRow(const std::vector<Named>& names, const Matrix& matrix, std::size_t
 
 Json number(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
 
-Json toJson(const Factor& factor) {
-  return {{"name", factor.name}, {"low", number(factor.low)}, {"high", number(factor.high)}, {"unit", factor.unit}};
-}
+Json toJson(const Factor& factor) { return detail::factorJson<Json>(factor); }
 
-Json toJson(const Response& response) { return {{"name", response.name}, {"unit", response.unit}}; }
+Json toJson(const Response& response) { return detail::responseJson<Json>(response); }
 
 Json toJson(const Estimate& e) {
   return {{"value", number(e.value)}, {"stdError", number(e.stdError)}, {"t", number(e.t)},
@@ -266,6 +266,7 @@ std::string serialized(const Json& value, int indent) {
 
 std::string errorType(const std::exception& error) {
   if (dynamic_cast<const ParseError*>(&error)) return "ParseError";
+  if (dynamic_cast<const FileChanged*>(&error)) return "FileChanged";
   if (dynamic_cast<const FileError*>(&error)) return "FileError";
   if (dynamic_cast<const UnknownName*>(&error)) return "UnknownName";
   if (dynamic_cast<const StateError*>(&error)) return "StateError";

@@ -126,6 +126,8 @@ void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& 
   });
   server.Post("/api/open", [&](Req req, Res res) { send(res, bench.open(req.body, uploadName(req, "uploaded study file"))); });
   server.Post("/api/save", [&](Req, Res res) { send(res, bench.save()); });
+  server.Post("/api/reload", [&](Req, Res res) { send(res, bench.reload()); });
+  server.Post("/api/save-as", [&](Req req, Res res) { send(res, bench.saveAs(req.body)); });
   server.Get("/api/.*", [](Req req, Res res) {
     res.status = 404;
     res.set_content(errorBody("NotFound", "no API at " + req.path), "application/json");

@@ -12,6 +12,7 @@
 #include "goals.h"
 #include "json_io.h"
 #include "tavrin/analysis.h"
+#include "tavrin/detail/definition_json.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::cli {
@@ -50,6 +51,8 @@ ApiReply answer(Operation&& operation) {
     return refusal(400, std::runtime_error(std::string("the request does not have the expected form: ") + e.what()),
                    "BadRequest");
   } catch (const StateError& e) {
+    return refusal(409, e, json::errorType(e));
+  } catch (const FileChanged& e) {
     return refusal(409, e, json::errorType(e));
   } catch (const FileError& e) {
     return refusal(500, e, json::errorType(e));
@@ -103,28 +106,12 @@ struct Definition {
   PlanOptions options;
 };
 
-std::vector<Factor> factorsOf(const Json& list) {
-  std::vector<Factor> factors;
-  for (std::size_t k = 0; k < arrayOf(list, "factors").size(); ++k) {
-    const Json& f = list[k];
-    const std::string what = "factors[" + std::to_string(k) + "]";
-    if (!f.is_object()) throw RequestError(what + " must be an object");
-    factors.push_back({textOf(member(f, "name"), what + ".name"), numberOf(member(f, "low"), what + ".low"),
-                       numberOf(member(f, "high"), what + ".high"), textOf(member(f, "unit"), what + ".unit", false)});
-  }
-  return factors;
-}
+// The definition's factors and responses, read by their schema's owner.
+[[noreturn]] void badRequest(const std::string& path, const std::string& what) { throw RequestError(path + ": " + what); }
 
-std::vector<Response> responsesOf(const Json& list) {
-  std::vector<Response> responses;
-  for (std::size_t k = 0; k < arrayOf(list, "responses").size(); ++k) {
-    const Json& r = list[k];
-    const std::string what = "responses[" + std::to_string(k) + "]";
-    if (!r.is_object()) throw RequestError(what + " must be an object");
-    responses.push_back({textOf(member(r, "name"), what + ".name"), textOf(member(r, "unit"), what + ".unit", false)});
-  }
-  return responses;
-}
+std::vector<Factor> factorsOf(const Json& list) { return detail::factorsFromJson(list, "factors", badRequest); }
+
+std::vector<Response> responsesOf(const Json& list) { return detail::responsesFromJson(list, "responses", badRequest); }
 
 // The definition's shape; the layer judges its values.
 Definition definitionOf(const Json& body) {
@@ -284,7 +271,10 @@ RobustnessOptions robustnessOptionsOf(const Json& robust, const Fit& fit) {
 }  // namespace
 
 Workbench::Workbench(std::optional<std::string> path) : path_(std::move(path)) {
-  if (path_ && std::filesystem::exists(*path_)) study_ = Study::load(*path_);
+  if (!path_ || !std::filesystem::exists(*path_)) return;
+  StampedStudy read = loadStamped(*path_);
+  study_ = std::move(read.study);
+  stamp_ = read.stamp;
 }
 
 void Workbench::replace(Study study, bool saved) {
@@ -470,9 +460,43 @@ ApiReply Workbench::save() {
     if (!path_)
       throw StateError("the workbench was started without a study file: download the study instead, or start "
                        "it as `tavrin serve study.json`");
-    study_->save(*path_);
+    stamp_ = saveIfUnchanged(*study_, *path_, stamp_);
     saved_ = true;
     return reply({{"file", std::filesystem::path(*path_).filename().string()}, {"saved", true}});
+  });
+}
+
+ApiReply Workbench::reload() {
+  return answer([&] {
+    std::lock_guard lock(mutex_);
+    if (!path_) throw StateError("the workbench was started without a study file: there is nothing to reload");
+    StampedStudy read = loadStamped(*path_);
+    replace(std::move(read.study), true);
+    stamp_ = read.stamp;
+    return reply({{"study", json::studyJson(*study_)}});
+  });
+}
+
+ApiReply Workbench::saveAs(std::string_view body) {
+  return answer([&] {
+    const std::string name = textOf(member(parseBody(body), "name"), "name");
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    if (!path_)
+      throw StateError("the workbench was started without a study file: download the study instead");
+    const std::filesystem::path file(name);
+    if (name.empty() || file.filename().string() != name || name.front() == '.' || file.extension() != ".json" ||
+        name.find('\0') != std::string::npos)
+      throw InvalidArgument("\"" + name + "\" is not a new study file's name: give a plain file name ending in "
+                            "\".json\", saved beside \"" + std::filesystem::path(*path_).filename().string() + "\"");
+    const std::string target = (std::filesystem::path(*path_).parent_path() / file).string();
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error)))
+      throw InvalidArgument("\"" + name + "\" already exists: choose another name");
+    stamp_ = saveIfUnchanged(*study_, target, FileStamp{});
+    path_ = target;
+    saved_ = true;
+    return reply({{"file", name}, {"saved", true}});
   });
 }
 

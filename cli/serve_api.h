@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "tavrin/study.h"
+#include "tavrin/study_file.h"
 
 namespace tavrin::cli {
 
@@ -53,8 +54,16 @@ class Workbench {
   ApiReply studyFile() const;
   // Replaces the study by an uploaded study file's text.
   ApiReply open(std::string_view body, const std::string& source);
-  // Writes the study to the file the workbench was started with.
+  // Writes the study to the file the workbench was started with, unless
+  // another program changed that file since the workbench read or wrote it:
+  // 409 with error type "FileChanged" then, and nothing is written.
   ApiReply save();
+  // Reads the study file again, dropping the changes made here.
+  ApiReply reload();
+  // {name}: writes the study to a new file of that name in the study
+  // file's folder, which the workbench then reads and writes. A plain
+  // file name ending in ".json"; an existing file is refused.
+  ApiReply saveAs(std::string_view body);
 
  private:
   std::shared_ptr<const Fit> currentFit() const;
@@ -64,6 +73,7 @@ class Workbench {
   mutable std::mutex mutex_;
   std::optional<std::string> path_;
   std::optional<Study> study_;
+  FileStamp stamp_;  // of the file at path_ as last read or written
   bool saved_ = true;
   mutable std::shared_ptr<const Fit> fit_;  // of study_, computed on demand
 };

@@ -390,6 +390,15 @@ void bind_study(py::module_& m) {
              s = std::move(updated);
            },
            py::arg("runs"), py::arg("responses"), py::arg("values"))
+      // (run, response, value) cells, all or nothing as above; only the
+      // cells given change.
+      .def("set_result_cells",
+           [](Study& s, const std::vector<std::tuple<int, std::string, double>>& cells) {
+             Study updated = s;
+             for (const auto& [run, response, value] : cells) updated.setResult(run, response, value);
+             s = std::move(updated);
+           },
+           py::arg("cells"))
       .def("missing",
            [](const Study& s) {
              std::vector<std::pair<int, std::string>> out;

@@ -52,6 +52,13 @@ class TAVRIN_LAYER_API FileError : public Error {
   bool notFound_ = false;
 };
 
+// A file that another writer changed since it was read: saving over it
+// would lose that writer's work. Reload it, or save under another name.
+class TAVRIN_LAYER_API FileChanged : public FileError {
+ public:
+  using FileError::FileError;
+};
+
 // Malformed input text (CSV, study file). Line and column count from 1;
 // 0 means the position does not apply (an empty file, a missing column).
 class TAVRIN_LAYER_API ParseError : public Error {

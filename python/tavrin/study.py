@@ -305,11 +305,13 @@ class Study:
 
     @classmethod
     def load(cls, path: Union[str, os.PathLike]) -> "Study":
-        """Reads a study file. MissingFileError (a FileNotFoundError) if absent, ParseError if malformed."""
+        """Reads a study file. MissingFileError (a FileNotFoundError) if absent, ParseError if malformed,
+        nested deeper than 32 levels or holding a member the format does not know."""
         return cls._wrap(_study.Study.load(path))
 
     def save(self, path: Union[str, os.PathLike]) -> None:
-        """Writes the study file. FileError (an OSError) when it cannot be written."""
+        """Writes the study file: a new file renamed over the old one, keeping its mode, through a
+        symbolic link to its target. FileError (an OSError) when it cannot be written or is read-only."""
         self._core.save(path)
 
     @classmethod
@@ -455,10 +457,12 @@ class Study:
             raise InvalidArgument("no column is named after a response; the responses are "
                                   + ", ".join(repr(n) for n in self.response_names))
         self._check_settings(runs, columns)
-        values = np.empty((len(runs), len(names)))
-        for j, name in enumerate(names):
-            values[:, j] = self._numbers(columns[name], name, len(runs))
-        self._core.set_results(runs, names, values)
+        cells = []
+        for name in names:
+            given = _given(columns[name])
+            values = self._numbers(columns[name], name, len(runs))
+            cells += [(run, name, float(value)) for run, value, g in zip(runs, values, given) if g]
+        self._core.set_result_cells(cells)
         self._fit = None
 
     def _columns(self, data: Any) -> Tuple[List[int], Dict[str, Any]]:
@@ -477,8 +481,9 @@ class Study:
                 return self._run_ids(data[RUN_ID]), {k: v for k, v in data.items() if k != RUN_ID}
             if data and all(isinstance(v, Mapping) for v in data.values()):
                 ids = sorted({int(_integral(k)) for v in data.values() for k in v})
-                return ids, {name: [col.get(i, col.get(float(i), math.nan)) for i in ids]
-                             for name, col in data.items()}
+                # A (run, response) the dict does not give is left as it is.
+                by_run = {name: {_integral(k): v for k, v in col.items()} for name, col in data.items()}
+                return ids, {name: [col.get(i, _NOT_GIVEN) for i in ids] for name, col in by_run.items()}
             raise InvalidArgument("a dict of results needs a 'run_id' entry, or must map each response to "
                                   "{run_id: value}: results are matched by run id, never by position")
         raise InvalidArgument(f"results must be a DataFrame or a dict, got {type(data).__name__}")
@@ -497,7 +502,7 @@ class Study:
     def _numbers(column: Any, name: str, count: int) -> np.ndarray:
         values = []
         for v in np.asarray(column, dtype=object).ravel():
-            if v is None:
+            if v is None or v is _NOT_GIVEN:
                 values.append(math.nan)
             elif isinstance(v, (numbers.Real, np.floating, np.integer)) and not isinstance(v, bool):
                 values.append(float(v))
@@ -514,8 +519,8 @@ class Study:
                 continue
             given = self._numbers(columns[factor.name], factor.name, len(runs))
             tolerance = 1e-6 * (factor.high - factor.low)
-            for run, value in zip(runs, given):
-                if 1 <= run <= len(natural) and not abs(value - natural[run - 1, k]) <= tolerance:
+            for run, value, g in zip(runs, given, _given(columns[factor.name])):
+                if g and 1 <= run <= len(natural) and not abs(value - natural[run - 1, k]) <= tolerance:
                     raise InvalidArgument(
                         f"run {run}: {factor.name} is {value!r} in the data but {natural[run - 1, k]!r} in the plan; "
                         "are the rows under the right run ids?")
@@ -610,6 +615,14 @@ class Study:
 
 def _from_json(text: str) -> Study:
     return Study.from_json(text)
+
+
+# Marks a (run, response) that a dict of results does not give.
+_NOT_GIVEN = object()
+
+
+def _given(column: Any) -> List[bool]:
+    return [v is not _NOT_GIVEN for v in np.asarray(column, dtype=object).ravel()]
 
 
 def _integral(value: Any) -> int:

@@ -108,6 +108,25 @@ def test_results_are_matched_by_run_id_not_position():
     assert isinstance(plain, dict) and list(plain["run_id"]) == list(t.execution_order)
 
 
+def test_a_nested_dict_changes_only_the_results_it_gives():
+    s = tavrin.Study("box-behnken", RANGES, ["y", "z"], seed=5)
+    s.set_results({"run_id": [1, 2, 3], "y": [0.1, 0.2, 0.3], "z": [0.7, 0.8, 0.9]})
+    s.set_results({"y": {2: 2.5}, "z": {3: None, 1.0: -0.4}})
+    assert [s.result(r, "y") for r in (1, 2, 3)] == [0.1, 2.5, 0.3]
+    assert s.result(1, "z") == -0.4 and s.result(2, "z") == 0.8 and math.isnan(s.result(3, "z"))
+
+
+@pytest.mark.parametrize("insert, fragment", [
+    ('"x": ' + "[" * 100000 + "]" * 100000 + ",", "deeper than"),
+    ('"note": "kept?",', "note: is not a member"),
+])
+def test_crafted_study_files_are_refused_with_a_message(tmp_path, insert, fragment):
+    path = tmp_path / "crafted.json"
+    path.write_text(measured_study(centre=0).to_json().replace("{", "{" + insert, 1))
+    with pytest.raises(tavrin.ParseError, match=fragment):
+        tavrin.Study.load(path)
+
+
 REFUSED = [  # data, exception, message fragment
     (pd.DataFrame({"y": [1.0] * 13}), tavrin.InvalidArgument, "never by position"),
     ({"y": [1.0] * 13}, tavrin.InvalidArgument, "never by position"),

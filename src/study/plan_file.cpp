@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <limits>
 #include <optional>
 #include <string>
 
+#include "study/file_write.h"
 #include "study/internal.h"
 #include "study/text.h"
 #include "tavrin/study.h"
@@ -37,6 +39,13 @@ std::string sixDigits(double value) {
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
   return std::string(buffer, result.ptr);
+}
+
+// The double that a number's text reads back as, whatever the locale.
+double readsBackAs(const std::string& text) {
+  double value = std::numeric_limits<double>::quiet_NaN();
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
 }
 
 // The name's bytes in the current C locale, as CTavrin::Save writes them;
@@ -103,7 +112,7 @@ void checkExportable(const Study& study) {
     const std::string item = "factor " + text::quoted(f.name);
     const PlanFileName name = planFileName("factor", f.name);
     for (const double bound : {f.low, f.high})
-      if (std::strtod(sixDigits(bound).c_str(), nullptr) != bound)
+      if (readsBackAs(sixDigits(bound)) != bound)
         throw InvalidArgument("the plan file cannot carry the range of " + item + ": " + text::formatDouble(bound) +
                               " needs more than the file's 6 significant digits");
     const std::size_t line = name.bytes.size() + 3 + sixDigits(f.low).size() + sixDigits(f.high).size();
@@ -197,22 +206,19 @@ void Study::exportPlanFile(const std::string& path) const {
   checkExportable(*this);
   std::vector<std::wstring> factorNames, responseNames;
   CTavrin object = toPlanObject(*this, factorNames, responseNames);
-  const std::string temporary = path + ".tmp";
-  if (const Result r = object.Save(temporary.c_str(), CTavrin::FILE_CURRENT_VERSION); r.code != 0)
-    throw FileError(path, "cannot write the plan file " + text::quoted(temporary) + ": " + messageOf(r));
-  CTavrin copy(planType(kind()));
-  unsigned int version = 0;
-  const Result loaded = copy.Load(temporary.c_str(), version);
-  if (loaded.code != 0 || !samePlanObject(object, copy, factorNames, responseNames)) {
-    std::remove(temporary.c_str());
-    throw InvalidArgument("the plan file written for this study does not read back as the study" +
-                          (loaded.code != 0 ? " (" + messageOf(loaded) + ")" : std::string()) + "; nothing was written");
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(temporary.c_str());
-    throw FileError(path, "cannot replace " + text::quoted(path) + ": " + reason);
-  }
+  // The plan object writes the file itself, so it writes into the private
+  // folder of a replaceFile; the copy read back must equal the study.
+  replaceFile(path, [&](const std::string& temporary) {
+    if (const Result r = object.Save(temporary.c_str(), CTavrin::FILE_CURRENT_VERSION); r.code != 0)
+      throw FileError(path, "cannot write the plan file " + text::quoted(path) + ": " + messageOf(r));
+    CTavrin copy(planType(kind()));
+    unsigned int version = 0;
+    const Result loaded = copy.Load(temporary.c_str(), version);
+    if (loaded.code != 0 || !samePlanObject(object, copy, factorNames, responseNames))
+      throw InvalidArgument("the plan file written for this study does not read back as the study" +
+                            (loaded.code != 0 ? " (" + messageOf(loaded) + ")" : std::string()) +
+                            "; nothing was written");
+  });
 }
 
 Study Study::importPlanFile(const std::string& path, const PlanOptions& options) {

@@ -1,42 +1,28 @@
 // The study file: JSON with a format version, holding everything a Study
 // holds. Doubles are written as their shortest round-trip text, so they
-// read back bit for bit; a missing result is null.
-#include <cerrno>
+// read back bit for bit; a missing result is null. A file of a version this
+// library reads may hold nothing it does not know: an unknown member would
+// be dropped silently by the next save, so it is refused with its path.
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 
+#include "study/file_write.h"
 #include "study/internal.h"
-#include "study/text.h"
+#include "study/json_text.h"
+#include "tavrin/detail/definition_json.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
 
 using Json = nlohmann::ordered_json;  // keys in the order written: format and version first
+using ReadJson = nlohmann::json;      // sorted keys: lookups in O(log n)
 
 constexpr std::string_view kFormatName = "tavrin-study";
 constexpr int kFormatVersion = 1;
-
-// Line and column (from 1, in characters) of byte `offset` of `text`.
-std::pair<std::size_t, std::size_t> position(std::string_view text, std::size_t offset) {
-  std::size_t line = 1, column = 1;
-  for (std::size_t k = 0; k < offset && k < text.size(); ++k) {
-    if (text[k] == '\n') {
-      ++line;
-      column = 1;
-    } else if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) {
-      ++column;
-    }
-  }
-  return {line, column};
-}
 
 // Reads the parts of the document, naming the path of whatever is wrong.
 class Reader {
@@ -47,31 +33,36 @@ class Reader {
     throw ParseError(source_, 0, 0, path + ": " + what);
   }
 
-  const Json& member(const Json& object, const std::string& path, const char* key) const {
+  // For the schema owner's readers, which take any callable that throws.
+  auto failure() const {
+    return [this](const std::string& path, const std::string& what) { fail(path, what); };
+  }
+
+  const ReadJson& member(const ReadJson& object, const std::string& path, const char* key) const {
     if (!object.is_object()) fail(path, "is not an object");
     const auto it = object.find(key);
     if (it == object.end()) fail(path, "has no \"" + std::string(key) + "\"");
     return *it;
   }
 
-  std::string string(const Json& object, const std::string& path, const char* key) const {
-    const Json& value = member(object, path, key);
+  std::string string(const ReadJson& object, const std::string& path, const char* key) const {
+    const ReadJson& value = member(object, path, key);
     if (!value.is_string()) fail(path + "." + key, "is not a string");
     return value.get<std::string>();
   }
 
-  double number(const Json& value, const std::string& path) const {
+  double number(const ReadJson& value, const std::string& path) const {
     if (!value.is_number()) fail(path, "is not a number");
     return value.get<double>();
   }
 
-  std::uint64_t unsignedNumber(const Json& value, const std::string& path) const {
+  std::uint64_t unsignedNumber(const ReadJson& value, const std::string& path) const {
     if (!value.is_number_unsigned()) fail(path, "is not a whole number >= 0");
     return value.get<std::uint64_t>();
   }
 
-  const Json& array(const Json& object, const std::string& path, const char* key) const {
-    const Json& value = member(object, path, key);
+  const ReadJson& array(const ReadJson& object, const std::string& path, const char* key) const {
+    const ReadJson& value = member(object, path, key);
     if (!value.is_array()) fail(path + "." + key, "is not an array");
     return value;
   }
@@ -90,11 +81,10 @@ std::string Study::toJson() const {
   doc["version"] = kFormatVersion;
   doc["kind"] = designKindName(plan_.kind);
   Json factors = Json::array();
-  for (const Factor& f : plan_.factors)
-    factors.push_back({{"name", f.name}, {"low", f.low}, {"high", f.high}, {"unit", f.unit}});
+  for (const Factor& f : plan_.factors) factors.push_back(detail::factorJson<Json>(f));
   doc["factors"] = std::move(factors);
   Json responses = Json::array();
-  for (const Response& r : responses_) responses.push_back({{"name", r.name}, {"unit", r.unit}});
+  for (const Response& r : responses_) responses.push_back(detail::responseJson<Json>(r));
   doc["responses"] = std::move(responses);
   doc["seed"] = plan_.seed;
   doc["extraCenterRuns"] = plan_.extraCenterRuns;
@@ -114,25 +104,20 @@ std::string Study::toJson() const {
 }
 
 Study Study::fromJson(std::string_view text, const std::string& source) {
-  Json doc;
-  try {
-    doc = Json::parse(text.begin(), text.end());
-  } catch (const Json::parse_error& e) {
-    // byte is the 1-based position of the offending character.
-    const auto [line, column] = position(text, e.byte == 0 ? 0 : e.byte - 1);
-    std::string what = e.what();
-    const std::size_t colon = what.find("parse error");
-    throw ParseError(source, line, column, "not a valid study file: " + what.substr(colon == std::string::npos ? 0 : colon));
-  }
+  const ReadJson doc = parseJsonText(text, source);
   const Reader in(source);
   if (!doc.is_object() || in.string(doc, "study", "format") != kFormatName)
     in.fail("study", "is not a tavrin study file (\"format\" must be \"" + std::string(kFormatName) + "\")");
-  const Json& version = in.member(doc, "study", "version");
+  const ReadJson& version = in.member(doc, "study", "version");
   if (!version.is_number_integer() || version.get<long long>() < 1)
     in.fail("study.version", "is not a format version (a whole number >= 1)");
   if (version.get<long long>() > kFormatVersion)
     in.fail("study.version", std::to_string(version.get<long long>()) + " is newer than this library reads (" +
                                  std::to_string(kFormatVersion) + ")");
+  // Paths of top-level members are their keys: "extra", not "study.extra".
+  detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
+                                         "executionOrder", "results"},
+                               [&in](const std::string& path, const std::string& what) { in.fail(path.substr(1), what); });
 
   DesignKind kind;
   try {
@@ -140,20 +125,9 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   } catch (const InvalidArgument& e) {
     in.fail("study.kind", e.what());
   }
-  std::vector<Factor> factors;
-  const Json& factorArray = in.array(doc, "study", "factors");
-  for (std::size_t i = 0; i < factorArray.size(); ++i) {
-    const std::string path = at("factors", i);
-    const Json& f = factorArray[i];
-    factors.push_back({in.string(f, path, "name"), in.number(in.member(f, path, "low"), path + ".low"),
-                       in.number(in.member(f, path, "high"), path + ".high"), in.string(f, path, "unit")});
-  }
-  std::vector<Response> responses;
-  const Json& responseArray = in.array(doc, "study", "responses");
-  for (std::size_t j = 0; j < responseArray.size(); ++j) {
-    const std::string path = at("responses", j);
-    responses.push_back({in.string(responseArray[j], path, "name"), in.string(responseArray[j], path, "unit")});
-  }
+  std::vector<Factor> factors = detail::factorsFromJson(in.member(doc, "study", "factors"), "factors", in.failure());
+  std::vector<Response> responses =
+      detail::responsesFromJson(in.member(doc, "study", "responses"), "responses", in.failure());
   PlanOptions options;
   options.seed = in.unsignedNumber(in.member(doc, "study", "seed"), "seed");
   const std::uint64_t extra = in.unsignedNumber(in.member(doc, "study", "extraCenterRuns"), "extraCenterRuns");
@@ -167,7 +141,7 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   }
 
   const std::size_t runs = study.plan_.runCount();
-  const Json& order = in.array(doc, "study", "executionOrder");
+  const ReadJson& order = in.array(doc, "study", "executionOrder");
   if (order.size() != runs)
     in.fail("executionOrder", "has " + std::to_string(order.size()) + " entries; the plan has " +
                                   std::to_string(runs) + " runs");
@@ -181,12 +155,12 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   }
   study.plan_.executionOrder = std::move(executionOrder);
 
-  const Json& results = in.array(doc, "study", "results");
+  const ReadJson& results = in.array(doc, "study", "results");
   if (results.size() != runs)
     in.fail("results", "has " + std::to_string(results.size()) + " rows; the plan has " + std::to_string(runs) + " runs");
   const std::size_t m = study.responses_.size();
   for (std::size_t r = 0; r < runs; ++r) {
-    const Json& row = results[r];
+    const ReadJson& row = results[r];
     if (!row.is_array() || row.size() != m)
       in.fail(at("results", r), "is not an array of " + std::to_string(m) + " results (null for missing)");
     for (std::size_t j = 0; j < m; ++j)
@@ -196,38 +170,8 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   return study;
 }
 
-void Study::save(const std::string& path) const {
-  const std::string text = toJson();
-  // Written beside the target and renamed over it, so a failed write never
-  // leaves a half-written study file under the real name.
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) throw FileError(path, "cannot write " + text::quoted(temporary) + ": " + std::strerror(errno));
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      throw FileError(path, "writing " + text::quoted(temporary) + " failed");
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(temporary.c_str());
-    throw FileError(path, "cannot replace " + text::quoted(path) + ": " + reason);
-  }
-}
+void Study::save(const std::string& path) const { replaceFileWithText(path, toJson()); }
 
-Study Study::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    FileError error(path, "cannot open the study file " + text::quoted(path) + ": " + std::strerror(errno));
-    if (errno == ENOENT) error.markNotFound();
-    throw error;
-  }
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw FileError(path, "reading the study file " + text::quoted(path) + " failed");
-  return fromJson(text, path);
-}
+Study Study::load(const std::string& path) { return fromJson(readFileText(path, "the study file"), path); }
 
 }  // namespace tavrin

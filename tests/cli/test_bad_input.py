@@ -1,6 +1,7 @@
 """Every bad input ends with exit status 2 (bad usage) or 1 (failure), one
 line on stderr naming it, and an unchanged study file."""
 import json
+import os
 import shutil
 import subprocess
 
@@ -81,6 +82,26 @@ def test_bad_input_is_refused_by_name(work, case, args, status, names):
     for name in names:
         assert name in result.stderr, (case, result.stderr)
     assert (work / "study.json").read_bytes() == before
+
+
+def test_a_crafted_study_file_is_refused_not_crashed(work):
+    text = (work / "study.json").read_text(encoding="utf-8")
+    (work / "deep.json").write_text(text.replace("{", '{"x": ' + "[" * 100000 + "]" * 100000 + ",", 1))
+    result = run("sheet", "deep.json", cwd=work)
+    assert result.returncode == 1 and "deeper than" in result.stderr, result.stderr
+
+
+def test_enter_keeps_the_mode_and_writes_through_a_link(work):
+    os.chmod(work / "study.json", 0o600)
+    os.symlink("study.json", work / "link.json")
+    (work / "one.csv").write_text("run_id,Yield\n1,80.125\n", encoding="utf-8")
+    result = run("enter", "link.json", "one.csv", cwd=work)
+    assert result.returncode == 0, result.stderr
+    assert (work / "link.json").is_symlink() and os.stat(work / "study.json").st_mode & 0o777 == 0o600
+    assert json.loads((work / "study.json").read_text(encoding="utf-8"))["results"][0][0] == 80.125
+    os.chmod(work / "study.json", 0o444)
+    result = run("enter", "study.json", "one.csv", cwd=work)
+    assert result.returncode == 1 and "read-only" in result.stderr, result.stderr
 
 
 @pytest.mark.parametrize("args,kind", [

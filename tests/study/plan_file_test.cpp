@@ -1,14 +1,16 @@
 // Exchange with the plan object: its closed-form fit agrees with the
 // layer's, and the plan file goes out and comes back.
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
+#include "study/scratch_folder.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"
 
@@ -84,20 +86,14 @@ TEST(PlanObject, ClosedFormAgreesToSinglePrecision) {
 class PlanFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A folder of its own: ctest runs the cases of this suite side by side.
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tavrin_plan_file_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
     locale_ = std::setlocale(LC_CTYPE, nullptr);
   }
   void TearDown() override {
     std::setlocale(LC_CTYPE, locale_.c_str());
-    std::filesystem::remove_all(dir_);
   }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
+  std::string path(const char* name) const { return folder_ / name; }
 
-  std::filesystem::path dir_;
+  testing::ScratchFolder folder_;
   std::string locale_;
 };
 
@@ -117,6 +113,14 @@ TEST_F(PlanFile, ExportsAndImportsAStudy) {
   // Results come back as the file's 6-digit text reads, not as float noise.
   for (int id = 1; id <= 13; ++id) EXPECT_EQ(back.result(id, "Yield"), std::round((0.1 * id + 80.0) * 10) / 10);
   EXPECT_TRUE(back.plan().natural == study.plan().natural);
+
+  // Exported again over the file: its mode stays, nothing else is left beside it.
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  study.exportPlanFile(file);
+  struct stat status {};
+  ASSERT_EQ(::stat(file.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), std::filesystem::directory_iterator()), 1);
 }
 
 TEST_F(PlanFile, ImportsAFileThePlanObjectWrote) {
@@ -179,6 +183,28 @@ TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
   ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
   EXPECT_NO_THROW(make(ok, {{"Ausbeute_μ", ""}}).exportPlanFile(path("utf8.txt")));
   EXPECT_EQ(Study::importPlanFile(path("utf8.txt")).responses()[0].name, "Ausbeute_μ");
+}
+
+// Under a decimal-comma locale numbers are still read as the file and the
+// study write them: with a point.
+TEST_F(PlanFile, ExportsUnderADecimalCommaLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+  Study study(DesignKind::BoxBehnken, {{"A", 0.5, 0.7, ""}, {"B", -1.25, 2.5, ""}, {"C", 0.1, 0.3, ""}}, {{"Y", ""}},
+              {.seed = 5});
+  for (int id = 1; id <= 13; ++id) study.setResult(id, "Y", 0.3 * id);
+  const std::string file = path("comma.txt");
+  try {
+    study.exportPlanFile(file);
+  } catch (const Error& e) {
+    std::setlocale(LC_ALL, before.c_str());
+    FAIL() << e.what();
+  }
+  const Study back = Study::importPlanFile(file, {.seed = 5});
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(back.factors()[0].low, 0.5);
+  EXPECT_EQ(back.factors()[1].low, -1.25);
+  EXPECT_EQ(back.result(13, "Y"), 3.9);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // answer with a message naming the problem, and the study is unchanged.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { readdirSync } from 'node:fs';
+import { readdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
 import { scratchDir, request, startServer, tavrin } from './server.mjs';
@@ -53,6 +54,7 @@ describe('workbench API', () => {
     ['a bad results CSV', 'POST', '/api/results.csv', { body: 'run_id,Yield\n1,80.5\n2,8O.1\n' }, 422, 'ParseError', /uploaded results:3:\d+: "8O\.1" for response "Yield"/],
     ['a bad CSV named by the page', 'POST', '/api/results.csv?name=results.csv', { body: 'run_id,Yield\n1,80.5\n1,80.6\n' }, 422, 'ParseError', /^results\.csv:3:/],
     ['a bad study file', 'POST', '/api/open', { body: '{"format": "no study"}' }, 422, 'ParseError', /./],
+    ['a study file nested 100,000 deep', 'POST', '/api/open', { body: `{"x": ${'['.repeat(100000)}${']'.repeat(100000)}}` }, 422, 'ParseError', /deeper than 32 levels/],
     ['a bad definition', 'POST', '/api/new', { body: { ...definition, factors: [definition.factors[0], { ...definition.factors[1], low: 50, high: 10 }] } }, 422, 'InvalidArgument', /factor 2 "Time": low 50 is not below high 10/],
     ['an unknown factor of the surface', 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Pressure' } }, 422, 'UnknownName', /no factor is named "Pressure"/],
     ['an infinite result', 'POST', '/api/results', { body: '{"results": [{"run": 3, "response": "Yield", "value": 1e400}]}' }, 400, 'BadRequest', /not valid JSON/],
@@ -148,6 +150,56 @@ describe('workbench without a study file', () => {
       assert.equal(answer.status, 409);
       assert.match(answer.json.error.message, /download the study/);
       assert.deepEqual(readdirSync(scratch.dir), []);
+    } finally {
+      await server.stop();
+      scratch.remove();
+    }
+  });
+});
+
+describe('a study file another program writes', () => {
+  test('a save over a file another program changed is refused; reload or save as instead', async () => {
+    const scratch = scratchDir();
+    const file = join(scratch.dir, 'study.json');
+    const server = await startServer(['study.json'], scratch.dir);
+    const post = (path, body) => request(server.port, 'POST', path, body === undefined ? {} : { body });
+    try {
+      assert.equal((await post('/api/new', definition)).status, 200);
+      assert.equal((await post('/api/save')).status, 200);
+      // Another program enters a result in the file.
+      const theirs = JSON.parse(readFileSync(file, 'utf8'));
+      theirs.results[0][0] = 81.25;
+      writeFileSync(file, JSON.stringify(theirs));
+      const theirText = readFileSync(file, 'utf8');
+      assert.equal((await post('/api/results', { results: [{ run: 2, response: 'Yield', value: 79.5 }] })).status, 200);
+
+      const refused = await post('/api/save');
+      assert.equal(refused.status, 409);
+      assert.equal(refused.json.error.type, 'FileChanged');
+      assert.match(refused.json.error.message, /changed on disk/);
+      assert.equal(readFileSync(file, 'utf8'), theirText);
+
+      for (const name of ['../mine.json', '.hidden.json', 'mine.txt', 'study.json']) {
+        const answer = await post('/api/save-as', { name });
+        assert.equal(answer.status, 422, name);
+      }
+      const saved = await post('/api/save-as', { name: 'mine.json' });
+      assert.equal(saved.status, 200, saved.text);
+      assert.equal(JSON.parse(readFileSync(join(scratch.dir, 'mine.json'), 'utf8')).results[1][0], 79.5);
+      assert.equal(readFileSync(file, 'utf8'), theirText);
+      const state = (await request(server.port, 'GET', '/api/state')).json;
+      assert.deepEqual([state.file, state.saved], ['mine.json', true]);
+
+      // The other choice: read the file again, dropping what was changed here.
+      const mine = JSON.parse(readFileSync(join(scratch.dir, 'mine.json'), 'utf8'));
+      mine.results[2][1] = 0.75;
+      writeFileSync(join(scratch.dir, 'mine.json'), JSON.stringify(mine));
+      assert.equal((await post('/api/results', { results: [{ run: 4, response: 'Yield', value: 1.5 }] })).status, 200);
+      const reloaded = await post('/api/reload');
+      assert.equal(reloaded.status, 200, reloaded.text);
+      const run = (id) => reloaded.json.study.runs.find((r) => r.run === id).results;
+      assert.deepEqual([run(3).Impurity, run(4).Yield], [0.75, null]);
+      assert.equal((await post('/api/save')).status, 200);
     } finally {
       await server.stop();
       scratch.remove();

@@ -210,6 +210,21 @@ describe('workbench in a browser', () => {
     await page.waitForFunction(() => /missing results/.test(document.querySelector('#fit-error').textContent));
   });
 
+  test('a save over a file another program changed offers reload or save as', async () => {
+    const file = join(scratch.dir, 'study.json');
+    execFileSync(tavrin, ['new', file, '--force', '--factor', 'Speed=0.1:0.7', '--factor', 'Load=1.5:3.5',
+      '--response', 'Wear', '--seed', '3']);
+    const theirs = readFileSync(file, 'utf8');
+    await page.click('#save');
+    await page.waitForSelector('#file-conflict:not([hidden])');
+    assert.match(await page.$eval('#file-conflict-message', (p) => p.textContent), /changed on disk/);
+    assert.equal(readFileSync(file, 'utf8'), theirs);
+    await page.click('#conflict-reload');
+    await page.waitForFunction(() => document.querySelector('#run-table thead').textContent.includes('Speed'));
+    assert.equal(await page.$eval('#file-conflict', (d) => d.hidden), true);
+    assert.equal(await page.$eval('#file-state', (s) => s.textContent), 'saved');
+  });
+
   test('the contour redraws when a slider moves', async () => {
     // A third factor gives the surface of two a slider.
     const factors = [{ name: 'Temperature', low: 150, high: 210, unit: '°C' }, { name: 'Time', low: 10, high: 50, unit: 'min' },

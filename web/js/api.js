@@ -38,4 +38,6 @@ export const api = {
   optimize: (request) => call('POST', '/api/optimize', request),
   open: (text, name) => call('POST', `/api/open?name=${encodeURIComponent(name)}`, text),
   save: () => call('POST', '/api/save'),
+  reload: () => call('POST', '/api/reload'),
+  saveAs: (name) => call('POST', '/api/save-as', { name }),
 };

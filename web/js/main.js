@@ -85,16 +85,49 @@ const optimum = setupOptimum({
   },
 });
 
+function onSaved(reply) {
+  state.file = reply.file;
+  state.saved = true;
+  $('#file-conflict').hidden = true;
+  renderFileBar();
+  notify(`Saved ${reply.file}.`);
+}
+
+// Another program wrote the study file since the workbench read it: the
+// user chooses between its version and saving this one elsewhere.
+function showConflict(message) {
+  $('#file-conflict-message').textContent = message;
+  $('#file-conflict').hidden = false;
+}
+
 $('#save').addEventListener('click', async () => {
   try {
-    const reply = await api.save();
-    state.saved = true;
-    renderFileBar();
-    notify(`Saved ${reply.file}.`);
+    onSaved(await api.save());
+  } catch (error) {
+    if (error.type === 'FileChanged') showConflict(error.message);
+    else notify(error.message, true);
+  }
+});
+
+$('#conflict-reload').addEventListener('click', async () => {
+  try {
+    onStudy((await api.reload()).study, { definitionChanged: true, saved: true });
+    $('#file-conflict').hidden = true;
+    notify(`Reloaded ${state.file}.`);
   } catch (error) {
     notify(error.message, true);
   }
 });
+
+$('#conflict-save-as').addEventListener('click', async () => {
+  try {
+    onSaved(await api.saveAs($('#conflict-name').value.trim()));
+  } catch (error) {
+    notify(error.message, true);
+  }
+});
+
+$('#conflict-cancel').addEventListener('click', () => { $('#file-conflict').hidden = true; });
 
 $('#open-study').addEventListener('change', async (event) => {
   const file = await readFile(event.target);

@@ -1,0 +1,93 @@
+#include "study/json_text.h"
+
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "study/text.h"
+#include "tavrin/error.h"
+
+namespace tavrin {
+namespace {
+
+// Line and column (from 1, in characters) of byte `offset` of `text`.
+std::pair<std::size_t, std::size_t> position(std::string_view text, std::size_t offset) {
+  std::size_t line = 1, column = 1;
+  for (std::size_t k = 0; k < offset && k < text.size(); ++k) {
+    if (text[k] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return {line, column};
+}
+
+// Offset of the first bracket that opens level kMaxJsonDepth + 1, outside
+// strings; nothing when the text stays within the bound. Done before
+// parsing, so that no deep tree is ever built, copied or destroyed.
+std::optional<std::size_t> tooDeepAt(std::string_view text) {
+  int depth = 0;
+  bool inString = false, escaped = false;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char c = text[k];
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) return k;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return std::nullopt;
+}
+
+struct DuplicateKey {
+  std::string key;
+};
+
+}  // namespace
+
+nlohmann::json parseJsonText(std::string_view text, const std::string& source) {
+  using Json = nlohmann::json;
+  if (const std::optional<std::size_t> at = tooDeepAt(text)) {
+    const auto [line, column] = position(text, *at);
+    throw ParseError(source, line, column,
+                     "not a valid study file: arrays and objects nest deeper than " + std::to_string(kMaxJsonDepth) +
+                         " levels here");
+  }
+  // The keys seen so far in each open object, innermost last.
+  std::vector<std::set<std::string, std::less<>>> keys;
+  const Json::parser_callback_t refuseRepeatedKeys = [&keys](int, Json::parse_event_t event, Json& parsed) {
+    if (event == Json::parse_event_t::object_start) keys.emplace_back();
+    if (event == Json::parse_event_t::object_end) keys.pop_back();
+    if (event == Json::parse_event_t::key && !keys.back().insert(parsed.get<std::string>()).second)
+      throw DuplicateKey{parsed.get<std::string>()};
+    return true;
+  };
+  try {
+    return Json::parse(text.begin(), text.end(), refuseRepeatedKeys);
+  } catch (const Json::parse_error& e) {
+    // byte is the 1-based position of the offending character.
+    const auto [line, column] = position(text, e.byte == 0 ? 0 : e.byte - 1);
+    const std::string what = e.what();
+    const std::size_t colon = what.find("parse error");
+    throw ParseError(source, line, column, "not a valid study file: " + what.substr(colon == std::string::npos ? 0 : colon));
+  } catch (const DuplicateKey& e) {
+    throw ParseError(source, 0, 0, "not a valid study file: an object gives the key " + text::quoted(e.key) + " twice");
+  }
+}
+
+}  // namespace tavrin
