@@ -14,7 +14,6 @@
 
 #include "arguments.h"
 #include "csv.h"
-#include "goals.h"
 #include "json_io.h"
 #include "text.h"
 
@@ -299,7 +298,7 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   RobustnessOptions robust;
   robust.sigma = sigmaByResponse(o.sigma);
   const Fit fit = study.fit();
-  completeOpenBounds(fit, goals, o.search);
+  goals = completeGoals(fit, goals, o.search);
   const Optimum optimum = optimize(fit, goals, o.search);
   Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
   if (!o.json) printOptimum(out, fit, goals, optimum);

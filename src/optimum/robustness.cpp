@@ -26,21 +26,31 @@ constexpr unsigned kMaxReplicates = 1000000;
 
 void validateOptions(const Fit& fit, const Optimum& nominal, const RobustnessOptions& o) {
   if (o.replicates < 1 || o.replicates > kMaxReplicates)
-    throw InvalidArgument("robustness replicates: " + std::to_string(o.replicates) + " is outside 1..1000000");
+    throw InvalidArgument("robustness replicates: " + std::to_string(o.replicates) + " is outside 1..1000000",
+                          "robustness.replicates");
   for (const double q : o.percentiles)
     if (!(q >= 0.0 && q <= 100.0))
-      throw InvalidArgument("robustness percentiles: " + text::formatDouble(q) + " is outside 0..100");
+      throw InvalidArgument("robustness percentiles: " + text::formatDouble(q) + " is outside 0..100",
+                            "robustness.percentiles");
   if (o.relocationPoints > kSequencePoints)
     throw InvalidArgument("robustness relocationPoints: " + std::to_string(o.relocationPoints) +
-                          " is outside 0..65536; the LPtau sequence has 65536 distinct points");
+                              " is outside 0..65536; the LPtau sequence has 65536 distinct points",
+                          "robustness.relocationPoints");
   if (o.relocationStarts > o.relocationPoints)
     throw InvalidArgument("robustness relocationStarts: " + std::to_string(o.relocationStarts) +
-                          " exceeds relocationPoints (" + std::to_string(o.relocationPoints) + ")");
+                              " exceeds relocationPoints (" + std::to_string(o.relocationPoints) + ")",
+                          "robustness.relocationStarts");
   for (const auto& [name, sigma] : o.sigma) {
-    fit.responseIndex(name);
+    const std::string path = "robustness.sigma." + name;
+    try {
+      fit.responseIndex(name);
+    } catch (const UnknownName& e) {
+      throw UnknownName(e.what(), path);
+    }
     if (!std::isfinite(sigma) || sigma < 0.0)
       throw InvalidArgument("robustness sigma of response " + text::quoted(name) + ": must be finite and >= 0 (got " +
-                            text::formatDouble(sigma) + ")");
+                                text::formatDouble(sigma) + ")",
+                            path);
   }
   if (nominal.candidates.empty())
     throw InvalidArgument("robustness: the nominal optimum has no candidate; run optimize() first");
@@ -197,7 +207,9 @@ Robustness robustness(const Fit& fit, const Goals& goals, const Optimum& nominal
   using namespace optimum;
   validateFit(fit);
   validateOptions(fit, nominal, options);
-  const Problem p = compileProblem(fit, goals);
+  SearchOptions search;
+  search.threads = options.threads;
+  const Problem p = compileProblem(fit, completeGoals(fit, goals, search));
 
   Robustness out;
   out.replicates = options.replicates;

@@ -63,7 +63,8 @@ Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& o
   validateFactors(kind, factors);
   if (options.extraCenterRuns < 0 || options.extraCenterRuns > kMaxExtraCenterRuns)
     throw InvalidArgument("extra centre runs: " + std::to_string(options.extraCenterRuns) +
-                          " is outside the allowed 0.." + std::to_string(kMaxExtraCenterRuns));
+                              " is outside the allowed 0.." + std::to_string(kMaxExtraCenterRuns),
+                          "extraCenterRuns");
   Plan plan;
   plan.kind = kind;
   plan.seed = options.seed ? *options.seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());

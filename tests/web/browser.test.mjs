@@ -109,6 +109,8 @@ describe('workbench in a browser', () => {
     await page.waitForFunction(() => /factor 2 "Time": low 10 is not below high 5/.test(
       document.querySelector('#factor-table tbody tr:nth-child(3)').nextElementSibling.textContent));
     assert.equal(await page.$eval('#create', (b) => b.disabled), true);
+    // The layer names the input at fault as data: only "high" is marked.
+    assert.deepEqual(await page.$$eval('#factor-table input.invalid', (list) => list.map((i) => i.name)), ['high']);
     await page.screenshot({ path: join(screenshots, 'workbench-define.png'), clip: await clipOf(page, '#define') });
     await typeInto(page, rowInput('#factor-table', 2, 'high'), '50');
     await page.waitForFunction(() => !document.querySelector('#create').disabled);
