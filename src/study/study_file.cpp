@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <type_traits>
 
 #include "study/internal.h"
 #include "study/text.h"
@@ -113,16 +115,39 @@ std::string Study::toJson() const {
   return doc.dump(2) + "\n";
 }
 
+namespace {
+
+// The JSON library's DOM builder, except that a failure keeps where it
+// happened: the library reports a number beyond double's range (1e400) as
+// an exception without a position, but hands the position to the builder.
+class PositionedDom : public nlohmann::detail::json_sax_dom_parser<Json> {
+ public:
+  using json_sax_dom_parser::json_sax_dom_parser;
+  std::size_t failedAt = 0;  // 1-based position of the offending character
+
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
+    // A syntax error stops at the offending character; a number out of
+    // range has been read whole, so point at its first character.
+    const bool number = std::is_same_v<Exception, nlohmann::detail::out_of_range>;
+    failedAt = number && position >= token.size() ? position - token.size() + 1 : position;
+    return json_sax_dom_parser::parse_error(position, token, error);
+  }
+};
+
+}  // namespace
+
 Study Study::fromJson(std::string_view text, const std::string& source) {
   Json doc;
+  PositionedDom dom(doc);
   try {
-    doc = Json::parse(text.begin(), text.end());
-  } catch (const Json::parse_error& e) {
-    // byte is the 1-based position of the offending character.
-    const auto [line, column] = position(text, e.byte == 0 ? 0 : e.byte - 1);
+    Json::sax_parse(text.begin(), text.end(), &dom);
+  } catch (const Json::exception& e) {
+    const auto [line, column] = position(text, dom.failedAt == 0 ? 0 : dom.failedAt - 1);
     std::string what = e.what();
-    const std::size_t colon = what.find("parse error");
-    throw ParseError(source, line, column, "not a valid study file: " + what.substr(colon == std::string::npos ? 0 : colon));
+    const std::size_t kind = what.find("] ");
+    throw ParseError(source, line, column,
+                     "not a valid study file: " + what.substr(kind == std::string::npos ? 0 : kind + 2));
   }
   const Reader in(source);
   if (!doc.is_object() || in.string(doc, "study", "format") != kFormatName)
@@ -219,6 +244,9 @@ void Study::save(const std::string& path) const {
 }
 
 Study Study::load(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    throw FileError(path, "cannot open the study file " + text::quoted(path) + ": it is a folder, not a file");
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     FileError error(path, "cannot open the study file " + text::quoted(path) + ": " + std::strerror(errno));
