@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/inference.h"
 #include "optimum/global_search.h"
 #include "optimum/normal_stream.h"
 #include "optimum/parallel.h"
@@ -69,14 +70,13 @@ double residualSigma(const Fit& fit, std::size_t j) {
     throw StateError("robustness: response " + text::quoted(fit.responses[j].name) +
                      " has no residual degrees of freedom (" + std::to_string(fit.runCount()) + " runs, " +
                      std::to_string(fit.termCount()) + " terms); its sigma must be supplied");
-  double ss = 0.0;
+  Eigen::VectorXd residual(static_cast<Eigen::Index>(fit.runCount()));
   for (std::size_t r = 0; r < fit.runCount(); ++r) {
     double fitted = 0.0;
     for (std::size_t t = 0; t < fit.termCount(); ++t) fitted += fit.design(r, t) * fit.models[j].coded[t];
-    const double e = fit.observations(r, j) - fitted;
-    ss += e * e;
+    residual(static_cast<Eigen::Index>(r)) = fit.observations(r, j) - fitted;
   }
-  return std::sqrt(ss / fit.residualDf());
+  return analysis::rootMeanSquare(residual, fit.residualDf());
 }
 
 // Replicates whose noise is drawn as one item of work; seeding a
