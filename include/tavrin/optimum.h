@@ -122,7 +122,8 @@ TAVRIN_LAYER_API Goals completeGoals(const Fit& fit, Goals goals, const SearchOp
 // of the region meets the constraints.
 TAVRIN_LAYER_API Optimum optimize(const Fit& fit, const Goals& goals, const SearchOptions& options = {});
 
-// Desirability of one goal at a predicted value (for tests and plots).
+// Desirability of one goal at a predicted value (for tests and plots); an
+// unbounded goal's exceeds 1 past its bound.
 TAVRIN_LAYER_API double desirability(const Goal& goal, double predicted);
 
 // Robustness of the nominal optimum under measurement noise. Each replicate
