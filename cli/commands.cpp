@@ -14,7 +14,6 @@
 
 #include "arguments.h"
 #include "csv.h"
-#include "goals.h"
 #include "json_io.h"
 #include "tavrin/study_file.h"
 #include "text.h"
@@ -58,6 +57,15 @@ std::map<std::string, double, std::less<>> sigmaByResponse(const std::vector<std
     if (!sigma.emplace(name, s).second) throw UsageError("--sigma gives \"" + name + "\" twice");
   }
   return sigma;
+}
+
+// The seed of --seed, as the layer reads it; a refused one is a usage error.
+std::uint64_t seedOf(const std::string& text) {
+  try {
+    return parseSeed(text);
+  } catch (const InvalidArgument& e) {
+    throw UsageError(std::string("--seed: ") + e.what());
+  }
 }
 
 // The goal of a response named by --importance or --shape.
@@ -191,7 +199,7 @@ void runNew(const NewOptions& o, std::ostream& out) {
   for (const std::string& r : o.responses) responses.push_back(parseResponse(r));
   refuseOverwrite(o.study, o.force);
   PlanOptions plan;
-  plan.seed = o.seed;
+  if (o.seed) plan.seed = seedOf(*o.seed);
   plan.extraCenterRuns = o.centerRuns;
   const Study study(kind, std::move(factors), std::move(responses), plan);
   study.save(o.study);
@@ -301,8 +309,9 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   Goals goals = goalsOf(o, study);
   RobustnessOptions robust;
   robust.sigma = sigmaByResponse(o.sigma);
+  robust.seed = seedOf(o.seed);
   const Fit fit = study.fit();
-  completeOpenBounds(fit, goals, o.search);
+  goals = completeGoals(fit, goals, o.search);
   const Optimum optimum = optimize(fit, goals, o.search);
   Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
   if (!o.json) printOptimum(out, fit, goals, optimum);
@@ -311,14 +320,13 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
     return;
   }
   robust.replicates = o.replicates;
-  robust.seed = o.seed;
   robust.threads = o.search.threads;
   Progress progress;
   robust.progress = progress.callback();
   const Robustness robustness = tavrin::robustness(fit, goals, optimum, robust);
-  if (!o.json) return printRobustness(out, fit, goals, robustness, o.seed);
+  if (!o.json) return printRobustness(out, fit, goals, robustness, robust.seed);
   result["robustness"] = json::robustnessJson(fit, goals, robustness);
-  result["robustness"]["seed"] = o.seed;
+  result["robustness"]["seed"] = robust.seed;
   printJson(out, result);
 }
 

@@ -20,7 +20,7 @@ struct NewOptions {
   std::string design = "box-behnken";
   std::vector<std::string> factors;
   std::vector<std::string> responses;
-  std::optional<std::uint64_t> seed;
+  std::optional<std::string> seed;  // text: the layer parses it
   int centerRuns = 0;
   bool force = false;
   bool json = false;
@@ -62,7 +62,7 @@ struct OptimizeOptions {
   bool robust = false;
   std::vector<std::string> sigma;
   unsigned replicates = RobustnessOptions{}.replicates;
-  std::uint64_t seed = RobustnessOptions{}.seed;
+  std::string seed = std::to_string(RobustnessOptions{}.seed);  // text: the layer parses it
   bool json = false;
 };
 

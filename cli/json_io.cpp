@@ -8,17 +8,6 @@
 namespace tavrin::json {
 namespace {
 
-std::string_view goalKindName(Goal::Kind kind) {
-  switch (kind) {
-    case Goal::Maximize: return "maximize";
-    case Goal::Minimize: return "minimize";
-    case Goal::Target: return "target";
-    case Goal::Within: return "within";
-    case Goal::WeightedSum: return "weightedSum";
-  }
-  return "unknown";
-}
-
 // values[k] keyed by the k-th name.
 template <typename Named, typename Value>
 Json keyed(const std::vector<Named>& names, const std::vector<Value>& values) {
@@ -140,7 +129,8 @@ Json toJson(const Goals& goals) {
                     {"shape", number(g.shape)},
                     {"shapeHigh", number(g.shapeHigh)},
                     {"importance", number(g.importance)},
-                    {"weight", number(g.weight)}});
+                    {"weight", number(g.weight)},
+                    {"unbounded", g.unbounded}});
   Json constraints = Json::array();
   for (const Constraint& c : goals.constraints)
     constraints.push_back({{"response", c.response}, {"low", number(c.low)}, {"high", number(c.high)}});
@@ -276,6 +266,8 @@ std::string errorType(const std::exception& error) {
 
 Json errorJson(const std::exception& error, std::string_view type) {
   Json body = {{"type", std::string(type)}, {"message", error.what()}};
+  if (const auto* layer = dynamic_cast<const Error*>(&error); layer != nullptr && !layer->field().empty())
+    body["field"] = layer->field();
   if (const auto* file = dynamic_cast<const FileError*>(&error)) {
     body["path"] = file->path();
     body["notFound"] = file->notFound();

@@ -31,7 +31,7 @@ void addNew(CLI::App& app, NewOptions& o) {
   sub->add_option("-d,--design", o.design, "box-behnken or rechtschaffner")->capture_default_str();
   sub->add_option("-f,--factor", o.factors, "Factor as Name=low:high[unit]; repeat per factor")->required();
   sub->add_option("-r,--response", o.responses, "Response as Name or Name[unit]; repeat per response")->required();
-  sub->add_option("--seed", o.seed, "Seed of the execution order (default: drawn at random, then recorded)");
+  sub->add_option("--seed", o.seed, "Seed of the execution order, 0..2^64-1 (default: drawn at random, then recorded)");
   sub->add_option("--center-runs", o.centerRuns, "Extra centre runs after the plan's own (0..100)")->capture_default_str();
   sub->add_flag("--force", o.force, "Replace an existing study file");
   addJson(*sub, o.json);
@@ -101,7 +101,7 @@ void addOptimize(CLI::App& app, OptimizeOptions& o) {
   auto* robust = sub->add_flag("--robust", o.robust, "Also relocate the best optimum under simulated measurement noise");
   sub->add_option("--sigma", o.sigma, "Noise standard deviation, R=s; default: from the residuals")->needs(robust);
   sub->add_option("--replicates", o.replicates, "Simulated replicates of the study")->capture_default_str()->needs(robust);
-  sub->add_option("--seed", o.seed, "Seed of the simulated noise")->capture_default_str()->needs(robust);
+  sub->add_option("--seed", o.seed, "Seed of the simulated noise, 0..2^64-1")->capture_default_str()->needs(robust);
   addJson(*sub, o.json);
   sub->footer(
       "Goals combine into the weighted geometric mean of their desirabilities.\n"

@@ -3,13 +3,11 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
-#include "goals.h"
 #include "json_io.h"
 #include "tavrin/analysis.h"
 #include "tavrin/detail/definition_json.h"
@@ -20,10 +18,11 @@ namespace {
 
 using json::Json;
 
-// A request the API cannot read: not JSON, or a member of the wrong type.
-class RequestError : public std::runtime_error {
+// A request the API cannot read: not JSON, or a member of the wrong type;
+// its field is the member's path.
+class RequestError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -78,24 +77,24 @@ const Json& member(const Json& object, const char* key) {
 // A number, with null read as `missing` (NaN, an infinite bound).
 double numberOf(const Json& value, const std::string& what, double missing = kNaN) {
   if (value.is_null()) return missing;
-  if (!value.is_number()) throw RequestError(what + " must be a number or null");
+  if (!value.is_number()) throw RequestError(what + " must be a number or null", what);
   return value.get<double>();
 }
 
 std::string textOf(const Json& value, const std::string& what, bool required = true) {
   if (value.is_null() && !required) return {};
-  if (!value.is_string()) throw RequestError(what + " must be a string");
+  if (!value.is_string()) throw RequestError(what + " must be a string", what);
   return value.get<std::string>();
 }
 
 const Json& arrayOf(const Json& value, const std::string& what) {
-  if (!value.is_array()) throw RequestError(what + " must be an array");
+  if (!value.is_array()) throw RequestError(what + " must be an array", what);
   return value;
 }
 
 long long integerOf(const Json& value, const std::string& what, long long low, long long high) {
   if (!value.is_number_integer() || value.get<long long>() < low || value.get<long long>() > high)
-    throw RequestError(what + " must be a whole number in " + std::to_string(low) + ".." + std::to_string(high));
+    throw RequestError(what + " must be a whole number in " + std::to_string(low) + ".." + std::to_string(high), what);
   return value.get<long long>();
 }
 
@@ -107,7 +106,7 @@ struct Definition {
 };
 
 // The definition's factors and responses, read by their schema's owner.
-[[noreturn]] void badRequest(const std::string& path, const std::string& what) { throw RequestError(path + ": " + what); }
+[[noreturn]] void badRequest(const std::string& path, const std::string& what) { throw RequestError(path + ": " + what, path); }
 
 std::vector<Factor> factorsOf(const Json& list) { return detail::factorsFromJson(list, "factors", badRequest); }
 
@@ -119,7 +118,7 @@ Definition definitionOf(const Json& body) {
   d.factors = factorsOf(member(body, "factors"));
   d.responses = responsesOf(member(body, "responses"));
   if (const Json& seed = member(body, "seed"); !seed.is_null()) {
-    if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0 or null");
+    if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0 or null", "seed");
     d.options.seed = seed.get<std::uint64_t>();
   }
   if (const Json& extra = member(body, "extraCenterRuns"); !extra.is_null())
@@ -127,13 +126,9 @@ Definition definitionOf(const Json& body) {
   return d;
 }
 
-// Which field a layer message is about, from the item it names first:
-// "factor 2 ..." -> "factors/1", "response 1 ..." -> "responses/0".
-std::string fieldOf(const std::string& message, const std::string& fallback) {
-  static const std::regex item(R"(^(factor|response) (\d+)\b)");
-  std::smatch m;
-  if (!std::regex_search(message, m, item)) return fallback;
-  return m[1].str() + "s/" + std::to_string(std::stoul(m[2].str()) - 1);
+// The field an error is about: its own path, else `fallback`.
+std::string fieldOf(const Error& error, const std::string& fallback) {
+  return error.field().empty() ? fallback : error.field();
 }
 
 Json definitionFaults(const Json& body) {
@@ -145,7 +140,7 @@ Json definitionFaults(const Json& body) {
   try {
     kind = parseDesignKind(textOf(member(body, "design"), "design"));
   } catch (const InvalidArgument& e) {
-    note("design", e.what());
+    note(fieldOf(e, "design"), e.what());
   }
   const Definition d = definitionOf(body);
   // Each half on its own, so that a fault among the factors does not hide
@@ -155,18 +150,18 @@ Json definitionFaults(const Json& body) {
   try {
     validateDefinition(fields.contains("design") ? DesignKind::BoxBehnken : kind, d.factors, oneResponse);
   } catch (const InvalidArgument& e) {
-    note(fieldOf(e.what(), "factors"), e.what());
+    note(fieldOf(e, "factors"), e.what());
   }
   try {
     validateDefinition(DesignKind::BoxBehnken, oneFactor, d.responses);
   } catch (const InvalidArgument& e) {
-    note(fieldOf(e.what(), "responses"), e.what());
+    note(fieldOf(e, "responses"), e.what());
   }
   if (fields.empty()) {
     try {
       makePlan(kind, d.factors, d.options);
     } catch (const InvalidArgument& e) {
-      note("extraCenterRuns", e.what());
+      note(fieldOf(e, "extraCenterRuns"), e.what());
     }
   }
   return fields;
@@ -196,24 +191,15 @@ Matrix gridPoints(const Fit& fit, std::size_t x, std::size_t y, const std::vecto
 }
 
 Goals goalsOf(const Json& body, const Fit& fit) {
-  static const std::map<std::string, Goal::Kind, std::less<>> kinds = {{"maximize", Goal::Maximize},
-                                                                       {"minimize", Goal::Minimize},
-                                                                       {"target", Goal::Target},
-                                                                       {"within", Goal::Within},
-                                                                       {"weightedSum", Goal::WeightedSum}};
   Goals goals;
   const Json& list = member(body, "goals");
   for (std::size_t k = 0; k < arrayOf(list, "goals.goals").size(); ++k) {
     const Json& g = list[k];
     const std::string what = "goals[" + std::to_string(k) + "]";
-    if (!g.is_object()) throw RequestError(what + " must be an object");
+    if (!g.is_object()) throw RequestError(what + " must be an object", what);
     Goal goal;
     goal.response = textOf(member(g, "response"), what + ".response");
-    const std::string kind = textOf(member(g, "kind"), what + ".kind");
-    const auto it = kinds.find(kind);
-    if (it == kinds.end())
-      throw RequestError(what + ".kind \"" + kind + "\" is not one of maximize, minimize, target, within, weightedSum");
-    goal.kind = it->second;
+    goal.kind = parseGoalKind(textOf(member(g, "kind"), what + ".kind"));
     goal.low = numberOf(member(g, "low"), what + ".low");
     goal.high = numberOf(member(g, "high"), what + ".high");
     goal.target = numberOf(member(g, "target"), what + ".target");
@@ -221,6 +207,11 @@ Goals goalsOf(const Json& body, const Fit& fit) {
     goal.shapeHigh = numberOf(member(g, "shapeHigh"), what + ".shapeHigh", 1.0);
     goal.importance = numberOf(member(g, "importance"), what + ".importance", 1.0);
     goal.weight = numberOf(member(g, "weight"), what + ".weight", 1.0);
+    if (const Json& unbounded = member(g, "unbounded"); !unbounded.is_null()) {
+      if (!unbounded.is_boolean())
+        throw RequestError(what + ".unbounded must be true, false or null", what + ".unbounded");
+      goal.unbounded = unbounded.get<bool>();
+    }
     fit.responseIndex(goal.response);
     goals.goals.push_back(goal);
   }
@@ -229,7 +220,7 @@ Goals goalsOf(const Json& body, const Fit& fit) {
     for (std::size_t k = 0; k < arrayOf(constraints, "goals.constraints").size(); ++k) {
       const Json& c = constraints[k];
       const std::string what = "constraints[" + std::to_string(k) + "]";
-      if (!c.is_object()) throw RequestError(what + " must be an object");
+      if (!c.is_object()) throw RequestError(what + " must be an object", what);
       goals.constraints.push_back({textOf(member(c, "response"), what + ".response"),
                                    numberOf(member(c, "low"), what + ".low", -kInf),
                                    numberOf(member(c, "high"), what + ".high", kInf)});
@@ -238,9 +229,9 @@ Goals goalsOf(const Json& body, const Fit& fit) {
   }
   const Json& region = member(body, "region");
   if (!region.is_null()) {
-    if (!region.is_object()) throw RequestError("goals.region must be an object");
+    if (!region.is_object()) throw RequestError("goals.region must be an object", "region");
     for (const auto& [name, range] : region.items()) {
-      if (!range.is_array() || range.size() != 2) throw RequestError("goals.region." + name + " must be [low, high]");
+      if (!range.is_array() || range.size() != 2) throw RequestError("goals.region." + name + " must be [low, high]", "region." + name);
       goals.region[name] = {numberOf(range[0], "goals.region." + name + "[0]"),
                             numberOf(range[1], "goals.region." + name + "[1]")};
     }
@@ -249,16 +240,16 @@ Goals goalsOf(const Json& body, const Fit& fit) {
 }
 
 RobustnessOptions robustnessOptionsOf(const Json& robust, const Fit& fit) {
-  if (!robust.is_object()) throw RequestError("robust must be an object or null");
+  if (!robust.is_object()) throw RequestError("robust must be an object or null", "robust");
   RobustnessOptions options;
   if (const Json& k = member(robust, "replicates"); !k.is_null())
     options.replicates = static_cast<unsigned>(integerOf(k, "robust.replicates", 1, kMaxReplicates));
   if (const Json& seed = member(robust, "seed"); !seed.is_null()) {
-    if (!seed.is_number_unsigned()) throw RequestError("robust.seed must be a whole number from 0");
+    if (!seed.is_number_unsigned()) throw RequestError("robust.seed must be a whole number from 0", "robust.seed");
     options.seed = seed.get<std::uint64_t>();
   }
   if (const Json& sigma = member(robust, "sigma"); !sigma.is_null()) {
-    if (!sigma.is_object()) throw RequestError("robust.sigma must be an object of numbers by response");
+    if (!sigma.is_object()) throw RequestError("robust.sigma must be an object of numbers by response", "robust.sigma");
     for (const auto& [name, value] : sigma.items()) {
       if (value.is_null()) continue;
       fit.responseIndex(name);
@@ -330,7 +321,7 @@ ApiReply Workbench::enterResults(std::string_view body) {
     Study changed = *study_;
     for (std::size_t k = 0; k < cells.size(); ++k) {
       const std::string what = "results[" + std::to_string(k) + "]";
-      if (!cells[k].is_object()) throw RequestError(what + " must be an object");
+      if (!cells[k].is_object()) throw RequestError(what + " must be an object", what);
       const long long run = integerOf(member(cells[k], "run"), what + ".run", std::numeric_limits<int>::min(),
                                       std::numeric_limits<int>::max());
       changed.setResult(static_cast<int>(run), textOf(member(cells[k], "response"), what + ".response"),
@@ -417,7 +408,7 @@ ApiReply Workbench::optimize(std::string_view body) const {
     const Json request = parseBody(body);
     const std::shared_ptr<const Fit> fit = currentFit();
     const Json& goalsJson = member(request, "goals");
-    if (!goalsJson.is_object()) throw RequestError("goals must be an object");
+    if (!goalsJson.is_object()) throw RequestError("goals must be an object", "goals");
     Goals goals = goalsOf(goalsJson, *fit);
     SearchOptions search;
     if (const Json& points = member(request, "points"); !points.is_null())
@@ -425,7 +416,7 @@ ApiReply Workbench::optimize(std::string_view body) const {
     const Json& robust = member(request, "robust");
     const RobustnessOptions robustOptions = robust.is_null() ? RobustnessOptions{}
                                                              : robustnessOptionsOf(robust, *fit);
-    completeOpenBounds(*fit, goals, search);
+    goals = completeGoals(*fit, goals, search);
     const Optimum optimum = tavrin::optimize(*fit, goals, search);
     Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(*fit, optimum)}};
     if (!robust.is_null()) {

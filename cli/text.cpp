@@ -112,17 +112,6 @@ int responseDigits(const Fit& fit, const std::string& response) {
   return digitsOf(fit.observations, fit.responseIndex(response));
 }
 
-std::string goalKindText(Goal::Kind kind) {
-  switch (kind) {
-    case Goal::Maximize: return "maximize";
-    case Goal::Minimize: return "minimize";
-    case Goal::Target: return "target";
-    case Goal::Within: return "within";
-    case Goal::WeightedSum: return "weighted sum";
-  }
-  return "?";
-}
-
 }  // namespace
 
 int digitsFor(double low, double high) {
@@ -239,11 +228,16 @@ void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const O
   Table goalTable({"Response", "Goal", "Low", "Target", "High", "Shape", "Importance"}, {true, true});
   for (const Goal& g : goals.goals) {
     const int digits = responseDigits(fit, g.response);
-    goalTable.add({g.response, goalKindText(g.kind), formatNumber(g.low, digits),
+    goalTable.add({g.response, std::string(goalKindName(g.kind)), formatNumber(g.low, digits),
                    g.kind == Goal::Target ? formatNumber(g.target, digits) : "-", formatNumber(g.high, digits),
                    formatNumber(g.shape), formatNumber(g.importance)});
   }
   goalTable.print(out);
+  for (const Goal& g : goals.goals)
+    if (g.unbounded)
+      out << "  " << g.response << ": no " << (g.kind == Goal::Maximize ? "upper" : "lower")
+          << " limit; desirability 1 at the " << (g.kind == Goal::Maximize ? "highest" : "lowest")
+          << " prediction, still rising past it\n";
   if (!goals.constraints.empty()) {
     std::vector<std::string> bounds;
     for (const Constraint& c : goals.constraints) bounds.push_back(boundsText(c, responseDigits(fit, c.response)));

@@ -9,8 +9,10 @@
 #include <pybind11/stl.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <map>
 #include <optional>
@@ -57,7 +59,9 @@ struct ErrorTypes {
 };
 ErrorTypes* g_errors = nullptr;  // lives as long as the process
 
-void raise(const py::object& type, const py::object& instance) {
+// Raises `instance` of `type` with the layer's field path as `field`.
+void raise(const py::object& type, const py::object& instance, const Error& error) {
+  instance.attr("field") = error.field();
   PyErr_SetObject(type.ptr(), instance.ptr());
 }
 
@@ -65,18 +69,18 @@ void translate(std::exception_ptr p) {
   try {
     if (p) std::rethrow_exception(p);
   } catch (const ParseError& e) {
-    raise(g_errors->parse, g_errors->parse(e.what(), e.source(), e.line(), e.column()));
+    raise(g_errors->parse, g_errors->parse(e.what(), e.source(), e.line(), e.column()), e);
   } catch (const FileError& e) {
     const py::object& type = e.notFound() ? g_errors->missing_file : g_errors->file;
-    raise(type, type(e.what(), e.path()));
+    raise(type, type(e.what(), e.path()), e);
   } catch (const UnknownName& e) {
-    raise(g_errors->unknown, g_errors->unknown(e.what()));
+    raise(g_errors->unknown, g_errors->unknown(e.what()), e);
   } catch (const InvalidArgument& e) {
-    raise(g_errors->invalid, g_errors->invalid(e.what()));
+    raise(g_errors->invalid, g_errors->invalid(e.what()), e);
   } catch (const StateError& e) {
-    raise(g_errors->state, g_errors->state(e.what()));
+    raise(g_errors->state, g_errors->state(e.what()), e);
   } catch (const Error& e) {
-    raise(g_errors->error, g_errors->error(e.what()));
+    raise(g_errors->error, g_errors->error(e.what()), e);
   }
 }
 
@@ -138,21 +142,265 @@ AnalysisOptions analysis_options(double confidence, const SigmaMap& sigma) {
   return options;
 }
 
-// (response, kind, low, high, target, shape, shape_high, importance, weight)
-using GoalTuple = std::tuple<std::string, int, double, double, double, double, double, double, double>;
-using ConstraintTuple = std::tuple<std::string, double, double>;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::string describe(const py::handle& value) {
+  return py::str(py::type::of(value).attr("__name__")).cast<std::string>() + " " +
+         py::repr(value).cast<std::string>();
+}
+
+// A number argument (int, float, numpy scalar); None gives `none`. A
+// string, a bool or anything else is InvalidArgument naming the field,
+// not pybind11's TypeError listing signatures.
+double number_arg(const py::handle& value, const std::string& field, double none = kNaN) {
+  if (value.is_none()) return none;
+  const bool numeric = PyNumber_Check(value.ptr()) != 0 && !py::isinstance<py::bool_>(value) &&
+                       !py::isinstance<py::str>(value) && !py::isinstance<py::bytes>(value);
+  if (!numeric) throw InvalidArgument(field + " must be a number, got " + describe(value), field);
+  const double v = PyFloat_AsDouble(value.ptr());
+  if (v == -1.0 && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    throw InvalidArgument(field + " must be a number within the range of a double, got " + describe(value), field);
+  }
+  return v;
+}
+
+// A whole number in 0..2^32-1.
+unsigned count_arg(const py::handle& value, const std::string& field) {
+  const bool integral = py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value);
+  if (integral) {
+    const py::int_ n = py::reinterpret_borrow<py::int_>(value);
+    if (n >= py::int_(0) && n <= py::int_(std::numeric_limits<unsigned>::max())) return n.cast<unsigned>();
+  }
+  throw InvalidArgument(field + " must be a whole number in 0.." + std::to_string(std::numeric_limits<unsigned>::max()) +
+                            ", got " + describe(value),
+                        field);
+}
+
+// A seed as the layer reads it: the int's decimal text through parseSeed.
+std::uint64_t seed_arg(const py::handle& value) {
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
+    throw InvalidArgument("the seed must be a whole number in 0..2**64-1, got " + describe(value), "seed");
+  return parseSeed(py::str(value).cast<std::string>());
+}
+
+std::optional<std::uint64_t> optional_seed(const py::handle& value) {
+  if (value.is_none()) return std::nullopt;
+  return seed_arg(value);
+}
+
+std::string text_arg(const py::handle& value, const std::string& field) {
+  if (!py::isinstance<py::str>(value)) throw InvalidArgument(field + " must be a str, got " + describe(value), field);
+  return value.cast<std::string>();
+}
+
+// A goal kind: a GoalKind, or its name as the layer spells it.
+Goal::Kind kind_arg(const py::handle& kind) {
+  if (py::isinstance<Goal::Kind>(kind)) return kind.cast<Goal::Kind>();
+  if (!py::isinstance<py::str>(kind))
+    throw InvalidArgument("kind must be a GoalKind or its name, got " + describe(kind), "kind");
+  try {
+    return parseGoalKind(kind.cast<std::string>());
+  } catch (const InvalidArgument& e) {
+    throw InvalidArgument(e.what(), "kind");
+  }
+}
+
+Goal make_goal(const py::handle& response, const py::handle& kind, const py::handle& low, const py::handle& high,
+               const py::handle& target, const py::handle& shape, const py::handle& shape_high,
+               const py::handle& importance, const py::handle& weight, bool unbounded) {
+  Goal g;
+  g.response = text_arg(response, "response");
+  g.kind = kind_arg(kind);
+  g.low = number_arg(low, "low");
+  g.high = number_arg(high, "high");
+  g.target = number_arg(target, "target");
+  g.shape = number_arg(shape, "shape", 1.0);
+  g.shapeHigh = number_arg(shape_high, "shape_high", 1.0);
+  g.importance = number_arg(importance, "importance", 1.0);
+  g.weight = number_arg(weight, "weight", 1.0);
+  g.unbounded = unbounded;
+  return g;
+}
+
+// Equal fields, NaN (an open bound) equal to NaN.
+bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+bool same_goal(const Goal& a, const Goal& b) {
+  return a.response == b.response && a.kind == b.kind && same(a.low, b.low) && same(a.high, b.high) &&
+         same(a.target, b.target) && same(a.shape, b.shape) && same(a.shapeHigh, b.shapeHigh) &&
+         same(a.importance, b.importance) && same(a.weight, b.weight) && a.unbounded == b.unbounded;
+}
+
+// The shortest text that reads back to v, as Python writes it; None for NaN.
+std::string number_text(double v) {
+  if (std::isnan(v)) return "None";
+  return py::repr(py::float_(v)).cast<std::string>();
+}
+
+std::string goal_repr(const Goal& g) {
+  std::string text = "Goal(" + py::repr(py::str(g.response)).cast<std::string>() + ", '" +
+                     std::string(goalKindName(g.kind)) + "'";
+  const auto add = [&text](const char* name, double v) { text += std::string(", ") + name + "=" + number_text(v); };
+  if (g.kind != Goal::WeightedSum) {
+    add("low", g.low);
+    add("high", g.high);
+  }
+  if (g.kind == Goal::Target) add("target", g.target);
+  if (g.shape != 1.0) add("shape", g.shape);
+  if (g.shapeHigh != 1.0) add("shape_high", g.shapeHigh);
+  if (g.importance != 1.0) add("importance", g.importance);
+  if (g.kind == Goal::WeightedSum) add("weight", g.weight);
+  if (g.unbounded) text += ", unbounded=True";
+  return text + ")";
+}
+
 using Region = std::map<std::string, std::pair<double, double>>;
 
-Goals to_goals(const std::vector<GoalTuple>& goals, const std::vector<ConstraintTuple>& constraints,
-               const Region& region) {
+Goals to_goals(const std::vector<Goal>& goals, const std::vector<Constraint>& constraints, const Region& region) {
   Goals out;
-  for (const auto& [response, kind, low, high, target, shape, shape_high, importance, weight] : goals) {
-    if (kind < Goal::Maximize || kind > Goal::WeightedSum) throw InvalidArgument("unknown goal kind for " + response);
-    out.goals.push_back({response, static_cast<Goal::Kind>(kind), low, high, target, shape, shape_high, importance, weight});
-  }
-  for (const auto& [response, low, high] : constraints) out.constraints.push_back({response, low, high});
+  out.goals = goals;
+  out.constraints = constraints;
   for (const auto& [name, range] : region) out.region.emplace(name, range);
   return out;
+}
+
+// A double property that takes only numbers (None as `none`).
+template <typename T>
+void number_property(py::class_<T>& c, const char* name, double T::*member, double none, const char* doc) {
+  c.def_property(
+      name, [member](const T& t) { return t.*member; },
+      [member, name, none](T& t, const py::object& v) { t.*member = number_arg(v, name, none); }, doc);
+}
+
+void bind_goals(py::module_& m) {
+  py::enum_<Goal::Kind> kinds(m, "GoalKind", "How a goal scores a response; str() gives the name the layer spells.");
+  // Replaces pybind11's own "GoalKind.MAXIMIZE" (a def would only add an overload after it).
+  kinds.attr("__str__") = py::cpp_function([](Goal::Kind k) { return std::string(goalKindName(k)); },
+                                           py::name("__str__"), py::is_method(kinds));
+  kinds.value("MAXIMIZE", Goal::Maximize)
+      .value("MINIMIZE", Goal::Minimize)
+      .value("TARGET", Goal::Target)
+      .value("WITHIN", Goal::Within)
+      .value("WEIGHTED_SUM", Goal::WeightedSum)
+      .def_static("parse", [](const py::object& name) { return kind_arg(name); }, py::arg("name"),
+                  "The kind of a name, ignoring case, '-', '_' and blanks; InvalidArgument listing the names else.");
+
+  const py::none none;
+  py::class_<Goal> goal(m, "Goal", "One response's goal for the optimum (the layer's Goal).");
+  goal.def(py::init(&make_goal), py::arg("response"), py::arg("kind") = "maximize", py::arg("low") = none,
+           py::arg("high") = none, py::arg("target") = none, py::kw_only(), py::arg("shape") = 1.0,
+           py::arg("shape_high") = 1.0, py::arg("importance") = 1.0, py::arg("weight") = 1.0,
+           py::arg("unbounded") = false)
+      .def_property(
+          "response", [](const Goal& g) { return g.response; },
+          [](Goal& g, const py::object& v) { g.response = text_arg(v, "response"); })
+      .def_property(
+          "kind", [](const Goal& g) { return g.kind; }, [](Goal& g, const py::object& v) { g.kind = kind_arg(v); })
+      .def_readwrite("unbounded", &Goal::unbounded)
+      .def("__eq__", [](const Goal& a, const py::object& b) { return py::isinstance<Goal>(b) && same_goal(a, b.cast<Goal>()); })
+      .def("__repr__", &goal_repr)
+      .def_static(
+          "maximize",
+          [](const py::object& response, const py::object& low, const py::object& high, const py::object& shape,
+             const py::object& importance) {
+            return make_goal(response, py::cast(Goal::Maximize), low, high, py::none(), shape, py::float_(1.0),
+                             importance, py::float_(1.0), false);
+          },
+          py::arg("response"), py::arg("low") = none, py::arg("high") = none, py::kw_only(), py::arg("shape") = 1.0,
+          py::arg("importance") = 1.0, "Desirability 0 at low rising to 1 at high; None: the predictions' span.")
+      .def_static(
+          "minimize",
+          [](const py::object& response, const py::object& low, const py::object& high, const py::object& shape,
+             const py::object& importance) {
+            return make_goal(response, py::cast(Goal::Minimize), low, high, py::none(), shape, py::float_(1.0),
+                             importance, py::float_(1.0), false);
+          },
+          py::arg("response"), py::arg("low") = none, py::arg("high") = none, py::kw_only(), py::arg("shape") = 1.0,
+          py::arg("importance") = 1.0, "Desirability 1 at low falling to 0 at high; None: the predictions' span.")
+      .def_static(
+          "target_value",
+          [](const py::object& response, const py::object& target, const py::object& low, const py::object& high,
+             const py::object& shape, const py::object& shape_high, const py::object& importance) {
+            return make_goal(response, py::cast(Goal::Target), low, high, target, shape, shape_high, importance,
+                             py::float_(1.0), false);
+          },
+          py::arg("response"), py::arg("target"), py::arg("low") = none, py::arg("high") = none, py::kw_only(),
+          py::arg("shape") = 1.0, py::arg("shape_high") = 1.0, py::arg("importance") = 1.0,
+          "Desirability 1 at target, 0 outside [low, high]; None: the predictions' span.")
+      .def_static(
+          "within",
+          [](const py::object& response, const py::object& low, const py::object& high, const py::object& importance) {
+            return make_goal(response, py::cast(Goal::Within), low, high, py::none(), py::float_(1.0),
+                             py::float_(1.0), importance, py::float_(1.0), false);
+          },
+          py::arg("response"), py::arg("low") = -kInf, py::arg("high") = kInf, py::kw_only(),
+          py::arg("importance") = 1.0, "Desirability 1 inside [low, high], 0 outside.")
+      .def_static(
+          "weighted_sum",
+          [](const py::object& response, const py::object& weight) {
+            return make_goal(response, py::cast(Goal::WeightedSum), py::none(), py::none(), py::none(),
+                             py::float_(1.0), py::float_(1.0), py::float_(1.0), weight, false);
+          },
+          py::arg("response"), py::arg("weight") = 1.0, "Adds weight * prediction (not mixed with the others).");
+  number_property(goal, "low", &Goal::low, kNaN, "Lower bound; None (NaN) is open.");
+  number_property(goal, "high", &Goal::high, kNaN, "Upper bound; None (NaN) is open.");
+  number_property(goal, "target", &Goal::target, kNaN, "Target (target goals).");
+  number_property(goal, "shape", &Goal::shape, 1.0, "Exponent (below the target for target goals).");
+  number_property(goal, "shape_high", &Goal::shapeHigh, 1.0, "Exponent above the target.");
+  number_property(goal, "importance", &Goal::importance, 1.0, "Weight in the geometric mean.");
+  number_property(goal, "weight", &Goal::weight, 1.0, "Weight of a weighted-sum goal.");
+
+  py::class_<Constraint> constraint(m, "Constraint", "A hard interval on a response's prediction.");
+  constraint
+      .def(py::init([](const py::object& response, const py::object& low, const py::object& high) {
+             return Constraint{text_arg(response, "response"), number_arg(low, "low", -kInf),
+                               number_arg(high, "high", kInf)};
+           }),
+           py::arg("response"), py::arg("low") = none, py::arg("high") = none)
+      .def_property(
+          "response", [](const Constraint& c) { return c.response; },
+          [](Constraint& c, const py::object& v) { c.response = text_arg(v, "response"); })
+      .def("__eq__",
+           [](const Constraint& a, const py::object& b) {
+             if (!py::isinstance<Constraint>(b)) return false;
+             const auto c = b.cast<Constraint>();
+             return a.response == c.response && a.low == c.low && a.high == c.high;
+           })
+      .def("__repr__", [](const Constraint& c) {
+        return "Constraint(" + py::repr(py::str(c.response)).cast<std::string>() + ", low=" +
+               (std::isinf(c.low) ? "None" : number_text(c.low)) + ", high=" +
+               (std::isinf(c.high) ? "None" : number_text(c.high)) + ")";
+      });
+  number_property(constraint, "low", &Constraint::low, -kInf, "Lower limit; None is -inf.");
+  number_property(constraint, "high", &Constraint::high, kInf, "Upper limit; None is +inf.");
+
+  py::class_<SearchOptions> search(m, "SearchOptions", "How the optimum is searched (the layer's SearchOptions).");
+  search.def(py::init([](const py::object& points, const py::object& starts, const py::object& best,
+                         const py::object& tolerance, const py::object& threads) {
+               SearchOptions o;
+               o.points = count_arg(points, "search.points");
+               o.starts = count_arg(starts, "search.starts");
+               o.best = count_arg(best, "search.best");
+               o.distinctTolerance = number_arg(tolerance, "search.distinct_tolerance");
+               o.threads = count_arg(threads, "search.threads");
+               return o;
+             }),
+             py::kw_only(), py::arg("points") = SearchOptions{}.points, py::arg("starts") = SearchOptions{}.starts,
+             py::arg("best") = SearchOptions{}.best, py::arg("distinct_tolerance") = SearchOptions{}.distinctTolerance,
+             py::arg("threads") = SearchOptions{}.threads);
+  const auto count_property = [&search](const char* name, unsigned SearchOptions::*member) {
+    search.def_property(
+        name, [member](const SearchOptions& o) { return o.*member; },
+        [member, name](SearchOptions& o, const py::object& v) { o.*member = count_arg(v, std::string("search.") + name); });
+  };
+  count_property("points", &SearchOptions::points);
+  count_property("starts", &SearchOptions::starts);
+  count_property("best", &SearchOptions::best);
+  count_property("threads", &SearchOptions::threads);
+  number_property(search, "distinct_tolerance", &SearchOptions::distinctTolerance, kNaN,
+                  "Coded distance below which optima are the same.");
 }
 
 py::dict estimate_columns(const std::vector<CoefficientRow>& rows, bool natural) {
@@ -354,12 +602,11 @@ py::dict model_build_dict(const ModelBuild& b) {
 void bind_study(py::module_& m) {
   py::class_<Study>(m, "Study", "The C++ study; use tavrin.Study.")
       .def(py::init([](const std::string& kind, const std::vector<FactorTuple>& factors,
-                       const std::vector<ResponseTuple>& responses, std::optional<std::uint64_t> seed,
-                       int extra_center_runs) {
+                       const std::vector<ResponseTuple>& responses, const py::object& seed, int extra_center_runs) {
              std::vector<Response> rs;
              for (const auto& [name, unit] : responses) rs.push_back({name, unit});
              return Study(parseDesignKind(kind), to_factors(factors), std::move(rs),
-                          plan_options(seed, extra_center_runs));
+                          plan_options(optional_seed(seed), extra_center_runs));
            }),
            py::arg("kind"), py::arg("factors"), py::arg("responses"), py::arg("seed"), py::arg("extra_center_runs"))
       .def_property_readonly("kind", [](const Study& s) { return std::string(designKindName(s.kind())); })
@@ -373,7 +620,11 @@ void bind_study(py::module_& m) {
       .def_property_readonly("results", [](const Study& s) { return to_array(s.results()); })
       .def("factor_index", &Study::factorIndex, py::arg("name"))
       .def("response_index", &Study::responseIndex, py::arg("name"))
-      .def("set_result", &Study::setResult, py::arg("run"), py::arg("response"), py::arg("value"))
+      .def("set_result",
+           [](Study& s, int run, const std::string& response, const py::object& value) {
+             s.setResult(run, response, number_arg(value, "value"));
+           },
+           py::arg("run"), py::arg("response"), py::arg("value"))
       .def("result", &Study::result, py::arg("run"), py::arg("response"))
       // All or nothing: the values go into a copy, which replaces the study
       // only when every one was taken.
@@ -442,8 +693,8 @@ void bind_study(py::module_& m) {
       .def("export_plan_file", [](const Study& s, const py::object& path) { s.exportPlanFile(to_path(path)); },
            py::arg("path"))
       .def_static("import_plan_file",
-                  [](const py::object& path, std::optional<std::uint64_t> seed, int extra_center_runs) {
-                    return Study::importPlanFile(to_path(path), plan_options(seed, extra_center_runs));
+                  [](const py::object& path, const py::object& seed, int extra_center_runs) {
+                    return Study::importPlanFile(to_path(path), plan_options(optional_seed(seed), extra_center_runs));
                   },
                   py::arg("path"), py::arg("seed"), py::arg("extra_center_runs"))
       .def("copy", [](const Study& s) { return Study(s); });
@@ -474,34 +725,33 @@ void bind_fit(py::module_& m) {
            },
            py::arg("response"), py::arg("confidence"), py::arg("sigma"))
       .def("canonical", &canonicalAnalysis, py::arg("response"), py::arg("ridge_tolerance"))
+      .def("complete_goals",
+           [](const Fit& f, const std::vector<Goal>& goals, const Region& region, const SearchOptions& options) {
+             const Goals g = to_goals(goals, {}, region);
+             py::gil_scoped_release nogil;
+             return completeGoals(f, g, options).goals;
+           },
+           py::arg("goals"), py::arg("region"), py::arg("options"))
       .def("optimize",
-           [](const Fit& f, const std::vector<GoalTuple>& goals, const std::vector<ConstraintTuple>& constraints,
-              const Region& region, unsigned points, unsigned starts, unsigned best, double tolerance,
-              unsigned threads, double confidence, const SigmaMap& sigma) {
+           [](const Fit& f, const std::vector<Goal>& goals, const std::vector<Constraint>& constraints,
+              const Region& region, SearchOptions options, double confidence, const SigmaMap& sigma) {
              const Goals g = to_goals(goals, constraints, region);
-             SearchOptions options;
-             options.points = points;
-             options.starts = starts;
-             options.best = best;
-             options.distinctTolerance = tolerance;
-             options.threads = threads;
              options.analysis = analysis_options(confidence, sigma);
              py::gil_scoped_release nogil;
              return optimize(f, g, options);
            },
-           py::arg("goals"), py::arg("constraints"), py::arg("region"), py::arg("points"), py::arg("starts"),
-           py::arg("best"), py::arg("distinct_tolerance"), py::arg("threads"), py::arg("confidence"),
+           py::arg("goals"), py::arg("constraints"), py::arg("region"), py::arg("options"), py::arg("confidence"),
            py::arg("sigma"))
       .def("robustness",
-           [](const Fit& f, const std::vector<GoalTuple>& goals, const std::vector<ConstraintTuple>& constraints,
-              const Region& region, const Optimum& nominal, const SigmaMap& sigma, unsigned replicates,
-              std::uint64_t seed, unsigned threads, const std::vector<double>& percentiles) {
+           [](const Fit& f, const std::vector<Goal>& goals, const std::vector<Constraint>& constraints,
+              const Region& region, const Optimum& nominal, const SigmaMap& sigma, const py::object& replicates,
+              const py::object& seed, const py::object& threads, const std::vector<double>& percentiles) {
              const Goals g = to_goals(goals, constraints, region);
              RobustnessOptions options;
              options.sigma = sigma;
-             options.replicates = replicates;
-             options.seed = seed;
-             options.threads = threads;
+             options.replicates = count_arg(replicates, "robustness.replicates");
+             options.seed = seed_arg(seed);
+             options.threads = count_arg(threads, "robustness.threads");
              options.percentiles = percentiles;
              options.progress = signal_check();
              py::gil_scoped_release nogil;
@@ -612,6 +862,7 @@ PYBIND11_MODULE(_study, m) {
   m.def("supported_factor_counts",
         [](const std::string& kind) { return supportedFactorCounts(parseDesignKind(kind)); }, py::arg("kind"));
   m.attr("MAX_NAME_BYTES") = kMaxNameBytes;
+  bind_goals(m);
   bind_study(m);
   bind_fit(m);
   bind_results(m);

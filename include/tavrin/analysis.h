@@ -135,7 +135,10 @@ TAVRIN_LAYER_API std::string_view canonicalKindName(Canonical::Kind kind) noexce
 // The fit report of one response. InvalidArgument for a response index out
 // of range, a confidence outside (0, 1), a sigma that is not finite and
 // positive, or a fit with fewer runs than terms; UnknownName for a sigma of
-// an unknown response.
+// an unknown response. Every statistic is computed at the scale of the
+// response's spread, so results near 1e-200 or 1e200 give those of results
+// near 1; only residualSS, totalSS, press and the lack-of-fit sums, squares
+// in the response's unit, can then leave double's range (0 or infinity).
 TAVRIN_LAYER_API FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options = {});
 
 // Predictions of one response with intervals at points (natural units,

@@ -1,11 +1,18 @@
 // Errors of the study layer. Every refused call throws one of these; the
 // message names the offending item and says what is allowed. A refused
 // call leaves the object it was called on unchanged.
+//
+// `field()` is the path of the input the error is about, as data, so a
+// front end marks the field without reading the message: "factors[1].low",
+// "responses[0].name", "goals[2].high", "constraints[0]", "region.Time",
+// "factors" (their count), "search.points", "robustness.seed"; empty when
+// the error is about no single field.
 #pragma once
 
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "tavrin/api.h"
 
@@ -13,7 +20,12 @@ namespace tavrin {
 
 class TAVRIN_LAYER_API Error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& what, std::string field = {})
+      : std::runtime_error(what), field_(std::move(field)) {}
+  const std::string& field() const noexcept { return field_; }
+
+ private:
+  std::string field_;
 };
 
 // A value outside what is allowed: a bad name, range, count or option.

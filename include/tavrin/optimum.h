@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tavrin/analysis.h"
@@ -29,7 +30,10 @@ namespace tavrin {
 // over the responses with a desirability goal; a response without a goal
 // takes no part. Maximize and Minimize need finite low < high, Target
 // finite low < target < high, Within low < high with one end finite;
-// shapes and importances are finite and > 0.
+// shapes and importances are finite and > 0. An `unbounded` Maximize
+// (Minimize) goal has no upper (lower) limit: more (less) is better
+// without end, so d keeps rising past `high` (`low`), above 1, and a
+// better prediction always ranks higher; that bound only scales d.
 struct Goal {
   enum Kind { Maximize, Minimize, Target, Within, WeightedSum };
   std::string response;
@@ -41,7 +45,16 @@ struct Goal {
   double shapeHigh = 1.0;  // exponent above the target (Target only)
   double importance = 1.0; // weight in the geometric mean, > 0
   double weight = 1.0;     // WeightedSum only
+  bool unbounded = false;  // Maximize and Minimize only
 };
+
+// The one table of goal kinds' names: "maximize", "minimize", "target",
+// "within", "weightedSum".
+TAVRIN_LAYER_API std::string_view goalKindName(Goal::Kind kind);
+
+// A goal kind by its name, ignoring case, '-', '_' and blanks (so
+// "weighted-sum" is WeightedSum); InvalidArgument listing the names else.
+TAVRIN_LAYER_API Goal::Kind parseGoalKind(std::string_view name);
 
 // A hard interval on a response's prediction; one side may be infinite. A
 // point meets it within 1e-9 of the spread of the response's observations.
@@ -94,12 +107,23 @@ struct Optimum {
   unsigned admissiblePoints = 0;  // of the global stage's points
 };
 
-// Throws InvalidArgument for a malformed goal (naming the response and the
-// field), UnknownName for an unknown response or factor, StateError when no
-// point of the region meets the constraints.
+// Fills the bounds that Maximize, Minimize and Target goals leave open
+// (NaN) with the lowest and highest prediction of the response over the
+// search region, found by the same search as the optimum. An open upper
+// bound of Maximize (lower of Minimize) makes the goal unbounded: "maximise
+// Yield" alone ranks by Yield itself, d = 1 at its highest prediction, in
+// the optimum and in every robustness replicate alike. InvalidArgument
+// when the response is flat over the region or never reaches a given bound.
+TAVRIN_LAYER_API Goals completeGoals(const Fit& fit, Goals goals, const SearchOptions& options = {});
+
+// Completes the goals (completeGoals) and searches. Throws InvalidArgument
+// for a malformed goal (naming the response, with the field's path),
+// UnknownName for an unknown response or factor, StateError when no point
+// of the region meets the constraints.
 TAVRIN_LAYER_API Optimum optimize(const Fit& fit, const Goals& goals, const SearchOptions& options = {});
 
-// Desirability of one goal at a predicted value (for tests and plots).
+// Desirability of one goal at a predicted value (for tests and plots); an
+// unbounded goal's exceeds 1 past its bound.
 TAVRIN_LAYER_API double desirability(const Goal& goal, double predicted);
 
 // Robustness of the nominal optimum under measurement noise. Each replicate
@@ -147,7 +171,8 @@ struct Robustness {
   unsigned failedReplicates = 0;  // replicates where no admissible point was found
 };
 
-// The robustness of nominal.candidates[0]. Throws InvalidArgument for a bad
+// The robustness of nominal.candidates[0]; open goal bounds are completed
+// as optimize() does (default search, options.threads). Throws InvalidArgument for a bad
 // option or an empty nominal optimum, UnknownName for a sigma of an unknown
 // response, StateError naming the response when its sigma must be supplied
 // (no residual degrees of freedom), and as optimize() for the goals.

@@ -100,6 +100,11 @@ struct TAVRIN_LAYER_API Plan {
 // responses needed) and for extraCenterRuns outside 0..100.
 TAVRIN_LAYER_API Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options = {});
 
+// A seed from its decimal text, digits only, 0..2^64-1. InvalidArgument
+// (field "seed") for anything else: a sign, a fraction, blanks, or a number
+// past 2^64-1 is refused, never wrapped or clamped.
+TAVRIN_LAYER_API std::uint64_t parseSeed(std::string_view text);
+
 // The execution order for `runs` runs and a seed, as makePlan draws it.
 TAVRIN_LAYER_API std::vector<int> executionOrder(std::size_t runs, std::uint64_t seed);
 

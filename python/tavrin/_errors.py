@@ -37,11 +37,19 @@ __all__ = [
 
 
 class Error(Exception):
-    """Base of every tavrin exception; ``str(e)`` is the library's message."""
+    """Base of every tavrin exception; ``str(e)`` is the library's message.
 
-    def __init__(self, message: str, *args: object) -> None:
+    ``field`` is the path of the argument the error is about, as data
+    ("factors[1].low", "goals[0].high", "constraints[2]", "seed"), or ""
+    when it is about no single one.
+    """
+
+    field: str = ""
+
+    def __init__(self, message: str, *args: object, field: str = "") -> None:
         super().__init__(message, *args)
         self.message = message
+        self.field = field
 
     def __str__(self) -> str:
         return self.message

@@ -6,13 +6,65 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 import numpy as np
 
 _Path = Union[str, bytes, os.PathLike]
-_Goal = Tuple[str, int, float, float, float, float, float, float, float]
+_Number = Union[int, float, None]
 
 MAX_NAME_BYTES: int
 
 def design_kind_name(text: str) -> str: ...
 def supported_factor_counts(kind: str) -> List[int]: ...
 def format_report(report: FitReport, canonical: Canonical) -> str: ...
+
+class GoalKind:
+    MAXIMIZE: GoalKind
+    MINIMIZE: GoalKind
+    TARGET: GoalKind
+    WITHIN: GoalKind
+    WEIGHTED_SUM: GoalKind
+    @staticmethod
+    def parse(name: Union[str, GoalKind]) -> GoalKind: ...
+
+class Goal:
+    response: str
+    kind: GoalKind
+    low: float
+    high: float
+    target: float
+    shape: float
+    shape_high: float
+    importance: float
+    weight: float
+    unbounded: bool
+    def __init__(self, response: str, kind: Union[str, GoalKind] = "maximize", low: _Number = None,
+                 high: _Number = None, target: _Number = None, *, shape: float = 1.0, shape_high: float = 1.0,
+                 importance: float = 1.0, weight: float = 1.0, unbounded: bool = False) -> None: ...
+    @staticmethod
+    def maximize(response: str, low: _Number = None, high: _Number = None, *, shape: float = 1.0,
+                 importance: float = 1.0) -> Goal: ...
+    @staticmethod
+    def minimize(response: str, low: _Number = None, high: _Number = None, *, shape: float = 1.0,
+                 importance: float = 1.0) -> Goal: ...
+    @staticmethod
+    def target_value(response: str, target: float, low: _Number = None, high: _Number = None, *,
+                     shape: float = 1.0, shape_high: float = 1.0, importance: float = 1.0) -> Goal: ...
+    @staticmethod
+    def within(response: str, low: float = ..., high: float = ..., *, importance: float = 1.0) -> Goal: ...
+    @staticmethod
+    def weighted_sum(response: str, weight: float = 1.0) -> Goal: ...
+
+class Constraint:
+    response: str
+    low: float
+    high: float
+    def __init__(self, response: str, low: _Number = None, high: _Number = None) -> None: ...
+
+class SearchOptions:
+    points: int
+    starts: int
+    best: int
+    distinct_tolerance: float
+    threads: int
+    def __init__(self, *, points: int = 65536, starts: int = 16, best: int = 5, distinct_tolerance: float = 1e-3,
+                 threads: int = 0) -> None: ...
 
 class Study:
     def __init__(self, kind: str, factors: List[Tuple[str, float, float, str]], responses: List[Tuple[str, str]],
@@ -66,12 +118,13 @@ class Fit:
                                sigma: Dict[str, float]) -> Dict[str, np.ndarray]: ...
     def analyze(self, response: int, confidence: float, sigma: Dict[str, float]) -> FitReport: ...
     def canonical(self, response: int, ridge_tolerance: float) -> Canonical: ...
-    def optimize(self, goals: List[_Goal], constraints: List[Tuple[str, float, float]],
-                 region: Dict[str, Tuple[float, float]], points: int, starts: int, best: int,
-                 distinct_tolerance: float, threads: int, confidence: float, sigma: Dict[str, float]) -> Optimum: ...
-    def robustness(self, goals: List[_Goal], constraints: List[Tuple[str, float, float]],
-                   region: Dict[str, Tuple[float, float]], nominal: Optimum, sigma: Dict[str, float],
-                   replicates: int, seed: int, threads: int, percentiles: List[float]) -> Robustness: ...
+    def complete_goals(self, goals: List[Goal], region: Dict[str, Tuple[float, float]],
+                       options: SearchOptions) -> List[Goal]: ...
+    def optimize(self, goals: List[Goal], constraints: List[Constraint], region: Dict[str, Tuple[float, float]],
+                 options: SearchOptions, confidence: float, sigma: Dict[str, float]) -> Optimum: ...
+    def robustness(self, goals: List[Goal], constraints: List[Constraint], region: Dict[str, Tuple[float, float]],
+                   nominal: Optimum, sigma: Dict[str, float], replicates: int, seed: int, threads: int,
+                   percentiles: List[float]) -> Robustness: ...
 
 class FitReport:
     def __getattr__(self, name: str) -> Any: ...

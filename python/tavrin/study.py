@@ -23,7 +23,9 @@ __all__ = [
     "Factor",
     "Response",
     "Goal",
+    "GoalKind",
     "Constraint",
+    "SearchOptions",
     "Study",
     "Fit",
     "FitReport",
@@ -35,7 +37,6 @@ __all__ = [
 
 RUN_ID = "run_id"
 RUN_ORDER = "run_order"
-_GOAL_KINDS = {"maximize": 0, "minimize": 1, "target": 2, "within": 3, "weighted-sum": 4}
 
 
 def _pandas(as_frame: Optional[bool]):
@@ -58,9 +59,9 @@ def _table(columns: Dict[str, Any], index_name: str, index: Sequence, as_frame: 
     return pd.DataFrame(columns, index=pd.Index(index, name=index_name))
 
 
-def _finite_number(value: Any, what: str) -> float:
+def _finite_number(value: Any, what: str, field: str = "") -> float:
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise InvalidArgument(f"{what} must be a number, got {type(value).__name__} {value!r}")
+        raise InvalidArgument(f"{what} must be a number, got {type(value).__name__} {value!r}", field=field)
     return float(value)
 
 
@@ -129,113 +130,86 @@ def supported_factor_counts(kind: str) -> List[int]:
 
 # ----------------------------------------------------------------------- goals
 
-
-@dataclass(frozen=True)
-class Goal:
-    """One response's goal for the optimum (Derringer-Suich desirability).
-
-    kind: "maximize" or "minimize" (need low < high), "target" (low < target
-    < high), "within" (low < high, one end may be infinite) or
-    "weighted-sum" (the plan object's scoring, weight * prediction; cannot be
-    mixed with the others). ``shape`` is the exponent (below the target for
-    "target"), ``shape_high`` the exponent above it, ``importance`` the
-    weight in the geometric mean.
-    """
-
-    response: str
-    kind: str = "maximize"
-    low: float = math.nan
-    high: float = math.nan
-    target: float = math.nan
-    shape: float = 1.0
-    shape_high: float = 1.0
-    importance: float = 1.0
-    weight: float = 1.0
-
-    @classmethod
-    def maximize(cls, response: str, low: float, high: float, *, shape: float = 1.0, importance: float = 1.0) -> "Goal":
-        """Desirability 0 below ``low`` rising to 1 at ``high``."""
-        return cls(response, "maximize", low, high, shape=shape, importance=importance)
-
-    @classmethod
-    def minimize(cls, response: str, low: float, high: float, *, shape: float = 1.0, importance: float = 1.0) -> "Goal":
-        """Desirability 1 below ``low`` falling to 0 at ``high``."""
-        return cls(response, "minimize", low, high, shape=shape, importance=importance)
-
-    @classmethod
-    def target_value(cls, response: str, target: float, low: float, high: float, *, shape: float = 1.0,
-                     shape_high: float = 1.0, importance: float = 1.0) -> "Goal":
-        """Desirability 1 at ``target``, 0 outside [low, high]."""
-        return cls(response, "target", low, high, target, shape, shape_high, importance)
-
-    @classmethod
-    def within(cls, response: str, low: float = -math.inf, high: float = math.inf, *, importance: float = 1.0) -> "Goal":
-        """Desirability 1 inside [low, high], 0 outside."""
-        return cls(response, "within", low, high, importance=importance)
-
-    def _tuple(self) -> tuple:
-        kind = self.kind.lower().replace("_", "-").replace(" ", "-")
-        if kind not in _GOAL_KINDS:
-            raise InvalidArgument(f"goal of {self.response!r}: kind {self.kind!r} is not one of {', '.join(_GOAL_KINDS)}")
-        numbers_ = [_finite_or_inf(getattr(self, f), f"goal of {self.response!r}: {f}")
-                    for f in ("low", "high", "target", "shape", "shape_high", "importance", "weight")]
-        return (self.response, _GOAL_KINDS[kind], *numbers_)
+# The layer's own classes: Goal, Constraint and SearchOptions check what is
+# put into them and raise InvalidArgument naming the field; GoalKind is the
+# layer's table of kinds (a kind may also be given by the name the JSON API
+# takes: "maximize", "minimize", "target", "within", "weightedSum").
+Goal = _study.Goal
+GoalKind = _study.GoalKind
+Constraint = _study.Constraint
+SearchOptions = _study.SearchOptions
 
 
-@dataclass(frozen=True)
-class Constraint:
-    """A hard interval on a response's prediction; one side may be infinite."""
-
-    response: str
-    low: float = -math.inf
-    high: float = math.inf
-
-    def _tuple(self) -> tuple:
-        return (self.response, _finite_or_inf(self.low, f"constraint on {self.response!r}: low"),
-                _finite_or_inf(self.high, f"constraint on {self.response!r}: high"))
-
-
-def _finite_or_inf(value: Any, what: str) -> float:
-    return math.nan if value is None else _finite_number(value, what)
+def _to_goal(response: str, wanted: Any, field: str) -> "Goal":
+    if isinstance(wanted, Goal):
+        return wanted
+    if isinstance(wanted, (str, GoalKind)):
+        return Goal(response, wanted)
+    if isinstance(wanted, (tuple, list)) and 1 <= len(wanted) <= 4:
+        kind, *limits = wanted
+        return Goal(response, kind, **dict(zip(("low", "high", "target"), limits)))
+    raise InvalidArgument(f"goal of {response!r}: expected a Goal, a kind or (kind, low, high[, target]), "
+                          f"got {type(wanted).__name__} {wanted!r}", field=field)
 
 
-def _to_goals(goals: Any) -> List[tuple]:
+def _to_goals(goals: Any) -> List["Goal"]:
     """Goals as a Goal, a list of them, or {response: Goal | kind | (kind, low, high[, target])}."""
     if goals is None:
         return []
     if isinstance(goals, Goal):
-        return [goals._tuple()]
+        return [goals]
     if isinstance(goals, Mapping):
-        out = []
-        for response, wanted in goals.items():
-            if isinstance(wanted, Goal):
-                goal = wanted
-            elif isinstance(wanted, str):
-                goal = Goal(response, wanted)
-            else:
-                kind, *limits = wanted
-                names = ("low", "high", "target")
-                goal = Goal(response, kind, **dict(zip(names, limits)))
-            out.append(goal._tuple())
-        return out
-    return [g._tuple() if isinstance(g, Goal) else _bad(g, "goal") for g in goals]
+        return [_to_goal(response, wanted, f"goals[{k}]") for k, (response, wanted) in enumerate(goals.items())]
+    if isinstance(goals, (str, bytes)) or not isinstance(goals, Sequence):
+        raise InvalidArgument(f"goals must be a Goal, a list of them or a dict, got {type(goals).__name__} {goals!r}",
+                              field="goals")
+    return [g if isinstance(g, Goal) else _bad(g, "goal", f"goals[{k}]") for k, g in enumerate(goals)]
 
 
-def _to_constraints(constraints: Any) -> List[tuple]:
+def _to_constraints(constraints: Any) -> List["Constraint"]:
     """Constraints as a list of Constraint or {response: (low, high)} (None for an open side)."""
     if constraints is None:
         return []
+    if isinstance(constraints, Constraint):
+        return [constraints]
     if isinstance(constraints, Mapping):
         out = []
-        for response, (low, high) in constraints.items():
-            out.append(Constraint(response, -math.inf if low is None else low,
-                                  math.inf if high is None else high)._tuple())
+        for k, (response, limits) in enumerate(constraints.items()):
+            if isinstance(limits, Constraint):
+                out.append(limits)
+                continue
+            if isinstance(limits, (str, bytes)) or not isinstance(limits, Sequence) or len(limits) != 2:
+                raise InvalidArgument(f"constraint on {response!r}: expected (low, high) with None for an open side, "
+                                      f"got {type(limits).__name__} {limits!r}", field=f"constraints[{k}]")
+            out.append(Constraint(response, *limits))
         return out
-    return [c._tuple() if isinstance(c, Constraint) else _bad(c, "constraint") for c in constraints]
+    if isinstance(constraints, (str, bytes)) or not isinstance(constraints, Sequence):
+        raise InvalidArgument("constraints must be a list of Constraint or a dict {response: (low, high)}, got "
+                              f"{type(constraints).__name__} {constraints!r}", field="constraints")
+    return [c if isinstance(c, Constraint) else _bad(c, "constraint", f"constraints[{k}]")
+            for k, c in enumerate(constraints)]
 
 
-def _bad(item: Any, what: str):
-    raise InvalidArgument(f"expected a {what.capitalize()}, got {type(item).__name__} {item!r}")
+def _to_region(region: Optional[Mapping[str, Tuple[float, float]]]) -> Dict[str, Tuple[float, float]]:
+    """{factor: (low, high)} with both ends numbers."""
+    if region is None:
+        return {}
+    if not isinstance(region, Mapping):
+        raise InvalidArgument(f"region must be a dict {{factor: (low, high)}}, got {type(region).__name__} {region!r}",
+                              field="region")
+    out = {}
+    for name, limits in region.items():
+        field = f"region.{name}"
+        if isinstance(limits, (str, bytes)) or not isinstance(limits, Sequence) or len(limits) != 2:
+            raise InvalidArgument(f"search region of {name!r}: expected (low, high), got "
+                                  f"{type(limits).__name__} {limits!r}", field=field)
+        out[name] = (_finite_number(limits[0], f"search region of {name!r}: low", field),
+                     _finite_number(limits[1], f"search region of {name!r}: high", field))
+    return out
+
+
+def _bad(item: Any, what: str, field: str):
+    raise InvalidArgument(f"expected a {what.capitalize()}, got {type(item).__name__} {item!r}", field=field)
 
 
 def _to_sigma(sigma: Optional[Mapping[str, float]]) -> Dict[str, float]:
@@ -271,16 +245,12 @@ class Study:
             responses = [responses]
         fs = _to_factors(factors)
         rs = [_to_response(r) for r in responses]
-        if seed is not None and (isinstance(seed, bool) or not isinstance(seed, numbers.Integral)
-                                 or not 0 <= seed < 2**64):
-            raise InvalidArgument(f"seed must be an integer in 0..2**64-1 or None, got {seed!r}")
         if isinstance(extra_center_runs, bool) or not isinstance(extra_center_runs, numbers.Integral):
             raise InvalidArgument(f"extra_center_runs must be an integer, got {extra_center_runs!r}")
         if not -2**31 <= extra_center_runs < 2**31:
             raise InvalidArgument(f"extra_center_runs must be in 0..100, got {extra_center_runs}")
         self._set(_study.Study(kind, [(f.name, f.low, f.high, f.unit) for f in fs],
-                               [(r.name, r.unit) for r in rs], None if seed is None else int(seed),
-                               int(extra_center_runs)))
+                               [(r.name, r.unit) for r in rs], seed, int(extra_center_runs)))
 
     def _set(self, core: "_study.Study") -> None:
         self._core = core
@@ -426,13 +396,16 @@ class Study:
         return self._core.run_sheet()
 
     def set_result(self, run_id: int, response: str, value: float) -> None:
-        """Enters one result; NaN clears it. UnknownName for an unknown run or response."""
-        self._core.set_result(run_id, response, value)
+        """Enters one result; NaN clears it. UnknownName for an unknown run or response.
+
+        InvalidArgument (field "value") when the value is not a number.
+        """
+        self._core.set_result(_integral(run_id), _name(response, "response"), value)
         self._fit = None
 
     def result(self, run_id: int, response: str) -> float:
         """One result (NaN when missing)."""
-        return self._core.result(run_id, response)
+        return self._core.result(_integral(run_id), _name(response, "response"))
 
     def set_results(self, data: Any) -> None:
         """Enters results, matched by run id, never by position.
@@ -625,6 +598,12 @@ def _given(column: Any) -> List[bool]:
     return [v is not _NOT_GIVEN for v in np.asarray(column, dtype=object).ravel()]
 
 
+def _name(value: Any, what: str) -> str:
+    if not isinstance(value, str):
+        raise InvalidArgument(f"{what} must be a name (str), got {type(value).__name__} {value!r}", field=what)
+    return value
+
+
 def _integral(value: Any) -> int:
     if isinstance(value, bool) or not isinstance(value, (numbers.Real, np.number)):
         raise InvalidArgument(f"run id {value!r} is not an integer")
@@ -747,7 +726,8 @@ class Fit:
         """
         j = self._response(response)
         points, index, _ = self._points(X)
-        columns = self._core.predict_with_intervals(j, points, confidence, _sigma_of(response, sigma))
+        columns = self._core.predict_with_intervals(j, points, _finite_number(confidence, "confidence", "confidence"),
+                                                    _sigma_of(response, sigma))
         return _table(columns, "point", range(len(points)) if index is None else index, as_frame)
 
     def report(self, response: str, *, confidence: float = 0.95, sigma: Optional[float] = None) -> "FitReport":
@@ -759,7 +739,7 @@ class Fit:
         response the fit lacks.
         """
         j = self._response(response)
-        core = self._core.analyze(j, confidence, _sigma_of(response, sigma))
+        core = self._core.analyze(j, _finite_number(confidence, "confidence", "confidence"), _sigma_of(response, sigma))
         return FitReport(core, self._core.canonical(j, 1e-3))
 
     def canonical(self, response: str, *, ridge_tolerance: float = 1e-3) -> "Canonical":
@@ -768,29 +748,40 @@ class Fit:
 
     def optimize(self, goals: Any, constraints: Any = None, region: Optional[Mapping[str, Tuple[float, float]]] = None,
                  *, points: int = 65536, starts: int = 16, best: int = 5, distinct_tolerance: float = 1e-3,
-                 threads: int = 0, confidence: float = 0.95, sigma: Optional[Mapping[str, float]] = None) -> "Optimum":
+                 threads: int = 0, options: Optional["SearchOptions"] = None, confidence: float = 0.95,
+                 sigma: Optional[Mapping[str, float]] = None) -> "Optimum":
         """The settings that best meet the goals, subject to the constraints.
 
         Args:
-            goals: a Goal, a list of them, or {response: Goal | kind | (kind, low, high[, target])}.
+            goals: a Goal, a list of them, or {response: Goal | kind | (kind, low, high[, target])};
+                a kind is a GoalKind or its name ("maximize", "minimize", "target", "within",
+                "weightedSum"). Bounds left open (None) are completed by the library: "maximize"
+                alone ranks by the response itself, best at its highest prediction.
             constraints: a list of Constraint or {response: (low, high)} (None for an open side).
             region: {factor: (low, high)} search region within the factor's range;
                 factors not named search their whole range.
             points: LPtau points of the global stage (1..65536).
             starts: best points polished locally; best: distinct optima returned.
             distinct_tolerance: coded distance below which optima are the same.
-            threads: 0 = every core. confidence/sigma: intervals of the predictions.
+            threads: 0 = every core. options: a SearchOptions instead of the four above.
+            confidence/sigma: intervals of the predictions.
         Raises:
             InvalidArgument for a malformed goal, UnknownName for an unknown
-            response or factor, StateError when no point meets the constraints.
+            response or factor (``field`` names the goal's, constraint's or
+            region's entry, e.g. "goals[0].high"), StateError when no point
+            meets the constraints.
         Runs without the GIL.
         """
-        g, c = _to_goals(goals), _to_constraints(constraints)
-        r = {name: (float(lo), float(hi)) for name, (lo, hi) in (region or {}).items()}
-        core = self._core.optimize(g, c, r, _count(points, "points"), _count(starts, "starts"), _count(best, "best"),
-                                   float(distinct_tolerance), _count(threads, "threads"), float(confidence),
+        g, c, r = _to_goals(goals), _to_constraints(constraints), _to_region(region)
+        if options is None:
+            options = SearchOptions(points=points, starts=starts, best=best, distinct_tolerance=distinct_tolerance,
+                                    threads=threads)
+        elif not isinstance(options, SearchOptions):
+            _bad(options, "SearchOptions", "options")
+        completed = self._core.complete_goals(g, r, options)
+        core = self._core.optimize(completed, c, r, options, _finite_number(confidence, "confidence", "confidence"),
                                    _to_sigma(sigma))
-        return Optimum(core, self, (g, c, r))
+        return Optimum(core, self, (completed, c, r))
 
     def __repr__(self) -> str:
         return (f"<tavrin.Fit of {', '.join(self.response_names)} on {', '.join(self.factor_names)}: "
@@ -799,12 +790,6 @@ class Fit:
 
 def _sigma_of(response: str, sigma: Optional[float]) -> Dict[str, float]:
     return {} if sigma is None else {response: _finite_number(sigma, f"sigma of {response!r}")}
-
-
-def _count(value: Any, what: str) -> int:
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral) or not 0 <= value < 2**32:
-        raise InvalidArgument(f"{what} must be a non-negative integer, got {value!r}")
-    return int(value)
 
 
 # ------------------------------------------------------------------- reports
@@ -890,7 +875,8 @@ class Canonical:
 class Optimum:
     """Optima of a fit, best first.
 
-    Attributes: settings (candidates x factors, natural units), coded,
+    Attributes: goals (as searched, open bounds completed), settings
+    (candidates x factors, natural units), coded,
     predicted (candidates x responses), overall (overall desirability, or
     the weighted sum), desirability (candidates x responses; NaN without a
     goal), active_constraints (per candidate), points_searched,
@@ -914,6 +900,7 @@ class Optimum:
         self.admissible_points: int = core.admissible_points
         self.factor_names = fit.factor_names
         self.response_names = fit.response_names
+        self.goals: List["Goal"] = list(problem[0])
 
     def __len__(self) -> int:
         return len(self.overall)
@@ -948,10 +935,7 @@ class Optimum:
         (no residual degrees of freedom). Runs without the GIL.
         """
         g, c, r = self._problem
-        if isinstance(seed, bool) or not isinstance(seed, numbers.Integral) or not 0 <= seed < 2**64:
-            raise InvalidArgument(f"seed must be an integer in 0..2**64-1, got {seed!r}")
-        core = self._fit._core.robustness(g, c, r, self._core, _to_sigma(sigma), _count(replicates, "replicates"),
-                                          int(seed), _count(threads, "threads"),
+        core = self._fit._core.robustness(g, c, r, self._core, _to_sigma(sigma), replicates, seed, threads,
                                           [_finite_number(p, "percentile") for p in percentiles])
         return Robustness(core, self)
 

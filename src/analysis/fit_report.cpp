@@ -82,8 +82,8 @@ void fillOverallTest(const analysis::ErrorScale& scale, FitReport& report) {
   if (report.totalSS == 0.0) return;
   if (scale.known) {
     report.fStatistic = modelMeanSquare / (scale.sigma * scale.sigma);
-    report.fPValue = boost::math::cdf(boost::math::complement(
-        boost::math::chi_squared_distribution<>(report.fDfModel), report.fStatistic * report.fDfModel));
+    report.fPValue = analysis::upperTail(boost::math::chi_squared_distribution<>(report.fDfModel),
+                                         report.fStatistic * report.fDfModel);
     return;
   }
   if (report.residualDf <= 0) return;
@@ -93,8 +93,8 @@ void fillOverallTest(const analysis::ErrorScale& scale, FitReport& report) {
     return;
   }
   report.fStatistic = modelMeanSquare / (report.residualSS / report.residualDf);
-  report.fPValue = boost::math::cdf(boost::math::complement(
-      boost::math::fisher_f_distribution<>(report.fDfModel, report.residualDf), report.fStatistic));
+  report.fPValue =
+      analysis::upperTail(boost::math::fisher_f_distribution<>(report.fDfModel, report.residualDf), report.fStatistic);
 }
 
 std::string runList(const std::vector<int>& ids) {
@@ -123,16 +123,9 @@ std::string notEstimableReason(const Fit& fit, const analysis::ErrorScale& scale
   return text;
 }
 
-}  // namespace
-
-FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
-  analysis::checkResponse(fit, response);
-  analysis::checkOptions(fit, options);
-  if (fit.models[response].natural.size() != fit.termCount())
-    throw InvalidArgument("the fit of response " + fit.responses[response].name +
-                          " is inconsistent: it needs one natural coefficient per term (" +
-                          std::to_string(fit.termCount()) + ")");
-
+// The report of one response at its own scale; analyze() calls it with
+// the observations brought near 1 by a power of two.
+FitReport analyzeAtScale(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
   const Eigen::VectorXd observed = analysis::view(fit.observations).col(static_cast<Eigen::Index>(response));
   const Eigen::VectorXd residual = analysis::residuals(fit, response);
 
@@ -144,7 +137,9 @@ FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& o
   report.terms = static_cast<int>(fit.termCount());
   report.residualDf = fit.residualDf();
   report.residualSS = residual.squaredNorm();
-  report.totalSS = (observed.array() - observed.mean()).square().sum();
+  // About the first run first: exactly 0 when every run gave the same.
+  const Eigen::ArrayXd shifted = observed.array() - observed(0);
+  report.totalSS = (shifted - shifted.mean()).square().sum();
 
   const analysis::ErrorScale scale =
       analysis::errorScale(report.residualSS, report.residualDf, analysis::knownSigma(fit, response, options));
@@ -163,6 +158,51 @@ FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& o
   fillOverallTest(scale, report);
   report.lackOfFit = analysis::lackOfFit(fit, observed, report.residualSS);
   report.notEstimable = notEstimableReason(fit, scale, report, unitLeverage);
+  return report;
+}
+
+void scaleEstimate(Estimate& e, int k) {
+  for (double* v : {&e.value, &e.stdError, &e.lower, &e.upper}) *v = std::ldexp(*v, k);
+}
+
+// Fields in the response's unit times 2^k, sums of squares times 4^k;
+// tests, ratios and leverages do not depend on the scale.
+void scaleReport(FitReport& r, int k) {
+  r.sigma = std::ldexp(r.sigma, k);
+  r.rmse = std::ldexp(r.rmse, k);
+  for (double* ss : {&r.residualSS, &r.totalSS, &r.press, &r.lackOfFit.pureErrorSS, &r.lackOfFit.lackOfFitSS})
+    *ss = std::ldexp(*ss, 2 * k);
+  for (CoefficientRow& row : r.coefficients) {
+    scaleEstimate(row.coded, k);
+    scaleEstimate(row.natural, k);
+  }
+  for (RunDiagnostics& d : r.diagnostics)
+    for (double* v : {&d.observed, &d.fitted, &d.residual}) *v = std::ldexp(*v, k);
+}
+
+}  // namespace
+
+FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
+  analysis::checkResponse(fit, response);
+  analysis::checkOptions(fit, options);
+  if (fit.models[response].natural.size() != fit.termCount())
+    throw InvalidArgument("the fit of response " + fit.responses[response].name +
+                          " is inconsistent: it needs one natural coefficient per term (" +
+                          std::to_string(fit.termCount()) + ")");
+  const int k = analysis::spreadExponent(analysis::view(fit.observations).col(static_cast<Eigen::Index>(response)));
+  if (k == 0) return analyzeAtScale(fit, response, options);
+  // Scaling by 2^-k is exact and commutes with every rounding, so the
+  // report is the one at unit scale, bit for bit, wherever that one holds.
+  Fit scaled = fit;
+  for (std::size_t r = 0; r < scaled.runCount(); ++r)
+    scaled.observations(r, response) = std::ldexp(scaled.observations(r, response), -k);
+  for (std::vector<double>* c : {&scaled.models[response].coded, &scaled.models[response].natural})
+    for (double& v : *c) v = std::ldexp(v, -k);
+  AnalysisOptions at = options;
+  if (const auto it = at.knownSigma.find(fit.responses[response].name); it != at.knownSigma.end())
+    it->second = std::ldexp(it->second, -k);
+  FitReport report = analyzeAtScale(scaled, response, at);
+  scaleReport(report, k);
   return report;
 }
 

@@ -111,6 +111,19 @@ ErrorScale errorScale(double residualSS, int residualDf, std::optional<double> k
   return {false, std::sqrt(residualSS / residualDf), residualDf};
 }
 
+int spreadExponent(const Eigen::VectorXd& v) {
+  if (v.size() == 0) return 0;
+  const double spread = (v.array() - v(0)).abs().maxCoeff();
+  return spread > 0.0 && std::isfinite(spread) ? std::ilogb(spread) : 0;
+}
+
+double rootMeanSquare(const Eigen::VectorXd& r, int df) {
+  const double largest = r.size() == 0 ? 0.0 : r.cwiseAbs().maxCoeff();
+  const int k = largest > 0.0 && std::isfinite(largest) ? std::ilogb(largest) : 0;
+  const Eigen::VectorXd scaled = r.unaryExpr([k](double x) { return std::ldexp(x, -k); });
+  return std::ldexp(std::sqrt(scaled.squaredNorm() / df), k);
+}
+
 double criticalValue(const ErrorScale& scale, double confidence) {
   const double tail = (1.0 - confidence) / 2.0;
   if (scale.known) return boost::math::quantile(boost::math::complement(boost::math::normal_distribution<>(), tail));

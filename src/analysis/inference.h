@@ -4,6 +4,9 @@
 #pragma once
 
 #include <Eigen/Dense>
+#include <boost/math/distributions/complement.hpp>
+#include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -43,6 +46,24 @@ struct ErrorScale {
 };
 
 ErrorScale errorScale(double residualSS, int residualDf, std::optional<double> known);
+
+// The exponent k of the largest |v_i - v_0|, 0 when every v_i is equal: at
+// the scale 2^-k (exact, a power of two) squares of the deviations neither
+// overflow (results near 1e200) nor vanish (near 1e-200).
+int spreadExponent(const Eigen::VectorXd& v);
+// sqrt(sum r_i^2 / df), summed at the scale of r's spread so that it holds
+// at any scale; equal to the direct formula wherever that one holds.
+double rootMeanSquare(const Eigen::VectorXd& r, int df);
+// P(X > x) under `distribution`: 0 for x = +inf and NaN for NaN, which
+// Boost refuses with an exception of its own.
+template <class Distribution>
+double upperTail(const Distribution& distribution, double x) {
+  if (std::isnan(x)) return std::numeric_limits<double>::quiet_NaN();
+  if (x == std::numeric_limits<double>::infinity()) return 0.0;
+  // Unqualified: found by argument-dependent lookup in the distribution's header.
+  return cdf(boost::math::complement(distribution, x));
+}
+
 // The two-sided critical value at `confidence`; NaN when sigma is NaN.
 double criticalValue(const ErrorScale& scale, double confidence);
 // Two-sided p value of a t (or z) statistic; NaN for NaN.

@@ -53,8 +53,7 @@ LackOfFit lackOfFit(const Fit& fit, const Eigen::VectorXd& observed, double resi
   }
   out.available = true;
   out.f = (out.lackOfFitSS / out.lackOfFitDf) / (out.pureErrorSS / out.pureErrorDf);
-  out.p = boost::math::cdf(boost::math::complement(
-      boost::math::fisher_f_distribution<>(out.lackOfFitDf, out.pureErrorDf), out.f));
+  out.p = upperTail(boost::math::fisher_f_distribution<>(out.lackOfFitDf, out.pureErrorDf), out.f);
   return out;
 }
 

@@ -54,8 +54,8 @@ CodedPoints codedPoints(const Fit& fit, const Matrix& points) {
 // sigma is estimated from them.
 ErrorScale responseScale(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
   const std::optional<double> known = knownSigma(fit, response, options);
-  const double residualSS = (!known && fit.residualDf() > 0) ? residuals(fit, response).squaredNorm() : 0.0;
-  return errorScale(residualSS, fit.residualDf(), known);
+  if (known || fit.residualDf() <= 0) return errorScale(0.0, fit.residualDf(), known);
+  return {false, rootMeanSquare(residuals(fit, response), fit.residualDf()), fit.residualDf()};
 }
 
 std::vector<Prediction> predictResponse(const Fit& fit, std::size_t response, const CodedPoints& points,

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <string>
+#include <utility>
 
 #include "analysis/predictions.h"
 #include "optimize/lptau.h"
@@ -33,15 +35,41 @@ constexpr std::size_t kStartsPerRound = 4;
 void validateOptions(const SearchOptions& o) {
   if (o.points < 1 || o.points > kSequencePoints)
     throw InvalidArgument("search points: " + std::to_string(o.points) +
-                          " is outside 1..65536; the LPtau sequence has 65536 distinct points and more would repeat "
-                          "them");
+                              " is outside 1..65536; the LPtau sequence has 65536 distinct points and more would "
+                              "repeat them",
+                          "search.points");
   if (o.starts < 1 || o.starts > o.points)
-    throw InvalidArgument("search starts: " + std::to_string(o.starts) + " must be between 1 and the points searched (" +
-                          std::to_string(o.points) + ")");
-  if (o.best < 1) throw InvalidArgument("search best: the number of optima returned must be at least 1");
+    throw InvalidArgument("search starts: " + std::to_string(o.starts) +
+                              " must be between 1 and the points searched (" + std::to_string(o.points) + ")",
+                          "search.starts");
+  if (o.best < 1)
+    throw InvalidArgument("search best: the number of optima returned must be at least 1", "search.best");
   if (!std::isfinite(o.distinctTolerance) || o.distinctTolerance < 0.0)
     throw InvalidArgument("search distinctTolerance: must be finite and >= 0 (got " +
-                          text::formatDouble(o.distinctTolerance) + ")");
+                              text::formatDouble(o.distinctTolerance) + ")",
+                          "search.distinctTolerance");
+}
+
+bool completes(const Goal& g) {
+  return (g.kind == Goal::Maximize || g.kind == Goal::Minimize || g.kind == Goal::Target) &&
+         (std::isnan(g.low) || std::isnan(g.high));
+}
+
+// The lowest and highest prediction of a response over the region of
+// `goals`, by the search of the optimum with a weighted sum of -1 and +1.
+std::pair<double, double> predictionRange(const Fit& fit, const Goals& goals, const std::string& response,
+                                          std::size_t index, SearchOptions options) {
+  Goals extreme;
+  extreme.region = goals.region;
+  Goal& goal = extreme.goals.emplace_back();
+  goal.response = response;
+  goal.kind = Goal::WeightedSum;
+  options.best = 1;
+  goal.weight = -1.0;
+  const double low = tavrin::optimize(fit, extreme, options).candidates.at(0).predictions.at(index).value;
+  goal.weight = 1.0;
+  const double high = tavrin::optimize(fit, extreme, options).candidates.at(0).predictions.at(index).value;
+  return {low, high};
 }
 
 double distance(const std::vector<double>& a, const std::vector<double>& b) {
@@ -140,10 +168,49 @@ std::vector<Located> searchOptima(const Problem& p, const std::vector<double>& c
 
 }  // namespace optimum
 
-Optimum optimize(const Fit& fit, const Goals& goals, const SearchOptions& options) {
+Goals completeGoals(const Fit& fit, Goals goals, const SearchOptions& options) {
+  using namespace optimum;
+  for (std::size_t k = 0; k < goals.goals.size(); ++k) {
+    Goal& g = goals.goals[k];
+    if (!completes(g)) continue;
+    const std::string path = "goals[" + std::to_string(k) + "]";
+    std::size_t index = 0;
+    try {
+      index = fit.responseIndex(g.response);
+    } catch (const UnknownName& e) {
+      throw UnknownName(e.what(), path + ".response");
+    }
+    const auto [low, high] = predictionRange(fit, goals, g.response, index, options);
+    const bool openLow = std::isnan(g.low);
+    const bool openHigh = std::isnan(g.high);
+    if (openLow) g.low = low;
+    if (openHigh) g.high = high;
+    if (g.kind == Goal::Maximize && openHigh) g.unbounded = true;
+    if (g.kind == Goal::Minimize && openLow) g.unbounded = true;
+    const std::string what = "goal of response " + text::quoted(g.response) + ": its predictions over the region span " +
+                             text::formatDouble(low) + ".." + text::formatDouble(high);
+    if (g.kind == Goal::Target) {
+      // A bound filled in here cannot be at fault: the target is.
+      if (!std::isfinite(g.target) || (g.low < g.target && g.target < g.high)) continue;
+      throw InvalidArgument(what + " and never reach the target " + text::formatDouble(g.target) +
+                                "; give a target inside the span",
+                            path + ".target");
+    }
+    if (g.low < g.high) continue;
+    if (openLow && openHigh)
+      throw InvalidArgument(what + ", so it is the same everywhere; give its goal bounds or drop it", path);
+    throw InvalidArgument(what + " and never pass the given bound " + text::formatDouble(openLow ? g.high : g.low) +
+                              "; move that bound inside the span",
+                          path + (openLow ? ".high" : ".low"));
+  }
+  return goals;
+}
+
+Optimum optimize(const Fit& fit, const Goals& open, const SearchOptions& options) {
   using namespace optimum;
   validateOptions(options);
   validateFit(fit);
+  const Goals goals = completeGoals(fit, open, options);
   const Problem p = compileProblem(fit, goals);
   const std::vector<double> coef = slotCoefficients(p, fit);
   Optimum result;

@@ -1,7 +1,12 @@
 #include "optimum/problem.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
+#include <initializer_list>
+#include <string_view>
+#include <utility>
 
 #include "study/text.h"
 #include "tavrin/error.h"
@@ -26,10 +31,10 @@ struct Ratio {
 Ratio ratio(const Goal& g, double y) noexcept {
   switch (g.kind) {
     case Goal::Maximize:
-      if (y >= g.high) return {1.0, 0.0, g.shape};
+      if (y >= g.high && !g.unbounded) return {1.0, 0.0, g.shape};
       return {(y - g.low) / (g.high - g.low), 1.0 / (g.high - g.low), g.shape};
     case Goal::Minimize:
-      if (y <= g.low) return {1.0, 0.0, g.shape};
+      if (y <= g.low && !g.unbounded) return {1.0, 0.0, g.shape};
       return {(g.high - y) / (g.high - g.low), -1.0 / (g.high - g.low), g.shape};
     case Goal::Target:
       if (y <= g.target) return {(y - g.low) / (g.target - g.low), 1.0 / (g.target - g.low), g.shape};
@@ -58,17 +63,18 @@ void multiplyByRatios(const Goal& g, const double* y, std::size_t count, double*
   const double low = g.low;
   const double high = g.high;
   const double span = high - low;
+  const double cap = ratioCap(g);
   // Past `high` (`low` for Minimize) the rounded ratio is at least 1 and
   // below it at most 1, as rounding is monotonic, so min(ratio, 1) is
   // ratio()'s clamp; min and max keep the loop free of branches.
   if (g.kind == Goal::Maximize)
     for (std::size_t l = 0; l < count; ++l) {
-      const double r = std::min((y[l] - low) / span, 1.0);
+      const double r = std::min((y[l] - low) / span, cap);
       keys[l] *= std::max(0.0, r);
     }
   else
     for (std::size_t l = 0; l < count; ++l) {
-      const double r = std::min((high - y[l]) / span, 1.0);
+      const double r = std::min((high - y[l]) / span, cap);
       keys[l] *= std::max(0.0, r);
     }
 }
@@ -91,16 +97,19 @@ std::size_t factorIndex(const Fit& fit, const std::string& name) {
     if (fit.factors[i].name == name) return i;
   std::string names;
   for (const Factor& f : fit.factors) names += (names.empty() ? "" : ", ") + text::quoted(f.name);
-  throw UnknownName("search region: unknown factor " + text::quoted(name) + "; the factors are " + names);
+  throw UnknownName("search region: unknown factor " + text::quoted(name) + "; the factors are " + names,
+                    "region." + name);
 }
 
-void validateConstraint(const Constraint& c) {
+void validateConstraint(const Constraint& c, const std::string& path) {
   const std::string what = "constraint on response " + text::quoted(c.response);
-  if (std::isnan(c.low) || std::isnan(c.high)) throw InvalidArgument(what + ": low and high must be numbers (not NaN)");
-  if (!finite(c.low) && !finite(c.high))
-    throw InvalidArgument(what + ": needs a finite low or a finite high");
+  if (std::isnan(c.low) || std::isnan(c.high))
+    throw InvalidArgument(what + ": low and high must be numbers (not NaN)",
+                          path + (std::isnan(c.low) ? ".low" : ".high"));
+  if (!finite(c.low) && !finite(c.high)) throw InvalidArgument(what + ": needs a finite low or a finite high", path);
   if (c.low > c.high)
-    throw InvalidArgument(what + ": low (" + number(c.low) + ") must not exceed high (" + number(c.high) + ")");
+    throw InvalidArgument(what + ": low (" + number(c.low) + ") must not exceed high (" + number(c.high) + ")",
+                          path + ".high");
 }
 
 void compileRegion(const Fit& fit, const Goals& goals, Problem& p) {
@@ -114,12 +123,15 @@ void compileRegion(const Fit& fit, const Goals& goals, Problem& p) {
     const std::size_t i = factorIndex(fit, name);
     const Factor& f = fit.factors[i];
     const std::string what = "search region of factor " + text::quoted(name);
+    const std::string path = "region." + name;
     const auto [lo, hi] = range;
-    if (!finite(lo) || !finite(hi)) throw InvalidArgument(what + ": both ends must be finite");
-    if (lo > hi) throw InvalidArgument(what + ": low (" + number(lo) + ") must not exceed high (" + number(hi) + ")");
+    if (!finite(lo) || !finite(hi)) throw InvalidArgument(what + ": both ends must be finite", path);
+    if (lo > hi)
+      throw InvalidArgument(what + ": low (" + number(lo) + ") must not exceed high (" + number(hi) + ")", path);
     if (lo < f.low || hi > f.high)
       throw InvalidArgument(what + ": [" + number(lo) + ", " + number(hi) + "] must lie within the factor's range [" +
-                            number(f.low) + ", " + number(f.high) + "], where the models were fitted");
+                                number(f.low) + ", " + number(f.high) + "], where the models were fitted",
+                            path);
     p.lower[i] = std::clamp(toCoded(f, lo), -1.0, 1.0);
     p.upper[i] = std::clamp(toCoded(f, hi), -1.0, 1.0);
     if (lo == hi) p.upper[i] = p.lower[i];
@@ -130,28 +142,71 @@ void compileRegion(const Fit& fit, const Goals& goals, Problem& p) {
     if (p.lower[i] < p.upper[i]) p.freeFactors.push_back(i);
 }
 
+// The response index of a name, an UnknownName carrying `path` else.
+std::size_t responseOf(const Fit& fit, const std::string& name, const std::string& path) {
+  try {
+    return fit.responseIndex(name);
+  } catch (const UnknownName& e) {
+    throw UnknownName(e.what(), path);
+  }
+}
+
+// The first of the fields whose value is not finite, else `fallback`.
+std::string firstNotFinite(const std::string& path, std::initializer_list<std::pair<const char*, double>> fields,
+                           const char* fallback) {
+  for (const auto& [name, value] : fields)
+    if (!finite(value)) return path + "." + name;
+  return path + "." + fallback;
+}
+
+constexpr std::array<std::pair<Goal::Kind, std::string_view>, 5> kGoalKindNames = {{{Goal::Maximize, "maximize"},
+                                                                                     {Goal::Minimize, "minimize"},
+                                                                                     {Goal::Target, "target"},
+                                                                                     {Goal::Within, "within"},
+                                                                                     {Goal::WeightedSum, "weightedSum"}}};
+
+std::string kindNames() {
+  std::string names;
+  for (const auto& [kind, name] : kGoalKindNames) names += (names.empty() ? "" : ", ") + std::string(name);
+  return names;
+}
+
+// The kind's name folded as parseGoalKind compares it.
+std::string folded(std::string_view name) {
+  std::string key;
+  for (const char c : name)
+    if (c != '-' && c != '_' && c != ' ') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
 }  // namespace
 
-void validateGoal(const Goal& g) {
+void validateGoal(const Goal& g, const std::string& path) {
   const std::string what = goalText(g);
   const auto positive = [&](double value, const char* field) {
     if (!finite(value) || value <= 0.0)
-      throw InvalidArgument(what + ": " + field + " must be finite and > 0 (got " + number(value) + ")");
+      throw InvalidArgument(what + ": " + field + " must be finite and > 0 (got " + number(value) + ")",
+                            path + "." + field);
   };
+  if (g.unbounded && g.kind != Goal::Maximize && g.kind != Goal::Minimize)
+    throw InvalidArgument(what + ": only Maximize and Minimize goals can be unbounded", path + ".unbounded");
   switch (g.kind) {
     case Goal::Maximize:
     case Goal::Minimize:
       if (!finite(g.low) || !finite(g.high) || !(g.low < g.high))
         throw InvalidArgument(what + ": " + (g.kind == Goal::Maximize ? "Maximize" : "Minimize") +
-                              " needs finite low < high (got low = " + number(g.low) + ", high = " + number(g.high) +
-                              ")");
+                                  " needs finite low < high (got low = " + number(g.low) +
+                                  ", high = " + number(g.high) + ")",
+                              firstNotFinite(path, {{"low", g.low}, {"high", g.high}}, "high"));
       positive(g.shape, "shape");
       positive(g.importance, "importance");
       return;
     case Goal::Target:
       if (!finite(g.low) || !finite(g.target) || !finite(g.high) || !(g.low < g.target) || !(g.target < g.high))
         throw InvalidArgument(what + ": Target needs finite low < target < high (got low = " + number(g.low) +
-                              ", target = " + number(g.target) + ", high = " + number(g.high) + ")");
+                                  ", target = " + number(g.target) + ", high = " + number(g.high) + ")",
+                              firstNotFinite(path, {{"target", g.target}, {"low", g.low}, {"high", g.high}},
+                                             g.low < g.target ? "high" : "low"));
       positive(g.shape, "shape");
       positive(g.shapeHigh, "shapeHigh");
       positive(g.importance, "importance");
@@ -159,21 +214,24 @@ void validateGoal(const Goal& g) {
     case Goal::Within:
       if (std::isnan(g.low) || std::isnan(g.high) || !(g.low < g.high) || (!finite(g.low) && !finite(g.high)))
         throw InvalidArgument(what + ": Within needs low < high with at least one of them finite (got low = " +
-                              number(g.low) + ", high = " + number(g.high) + ")");
+                                  number(g.low) + ", high = " + number(g.high) + ")",
+                              path + (std::isnan(g.low) ? ".low" : ".high"));
       positive(g.importance, "importance");
       return;
     case Goal::WeightedSum:
-      if (!finite(g.weight)) throw InvalidArgument(what + ": weight must be finite (got " + number(g.weight) + ")");
+      if (!finite(g.weight))
+        throw InvalidArgument(what + ": weight must be finite (got " + number(g.weight) + ")", path + ".weight");
       return;
   }
-  throw InvalidArgument(what + ": unknown goal kind; the kinds are Maximize, Minimize, Target, Within, WeightedSum");
+  throw InvalidArgument(what + ": unknown goal kind; the kinds are " + kindNames(), path + ".kind");
 }
 
 Problem compileProblem(const Fit& fit, const Goals& goals) {
   Problem p;
   p.factors = fit.factorCount();
   if (goals.goals.empty())
-    throw InvalidArgument("no goal: give at least one response a goal (Maximize, Minimize, Target, Within or WeightedSum)");
+    throw InvalidArgument("no goal: give at least one response a goal (Maximize, Minimize, Target, Within or WeightedSum)",
+                          "goals");
   const auto slotOf = [&p](std::size_t response) {
     const auto it = std::find(p.responses.begin(), p.responses.end(), response);
     if (it != p.responses.end()) return static_cast<std::size_t>(it - p.responses.begin());
@@ -182,27 +240,33 @@ Problem compileProblem(const Fit& fit, const Goals& goals) {
   };
   std::vector<bool> hasGoal(fit.responses.size(), false);
   bool desirabilityKinds = false;
-  for (const Goal& g : goals.goals) {
-    const std::size_t j = fit.responseIndex(g.response);
-    validateGoal(g);
+  for (std::size_t k = 0; k < goals.goals.size(); ++k) {
+    const Goal& g = goals.goals[k];
+    const std::string path = "goals[" + std::to_string(k) + "]";
+    const std::size_t j = responseOf(fit, g.response, path + ".response");
+    validateGoal(g, path);
     if (hasGoal[j])
-      throw InvalidArgument("response " + text::quoted(g.response) + " has more than one goal; give it at most one");
+      throw InvalidArgument("response " + text::quoted(g.response) + " has more than one goal; give it at most one",
+                            path + ".response");
     hasGoal[j] = true;
     const bool sum = g.kind == Goal::WeightedSum;
     p.weightedSum = p.weightedSum || sum;
     desirabilityKinds = desirabilityKinds || !sum;
     if (p.weightedSum && desirabilityKinds)
       throw InvalidArgument(goalText(g) +
-                            ": WeightedSum goals cannot be mixed with desirability goals (Maximize, Minimize, "
-                            "Target, Within); use constraints for the other responses");
+                                ": WeightedSum goals cannot be mixed with desirability goals (Maximize, Minimize, "
+                                "Target, Within); use constraints for the other responses",
+                            path + ".kind");
     const std::size_t slot = slotOf(j);
     p.goals.push_back({slot, g});
     if (!sum) p.importanceSum += g.importance;
     if (g.kind == Goal::Within) p.intervals.push_back({slot, g.low, g.high, false});
   }
-  for (const Constraint& c : goals.constraints) {
-    const std::size_t j = fit.responseIndex(c.response);
-    validateConstraint(c);
+  for (std::size_t k = 0; k < goals.constraints.size(); ++k) {
+    const Constraint& c = goals.constraints[k];
+    const std::string path = "constraints[" + std::to_string(k) + "]";
+    const std::size_t j = responseOf(fit, c.response, path + ".response");
+    validateConstraint(c, path);
     p.intervals.push_back({slotOf(j), c.low, c.high, true});
   }
   compileRegion(fit, goals, p);
@@ -332,8 +396,21 @@ double smallestRatio(const Problem& problem, const double* values) noexcept {
 
 namespace tavrin {
 
+std::string_view goalKindName(Goal::Kind kind) {
+  for (const auto& [k, name] : optimum::kGoalKindNames)
+    if (k == kind) return name;
+  throw InvalidArgument("unknown goal kind " + std::to_string(static_cast<int>(kind)) + "; the kinds are " +
+                        optimum::kindNames());
+}
+
+Goal::Kind parseGoalKind(std::string_view name) {
+  for (const auto& [kind, known] : optimum::kGoalKindNames)
+    if (optimum::folded(name) == optimum::folded(known)) return kind;
+  throw InvalidArgument("unknown goal kind " + text::quoted(name) + "; the kinds are " + optimum::kindNames());
+}
+
 double desirability(const Goal& goal, double predicted) {
-  optimum::validateGoal(goal);
+  optimum::validateGoal(goal, "goal");
   if (goal.kind == Goal::WeightedSum)
     throw InvalidArgument("goal of response " + text::quoted(goal.response) +
                           ": WeightedSum goals have no desirability; they add weight * prediction");

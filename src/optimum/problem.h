@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -53,9 +54,14 @@ inline constexpr double kFeasibilityTolerance = 1e-9;
 // optimum.h) and builds the problem.
 Problem compileProblem(const Fit& fit, const Goals& goals);
 
-// Throws InvalidArgument naming the response and the field when a goal's
-// numbers do not make a desirability (or a weighted-sum) goal.
-void validateGoal(const Goal& goal);
+// Throws InvalidArgument naming the response, with the field's path under
+// `path` ("goals[2]"), when a goal's numbers do not make a desirability (or
+// a weighted-sum) goal.
+void validateGoal(const Goal& goal, const std::string& path);
+
+// The ceiling of a Maximize or Minimize goal's ratio: 1, or none (infinity)
+// for an unbounded goal.
+inline double ratioCap(const Goal& g) noexcept { return g.unbounded ? std::numeric_limits<double>::infinity() : 1.0; }
 
 // The coded coefficients of the slots, from the fit's models.
 std::vector<double> slotCoefficients(const Problem& problem, const Fit& fit);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/inference.h"
 #include "optimum/global_search.h"
 #include "optimum/normal_stream.h"
 #include "optimum/parallel.h"
@@ -26,21 +27,31 @@ constexpr unsigned kMaxReplicates = 1000000;
 
 void validateOptions(const Fit& fit, const Optimum& nominal, const RobustnessOptions& o) {
   if (o.replicates < 1 || o.replicates > kMaxReplicates)
-    throw InvalidArgument("robustness replicates: " + std::to_string(o.replicates) + " is outside 1..1000000");
+    throw InvalidArgument("robustness replicates: " + std::to_string(o.replicates) + " is outside 1..1000000",
+                          "robustness.replicates");
   for (const double q : o.percentiles)
     if (!(q >= 0.0 && q <= 100.0))
-      throw InvalidArgument("robustness percentiles: " + text::formatDouble(q) + " is outside 0..100");
+      throw InvalidArgument("robustness percentiles: " + text::formatDouble(q) + " is outside 0..100",
+                            "robustness.percentiles");
   if (o.relocationPoints > kSequencePoints)
     throw InvalidArgument("robustness relocationPoints: " + std::to_string(o.relocationPoints) +
-                          " is outside 0..65536; the LPtau sequence has 65536 distinct points");
+                              " is outside 0..65536; the LPtau sequence has 65536 distinct points",
+                          "robustness.relocationPoints");
   if (o.relocationStarts > o.relocationPoints)
     throw InvalidArgument("robustness relocationStarts: " + std::to_string(o.relocationStarts) +
-                          " exceeds relocationPoints (" + std::to_string(o.relocationPoints) + ")");
+                              " exceeds relocationPoints (" + std::to_string(o.relocationPoints) + ")",
+                          "robustness.relocationStarts");
   for (const auto& [name, sigma] : o.sigma) {
-    fit.responseIndex(name);
+    const std::string path = "robustness.sigma." + name;
+    try {
+      fit.responseIndex(name);
+    } catch (const UnknownName& e) {
+      throw UnknownName(e.what(), path);
+    }
     if (!std::isfinite(sigma) || sigma < 0.0)
       throw InvalidArgument("robustness sigma of response " + text::quoted(name) + ": must be finite and >= 0 (got " +
-                            text::formatDouble(sigma) + ")");
+                                text::formatDouble(sigma) + ")",
+                            path);
   }
   if (nominal.candidates.empty())
     throw InvalidArgument("robustness: the nominal optimum has no candidate; run optimize() first");
@@ -59,14 +70,13 @@ double residualSigma(const Fit& fit, std::size_t j) {
     throw StateError("robustness: response " + text::quoted(fit.responses[j].name) +
                      " has no residual degrees of freedom (" + std::to_string(fit.runCount()) + " runs, " +
                      std::to_string(fit.termCount()) + " terms); its sigma must be supplied");
-  double ss = 0.0;
+  Eigen::VectorXd residual(static_cast<Eigen::Index>(fit.runCount()));
   for (std::size_t r = 0; r < fit.runCount(); ++r) {
     double fitted = 0.0;
     for (std::size_t t = 0; t < fit.termCount(); ++t) fitted += fit.design(r, t) * fit.models[j].coded[t];
-    const double e = fit.observations(r, j) - fitted;
-    ss += e * e;
+    residual(static_cast<Eigen::Index>(r)) = fit.observations(r, j) - fitted;
   }
-  return std::sqrt(ss / fit.residualDf());
+  return analysis::rootMeanSquare(residual, fit.residualDf());
 }
 
 // Replicates whose noise is drawn as one item of work; seeding a
@@ -197,7 +207,9 @@ Robustness robustness(const Fit& fit, const Goals& goals, const Optimum& nominal
   using namespace optimum;
   validateFit(fit);
   validateOptions(fit, nominal, options);
-  const Problem p = compileProblem(fit, goals);
+  SearchOptions search;
+  search.threads = options.threads;
+  const Problem p = compileProblem(fit, completeGoals(fit, goals, search));
 
   Robustness out;
   out.replicates = options.replicates;

@@ -32,6 +32,7 @@ struct LaneGoal {
   double inverseSpan = 0.0;      // 1 / (high - low), or 1 / (target - low) for Target
   double inverseSpanHigh = 0.0;  // 1 / (high - target) for Target
   double weight = 0.0;           // WeightedSum
+  double cap = 1.0;              // the ratio's ceiling (ratioCap) for Maximize and Minimize
 };
 
 struct LaneInterval {

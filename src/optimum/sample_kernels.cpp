@@ -199,6 +199,7 @@ SampleSetup prepareSample(const Problem& problem, const PackedModels& models) {
       case Goal::Minimize:
         s.laneKeys = s.laneKeys && g.shape * g.importance == 1.0;
         lane.inverseSpan = 1.0 / (g.high - g.low);
+        lane.cap = ratioCap(g);
         break;
       case Goal::Target:
         s.laneKeys = s.laneKeys && g.shape * g.importance == 1.0 && g.shapeHigh * g.importance == 1.0;

@@ -24,11 +24,18 @@ std::string_view designKindName(DesignKind kind) noexcept {
 }
 
 DesignKind parseDesignKind(std::string_view text) {
-  const DesignGenerator& generator = findGenerator(text);
+  const DesignGenerator* found = nullptr;
+  try {
+    found = &findGenerator(text);
+  } catch (const InvalidArgument& e) {
+    throw InvalidArgument(e.what(), "design");
+  }
+  const DesignGenerator& generator = *found;
   for (const KindName& k : kKinds)
     if (k.generator == generator.name) return k.kind;
   throw InvalidArgument("design \"" + std::string(text) + "\": a study holds a box-behnken or rechtschaffner plan, not a " +
-                        std::string(generator.name) + " design");
+                            std::string(generator.name) + " design",
+                        "design");
 }
 
 const std::vector<int>& supportedFactorCounts(DesignKind kind) { return findGenerator(designKindName(kind)).factorCounts; }

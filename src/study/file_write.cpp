@@ -155,6 +155,9 @@ void replaceFileWithText(const std::string& path, std::string_view text) {
 }
 
 std::string readFileText(const std::string& path, const std::string& what) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    throw FileError(path, "cannot open " + what + " " + text::quoted(path) + ": it is a folder, not a file");
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     const bool absent = errno == ENOENT;

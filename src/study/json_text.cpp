@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <set>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -58,10 +60,29 @@ struct DuplicateKey {
   std::string key;
 };
 
+using Json = nlohmann::json;
+
+// The JSON library's tree builder, except that a failure keeps where it
+// happened: the library reports a number beyond double's range (1e400) as
+// an exception without a position, but hands the position to the builder.
+class PositionedBuilder : public nlohmann::detail::json_sax_dom_callback_parser<Json> {
+ public:
+  using json_sax_dom_callback_parser::json_sax_dom_callback_parser;
+  std::size_t failedAt = 0;  // 1-based position of the offending character
+
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
+    // A syntax error stops at the offending character; a number out of
+    // range has been read whole, so point at its first character.
+    const bool number = std::is_same_v<Exception, nlohmann::detail::out_of_range>;
+    failedAt = number && position >= token.size() ? position - token.size() + 1 : position;
+    return json_sax_dom_callback_parser::parse_error(position, token, error);
+  }
+};
+
 }  // namespace
 
 nlohmann::json parseJsonText(std::string_view text, const std::string& source) {
-  using Json = nlohmann::json;
   if (const std::optional<std::size_t> at = tooDeepAt(text)) {
     const auto [line, column] = position(text, *at);
     throw ParseError(source, line, column,
@@ -77,14 +98,16 @@ nlohmann::json parseJsonText(std::string_view text, const std::string& source) {
       throw DuplicateKey{parsed.get<std::string>()};
     return true;
   };
+  Json doc;
+  PositionedBuilder builder(doc, refuseRepeatedKeys);
   try {
-    return Json::parse(text.begin(), text.end(), refuseRepeatedKeys);
-  } catch (const Json::parse_error& e) {
-    // byte is the 1-based position of the offending character.
-    const auto [line, column] = position(text, e.byte == 0 ? 0 : e.byte - 1);
+    Json::sax_parse(text.begin(), text.end(), &builder);
+    return doc;
+  } catch (const Json::exception& e) {
+    const auto [line, column] = position(text, builder.failedAt == 0 ? 0 : builder.failedAt - 1);
     const std::string what = e.what();
-    const std::size_t colon = what.find("parse error");
-    throw ParseError(source, line, column, "not a valid study file: " + what.substr(colon == std::string::npos ? 0 : colon));
+    const std::size_t kind = what.find("] ");
+    throw ParseError(source, line, column, "not a valid study file: " + what.substr(kind == std::string::npos ? 0 : kind + 2));
   } catch (const DuplicateKey& e) {
     throw ParseError(source, 0, 0, "not a valid study file: an object gives the key " + text::quoted(e.key) + " twice");
   }

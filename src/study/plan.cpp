@@ -1,12 +1,14 @@
 // The plan: coded levels from the plan object's generators, natural
 // settings by the plan object's own transform, and a seeded run order.
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <random>
 #include <utility>
 
 #include "study/internal.h"
+#include "study/text.h"
 #include "tavrin/designs.h"
 #include "tavrin/study.h"
 
@@ -59,11 +61,23 @@ double toNatural(const Factor& f, double coded) noexcept {
   return ((f.low + f.high) + (f.high - f.low) * coded) / 2;
 }
 
+std::uint64_t parseSeed(std::string_view text) {
+  std::uint64_t seed = 0;
+  const char* end = text.data() + text.size();
+  const bool digits = !text.empty() && text.front() >= '0' && text.front() <= '9';
+  const auto [stop, error] = std::from_chars(text.data(), end, seed);
+  if (digits && error == std::errc() && stop == end) return seed;
+  throw InvalidArgument("the seed " + text::quoted(text) + " is not a whole number in 0.." +
+                            std::to_string(std::numeric_limits<std::uint64_t>::max()),
+                        "seed");
+}
+
 Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options) {
   validateFactors(kind, factors);
   if (options.extraCenterRuns < 0 || options.extraCenterRuns > kMaxExtraCenterRuns)
     throw InvalidArgument("extra centre runs: " + std::to_string(options.extraCenterRuns) +
-                          " is outside the allowed 0.." + std::to_string(kMaxExtraCenterRuns));
+                              " is outside the allowed 0.." + std::to_string(kMaxExtraCenterRuns),
+                          "extraCenterRuns");
   Plan plan;
   plan.kind = kind;
   plan.seed = options.seed ? *options.seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());

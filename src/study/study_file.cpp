@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <type_traits>
 
 #include "study/file_write.h"
 #include "study/internal.h"

@@ -59,6 +59,14 @@ CASES = [
     ("confidence out of range", ["fit", "study.json", "--confidence", "1.5"], 1, ["1.5"]),
     ("number option given text", ["optimize", "study.json", "--maximize", "Yield", "--points", "many"], 2,
      ["--points", "many"]),
+    # A seed is 0..2^64-1, never wrapped or clamped.
+    ("negative seed", ["new", "x.json", "--factor", "A=1:2", "--factor", "B=1:2", "--factor", "C=1:2",
+                       "--response", "Y", "--seed", "-1"], 2, ['"-1"', "18446744073709551615"]),
+    ("seed of 2^64", ["new", "x.json", "--factor", "A=1:2", "--factor", "B=1:2", "--factor", "C=1:2",
+                      "--response", "Y", "--seed", "18446744073709551616"], 2, ['"18446744073709551616"']),
+    ("seed past 2^64", ["optimize", "study.json", "--maximize", "Yield", "--robust", "--seed", "1e30"], 2,
+     ['"1e30"', "--seed"]),
+    ("fractional seed", ["optimize", "study.json", "--maximize", "Yield", "--robust", "--seed", "2.5"], 2, ['"2.5"']),
     ("unknown subcommand", ["frobnicate", "study.json"], 2, ['"frobnicate"']),
     ("unknown option", ["fit", "study.json", "--frob"], 2, ["--frob"]),
     ("missing argument", ["fit"], 2, ["study"]),
@@ -115,6 +123,19 @@ def test_json_failure_carries_the_error(work, args, kind):
     assert error["type"] == kind and result.stderr == f"tavrin: {error['message']}\n"
     if kind == "ParseError":
         assert (error["source"], error["line"], error["column"]) == ("text_cell.csv", 3, 3)
+
+
+@pytest.mark.parametrize("args,field", [
+    (["new", "x.json", "--factor", "A=0.7:0.1", "--factor", "B=1:2", "--factor", "C=1:2", "--response", "Y"],
+     "factors[0].high"),
+    (["new", "x.json", "--factor", "A=0.1:0.7", "--factor", "B=1:2", "--factor", "C=1:2", "--response", "A"],
+     "responses[0].name"),
+    (["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity=0.9:0.3"], "constraints[0].high"),
+    (["optimize", "study.json", "--target", "Yield=95"], "goals[0].target"),
+])
+def test_json_failure_names_the_field(work, args, field):
+    result = run(*args, "--json", cwd=work)
+    assert json.loads(result.stdout)["error"]["field"] == field, result.stdout
 
 
 @pytest.mark.parametrize("args,kind", [

@@ -22,6 +22,12 @@ Goal goal(Goal::Kind kind, double low, double high, double shape = 1.0, double t
   return g;
 }
 
+Goal unbounded(Goal::Kind kind, double low, double high) {
+  Goal g = goal(kind, low, high);
+  g.unbounded = true;
+  return g;
+}
+
 TEST(Desirability, FollowsTheDerringerSuichFormulas) {
   struct Case {
     const char* what;
@@ -37,6 +43,10 @@ TEST(Desirability, FollowsTheDerringerSuichFormulas) {
       {"maximize shape 2", goal(Goal::Maximize, 0.1, 0.7, 2.0), 0.4, 0.25},
       {"maximize shape 0.5", goal(Goal::Maximize, 0.1, 0.7, 0.5), 0.25, 0.5},
       {"maximize above high", goal(Goal::Maximize, 0.1, 0.7, 3.0), 0.9, 1.0},
+      // Unbounded: the ratio goes on past high (low for Minimize).
+      {"unbounded maximize above high", unbounded(Goal::Maximize, 0.1, 0.7), 1.0, 1.5},
+      {"unbounded minimize below low", unbounded(Goal::Minimize, 0.1, 0.7), -0.2, 1.5},
+      {"unbounded maximize below low", unbounded(Goal::Maximize, 0.1, 0.7), 0.05, 0.0},
       // Minimize over [1e7, 1e7 + 3]: ((1e7 + 3 - y) / 3)^s.
       {"minimize below low", goal(Goal::Minimize, 1e7, 1e7 + 3), 1e7 - 1, 1.0},
       {"minimize shape 3", goal(Goal::Minimize, 1e7, 1e7 + 3, 3.0), 1e7 + 1.5, 0.125},
@@ -64,6 +74,8 @@ TEST(Desirability, RefusesGoalsThatMakeNoDesirability) {
   Goal noImportance = goal(Goal::Maximize, 0.1, 0.7);
   noImportance.importance = 0.0;
   Goal sum = goal(Goal::WeightedSum, NAN, NAN);
+  Goal unboundedTarget = goal(Goal::Target, 0.1, 0.7, 1.0, 0.3);
+  unboundedTarget.unbounded = true;
   const Case cases[] = {
       {goal(Goal::Maximize, 0.7, 0.1), "goal of response \"Yield\": Maximize needs finite low < high"},
       {goal(Goal::Minimize, 0.1, INFINITY), "Minimize needs finite low < high"},
@@ -73,6 +85,7 @@ TEST(Desirability, RefusesGoalsThatMakeNoDesirability) {
       {goal(Goal::Within, -INFINITY, INFINITY), "Within needs low < high with at least one of them finite"},
       {noImportance, "importance must be finite and > 0"},
       {sum, "WeightedSum goals have no desirability"},
+      {unboundedTarget, "only Maximize and Minimize goals can be unbounded"},
   };
   for (const Case& c : cases) {
     try {

@@ -45,6 +45,12 @@ Goal curved(const char* response, double low, double high, double shape) {
   return g;
 }
 
+Goal unbounded(const char* response, double low, double high) {
+  Goal g = goal(response, Goal::Maximize, low, high);
+  g.unbounded = true;
+  return g;
+}
+
 // The model's value at a coded point, term by term from quadratic.h.
 double modelAt(const std::vector<double>& coef, const std::vector<double>& x) {
   const std::size_t n = x.size();
@@ -155,6 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                    goal("Y3", Goal::Within, -0.3, 0.9)},
                   {}},
         // An interval no point meets: the stage ranks by the violation.
+        // No ceiling: the ratio keeps rising past high.
+        StageCase{"UnboundedMaximize", {unbounded("Y1", 2.1, 5.3)}, {{"Y2", -INFINITY, 3.3}}},
         StageCase{"NothingAdmissible", {goal("Y1", Goal::Maximize, 2.1, 9.7)}, {{"Y3", 40.1, 41.3}}},
         StageCase{"WeightedSumUnderALimit", {weighted("Y1", 0.7), weighted("Y2", -1.3)}, {{"Y3", -0.45, 0.85}}},
         StageCase{"WeightedSumNothingAdmissible", {weighted("Y1", 0.7)}, {{"Y3", 40.1, 41.3}}},

@@ -411,9 +411,9 @@ TEST(Optimum, RefusesWhatItCannotSearch) {
   SearchOptions tooMany;
   tooMany.points = 65537;
   expectRefusal(good, tooMany, "65536 distinct points");
-  Goals noHigh = good;
-  noHigh.goals[0].high = NAN;
-  expectRefusal(noHigh, {}, "\"Y1\": Maximize needs finite low < high");
+  Goals reversed = good;
+  reversed.goals[0].low = 2.0;
+  expectRefusal(reversed, {}, "\"Y1\": Maximize needs finite low < high");
   Goals badShape = good;
   badShape.goals[0].shape = 0.0;
   expectRefusal(badShape, {}, "shape must be finite and > 0");

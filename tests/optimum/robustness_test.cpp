@@ -3,6 +3,7 @@
 // the spread of the predictions the least-squares theory gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <stdexcept>
@@ -125,6 +126,37 @@ TEST(Robustness, PredictionsSpreadAsTheLeastSquaresTheorySays) {
   // The nominal optimum sits on the cap, so the cap holds half the time.
   ASSERT_EQ(r.constraintProbability.size(), 1u);
   EXPECT_NEAR(r.constraintProbability[0], 0.5, 0.03);
+}
+
+// "Maximise Y1" with open bounds ranks by Y1 itself in every replicate, as
+// bounds far outside the predictions do: a replicate whose surface rises
+// above the nominal top must still find its own top, not tie at d = 1.
+TEST(Robustness, OpenGoalBoundsSpreadAsFarExplicitBoundsDo) {
+  const Fit fit = noisyFit();
+  Goals open = yieldGoals();
+  open.goals[0].low = NAN;
+  open.goals[0].high = NAN;
+  Goals far = yieldGoals();
+  far.goals[0].low = -1000.3;
+  far.goals[0].high = 1000.7;
+  RobustnessOptions options;
+  options.replicates = 300;
+  options.seed = 11;
+  options.sigma = {{"Y1", 0.9}, {"Y2", 0.03}};
+  const Robustness ro = robustness(fit, open, optimize(fit, open), options);
+  const Robustness rf = robustness(fit, far, optimize(fit, far), options);
+  ASSERT_EQ(ro.failedReplicates, 0u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double range = fit.factors[i].high - fit.factors[i].low;
+    EXPECT_NEAR(ro.nominal[i], rf.nominal[i], 1e-6 * range) << i;
+    for (std::size_t q = 0; q < ro.percentiles.size(); ++q)
+      EXPECT_NEAR(ro.settingPercentiles(i, q), rf.settingPercentiles(i, q), 1e-6 * range) << i << ", " << q;
+  }
+  // The relocated optima spread out: none sits on the nominal optimum.
+  std::size_t atNominal = 0;
+  for (std::size_t k = 0; k < ro.optima.rows(); ++k)
+    atNominal += std::equal(ro.nominal.begin(), ro.nominal.end(), ro.optima.row(k)) ? 1 : 0;
+  EXPECT_EQ(atNominal, 0u);
 }
 
 TEST(Robustness, TakesSigmaFromTheResidualsOrRequiresIt) {

@@ -149,6 +149,14 @@ TEST(StudyFile, RoundTripsBitForBit) {
   } catch (const FileError& e) {
     EXPECT_TRUE(e.notFound());
   }
+  // A folder is no study file: a FileError naming it, not a stream's failure.
+  try {
+    (void)Study::load(folder.path().string());
+    FAIL();
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.path(), folder.path().string());
+    EXPECT_FALSE(e.notFound());
+  }
 }
 
 TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
@@ -174,6 +182,18 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
   } catch (const ParseError& e) {
     EXPECT_EQ(e.line(), 3u) << e.what();
     EXPECT_EQ(e.column(), 3u) << e.what();
+  }
+  // A number beyond double's range is refused where it stands, as any other fault.
+  std::string huge = text;
+  const std::size_t version = huge.find("\"version\": 1") + std::strlen("\"version\": 1");
+  huge.insert(version, "e400");
+  try {
+    (void)Study::fromJson(huge, "s.json");
+    FAIL();
+  } catch (const ParseError& e) {
+    EXPECT_EQ(e.line(), 3u) << e.what();
+    EXPECT_EQ(e.column(), 14u) << e.what();
+    EXPECT_NE(std::string(e.what()).find("1e400"), std::string::npos) << e.what();
   }
   const struct {
     const char* from;

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "tavrin/error.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"
 
@@ -71,6 +72,24 @@ TEST(Plan, ExtraCentreRunsFollowThePlanProper) {
                InvalidArgument);
   EXPECT_THROW(makePlan(DesignKind::BoxBehnken, factorsWithOddRanges(3), {.seed = 5, .extraCenterRuns = 101}),
                InvalidArgument);
+}
+
+// A seed is read whole or refused: never wrapped past 2^64 - 1 or clamped.
+TEST(Seed, IsReadWholeOrRefused) {
+  EXPECT_EQ(parseSeed("0"), 0u);
+  EXPECT_EQ(parseSeed("7"), 7u);
+  EXPECT_EQ(parseSeed("18446744073709551615"), UINT64_MAX);
+  EXPECT_EQ(parseSeed("00042"), 42u);
+  for (const char* bad : {"-1", "18446744073709551616", "99999999999999999999999", "1e3", "2.5", "+3", " 3", "3 ",
+                          "", "0x10", "seven"}) {
+    try {
+      parseSeed(bad);
+      ADD_FAILURE() << "accepted \"" << bad << "\"";
+    } catch (const InvalidArgument& e) {
+      EXPECT_EQ(e.field(), "seed");
+      EXPECT_NE(std::string(e.what()).find(std::string("\"") + bad + "\""), std::string::npos) << e.what();
+    }
+  }
 }
 
 TEST(ExecutionOrder, TheGeneratorIsTheStandardOne) {

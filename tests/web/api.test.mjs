@@ -128,8 +128,17 @@ describe('workbench API', () => {
     });
     assert.equal(answer.status, 200);
     assert.equal(answer.json.ok, false);
-    assert.match(answer.json.fields['factors/1'], /^factor 2: the name "Temperature" is already the name of factor 1/);
-    assert.match(answer.json.fields['responses/0'], /^response 1: the name "Yield " has a leading or trailing blank/);
+    assert.match(answer.json.fields['factors[1].name'], /^factor 2: the name "Temperature" is already the name of factor 1/);
+    assert.match(answer.json.fields['responses[0].name'], /^response 1: the name "Yield " has a leading or trailing blank/);
+    // The field is the path of the input at fault, whatever the message says.
+    const ends = await request(server.port, 'POST', '/api/validate', {
+      body: {
+        design: 'box-behnken',
+        factors: [definition.factors[0], { name: 'Time', low: 0.7, high: 0.1, unit: '' }],
+        responses: [{ name: 'Yield', unit: 'a//b' }],
+      },
+    });
+    assert.deepEqual(Object.keys(ends.json.fields).sort(), ['factors[1].high', 'responses[0].unit']);
     const counts = await request(server.port, 'POST', '/api/validate', {
       body: { ...definition, design: 'rechtschaffner' },
     });

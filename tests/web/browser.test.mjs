@@ -109,6 +109,8 @@ describe('workbench in a browser', () => {
     await page.waitForFunction(() => /factor 2 "Time": low 10 is not below high 5/.test(
       document.querySelector('#factor-table tbody tr:nth-child(3)').nextElementSibling.textContent));
     assert.equal(await page.$eval('#create', (b) => b.disabled), true);
+    // The layer names the input at fault as data: only "high" is marked.
+    assert.deepEqual(await page.$$eval('#factor-table input.invalid', (list) => list.map((i) => i.name)), ['high']);
     await page.screenshot({ path: join(screenshots, 'workbench-define.png'), clip: await clipOf(page, '#define') });
     await typeInto(page, rowInput('#factor-table', 2, 'high'), '50');
     await page.waitForFunction(() => !document.querySelector('#create').disabled);
@@ -156,6 +158,13 @@ describe('workbench in a browser', () => {
     // 5. Goals, optima and robustness.
     await page.select('#goal-table tr[data-response="Yield"] select[name=kind]', 'maximize');
     await typeInto(page, '#goal-table tr[data-response="Impurity"] input[name=atMost]', '1.5');
+    // A limit the wrong way round: the layer names its field, the page marks that input.
+    await typeInto(page, '#goal-table tr[data-response="Impurity"] input[name=atLeast]', '1.9');
+    await page.click('#find-optimum');
+    await page.waitForFunction(() => document.querySelector('#goal-table input.invalid'));
+    assert.deepEqual(await page.$$eval('#goal-table .invalid', (list) => list.map((i) => `${i.closest('tr').dataset.response}.${i.name}`)),
+      ['Impurity.atMost']);
+    await typeInto(page, '#goal-table tr[data-response="Impurity"] input[name=atLeast]', '');
     await page.click('#robust');
     // A smaller search than the default keeps the sanitizer build's run short.
     await typeInto(page, '#search-points', '8192');

@@ -1,11 +1,13 @@
 // The workbench's JSON API. Every refusal carries the layer's message in
-// {"error": {type, message}}; it is thrown as an ApiError.
+// {"error": {type, message, field}}; it is thrown as an ApiError, whose
+// field is the path of the input at fault ("goals[0].high"), or ''.
 
 export class ApiError extends Error {
   constructor(status, error) {
     super(error?.message ?? `the server answered ${status}`);
     this.status = status;
     this.type = error?.type ?? 'Error';
+    this.field = error?.field ?? '';
   }
 }
 

@@ -50,8 +50,8 @@ export function readDefinition() {
   const value = (row, name) => $(`input[name=${name}]`, row).value;
   const factors = factorRows().map((row, k) => ({
     name: value(row, 'name'),
-    low: numberField($('input[name=low]', row), `factors/${k}`),
-    high: numberField($('input[name=high]', row), `factors/${k}`),
+    low: numberField($('input[name=low]', row), `factors[${k}].low`),
+    high: numberField($('input[name=high]', row), `factors[${k}].high`),
     unit: value(row, 'unit'),
   }));
   const responses = responseRows().map((row) => ({ name: value(row, 'name'), unit: value(row, 'unit') }));
@@ -70,12 +70,25 @@ export function readDefinition() {
   };
 }
 
-// The message cell of field "factors/1", "responses/0", "design", ...
+// A field's path as the layer gives it: "factors[1].low" is list
+// "factors", row 1, input "low"; "design" and "factors" (their count) have
+// no row.
+function parsePath(field) {
+  const m = /^(factors|responses)\[(\d+)\](?:\.(\w+))?$/.exec(field);
+  return m ? { list: m[1], row: Number(m[2]), input: m[3] } : { list: field };
+}
+
+function rowOf({ list, row }) {
+  if (row === undefined) return undefined;
+  return (list === 'factors' ? factorRows() : responseRows())[row];
+}
+
+// The message cell of a field: its row's, else the list's or the form's own.
 function messageCell(field) {
-  const [list, index] = field.split('/');
-  if (index === undefined) return $(`#define .field-error[data-field="${list}"]`);
-  const rows = list === 'factors' ? factorRows() : responseRows();
-  return rows[Number(index)]?.nextElementSibling.firstElementChild ?? $(`#define .field-error[data-field="${list}"]`);
+  const path = parsePath(field);
+  return rowOf(path)?.nextElementSibling.firstElementChild
+    ?? $(`#define .field-error[data-field="${path.list}"]`)
+    ?? $('#define .field-error[data-field="design"]');
 }
 
 function showFaults(fields) {
@@ -84,13 +97,8 @@ function showFaults(fields) {
   for (const [field, message] of Object.entries(fields)) {
     const cell = messageCell(field);
     cell.textContent = cell.textContent ? `${cell.textContent} ${message}` : message;
-    const [list, index] = field.split('/');
-    if (index !== undefined) {
-      const row = (list === 'factors' ? factorRows() : responseRows())[Number(index)];
-      const names = /: the unit /.test(message) ? ['unit']
-        : /: the range |: low |not a number/.test(message) ? ['low', 'high'] : ['name'];
-      for (const name of names) row?.querySelector(`input[name=${name}]`)?.classList.add('invalid');
-    }
+    const path = parsePath(field);
+    if (path.input) rowOf(path)?.querySelector(`input[name=${path.input}]`)?.classList.add('invalid');
   }
   const ok = Object.keys(fields).length === 0;
   $('#create').disabled = !ok;

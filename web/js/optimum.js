@@ -167,6 +167,20 @@ async function drawCloud(study, result, axes) {
     `Relocated optima over ${surface.response} (zoomed)`, window);
 }
 
+// The input a refusal of `request` is about, from the layer's field path:
+// goals[k] and constraints[k] name the k-th goal or limit sent.
+function inputOf(request, field) {
+  const m = /^(goals|constraints)\[(\d+)\](?:\.(\w+))?$/.exec(field);
+  if (!m) return null;
+  const sent = (m[1] === 'goals' ? request.goals.goals : request.goals.constraints)[Number(m[2])];
+  const row = sent && $(`#goal-table tr[data-response="${CSS.escape(sent.response)}"]`);
+  if (!row) return null;
+  const name = m[1] === 'goals'
+    ? (['low', 'high', 'target', 'importance'].includes(m[3]) ? m[3] : 'kind')
+    : (m[3] === 'low' ? 'atLeast' : 'atMost');
+  return row.querySelector(`[name=${name}]`);
+}
+
 export function setupOptimum({ getStudy, getAxes, onOptimum }) {
   let last = null;
   $('#cloud-response').addEventListener('change', () => {
@@ -175,6 +189,7 @@ export function setupOptimum({ getStudy, getAxes, onOptimum }) {
   $('#find-optimum').addEventListener('click', async () => {
     const study = getStudy();
     $('#optimum-error').textContent = '';
+    for (const input of $('#goal-table').querySelectorAll('.invalid')) input.classList.remove('invalid');
     let request;
     try {
       request = readRequest();
@@ -199,6 +214,7 @@ export function setupOptimum({ getStudy, getAxes, onOptimum }) {
     } catch (error) {
       $('#optimum-status').textContent = '';
       $('#optimum-error').textContent = error.message;
+      inputOf(request, error.field ?? '')?.classList.add('invalid');
     } finally {
       $('#find-optimum').disabled = false;
     }

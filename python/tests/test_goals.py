@@ -1,0 +1,92 @@
+"""Goals, constraints and search options as the library's own classes, the
+spellings every front end shares, and tavrin's errors (with the field at
+fault) for every bad argument."""
+
+import math
+
+import numpy as np
+import pytest
+
+import tavrin
+from tavrin import Constraint, Goal, GoalKind, SearchOptions
+
+from test_study import RANGES, measured_study
+
+
+@pytest.mark.parametrize("name,kind", [
+    ("maximize", GoalKind.MAXIMIZE), ("Minimize", GoalKind.MINIMIZE), ("target", GoalKind.TARGET),
+    ("within", GoalKind.WITHIN), ("weightedSum", GoalKind.WEIGHTED_SUM), ("weighted-sum", GoalKind.WEIGHTED_SUM),
+    ("weighted_sum", GoalKind.WEIGHTED_SUM), (GoalKind.TARGET, GoalKind.TARGET),
+])
+def test_goal_kinds_take_the_spellings_of_the_json_api(name, kind):
+    assert Goal("y", name).kind == kind
+    assert GoalKind.parse(str(kind)) == kind
+
+
+def test_goals_are_the_library_classes():
+    goal = Goal.maximize("y", 0.3, 0.9, importance=2.5)
+    assert (goal.kind, goal.low, goal.high, goal.importance) == (GoalKind.MAXIMIZE, 0.3, 0.9, 2.5)
+    assert repr(goal) == "Goal('y', 'maximize', low=0.3, high=0.9, importance=2.5)"
+    assert math.isnan(Goal.maximize("y").high) and Goal.maximize("y") == Goal("y")
+    assert Goal.weighted_sum("y", -0.7).weight == -0.7
+    assert Constraint("z", None, 1.62) == Constraint("z", -math.inf, 1.62)
+    options = SearchOptions(points=4096)
+    assert (options.points, options.starts) == (4096, 16)
+
+
+def test_open_bounds_rank_by_the_response_as_far_bounds_do():
+    s = measured_study()
+    opened = s.optimize({"y": "maximize"}, {"z": (None, 1.62)}, points=4096)
+    far = s.optimize([Goal.maximize("y", -1000.3, 1000.7)], [Constraint("z", high=1.62)], points=4096)
+    np.testing.assert_allclose(opened.settings[0], far.settings[0], rtol=1e-7)
+    completed = opened.goals[0]
+    assert completed.unbounded and completed.low < completed.high
+    # The span is that of the whole region; the limit on z keeps the optimum below its top.
+    assert completed.high > opened.predicted[0, 0]
+    # Each noisy replicate finds its own optimum, as under far bounds.
+    spread = opened.robustness(replicates=40, seed=5, threads=1).optima
+    wide = far.robustness(replicates=40, seed=5, threads=1).optima
+    np.testing.assert_allclose(spread, wide, rtol=1e-6)
+    assert not (spread == opened.settings[0]).all(axis=1).any()
+
+
+def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
+    s = measured_study()
+    folder = tmp_path / "a folder.json"
+    folder.mkdir()
+    (tmp_path / "huge.json").write_text(s.to_json().replace('"version": 1', '"version": 1e400'))
+    opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, points=1024)
+    cases = [
+        ("scalar constraint", lambda: s.optimize({"y": "maximize"}, {"z": 1.62}), tavrin.InvalidArgument,
+         "constraints[0]"),
+        ("text bound", lambda: s.optimize({"y": ("maximize", "3", 6.0)}), tavrin.InvalidArgument, "low"),
+        ("text result", lambda: s.set_result(1, "y", "80.1"), tavrin.InvalidArgument, "value"),
+        ("text run id", lambda: s.set_result("one", "y", 80.1), tavrin.InvalidArgument, ""),
+        ("unknown kind", lambda: Goal("y", "maximise"), tavrin.InvalidArgument, "kind"),
+        ("reversed bounds", lambda: s.optimize({"y": ("maximize", 6.0, 3.0)}), tavrin.InvalidArgument,
+         "goals[0].high"),
+        ("unknown response", lambda: s.optimize({"y": "maximize", "w": "minimize"}), tavrin.UnknownName,
+         "goals[1].response"),
+        ("region of one number", lambda: s.optimize({"y": "maximize"}, region={"A": 0.3}), tavrin.InvalidArgument,
+         "region.A"),
+        ("negative points", lambda: s.optimize({"y": "maximize"}, points=-3), tavrin.InvalidArgument,
+         "search.points"),
+        ("negative seed", lambda: tavrin.Study("box-behnken", RANGES, ["y"], seed=-1), tavrin.InvalidArgument,
+         "seed"),
+        ("seed of 2**64", lambda: tavrin.Study("box-behnken", RANGES, ["y"], seed=2**64), tavrin.InvalidArgument,
+         "seed"),
+        ("robustness seed", lambda: opt.robustness(replicates=2, seed=-1), tavrin.InvalidArgument, "seed"),
+        ("float seed", lambda: opt.robustness(replicates=2, seed=2.0), tavrin.InvalidArgument, "seed"),
+        ("definition", lambda: tavrin.Study("box-behnken", {"A": (0.7, 0.1), "B": (1, 2)}, ["y"]),
+         tavrin.InvalidArgument, "factors[0].high"),
+    ]
+    for what, call, error, field in cases:
+        with pytest.raises(error) as info:
+            call()
+        assert info.value.field == field, (what, str(info.value))
+    with pytest.raises(tavrin.FileError) as info:
+        tavrin.Study.load(folder)
+    assert info.value.filename == str(folder) and "a folder" in str(info.value)
+    with pytest.raises(tavrin.ParseError) as info:
+        tavrin.Study.load(tmp_path / "huge.json")
+    assert "1e400" in str(info.value) and info.value.line == 3 and info.value.column > 0
