@@ -21,18 +21,13 @@ fi
 tests=(tavrin_tests designs_tests study_tests analysis_tests optimum_tests)
 cmake --build "$build" --target "${tests[@]}" -j "${VALGRIND_JOBS:-2}"
 
-# Tests whose verdict is a bound on wall time, which valgrind's slowdown breaks.
-declare -A skipped=([optimum_tests]="Robustness.AProgressCallbackThatThrowsStopsEveryThread")
-
 status=0
 for test in "${tests[@]}"; do
   start=$SECONDS
-  filter=()
-  [[ -n ${skipped[$test]:-} ]] && filter=(--gtest_filter="-${skipped[$test]}")
   echo "==> valgrind memcheck: $test"
   if ! valgrind --error-exitcode=1 --suppressions=tools/valgrind.supp --leak-check=full \
       --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect --track-origins=yes \
-      --trace-children=no "$build/tests/$test" --gtest_brief=1 "${filter[@]}" "$@"; then
+      --trace-children=no "$build/tests/$test" --gtest_brief=1 "$@"; then
     status=1
   fi
   echo "==> valgrind memcheck: $test: $((SECONDS - start)) s"
