@@ -101,7 +101,8 @@ std::size_t Fit::responseIndex(std::string_view name) const {
 
 Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results) {
   validateResponses(responses);
-  if (plan.coded.cols() != plan.factorCount() || plan.natural.rows() != plan.runCount())
+  if (plan.coded.cols() != plan.factorCount() || plan.natural.rows() != plan.runCount() ||
+      plan.actual.rows() != plan.runCount() || plan.actual.cols() != plan.factorCount())
     throw InvalidArgument("the plan is inconsistent: its matrices do not match its factors");
   if (results.rows() != plan.runCount() || results.cols() != responses.size())
     throw InvalidArgument("results are " + std::to_string(results.rows()) + " x " + std::to_string(results.cols()) +
@@ -112,7 +113,7 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
   Fit fit;
   fit.factors = plan.factors;
   fit.responses = responses;
-  fit.design = modelMatrix(plan.coded);
+  fit.design = modelMatrix(plan.actualCoded());
   fit.observations = results;
   fit.runIds.resize(plan.runCount());
   for (std::size_t r = 0; r < plan.runCount(); ++r) fit.runIds[r] = static_cast<int>(r) + 1;
