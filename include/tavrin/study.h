@@ -152,6 +152,9 @@ struct TAVRIN_LAYER_API Fit {
   Matrix solver;
   std::vector<double> leverages;  // diagonal of the hat matrix, per run
   std::vector<Model> models;      // per response
+  // Per factor, coded: the lowest and highest actual setting of the runs,
+  // the box the optimum searches unless told otherwise.
+  std::vector<std::pair<double, double>> span;
 
   std::size_t factorCount() const noexcept { return factors.size(); }
   std::size_t termCount() const noexcept { return quadratic::termCount(factors.size()); }
@@ -163,7 +166,7 @@ struct TAVRIN_LAYER_API Fit {
 };
 
 // Fits every response by least squares (column-pivoted QR, double
-// precision). Throws StateError naming every missing (run, response) when
+// precision) on the runs' actual settings. Throws StateError naming every missing (run, response) when
 // a result is NaN, InvalidArgument for an infinite result, and
 // InvalidArgument when the shapes do not match the plan.
 TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results);
@@ -272,6 +275,22 @@ class TAVRIN_LAYER_API Study {
   // do not match, or a definition validateDefinition refuses.
   static Study fromData(std::vector<Factor> factors, std::vector<Response> responses, const Matrix& settings,
                         const Matrix& results, std::vector<int> blocks = {});
+
+  // The same from a table of text cells, as a CSV file holds them: a
+  // column per factor and per response, found by name or as "Name [unit]";
+  // an empty response cell is missing; `blockColumn`, when not empty, names
+  // a column of block numbers 1, 2, ... Other columns are left out and
+  // listed in `ignoredColumns`; rows with every cell empty are skipped.
+  // InvalidArgument naming the row and column (ParseError with line and
+  // column from a CSV source) for a missing column or a bad cell.
+  static Study fromTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+                         std::vector<Factor> factors, std::vector<Response> responses, const std::string& blockColumn = {},
+                         std::vector<std::string>* ignoredColumns = nullptr);
+  static Study fromDataCsv(std::istream& in, const std::string& source, std::vector<Factor> factors,
+                           std::vector<Response> responses, const std::string& blockColumn = {},
+                           std::vector<std::string>* ignoredColumns = nullptr);
+  static Study fromDataFile(const std::string& path, std::vector<Factor> factors, std::vector<Response> responses,
+                            const std::string& blockColumn = {}, std::vector<std::string>* ignoredColumns = nullptr);
 
   // Same definition, plan, seed, run order and results, bit for bit (a
   // missing result equals a missing result).

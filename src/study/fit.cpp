@@ -1,6 +1,7 @@
 // Least-squares fits of the full quadratic model, in coded units, and
 // their expansion into natural units.
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
@@ -113,7 +114,16 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
   Fit fit;
   fit.factors = plan.factors;
   fit.responses = responses;
-  fit.design = modelMatrix(plan.actualCoded());
+  const Matrix coded = plan.actualCoded();
+  fit.design = modelMatrix(coded);
+  for (std::size_t i = 0; i < plan.factorCount(); ++i) {
+    std::pair<double, double> span{coded(0, i), coded(0, i)};
+    for (std::size_t r = 1; r < coded.rows(); ++r) {
+      span.first = std::min(span.first, coded(r, i));
+      span.second = std::max(span.second, coded(r, i));
+    }
+    fit.span.push_back(span);
+  }
   fit.observations = results;
   fit.runIds.resize(plan.runCount());
   for (std::size_t r = 0; r < plan.runCount(); ++r) fit.runIds[r] = static_cast<int>(r) + 1;

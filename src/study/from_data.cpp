@@ -1,9 +1,14 @@
 // A study whose runs are rows of existing data rather than a generated plan.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "study/csv.h"
 #include "study/internal.h"
 #include "study/text.h"
 #include "tavrin/study.h"
@@ -100,6 +105,134 @@ Study Study::fromData(std::vector<Factor> factors, std::vector<Response> respons
   study.responses_ = std::move(responses);
   study.results_ = results;
   return study;
+}
+
+namespace {
+
+// A refused cell of a data table; each reader turns it into its own error
+// with the cell's place.
+struct CellError {
+  std::size_t row;
+  std::size_t column;
+  std::string what;
+};
+
+[[noreturn]] void refuse(std::size_t row, std::size_t column, const std::string& what) {
+  throw CellError{row, column, what};
+}
+
+std::size_t columnOf(const std::vector<std::string>& header, const std::string& name, const std::string& unit,
+                     const std::string& what) {
+  const std::string withUnit = unit.empty() ? name : name + " [" + unit + "]";
+  for (std::size_t c = 0; c < header.size(); ++c)
+    if (header[c] == name || header[c] == withUnit) return c;
+  std::string list;
+  for (const std::string& h : header) list += (list.empty() ? "" : ", ") + text::quoted(h);
+  const std::vector<std::string> similar = text::similarNames(name, header);
+  throw InvalidArgument("the data have no column for " + what + " " + text::quoted(name) +
+                        (similar.empty() ? "" : " (did you mean " + text::quoted(similar.front()) + "?)") +
+                        "; the columns are " + list);
+}
+
+Study importTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+                  std::vector<Factor> factors, std::vector<Response> responses, const std::string& blockColumn,
+                  std::vector<std::string>* ignoredColumns) {
+  std::vector<std::size_t> factorColumns, responseColumns;
+  for (const Factor& f : factors) factorColumns.push_back(columnOf(header, f.name, f.unit, "factor"));
+  for (const Response& r : responses) responseColumns.push_back(columnOf(header, r.name, r.unit, "response"));
+  std::optional<std::size_t> blockAt;
+  if (!blockColumn.empty()) blockAt = columnOf(header, blockColumn, "", "the block column");
+  if (ignoredColumns) {
+    ignoredColumns->clear();
+    for (std::size_t c = 0; c < header.size(); ++c)
+      if (std::count(factorColumns.begin(), factorColumns.end(), c) + std::count(responseColumns.begin(), responseColumns.end(), c) == 0 &&
+          blockAt != c)
+        ignoredColumns->push_back(header[c]);
+  }
+
+  std::vector<std::size_t> kept;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    if (std::all_of(rows[k].begin(), rows[k].end(), [](const std::string& cell) { return cell.empty(); })) continue;
+    if (rows[k].size() != header.size())
+      refuse(k, header.size(), "the row has " + std::to_string(rows[k].size()) + " cells; the header has " +
+                                          std::to_string(header.size()));
+    kept.push_back(k);
+  }
+  Matrix settings(kept.size(), factors.size()), results(kept.size(), responses.size());
+  std::vector<int> blocks;
+  for (std::size_t r = 0; r < kept.size(); ++r) {
+    const std::vector<std::string>& row = rows[kept[r]];
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      const std::string& cell = row[factorColumns[i]];
+      const std::optional<double> value = text::parseDouble(cell);
+      if (!value || !std::isfinite(*value))
+        refuse(kept[r], factorColumns[i],
+               text::quoted(cell) + " for factor " + text::quoted(factors[i].name) +
+                   " is not a finite number; every run needs a setting of every factor");
+      settings(r, i) = *value;
+    }
+    for (std::size_t j = 0; j < responses.size(); ++j) {
+      const std::string& cell = row[responseColumns[j]];
+      const std::optional<double> value = cell.empty() ? std::optional<double>(std::nan("")) : text::parseDouble(cell);
+      if (!value || std::isinf(*value))
+        refuse(kept[r], responseColumns[j],
+               text::quoted(cell) + " for response " + text::quoted(responses[j].name) +
+                   " is not a finite number; leave the cell empty for a missing result");
+      results(r, j) = *value;
+    }
+    if (!blockAt) continue;
+    const std::string& cell = row[*blockAt];
+    const std::optional<double> value = text::parseDouble(cell);
+    if (!value || *value != std::floor(*value) || *value < 1 || *value > 1e6)
+      refuse(kept[r], *blockAt, "block " + text::quoted(cell) + " is not a block number 1, 2, ...");
+    blocks.push_back(static_cast<int>(*value));
+  }
+  return Study::fromData(std::move(factors), std::move(responses), settings, results, std::move(blocks));
+}
+
+}  // namespace
+
+Study Study::fromTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+                       std::vector<Factor> factors, std::vector<Response> responses, const std::string& blockColumn,
+                       std::vector<std::string>* ignoredColumns) {
+  try {
+    return importTable(header, rows, std::move(factors), std::move(responses), blockColumn, ignoredColumns);
+  } catch (const CellError& e) {
+    throw InvalidArgument("row " + std::to_string(e.row + 1) +
+                          (e.column < header.size() ? ", column " + text::quoted(header[e.column]) : "") + ": " + e.what);
+  }
+}
+
+Study Study::fromDataCsv(std::istream& in, const std::string& source, std::vector<Factor> factors,
+                         std::vector<Response> responses, const std::string& blockColumn,
+                         std::vector<std::string>* ignoredColumns) {
+  const std::vector<csv::Record> records = csv::read(in, source);
+  if (records.empty()) throw ParseError(source, 0, 0, "the data table is empty; it needs a header row");
+  std::vector<std::string> header;
+  for (const csv::Field& f : records.front().fields) header.push_back(f.text);
+  std::vector<std::vector<std::string>> rows;
+  for (std::size_t k = 1; k < records.size(); ++k) {
+    rows.emplace_back();
+    for (const csv::Field& f : records[k].fields) rows.back().push_back(f.text);
+  }
+  try {
+    return importTable(header, rows, std::move(factors), std::move(responses), blockColumn, ignoredColumns);
+  } catch (const CellError& e) {
+    const csv::Record& r = records[e.row + 1];
+    if (e.column >= r.fields.size()) throw ParseError(source, r.line, 0, e.what);
+    throw ParseError(source, r.fields[e.column].line, r.fields[e.column].column, e.what);
+  }
+}
+
+Study Study::fromDataFile(const std::string& path, std::vector<Factor> factors, std::vector<Response> responses,
+                          const std::string& blockColumn, std::vector<std::string>* ignoredColumns) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    FileError error(path, "cannot open the data table " + text::quoted(path) + ": " + std::strerror(errno));
+    if (errno == ENOENT) error.markNotFound();
+    throw error;
+  }
+  return fromDataCsv(in, path, std::move(factors), std::move(responses), blockColumn, ignoredColumns);
 }
 
 }  // namespace tavrin
