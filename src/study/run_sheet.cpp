@@ -50,6 +50,7 @@ class EntryTable {
 // Every name a column may carry, as the run sheet writes it, for suggestions.
 std::vector<std::string> knownHeaders(const std::vector<Factor>& factors, const std::vector<Response>& responses) {
   std::vector<std::string> names;
+  names.reserve(responses.size() + factors.size() + 1);
   for (const Response& r : responses) names.push_back(columnHeader(r.name, r.unit));
   for (const Factor& f : factors) names.push_back(columnHeader(f.name, f.unit));
   names.emplace_back(kRunIdHeader);

@@ -197,6 +197,7 @@ std::vector<std::string> similarNames(std::string_view name, const std::vector<s
   }
   std::stable_sort(close.begin(), close.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> out;
+  out.reserve(close.size());
   for (auto& [distance, candidate] : close) out.push_back(std::move(candidate));
   return out;
 }
