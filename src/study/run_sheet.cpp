@@ -176,8 +176,8 @@ Entered enter(const EntryTable& table, const Plan& plan, const std::vector<Respo
       if (sameSetting(text, *value, current)) continue;
       const bool recorded = text::formatDouble(current) != text::formatDouble(planned);
       table.fail(k, col, "run " + id + ", factor " + text::quoted(factor.name) + ": the file has " + text +
-                             ", the study has " + text::formatDouble(current) +
-                             (recorded ? " (recorded as made; planned " + text::formatDouble(planned) + ")" : "") +
+                             ", the study has " + text::formatReadable(current) +
+                             (recorded ? " (recorded as made; planned " + text::formatReadable(planned) + ")" : "") +
                              ". Are the rows under the right run ids? If the run was made at the file's setting, "
                              "enter the file in actual mode to record it");
     }

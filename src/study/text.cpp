@@ -121,6 +121,12 @@ std::string formatDouble(double value) {
   return std::string(buffer, result.ptr);
 }
 
+std::string formatReadable(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 12);
+  return std::string(buffer, result.ptr);
+}
+
 std::optional<double> parseDouble(std::string_view s) noexcept {
   if (s.empty()) return std::nullopt;
   // from_chars takes no leading '+'; a sheet may have one.

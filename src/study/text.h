@@ -24,6 +24,9 @@ std::string quoted(std::string_view name);
 
 // Shortest decimal text that reads back to the same double (std::to_chars).
 std::string formatDouble(double value);
+// The value to 12 significant digits, for messages: a setting computed as
+// 0.15000000000000002 reads "0.15", as the user gave it.
+std::string formatReadable(double value);
 
 // Reads a whole field as a finite or infinite double (std::from_chars,
 // general format); nothing when any character is left over or the text is

@@ -68,7 +68,7 @@ TEST(SettingsColumns, PrintedRoundingIsAcceptedAndAnyOtherMismatchRefused) {
       {"exponent", 2, "1.5e-1", ""},
       {"empty is not checked", 2, "", ""},
       {"whole number", 3, "30", ""},
-      {"three decimals off by two units", 2, "0.152", "run 6, factor \"A\": the file has 0.152, the study has 0.15000000000000002"},
+      {"three decimals off by two units", 2, "0.152", "run 6, factor \"A\": the file has 0.152, the study has 0.15."},
       {"another level", 2, "0.25", "the file has 0.25"},
       {"integer off by one", 3, "31", "factor \"B\": the file has 31, the study has 30"},
       {"coarse exponent still bounded", 3, "4e1", "the file has 4e1"},
