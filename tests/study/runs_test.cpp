@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tavrin/model_building.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -275,6 +276,19 @@ TEST(DataStudies, RefuseWhatCannotBeARun) {
       EXPECT_NE(std::string(e.what()).find(c.mention), std::string::npos) << c.label << ": " << e.what();
     }
   }
+}
+
+TEST(ModelData, TakesTheActualSettingsAndTheBlocks) {
+  const Matrix settings{{0.1, 1}, {0.7, 1}, {0.1, 3}, {0.7, 3}, {0.4, 2}, {0.4, 2}};
+  const Matrix results{{1}, {2}, {3}, {4}, {5}, {6}};
+  Study study = Study::fromData({{"A", 0.1, 0.7, ""}, {"B", 1, 3, ""}}, {{"Y", ""}}, settings, results, {1, 1, 1, 2, 2, 2});
+  study.enterResults({"run_id", "A"}, Matrix{{5, 0.43}}, SettingsColumns::RecordActual);
+  const ModelData data = modelData(study, "Y");
+  EXPECT_NEAR(data.coded(4, 0), 0.1, 1e-12);  // (0.43 - 0.4) / 0.3
+  EXPECT_EQ(data.coded(5, 0), study.plan().coded(5, 0));
+  EXPECT_EQ(data.blocks, (std::vector<int>{1, 1, 1, 2, 2, 2}));
+  const Study oneBlock = Study::fromData({{"A", 0.1, 0.7, ""}, {"B", 1, 3, ""}}, {{"Y", ""}}, settings, results);
+  EXPECT_TRUE(modelData(oneBlock, "Y").blocks.empty());
 }
 
 TEST(StudyFile, AVersionOneFileLoadsWithPlannedRuns) {
