@@ -13,6 +13,7 @@
 #include "study/file_write.h"
 #include "study/internal.h"
 #include "study/json_text.h"
+#include "study/text.h"
 #include "tavrin/detail/definition_json.h"
 #include "tavrin/study.h"
 
