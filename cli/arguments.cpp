@@ -86,6 +86,14 @@ Factor parseFactor(std::string_view text) {
   return factor;
 }
 
+Factor parseDataFactor(std::string_view text) {
+  if (text.find('=') != std::string_view::npos) return parseFactor(text);
+  constexpr std::string_view kExpected = "Name, Name[unit] or Name=low:high[unit], e.g. \"Time[min]\"";
+  const auto [name, unit] = splitUnit(text, "factor", kExpected);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  return {nameOf(name, "factor", text, kExpected), nan, nan, std::string(trim(unit))};
+}
+
 Response parseResponse(std::string_view text) {
   constexpr std::string_view kExpected = "Name or Name[unit], e.g. \"Yield[%]\"";
   const auto [name, unit] = splitUnit(text, "response", kExpected);

@@ -27,6 +27,9 @@ bool parseNumber(std::string_view text, double& value);
 
 // "Temperature=150:210[°C]"; the unit is optional, names may hold blanks.
 Factor parseFactor(std::string_view text);
+// A factor of existing data: as above, or "Name" / "Name[unit]" without a
+// coding (low and high NaN: the layer codes it by the data).
+Factor parseDataFactor(std::string_view text);
 // "Yield" or "Yield[%]".
 Response parseResponse(std::string_view text);
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -186,7 +187,79 @@ std::string predictionsCsv(const Fit& fit, const Matrix& points, const std::vect
 
 }  // namespace
 
+namespace {
+
+// How far the runs of imported data reach, per factor, against its coding.
+void printSpans(std::ostream& out, const Study& study, const std::vector<bool>& codedByData) {
+  const std::vector<FactorSpan> reach = spans(study.plan());
+  for (std::size_t i = 0; i < reach.size(); ++i) {
+    const Factor& f = study.factors()[i];
+    const FactorSpan& s = reach[i];
+    out << "  " << label(f) << ": coded -1..+1 = " << formatNumber(f.low) << ".." << formatNumber(f.high);
+    if (codedByData[i]) {
+      out << " (no coding given: the data's minimum and maximum)\n";
+      continue;
+    }
+    out << "; the runs reach " << formatNumber(s.low) << ".." << formatNumber(s.high) << " (coded "
+        << formatNumber(s.lowCoded, 4) << ".." << formatNumber(s.highCoded, 4) << ")";
+    const double beyond = std::max(-1.0 - s.lowCoded, s.highCoded - 1.0);
+    if (beyond > 0) out << ", up to " << formatNumber(beyond, 4) << " coded units outside the coding";
+    out << "\n";
+  }
+  out << "\n";
+}
+
+Json spansJson(const Study& study, const std::vector<bool>& codedByData) {
+  Json list = Json::array();
+  const std::vector<FactorSpan> reach = spans(study.plan());
+  for (std::size_t i = 0; i < reach.size(); ++i)
+    list.push_back({{"factor", reach[i].name},
+                    {"codedByData", codedByData[i]},
+                    {"low", study.factors()[i].low},
+                    {"high", study.factors()[i].high},
+                    {"runsLow", reach[i].low},
+                    {"runsHigh", reach[i].high},
+                    {"runsLowCoded", reach[i].lowCoded},
+                    {"runsHighCoded", reach[i].highCoded}});
+  return list;
+}
+
+void runNewFromData(const NewOptions& o, std::ostream& out) {
+  if (o.design != NewOptions{}.design || o.seed || o.centerRuns != 0)
+    throw UsageError("--data makes a study of existing runs: --design, --seed and --center-runs do not apply");
+  std::vector<Factor> factors;
+  std::vector<bool> codedByData;
+  for (const std::string& f : o.factors) {
+    factors.push_back(parseDataFactor(f));
+    codedByData.push_back(std::isnan(factors.back().low));
+  }
+  std::vector<Response> responses;
+  for (const std::string& r : o.responses) responses.push_back(parseResponse(r));
+  refuseOverwrite(o.study, o.force);
+  std::vector<std::string> ignored;
+  const Study study = Study::fromDataFile(o.data, std::move(factors), std::move(responses), o.block, &ignored);
+  study.save(o.study);
+  if (o.json) {
+    Json json = json::studyJson(study);
+    json["factorSpans"] = spansJson(study, codedByData);
+    json["ignoredColumns"] = ignored;
+    return printJson(out, json);
+  }
+  out << "Created " << o.study << " from " << o.data << ": " << study.plan().runCount() << " runs of existing data\n";
+  if (!ignored.empty()) {
+    std::string list;
+    for (const std::string& c : ignored) list += (list.empty() ? "" : ", ") + inQuotes(c);
+    out << "Columns left out (neither a factor, a response nor the block column): " << list << "\n";
+  }
+  out << "\n";
+  printSpans(out, study, codedByData);
+  printStudy(out, study);
+}
+
+}  // namespace
+
 void runNew(const NewOptions& o, std::ostream& out) {
+  if (!o.data.empty()) return runNewFromData(o, out);
   DesignKind kind{};
   try {
     kind = parseDesignKind(o.design);
@@ -229,8 +302,23 @@ void runEnter(const EnterOptions& o, std::ostream& out) {
   const StudyFileLock lock(o.study);
   Study study = Study::load(o.study);
   const Matrix before = study.results();
-  study.readResultsFile(o.csv);
+  const Matrix actualBefore = study.plan().actual;
+  study.readResultsFile(o.csv, o.actual ? SettingsColumns::RecordActual : SettingsColumns::Check);
   study.save(o.study);
+
+  Json actual = Json::array();
+  Table actualChanges({"Run", "Factor", "Planned", "Was", "Now"}, {false, true});
+  const Plan& plan = study.plan();
+  for (std::size_t row = 0; row < plan.runCount(); ++row)
+    for (std::size_t i = 0; i < plan.factorCount(); ++i) {
+      const double was = actualBefore(row, i);
+      const double now = plan.actual(row, i);
+      if (was == now) continue;
+      actual.push_back({{"run", row + 1}, {"factor", plan.factors[i].name}, {"planned", plan.natural(row, i)},
+                        {"was", was}, {"value", now}});
+      actualChanges.add({std::to_string(row + 1), plan.factors[i].name, formatNumber(plan.natural(row, i)),
+                         formatNumber(was), formatNumber(now)});
+    }
 
   Json entered = Json::array();
   Json changed = Json::array();
@@ -256,7 +344,11 @@ void runEnter(const EnterOptions& o, std::ostream& out) {
   Json missing = Json::array();
   for (const MissingResult& m : study.missing()) missing.push_back({{"run", m.runId}, {"response", m.response}});
   if (o.json)
-    return printJson(out, {{"entered", entered}, {"changed", changed}, {"cleared", cleared}, {"missing", missing}});
+    return printJson(out, {{"entered", entered},
+                           {"changed", changed},
+                           {"cleared", cleared},
+                           {"actualSettings", actual},
+                           {"missing", missing}});
 
   out << "Read " << o.csv << " into " << o.study << ": " << entered.size() << " results entered, " << changed.size()
       << " changed, " << cleared.size() << " cleared\n";
@@ -264,13 +356,17 @@ void runEnter(const EnterOptions& o, std::ostream& out) {
     out << "\n";
     changes.print(out);
   }
+  if (!actual.empty()) {
+    out << "\nActual settings recorded (the fit uses them):\n";
+    actualChanges.print(out);
+  }
   if (missing.empty()) {
     out << "Every result is entered.\n";
     return;
   }
   std::string list;
   for (const MissingResult& m : study.missing()) list += (list.empty() ? "" : ", ") + m.response + " of run " + std::to_string(m.runId);
-  out << missing.size() << " results missing: " << list << "\n";
+  out << missing.size() << (missing.size() == 1 ? " result missing: " : " results missing: ") << list << "\n";
 }
 
 void runFit(const FitOptions& o, std::ostream& out) {

@@ -22,6 +22,8 @@ struct NewOptions {
   std::vector<std::string> responses;
   std::optional<std::string> seed;  // text: the layer parses it
   int centerRuns = 0;
+  std::string data;   // a CSV of existing runs instead of a generated plan
+  std::string block;  // the data's block column, if any
   bool force = false;
   bool json = false;
 };
@@ -36,6 +38,7 @@ struct SheetOptions {
 struct EnterOptions {
   std::string study;
   std::string csv;
+  bool actual = false;  // record the file's settings as the runs' actual settings
   bool json = false;
 };
 

@@ -154,6 +154,9 @@ Json studyJson(const Study& study) {
                     {"order", k + 1},
                     {"settings", keyedRow(plan.factors, plan.natural, row)},
                     {"coded", keyedRow(plan.factors, plan.coded, row)},
+                    {"actual", keyedRow(plan.factors, plan.actual, row)},
+                    {"block", plan.blocks[row]},
+                    {"origin", std::string(runOriginName(plan.origins[row]))},
                     {"results", keyedRow(responses, study.results(), row)}});
   }
   Json missing = Json::array();

@@ -33,12 +33,18 @@ void addNew(CLI::App& app, NewOptions& o) {
   sub->add_option("-r,--response", o.responses, "Response as Name or Name[unit]; repeat per response")->required();
   sub->add_option("--seed", o.seed, "Seed of the execution order, 0..2^64-1 (default: drawn at random, then recorded)");
   sub->add_option("--center-runs", o.centerRuns, "Extra centre runs after the plan's own (0..100)")->capture_default_str();
+  auto* data = sub->add_option("--data", o.data, "CSV of existing runs: a column per factor and per response");
+  sub->add_option("--block", o.block, "The data's column of block numbers")->needs(data);
   sub->add_flag("--force", o.force, "Replace an existing study file");
   addJson(*sub, o.json);
   sub->footer(
       "Example:\n  tavrin new study.json --design box-behnken \\\n"
       "    --factor \"Temperature=150:210[°C]\" --factor \"Time=10:50[min]\" \\\n"
-      "    --response Yield[%] --response Impurity[%] --seed 7");
+      "    --response Yield[%] --response Impurity[%] --seed 7\n"
+      "From existing data (a factor's low:high gives its coding; without it the\n"
+      "data's minimum and maximum code it):\n"
+      "  tavrin new study.json --data runs.csv --factor \"Temperature=150:210[°C]\" \\\n"
+      "    --factor \"Time[min]\" --response Yield[%] --block Day");
 }
 
 void addSheet(CLI::App& app, SheetOptions& o) {
@@ -55,11 +61,14 @@ void addEnter(CLI::App& app, EnterOptions& o) {
   auto* sub = app.add_subcommand("enter", "Enter results from a CSV file, matched by run id");
   sub->add_option("study", o.study, "Study file to update")->required();
   sub->add_option("results", o.csv, "CSV with a run_id column and a column per response")->required();
+  sub->add_flag("--actual", o.actual, "Record the file's factor settings as the runs' actual settings");
   addJson(*sub, o.json);
   sub->footer(
       "The CSV needs the run_id column and any of the response columns (by name\n"
-      "or as \"Name [unit]\", as the run sheet heads them); other columns are\n"
-      "ignored and an empty cell clears a result.\n"
+      "or as \"Name [unit]\", as the run sheet heads them); a column that names no\n"
+      "response or factor is refused, and an empty cell clears a result. Factor\n"
+      "columns must match each run's settings (up to printed rounding), unless\n"
+      "--actual records them as the settings the runs were made at.\n"
       "Example:\n  tavrin enter study.json results.csv");
 }
 

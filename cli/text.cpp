@@ -180,9 +180,17 @@ std::string label(const Response& response) {
 
 void printStudy(std::ostream& out, const Study& study) {
   const Plan& plan = study.plan();
-  out << designKindName(plan.kind) << " plan of " << plan.factorCount() << " factors: " << plan.runCount()
-      << " runs in execution order (seed " << plan.seed << ")\n\n";
+  if (plan.kind == DesignKind::Imported)
+    out << "existing data of " << plan.factorCount() << " factors: " << plan.runCount() << " runs in the data's order\n\n";
+  else
+    out << designKindName(plan.kind) << " plan of " << plan.factorCount() << " factors: " << plan.runCount()
+        << " runs in execution order (seed " << plan.seed << ")\n\n";
+  const bool blocked = std::any_of(plan.blocks.begin(), plan.blocks.end(), [](int b) { return b != 1; });
+  std::vector<int> deviating;
+  for (std::size_t r = 0; r < plan.runCount(); ++r)
+    if (plan.deviates(r)) deviating.push_back(static_cast<int>(r) + 1);
   std::vector<std::string> headings{"Order", "Run"};
+  if (blocked) headings.emplace_back("Block");
   for (const Factor& f : plan.factors) headings.push_back(label(f));
   for (const Response& r : study.responses()) headings.push_back(label(r));
   Table table(headings);
@@ -190,8 +198,9 @@ void printStudy(std::ostream& out, const Study& study) {
     const int id = plan.executionOrder[k];
     const std::size_t row = static_cast<std::size_t>(id - 1);
     std::vector<std::string> cells{std::to_string(k + 1), std::to_string(id)};
+    if (blocked) cells.push_back(std::to_string(plan.blocks[row]));
     for (std::size_t f = 0; f < plan.factorCount(); ++f)
-      cells.push_back(formatNumber(plan.natural(row, f), digitsOf(plan.factors[f])));
+      cells.push_back(formatNumber(plan.actual(row, f), digitsOf(plan.factors[f])));
     for (std::size_t r = 0; r < study.responses().size(); ++r) {
       const double value = study.results()(row, r);
       cells.push_back(std::isnan(value) ? "" : formatNumber(value, digitsOf(study.results(), r)));
@@ -199,6 +208,12 @@ void printStudy(std::ostream& out, const Study& study) {
     table.add(std::move(cells));
   }
   table.print(out);
+  if (!deviating.empty()) {
+    std::string list;
+    for (const int id : deviating) list += (list.empty() ? "" : ", ") + std::to_string(id);
+    out << (deviating.size() == 1 ? "\nRun " : "\nRuns ") << list << (deviating.size() == 1 ? " shows" : " show")
+        << " the recorded actual settings, not the planned ones.\n";
+  }
   const std::size_t missing = study.missing().size();
   const std::size_t total = plan.runCount() * study.responses().size();
   if (missing == 0)

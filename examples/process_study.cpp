@@ -76,19 +76,20 @@ void writeRunSheet(const Study& study) {
   std::printf("\n");
 }
 
-// The lab works down the sheet and writes what it measured; the columns of
-// its own sheet come in another order, with a note column we ignore.
+// The lab works down the sheet and writes what it measured next to the
+// settings it ran; its columns come in another order. The settings are
+// checked against each run's, to the digits the lab wrote.
 void runExperiments(const Study& study) {
   std::printf("3. Experiments run; results written to %s\n\n", kResultsSheet);
   std::ofstream out(kResultsSheet, std::ios::binary);
-  out << "Impurity [%],Yield [%],run_id,note\r\n";
+  out << "Impurity [%],Yield [%],run_id,Temperature [°C],Time [min]\r\n";
   const tavrin::Plan& plan = study.plan();
   for (const int id : plan.executionOrder) {
     const double* x = plan.natural.row(static_cast<std::size_t>(id - 1));
     const double yield = trueYield(x[0], x[1]) + 0.3 * noise();
     const double impurity = trueImpurity(x[0], x[1]) + 0.02 * noise();
     char line[128];
-    std::snprintf(line, sizeof line, "%.2f,%.2f,%d,\"batch %d, shift A\"\r\n", impurity, yield, id, id);
+    std::snprintf(line, sizeof line, "%.2f,%.2f,%d,%.1f,%.1f\r\n", impurity, yield, id, x[0], x[1]);
     out << line;
   }
 }

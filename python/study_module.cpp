@@ -616,6 +616,38 @@ void bind_study(py::module_& m) {
       .def_property_readonly("extra_center_runs", [](const Study& s) { return s.plan().extraCenterRuns; })
       .def_property_readonly("coded", [](const Study& s) { return to_array(s.plan().coded); })
       .def_property_readonly("natural", [](const Study& s) { return to_array(s.plan().natural); })
+      .def_property_readonly("actual", [](const Study& s) { return to_array(s.plan().actual); })
+      .def_property_readonly("blocks", [](const Study& s) { return s.plan().blocks; })
+      .def_property_readonly("origins",
+                             [](const Study& s) {
+                               std::vector<std::string> out;
+                               for (const RunOrigin o : s.plan().origins) out.emplace_back(runOriginName(o));
+                               return out;
+                             })
+      .def("factor_spans",
+           [](const Study& s) {
+             py::list out;
+             for (const FactorSpan& f : spans(s.plan()))
+               out.append(py::make_tuple(f.name, f.low, f.high, f.lowCoded, f.highCoded));
+             return out;
+           })
+      .def("enter_results",
+           [](Study& s, const std::vector<std::string>& columns, const Array& values, bool actual) {
+             s.enterResults(columns, to_matrix(values, "values"),
+                            actual ? SettingsColumns::RecordActual : SettingsColumns::Check);
+           },
+           py::arg("columns"), py::arg("values"), py::arg("actual"))
+      .def_static("from_table",
+                  [](const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+                     const std::vector<FactorTuple>& factors, const std::vector<std::pair<std::string, std::string>>& responses,
+                     const std::string& block) {
+                    std::vector<Response> rs;
+                    for (const auto& [name, unit] : responses) rs.push_back({name, unit});
+                    std::vector<std::string> ignored;
+                    Study study = Study::fromTable(header, rows, to_factors(factors), std::move(rs), block, &ignored);
+                    return py::make_tuple(std::move(study), ignored);
+                  },
+                  py::arg("header"), py::arg("rows"), py::arg("factors"), py::arg("responses"), py::arg("block"))
       .def_property_readonly("execution_order", [](const Study& s) { return s.plan().executionOrder; })
       .def_property_readonly("results", [](const Study& s) { return to_array(s.results()); })
       .def("factor_index", &Study::factorIndex, py::arg("name"))
@@ -678,13 +710,16 @@ void bind_study(py::module_& m) {
            py::arg("outlier_alpha"))
       .def("run_sheet", &Study::runSheet)
       .def("read_results",
-           [](Study& s, const std::string& text, const std::string& source) {
+           [](Study& s, const std::string& text, const std::string& source, bool actual) {
              std::istringstream in(text);
-             s.readResults(in, source);
+             s.readResults(in, source, actual ? SettingsColumns::RecordActual : SettingsColumns::Check);
            },
-           py::arg("text"), py::arg("source"))
-      .def("read_results_file", [](Study& s, const py::object& path) { s.readResultsFile(to_path(path)); },
-           py::arg("path"))
+           py::arg("text"), py::arg("source"), py::arg("actual") = false)
+      .def("read_results_file",
+           [](Study& s, const py::object& path, bool actual) {
+             s.readResultsFile(to_path(path), actual ? SettingsColumns::RecordActual : SettingsColumns::Check);
+           },
+           py::arg("path"), py::arg("actual") = false)
       .def("to_json", &Study::toJson)
       .def_static("from_json", [](const std::string& text, const std::string& source) { return Study::fromJson(text, source); },
                   py::arg("text"), py::arg("source"))

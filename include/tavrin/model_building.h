@@ -77,7 +77,7 @@ struct ModelFit {
   std::string hierarchy;
 };
 
-// The data of one response of a study: coded settings of the plan, the
+// The data of one response of a study: the runs' actual coded settings, their blocks (when there are two or more), the
 // response per run (standard order) and the execution order. StateError
 // naming the runs whose result is missing; UnknownName for the response.
 TAVRIN_LAYER_API ModelData modelData(const Study& study, std::string_view response);

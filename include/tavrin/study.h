@@ -22,18 +22,21 @@
 #include "tavrin/error.h"
 #include "tavrin/matrix.h"
 #include "tavrin/quadratic.h"
+#include "tavrin/designs.h"
 
 namespace tavrin {
 
 // ---------------------------------------------------------------- definition
 
-enum class DesignKind { BoxBehnken, Rechtschaffner };
+// Imported: the runs are rows of existing data (Study::fromData), not a
+// generated plan.
+enum class DesignKind { BoxBehnken, Rechtschaffner, Imported };
 
-// "box-behnken" or "rechtschaffner".
+// "box-behnken", "rechtschaffner" or "imported".
 TAVRIN_LAYER_API std::string_view designKindName(DesignKind kind) noexcept;
 // Reads the names above (case-insensitive, "_" or " " for "-"); InvalidArgument otherwise.
 TAVRIN_LAYER_API DesignKind parseDesignKind(std::string_view text);
-// The factor counts a design kind supports: Box-Behnken 1-7, 9-12, 16; Rechtschaffner 4-20.
+// The factor counts a design kind supports: Box-Behnken 1-7, 9-12, 16; Rechtschaffner 4-20; imported data 1-20.
 TAVRIN_LAYER_API const std::vector<int>& supportedFactorCounts(DesignKind kind);
 
 // Longest name or unit, in bytes of UTF-8, that every file the layer
@@ -72,17 +75,21 @@ struct PlanOptions {
   int extraCenterRuns = 0;
 };
 
-// The runs in standard order: run id r (1..N) is row r-1 of `coded` and
-// `natural`. coded levels are -1, 0, +1; natural settings are
+// The runs table, in standard order: run id r (1..N) is row r-1 of every
+// member. Planned settings: coded levels -1, 0, +1 and natural settings
 // ((low + high) + (high - low) * c) / 2, bit-identical to what the plan
-// object gives.
+// object gives. Actual settings are where each run was made: the planned
+// ones unless others were recorded; the fit uses them.
 struct TAVRIN_LAYER_API Plan {
   DesignKind kind = DesignKind::BoxBehnken;
   std::vector<Factor> factors;
   std::uint64_t seed = 0;
   int extraCenterRuns = 0;
-  Matrix coded;    // runs x factors
-  Matrix natural;  // runs x factors
+  Matrix coded;    // runs x factors, planned
+  Matrix natural;  // runs x factors, planned
+  Matrix actual;   // runs x factors, natural units
+  std::vector<int> blocks;         // per run, from 1
+  std::vector<RunOrigin> origins;  // per run
   // executionOrder[k] is the id of the run executed (k+1)-th.
   std::vector<int> executionOrder;
 
@@ -92,6 +99,11 @@ struct TAVRIN_LAYER_API Plan {
   std::size_t baseRunCount() const noexcept { return runCount() - static_cast<std::size_t>(extraCenterRuns); }
   // Position 1..N of run `id` in the execution order.
   int orderOf(int id) const;
+  // The actual settings in coded units; a run made as planned keeps its
+  // planned coded levels exactly.
+  Matrix actualCoded() const;
+  // Whether run row `row` has actual settings other than the planned ones.
+  bool deviates(std::size_t row) const;
 };
 
 // Builds the plan; the execution order is a Fisher-Yates shuffle driven by
@@ -111,6 +123,18 @@ TAVRIN_LAYER_API std::vector<int> executionOrder(std::size_t runs, std::uint64_t
 // Coded <-> natural units of one factor.
 TAVRIN_LAYER_API double toCoded(const Factor& f, double natural) noexcept;
 TAVRIN_LAYER_API double toNatural(const Factor& f, double coded) noexcept;
+
+// How far the runs reach along each factor: the lowest and highest actual
+// setting, natural and coded. Runs may lie outside the coding (-1..+1), as
+// a central composite's axial runs do, or inside it.
+struct FactorSpan {
+  std::string name;
+  double lowCoded = 0.0;
+  double highCoded = 0.0;
+  double low = 0.0;
+  double high = 0.0;
+};
+TAVRIN_LAYER_API std::vector<FactorSpan> spans(const Plan& plan);
 
 // ---------------------------------------------------------------------- fit
 
@@ -133,6 +157,9 @@ struct TAVRIN_LAYER_API Fit {
   Matrix solver;
   std::vector<double> leverages;  // diagonal of the hat matrix, per run
   std::vector<Model> models;      // per response
+  // Per factor, coded: the lowest and highest actual setting of the runs,
+  // the box the optimum searches unless told otherwise.
+  std::vector<std::pair<double, double>> span;
 
   std::size_t factorCount() const noexcept { return factors.size(); }
   std::size_t termCount() const noexcept { return quadratic::termCount(factors.size()); }
@@ -144,7 +171,7 @@ struct TAVRIN_LAYER_API Fit {
 };
 
 // Fits every response by least squares (column-pivoted QR, double
-// precision). Throws StateError naming every missing (run, response) when
+// precision) on the runs' actual settings. Throws StateError naming every missing (run, response) when
 // a result is NaN, InvalidArgument for an infinite result, and
 // InvalidArgument when the shapes do not match the plan.
 TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results);
@@ -155,6 +182,16 @@ TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& re
 TAVRIN_LAYER_API Matrix predict(const Fit& fit, const Matrix& points);
 
 // --------------------------------------------------------------------- study
+
+// What readResults and enterResults do with columns of factor settings.
+// Check: each setting must match the run's actual setting (the planned one
+// unless recorded), allowing for printed rounding: half a unit in the last
+// digit the value is written with, plus 1e-9 relative; a mismatch is
+// refused naming the run, the factor and both values.
+// RecordActual: the settings are recorded as the runs' actual settings; a
+// value that matches the planned setting so keeps the planned value.
+// An empty setting cell is not checked and changes nothing in either mode.
+enum class SettingsColumns { Check, RecordActual };
 
 struct MissingResult {
   int runId;
@@ -194,12 +231,22 @@ class TAVRIN_LAYER_API Study {
   // order; missing results are empty cells.
   void writeRunSheet(std::ostream& out) const;
   std::string runSheet() const;
-  // Reads results by run id from CSV text. Column order is free, extra
-  // columns are ignored, an empty cell is missing (and clears the result);
-  // response columns that are absent leave their results as they are.
-  // ParseError with `source`, line and column on bad input; nothing changes then.
-  void readResults(std::istream& in, const std::string& source);
-  void readResultsFile(const std::string& path);
+  // Reads results by run id from CSV text. Columns are "run_id", and any
+  // of "run_order" (ignored), the factors and the responses, by name or as
+  // the run sheet heads them ("Name [unit]"), in any order; a column that
+  // names none of them is refused with the names it may have meant, and a
+  // column without a header must be empty. An empty response cell is
+  // missing (and clears the result); absent columns leave results as they
+  // are; settings columns are treated as `settings` says; rows with every
+  // cell empty are skipped. ParseError with `source`, line and column on
+  // bad input; nothing changes then.
+  void readResults(std::istream& in, const std::string& source, SettingsColumns settings = SettingsColumns::Check);
+  void readResultsFile(const std::string& path, SettingsColumns settings = SettingsColumns::Check);
+  // The same from values: `columns` names the columns of `values` (rows x
+  // columns, NaN for an empty cell), one of them "run_id". InvalidArgument
+  // naming the row on bad input; nothing changes then.
+  void enterResults(const std::vector<std::string>& columns, const Matrix& values,
+                    SettingsColumns settings = SettingsColumns::Check);
 
   // The study file (JSON with a format version): everything above, results
   // in full double precision and missing values included.
@@ -220,6 +267,35 @@ class TAVRIN_LAYER_API Study {
   // any extra centre runs, which start missing.
   void exportPlanFile(const std::string& path) const;
   static Study importPlanFile(const std::string& path, const PlanOptions& options = {});
+
+  // A study of existing data: row r of `settings` (natural units, one
+  // column per factor) and of `results` (one column per response, NaN =
+  // missing) is run r+1; rows may repeat settings. A factor's low and high
+  // give its coding and runs may lie outside it; a factor whose low and
+  // high are both NaN is coded by the data's minimum and maximum. `blocks`
+  // numbers each row's block from 1 (empty: one block). The kind is
+  // Imported, the run order the rows' order, every origin Imported.
+  // InvalidArgument naming the row or factor for a missing or infinite
+  // setting, an infinite result, a factor that never varies, shapes that
+  // do not match, or a definition validateDefinition refuses.
+  static Study fromData(std::vector<Factor> factors, std::vector<Response> responses, const Matrix& settings,
+                        const Matrix& results, std::vector<int> blocks = {});
+
+  // The same from a table of text cells, as a CSV file holds them: a
+  // column per factor and per response, found by name or as "Name [unit]";
+  // an empty response cell is missing; `blockColumn`, when not empty, names
+  // a column of block numbers 1, 2, ... Other columns are left out and
+  // listed in `ignoredColumns`; rows with every cell empty are skipped.
+  // InvalidArgument naming the row and column (ParseError with line and
+  // column from a CSV source) for a missing column or a bad cell.
+  static Study fromTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows,
+                         std::vector<Factor> factors, std::vector<Response> responses, const std::string& blockColumn = {},
+                         std::vector<std::string>* ignoredColumns = nullptr);
+  static Study fromDataCsv(std::istream& in, const std::string& source, std::vector<Factor> factors,
+                           std::vector<Response> responses, const std::string& blockColumn = {},
+                           std::vector<std::string>* ignoredColumns = nullptr);
+  static Study fromDataFile(const std::string& path, std::vector<Factor> factors, std::vector<Response> responses,
+                            const std::string& blockColumn = {}, std::vector<std::string>* ignoredColumns = nullptr);
 
   // Same definition, plan, seed, run order and results, bit for bit (a
   // missing result equals a missing result).

@@ -11,6 +11,7 @@ from __future__ import annotations
 import math
 import numbers
 import os
+import warnings
 from dataclasses import dataclass
 from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
@@ -107,6 +108,31 @@ def _to_factors(factors: Any) -> List[Factor]:
     if isinstance(factors, Mapping):
         return [_to_factor(v, k) for k, v in factors.items()]
     return [_to_factor(f) for f in factors]
+
+
+def _to_data_factor(item: Any, name: Optional[str] = None) -> Factor:
+    """A factor of existing data: as _to_factor, or a bare name (or None
+    for its coding) to code it by the data's minimum and maximum."""
+    if name is not None and item is None:
+        return Factor(name, math.nan, math.nan)
+    if name is None and isinstance(item, str):
+        return Factor(item, math.nan, math.nan)
+    if name is not None and isinstance(item, str):
+        return Factor(name, math.nan, math.nan, item)
+    return _to_factor(item, name)
+
+
+def _cell_text(value: Any) -> str:
+    """A cell of a frame as the text a CSV would hold; missing is empty."""
+    if value is None or (isinstance(value, (float, np.floating)) and math.isnan(value)):
+        return ""
+    if isinstance(value, (bool, np.bool_)):
+        return str(value)
+    if isinstance(value, (numbers.Integral, np.integer)):
+        return str(int(value))
+    if isinstance(value, (numbers.Real, np.floating)):
+        return repr(float(value))
+    return str(value)
 
 
 def _to_response(item: Any) -> Response:
@@ -265,6 +291,44 @@ class Study:
     # -------------------------------------------------------------- files
 
     @classmethod
+    def from_frame(cls, data: Any, factors: Any, responses: Any, *, block: Optional[str] = None) -> "Study":
+        """A study of existing runs: one row of ``data`` (a DataFrame, or a dict of columns) per run.
+
+        ``factors`` maps each factor's column name to (low, high[, unit]),
+        its coding (runs may lie outside it), or to None (or a unit string)
+        to code it by the data's minimum and maximum; a list of names or
+        Factor objects works too. ``responses`` are names, Response objects
+        or (name, unit) tuples. Columns are found by name or as "Name
+        [unit]"; rows may repeat settings; an empty response is missing;
+        ``block`` names a column of block numbers 1, 2, ... Other columns
+        are left out with a warning. factor_spans() tells how far the runs
+        reach. InvalidArgument names the row and column of a bad cell.
+        """
+        pd = _pandas(None)
+        if pd is not None and isinstance(data, pd.DataFrame):
+            columns = {str(c): data[c].to_numpy() for c in data.columns}
+        elif isinstance(data, Mapping):
+            columns = {str(k): np.asarray(v, dtype=object).ravel() for k, v in data.items()}
+        else:
+            raise InvalidArgument(f"data must be a DataFrame or a dict of columns, got {type(data).__name__}")
+        if isinstance(responses, str):
+            responses = [responses]
+        if isinstance(factors, Mapping):
+            fs = [_to_data_factor(v, k) for k, v in factors.items()]
+        else:
+            fs = [_to_data_factor(f) for f in factors]
+        rs = [_to_response(r) for r in responses]
+        header = list(columns)
+        count = len(next(iter(columns.values()))) if columns else 0
+        rows = [[_cell_text(columns[name][k]) for name in header] for k in range(count)]
+        core, ignored = _study.Study.from_table(header, rows, [(f.name, f.low, f.high, f.unit) for f in fs],
+                                                [(r.name, r.unit) for r in rs], block or "")
+        if ignored:
+            warnings.warn("columns left out (neither a factor, a response nor the block column): "
+                          + ", ".join(repr(c) for c in ignored), stacklevel=2)
+        return cls._wrap(core)
+
+    @classmethod
     def from_json(cls, text: str, source: str = "study") -> "Study":
         """A study from the text of a study file. ParseError (with line and column) on bad text."""
         return cls._wrap(_study.Study.from_json(text, source))
@@ -358,6 +422,25 @@ class Study:
         return self._core.natural
 
     @property
+    def actual(self) -> np.ndarray:
+        """Actual settings, runs x factors, standard order: the natural ones unless others were recorded."""
+        return self._core.actual
+
+    @property
+    def blocks(self) -> np.ndarray:
+        """The block of each run, from 1, standard order."""
+        return np.asarray(self._core.blocks)
+
+    @property
+    def origins(self) -> List[str]:
+        """Where each run comes from: "cube", "axial", "center", "augmented" or "imported"."""
+        return list(self._core.origins)
+
+    def factor_spans(self) -> List[Tuple[str, float, float, float, float]]:
+        """How far the runs reach per factor: (name, low, high, low coded, high coded) of the actual settings."""
+        return [tuple(s) for s in self._core.factor_spans()]
+
+    @property
     def execution_order(self) -> np.ndarray:
         """execution_order[k] is the id of the run executed (k+1)-th."""
         return np.asarray(self._core.execution_order)
@@ -407,35 +490,40 @@ class Study:
         """One result (NaN when missing)."""
         return self._core.result(_integral(run_id), _name(response, "response"))
 
-    def set_results(self, data: Any) -> None:
+    def set_results(self, data: Any, *, actual: bool = False) -> None:
         """Enters results, matched by run id, never by position.
 
         ``data`` is a DataFrame with a "run_id" column or index (as
-        run_sheet() gives), a dict of columns with a "run_id" entry, or a dict
-        {response: {run_id: value}}. Columns named after responses are taken,
-        others ignored; a missing value (NaN, None) clears the result. Where
-        the data also holds factor columns, they must match the plan's
-        settings of each run, which catches rows given under the wrong id.
+        run_sheet() gives, or as pd.read_csv reads the run sheet CSV, units
+        in the headers), a dict of columns with a "run_id" entry, or a dict
+        {response: {run_id: value}}. Columns are "run_id", "run_order", the
+        factors and the responses (by name or as "Name [unit]"); any other
+        column is refused with the names it may have meant. A missing value
+        (NaN, None) clears the result. Factor columns must match each run's
+        settings up to printed rounding, which catches rows given under the
+        wrong id; with ``actual=True`` they are recorded as the settings the
+        runs were made at instead (the fit uses them).
 
         Raises:
-            InvalidArgument: no run ids, repeated or non-integer ids, no
-                response column, a value that is not a number or is infinite,
-                factor settings that disagree with the plan.
-            UnknownName: a run id the plan does not have.
-        All or nothing: a refused call changes no result.
+            InvalidArgument: no run ids, repeated or non-integer ids, an
+                unknown column, a value that is not a number or is infinite,
+                factor settings that disagree with the runs.
+        All or nothing: a refused call changes nothing.
         """
         runs, columns = self._columns(data)
-        names = [n for n in self.response_names if n in columns]
-        if not names:
-            raise InvalidArgument("no column is named after a response; the responses are "
-                                  + ", ".join(repr(n) for n in self.response_names))
-        self._check_settings(runs, columns)
-        cells = []
-        for name in names:
-            given = _given(columns[name])
-            values = self._numbers(columns[name], name, len(runs))
-            cells += [(run, name, float(value)) for run, value, g in zip(runs, values, given) if g]
-        self._core.set_result_cells(cells)
+        core = self._core.copy()
+        given = {name: _given(col) for name, col in columns.items()}
+        # A nested dict may leave cells out; those are entered column by
+        # column, so that what is not given stays as it is.
+        complete = all(all(g) for g in given.values())
+        for group in [list(columns)] if complete else [[name] for name in columns]:
+            rows = [k for k in range(len(runs)) if all(given[n][k] for n in group)]
+            values = np.empty((len(rows), len(group) + 1))
+            values[:, 0] = [runs[k] for k in rows]
+            for j, name in enumerate(group, start=1):
+                values[:, j] = self._numbers(columns[name], name, len(runs))[rows]
+            core.enter_results([RUN_ID] + group, values, bool(actual))
+        self._core = core
         self._fit = None
 
     def _columns(self, data: Any) -> Tuple[List[int], Dict[str, Any]]:
@@ -480,37 +568,24 @@ class Study:
             elif isinstance(v, (numbers.Real, np.floating, np.integer)) and not isinstance(v, bool):
                 values.append(float(v))
             else:
-                raise InvalidArgument(f"response {name!r}: {v!r} is not a number")
+                raise InvalidArgument(f"column {name!r}: {v!r} is not a number")
         if len(values) != count:
-            raise InvalidArgument(f"response {name!r} has {len(values)} values for {count} run ids")
+            raise InvalidArgument(f"column {name!r} has {len(values)} values for {count} run ids")
         return np.asarray(values, dtype=float)
 
-    def _check_settings(self, runs: List[int], columns: Mapping[str, Any]) -> None:
-        natural = self.natural
-        for k, factor in enumerate(self.factors):
-            if factor.name not in columns:
-                continue
-            given = self._numbers(columns[factor.name], factor.name, len(runs))
-            tolerance = 1e-6 * (factor.high - factor.low)
-            for run, value, g in zip(runs, given, _given(columns[factor.name])):
-                if g and 1 <= run <= len(natural) and not abs(value - natural[run - 1, k]) <= tolerance:
-                    raise InvalidArgument(
-                        f"run {run}: {factor.name} is {value!r} in the data but {natural[run - 1, k]!r} in the plan; "
-                        "are the rows under the right run ids?")
-
-    def read_results_csv(self, source: Union[str, os.PathLike]) -> None:
+    def read_results_csv(self, source: Union[str, os.PathLike], *, actual: bool = False) -> None:
         """Reads results by run id from a CSV file (as run_sheet_csv() writes it).
 
-        Column order is free, extra columns are ignored, an empty cell clears
-        the result. ParseError with line and column on bad input,
+        The columns and ``actual`` are as for set_results; an empty cell
+        clears the result. ParseError with line and column on bad input,
         MissingFileError when the file does not exist; nothing changes then.
         """
-        self._core.read_results_file(source)
+        self._core.read_results_file(source, bool(actual))
         self._fit = None
 
-    def read_results_text(self, text: str, source: str = "results") -> None:
+    def read_results_text(self, text: str, source: str = "results", *, actual: bool = False) -> None:
         """As read_results_csv, from CSV text; ``source`` names it in errors."""
-        self._core.read_results(text, source)
+        self._core.read_results(text, source, bool(actual))
         self._fit = None
 
     def missing(self) -> List[Tuple[int, str]]:

@@ -3,6 +3,7 @@ spellings every front end shares, and tavrin's errors (with the field at
 fault) for every bad argument."""
 
 import math
+import re
 
 import numpy as np
 import pytest
@@ -54,7 +55,7 @@ def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
     s = measured_study()
     folder = tmp_path / "a folder.json"
     folder.mkdir()
-    (tmp_path / "huge.json").write_text(s.to_json().replace('"version": 1', '"version": 1e400'))
+    (tmp_path / "huge.json").write_text(re.sub(r'"version": (\d+)', r'"version": \1e400', s.to_json(), count=1))
     opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, points=1024)
     cases = [
         ("scalar constraint", lambda: s.optimize({"y": "maximize"}, {"z": 1.62}), tavrin.InvalidArgument,
@@ -89,4 +90,4 @@ def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
     assert info.value.filename == str(folder) and "a folder" in str(info.value)
     with pytest.raises(tavrin.ParseError) as info:
         tavrin.Study.load(tmp_path / "huge.json")
-    assert "1e400" in str(info.value) and info.value.line == 3 and info.value.column > 0
+    assert "e400" in str(info.value) and info.value.line == 3 and info.value.column > 0

@@ -132,10 +132,11 @@ REFUSED = [  # data, exception, message fragment
     ({"y": [1.0] * 13}, tavrin.InvalidArgument, "never by position"),
     ({"run_id": [1, 1], "y": [1.0, 2.0]}, tavrin.InvalidArgument, "more than once"),
     ({"run_id": [1.5], "y": [1.0]}, tavrin.InvalidArgument, "not an integer"),
-    ({"run_id": [1, 99], "y": [1.0, 2.0]}, tavrin.UnknownName, "99"),
+    ({"run_id": [1, 99], "y": [1.0, 2.0]}, tavrin.InvalidArgument, "run id \"99\" is not a run"),
     ({"run_id": [1, 2], "y": [1.0, math.inf]}, tavrin.InvalidArgument, "finite"),
     ({"run_id": [1, 2], "y": [1.0, "x"]}, tavrin.InvalidArgument, "not a number"),
-    ({"run_id": [1], "Y": [1.0]}, tavrin.InvalidArgument, "no column is named after a response"),
+    ({"run_id": [1], "Yield": [1.0]}, tavrin.InvalidArgument, "column \"Yield\" is not a response or factor"),
+    ({"run_id": [1], "Y": [1.0]}, tavrin.InvalidArgument, "did you mean \"y\"\\?"),
     ({"run_id": [1, 2], "A": [0.7, 0.1], "y": [1.0, 2.0]}, tavrin.InvalidArgument, "right run ids"),
     ([1.0, 2.0], tavrin.InvalidArgument, "DataFrame or a dict"),
 ]

@@ -190,7 +190,10 @@ ModelData modelData(const Study& study, std::string_view response) {
   const Plan& plan = study.plan();
   ModelData out;
   for (const Factor& f : plan.factors) out.factorNames.push_back(f.name);
-  out.coded = plan.coded;
+  // The settings the runs were made at, and their blocks when there are two or more.
+  out.coded = plan.actualCoded();
+  if (std::any_of(plan.blocks.begin(), plan.blocks.end(), [&plan](int b) { return b != plan.blocks.front(); }))
+    out.blocks = plan.blocks;
   std::string missing;
   for (std::size_t r = 0; r < plan.runCount(); ++r) {
     const double y = study.results()(r, column);

@@ -112,12 +112,21 @@ void validateConstraint(const Constraint& c, const std::string& path) {
                           path + ".high");
 }
 
+// The natural setting of a coded end of the runs' span; the factor's own
+// low and high exactly where the span reaches -1 or +1.
+double spanEnd(const Factor& f, double coded) {
+  if (coded == -1.0) return f.low;
+  if (coded == 1.0) return f.high;
+  return toNatural(f, coded);
+}
+
 void compileRegion(const Fit& fit, const Goals& goals, Problem& p) {
-  p.lower.assign(p.factors, -1.0);
-  p.upper.assign(p.factors, 1.0);
-  for (const Factor& f : fit.factors) {
-    p.lowerNatural.push_back(f.low);
-    p.upperNatural.push_back(f.high);
+  for (std::size_t i = 0; i < fit.factors.size(); ++i) {
+    const auto [low, high] = i < fit.span.size() ? fit.span[i] : std::pair{-1.0, 1.0};
+    p.lower.push_back(low);
+    p.upper.push_back(high);
+    p.lowerNatural.push_back(spanEnd(fit.factors[i], low));
+    p.upperNatural.push_back(spanEnd(fit.factors[i], high));
   }
   for (const auto& [name, range] : goals.region) {
     const std::size_t i = factorIndex(fit, name);
@@ -128,12 +137,14 @@ void compileRegion(const Fit& fit, const Goals& goals, Problem& p) {
     if (!finite(lo) || !finite(hi)) throw InvalidArgument(what + ": both ends must be finite", path);
     if (lo > hi)
       throw InvalidArgument(what + ": low (" + number(lo) + ") must not exceed high (" + number(hi) + ")", path);
-    if (lo < f.low || hi > f.high)
-      throw InvalidArgument(what + ": [" + number(lo) + ", " + number(hi) + "] must lie within the factor's range [" +
-                                number(f.low) + ", " + number(f.high) + "], where the models were fitted",
+    const double spanLow = p.lowerNatural[i], spanHigh = p.upperNatural[i];
+    if (lo < spanLow || hi > spanHigh)
+      throw InvalidArgument(what + ": [" + number(lo) + ", " + number(hi) + "] must lie within the range the runs span [" +
+                                number(spanLow) + ", " + number(spanHigh) + "], where the models were fitted",
                             path);
-    p.lower[i] = std::clamp(toCoded(f, lo), -1.0, 1.0);
-    p.upper[i] = std::clamp(toCoded(f, hi), -1.0, 1.0);
+    const double codedLow = p.lower[i], codedHigh = p.upper[i];
+    p.lower[i] = std::clamp(toCoded(f, lo), codedLow, codedHigh);
+    p.upper[i] = std::clamp(toCoded(f, hi), codedLow, codedHigh);
     if (lo == hi) p.upper[i] = p.lower[i];
     p.lowerNatural[i] = lo;
     p.upperNatural[i] = hi;

@@ -98,7 +98,9 @@ std::vector<Record> read(std::istream& in, const std::string& source) {
     for (;;) {
       Field field = c.peekIs('"') ? readQuoted(c, source) : readPlain(c, source);
       if (!text::isValidUtf8(field.text))
-        throw ParseError(source, field.line, field.column, "the field is not valid UTF-8");
+        throw ParseError(source, field.line, field.column,
+                         "the field is not valid UTF-8; the file may be in a legacy encoding such as Windows-1252: "
+                         "save it from the spreadsheet as \"CSV UTF-8\" and enter it again");
       record.fields.push_back(std::move(field));
       if (!c.peekIs(',')) break;
       c.take();

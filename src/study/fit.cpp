@@ -1,6 +1,7 @@
 // Least-squares fits of the full quadratic model, in coded units, and
 // their expansion into natural units.
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
@@ -101,7 +102,8 @@ std::size_t Fit::responseIndex(std::string_view name) const {
 
 Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results) {
   validateResponses(responses);
-  if (plan.coded.cols() != plan.factorCount() || plan.natural.rows() != plan.runCount())
+  if (plan.coded.cols() != plan.factorCount() || plan.natural.rows() != plan.runCount() ||
+      plan.actual.rows() != plan.runCount() || plan.actual.cols() != plan.factorCount())
     throw InvalidArgument("the plan is inconsistent: its matrices do not match its factors");
   if (results.rows() != plan.runCount() || results.cols() != responses.size())
     throw InvalidArgument("results are " + std::to_string(results.rows()) + " x " + std::to_string(results.cols()) +
@@ -112,7 +114,16 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
   Fit fit;
   fit.factors = plan.factors;
   fit.responses = responses;
-  fit.design = modelMatrix(plan.coded);
+  const Matrix coded = plan.actualCoded();
+  fit.design = modelMatrix(coded);
+  for (std::size_t i = 0; i < plan.factorCount(); ++i) {
+    std::pair<double, double> span{coded(0, i), coded(0, i)};
+    for (std::size_t r = 1; r < coded.rows(); ++r) {
+      span.first = std::min(span.first, coded(r, i));
+      span.second = std::max(span.second, coded(r, i));
+    }
+    fit.span.push_back(span);
+  }
   fit.observations = results;
   fit.runIds.resize(plan.runCount());
   for (std::size_t r = 0; r < plan.runCount(); ++r) fit.runIds[r] = static_cast<int>(r) + 1;

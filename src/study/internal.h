@@ -20,6 +20,9 @@ std::string supportedCountsText(DesignKind kind);
 void validateFactors(DesignKind kind, const std::vector<Factor>& factors);
 void validateResponses(const std::vector<Response>& responses);
 
+// Reads runOriginName's names back; InvalidArgument otherwise.
+RunOrigin parseRunOrigin(std::string_view text);
+
 // "run 3", "runs 3, 7 and 12".
 std::string runList(const std::vector<int>& ids);
 

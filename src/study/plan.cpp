@@ -1,10 +1,12 @@
 // The plan: coded levels from the plan object's generators, natural
 // settings by the plan object's own transform, and a seeded run order.
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string>
 #include <utility>
 
 #include "study/internal.h"
@@ -29,8 +31,6 @@ std::uint64_t boundedDraw(std::mt19937_64& engine, std::uint64_t range) {
   }
 }
 
-// Coded levels of the plan proper, from the generator registry.
-Matrix codedLevels(DesignKind kind, std::size_t n) { return generateDesign(designKindName(kind), n).coded; }
 
 }  // namespace
 
@@ -39,6 +39,29 @@ int Plan::orderOf(int id) const {
     if (executionOrder[k] == id) return static_cast<int>(k) + 1;
   throw UnknownName("run " + std::to_string(id) + " is not in the plan; run ids are 1.." +
                     std::to_string(runCount()));
+}
+
+bool Plan::deviates(std::size_t row) const {
+  for (std::size_t i = 0; i < factorCount(); ++i)
+    if (std::bit_cast<std::uint64_t>(actual(row, i)) != std::bit_cast<std::uint64_t>(natural(row, i))) return true;
+  return false;
+}
+
+Matrix Plan::actualCoded() const {
+  Matrix out = coded;
+  for (std::size_t r = 0; r < runCount(); ++r) {
+    if (!deviates(r)) continue;
+    for (std::size_t i = 0; i < factorCount(); ++i) out(r, i) = toCoded(factors[i], actual(r, i));
+  }
+  return out;
+}
+
+RunOrigin parseRunOrigin(std::string_view text) {
+  for (const RunOrigin o : {RunOrigin::Cube, RunOrigin::Axial, RunOrigin::Center, RunOrigin::Augmented,
+                            RunOrigin::Imported})
+    if (runOriginName(o) == text) return o;
+  throw InvalidArgument("unknown run origin \"" + std::string(text) +
+                        "\": the origins are cube, axial, center, augmented and imported");
 }
 
 std::vector<int> executionOrder(std::size_t runs, std::uint64_t seed) {
@@ -73,6 +96,8 @@ std::uint64_t parseSeed(std::string_view text) {
 }
 
 Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options) {
+  if (kind == DesignKind::Imported)
+    throw InvalidArgument("imported runs are not generated: make the study from the data table (Study::fromData)");
   validateFactors(kind, factors);
   if (options.extraCenterRuns < 0 || options.extraCenterRuns > kMaxExtraCenterRuns)
     throw InvalidArgument("extra centre runs: " + std::to_string(options.extraCenterRuns) +
@@ -83,13 +108,20 @@ Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& o
   plan.seed = options.seed ? *options.seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());
   plan.extraCenterRuns = options.extraCenterRuns;
   const std::size_t n = factors.size();
-  const Matrix base = codedLevels(kind, n);
+  // The plan proper from the generator registry, then the extra centre runs.
+  const DesignRuns design = generateDesign(designKindName(kind), n);
+  const Matrix& base = design.coded;
   const std::size_t runs = base.rows() + static_cast<std::size_t>(options.extraCenterRuns);
   plan.coded = Matrix(runs, n, 0.0);
   std::copy(base.data(), base.data() + base.rows() * n, plan.coded.data());
   plan.natural = Matrix(runs, n);
   for (std::size_t r = 0; r < runs; ++r)
     for (std::size_t i = 0; i < n; ++i) plan.natural(r, i) = toNatural(factors[i], plan.coded(r, i));
+  plan.actual = plan.natural;
+  plan.blocks = design.blocks;
+  plan.blocks.resize(runs, 1);
+  plan.origins = design.origins;
+  plan.origins.resize(runs, RunOrigin::Center);
   plan.factors = std::move(factors);
   plan.executionOrder = executionOrder(runs, plan.seed);
   return plan;

@@ -95,6 +95,12 @@ PlanFileName planFileName(const std::string& item, const std::string& name) {
 // Refuses, naming the item, whatever the plan file would not give back as the study holds it.
 void checkExportable(const Study& study) {
   const Plan& plan = study.plan();
+  if (plan.kind == DesignKind::Imported)
+    throw InvalidArgument("the plan file carries a plan of its own kinds only, and this study's runs are imported data");
+  for (std::size_t r = 0; r < plan.runCount(); ++r)
+    if (plan.deviates(r))
+      throw InvalidArgument("the plan file holds planned settings only, and run " + std::to_string(r + 1) +
+                            " has actual settings recorded");
   if (plan.extraCenterRuns > 0)
     throw InvalidArgument("the plan file cannot carry the " + std::to_string(plan.extraCenterRuns) +
                           " extra centre runs; it holds the plan proper only");

@@ -114,6 +114,7 @@ bool operator==(const Study& a, const Study& b) {
   const Plan& q = b.plan_;
   return p.kind == q.kind && sameFactors(p.factors, q.factors) && p.seed == q.seed &&
          p.extraCenterRuns == q.extraCenterRuns && sameValues(p.coded, q.coded) && sameValues(p.natural, q.natural) &&
+         sameValues(p.actual, q.actual) && p.blocks == q.blocks && p.origins == q.origins &&
          p.executionOrder == q.executionOrder && sameResponses(a.responses_, b.responses_) &&
          sameValues(a.results_, b.results_);
 }

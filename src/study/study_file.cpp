@@ -3,6 +3,7 @@
 // read back bit for bit; a missing result is null. A file of a version this
 // library reads may hold nothing it does not know: an unknown member would
 // be dropped silently by the next save, so it is refused with its path.
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include "study/file_write.h"
 #include "study/internal.h"
 #include "study/json_text.h"
+#include "study/text.h"
 #include "tavrin/detail/definition_json.h"
 #include "tavrin/study.h"
 
@@ -23,7 +25,9 @@ using Json = nlohmann::ordered_json;  // keys in the order written: format and v
 using ReadJson = nlohmann::json;      // sorted keys: lookups in O(log n)
 
 constexpr std::string_view kFormatName = "tavrin-study";
-constexpr int kFormatVersion = 1;
+// Version 2 added the runs table (planned and actual settings, block,
+// origin) and studies of imported data; version 1 files still load.
+constexpr int kFormatVersion = 2;
 
 // Reads the parts of the document, naming the path of whatever is wrong.
 class Reader {
@@ -74,6 +78,49 @@ class Reader {
 
 std::string at(const std::string& path, std::size_t index) { return path + "[" + std::to_string(index) + "]"; }
 
+// One member of every entry of the runs table: rows x n settings.
+Matrix runSettings(const Reader& in, const ReadJson* runs, std::size_t n, const char* key) {
+  if (runs == nullptr) in.fail("runs", "is missing; a study of imported data keeps its runs there");
+  Matrix out(runs->size(), n);
+  for (std::size_t r = 0; r < runs->size(); ++r) {
+    const std::string path = at("runs", r);
+    const ReadJson& values = in.array((*runs)[r], path, key);
+    if (values.size() != n) in.fail(path + "." + key, "has " + std::to_string(values.size()) + " settings for " + std::to_string(n) + " factors");
+    for (std::size_t i = 0; i < n; ++i) {
+      out(r, i) = in.number(values[i], at(path + "." + key, i));
+      if (!std::isfinite(out(r, i))) in.fail(at(path + "." + key, i), "is not finite");
+    }
+  }
+  return out;
+}
+
+// The runs table of a version 2 file into a plan built from the same
+// definition: its planned settings must be the plan's, bit for bit.
+void readRunTable(const Reader& in, const ReadJson& runs, Plan& plan) {
+  if (runs.size() != plan.runCount())
+    in.fail("runs", "has " + std::to_string(runs.size()) + " entries; the plan has " + std::to_string(plan.runCount()) + " runs");
+  const Matrix planned = runSettings(in, &runs, plan.factorCount(), "planned");
+  plan.actual = runSettings(in, &runs, plan.factorCount(), "actual");
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    const std::string path = at("runs", r);
+    detail::refuseUnknownMembers(runs[r], path, {"id", "block", "origin", "planned", "actual"}, in.failure());
+    if (in.unsignedNumber(in.member(runs[r], path, "id"), path + ".id") != r + 1)
+      in.fail(path + ".id", "is not " + std::to_string(r + 1) + "; the runs table lists run ids 1..N in order");
+    for (std::size_t i = 0; i < plan.factorCount(); ++i)
+      if (std::bit_cast<std::uint64_t>(planned(r, i)) != std::bit_cast<std::uint64_t>(plan.natural(r, i)))
+        in.fail(at(path + ".planned", i), text::formatDouble(planned(r, i)) + " is not the plan's setting " +
+                                              text::formatDouble(plan.natural(r, i)));
+    const std::uint64_t block = in.unsignedNumber(in.member(runs[r], path, "block"), path + ".block");
+    if (block < 1 || block > 1000000) in.fail(path + ".block", "is not a block number 1..1000000");
+    plan.blocks[r] = static_cast<int>(block);
+    try {
+      plan.origins[r] = parseRunOrigin(in.string(runs[r], path, "origin"));
+    } catch (const InvalidArgument& e) {
+      in.fail(path + ".origin", e.what());
+    }
+  }
+}
+
 }  // namespace
 
 std::string Study::toJson() const {
@@ -101,6 +148,16 @@ std::string Study::toJson() const {
     results.push_back(std::move(row));
   }
   doc["results"] = std::move(results);
+  Json runs = Json::array();
+  for (std::size_t r = 0; r < plan_.runCount(); ++r) {
+    const auto row = [&](const Matrix& m) { return std::vector<double>(m.row(r), m.row(r) + m.cols()); };
+    runs.push_back({{"id", r + 1},
+                    {"block", plan_.blocks[r]},
+                    {"origin", runOriginName(plan_.origins[r])},
+                    {"planned", row(plan_.natural)},
+                    {"actual", row(plan_.actual)}});
+  }
+  doc["runs"] = std::move(runs);
   return doc.dump(2) + "\n";
 }
 
@@ -116,9 +173,14 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
     in.fail("study.version", std::to_string(version.get<long long>()) + " is newer than this library reads (" +
                                  std::to_string(kFormatVersion) + ")");
   // Paths of top-level members are their keys: "extra", not "study.extra".
-  detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
-                                         "executionOrder", "results"},
-                               [&in](const std::string& path, const std::string& what) { in.fail(path.substr(1), what); });
+  const long long fileVersion = version.get<long long>();
+  const auto refuseTopLevel = [&in](const std::string& path, const std::string& what) { in.fail(path.substr(1), what); };
+  if (fileVersion >= 2)
+    detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
+                                           "executionOrder", "results", "runs"}, refuseTopLevel);
+  else
+    detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
+                                           "executionOrder", "results"}, refuseTopLevel);
 
   DesignKind kind;
   try {
@@ -134,12 +196,23 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   const std::uint64_t extra = in.unsignedNumber(in.member(doc, "study", "extraCenterRuns"), "extraCenterRuns");
   options.extraCenterRuns = static_cast<int>(std::min<std::uint64_t>(extra, 1u << 20));
 
+  const ReadJson* runTable = nullptr;
+  if (fileVersion >= 2) runTable = &in.array(doc, "study", "runs");
   Study study;
   try {
-    study = Study(kind, std::move(factors), std::move(responses), options);
+    if (kind == DesignKind::Imported) {
+      if (options.extraCenterRuns != 0) in.fail("extraCenterRuns", "is not 0; imported data have no extra centre runs");
+      const Matrix planned = runSettings(in, runTable, factors.size(), "planned");
+      const Matrix noResults(planned.rows(), responses.size(), std::numeric_limits<double>::quiet_NaN());
+      study = fromData(std::move(factors), std::move(responses), planned, noResults);
+      study.plan_.seed = *options.seed;
+    } else {
+      study = Study(kind, std::move(factors), std::move(responses), options);
+    }
   } catch (const InvalidArgument& e) {
     in.fail("study", e.what());
   }
+  if (runTable) readRunTable(in, *runTable, study.plan_);
 
   const std::size_t runs = study.plan_.runCount();
   const ReadJson& order = in.array(doc, "study", "executionOrder");

@@ -1,5 +1,6 @@
 #include "study/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -120,6 +121,12 @@ std::string formatDouble(double value) {
   return std::string(buffer, result.ptr);
 }
 
+std::string formatReadable(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 12);
+  return std::string(buffer, result.ptr);
+}
+
 std::optional<double> parseDouble(std::string_view s) noexcept {
   if (s.empty()) return std::nullopt;
   // from_chars takes no leading '+'; a sheet may have one.
@@ -131,6 +138,74 @@ std::optional<double> parseDouble(std::string_view s) noexcept {
   if (result.ec != std::errc() || result.ptr != digits.data() + digits.size()) return std::nullopt;
   if (std::isnan(value)) return std::nullopt;
   return value;
+}
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The name folded to lower case (ASCII) without a trailing " [unit]".
+std::string nameKey(std::string_view name) {
+  if (name.size() > 2 && name.back() == ']') {
+    const std::size_t open = name.rfind(" [");
+    if (open != std::string_view::npos && open > 0) name = name.substr(0, open);
+  }
+  std::string key;
+  for (const char c : name) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return key;
+}
+
+// Edit distance over bytes, a swap of neighbours counting as one edit.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::optional<double> halfUnitInLastPlace(std::string_view s) noexcept {
+  std::size_t k = 0;
+  if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
+  std::size_t digits = 0;
+  for (; k < s.size() && isDigit(s[k]); ++k) ++digits;
+  int decimals = 0;
+  if (k < s.size() && s[k] == '.') {
+    for (++k; k < s.size() && isDigit(s[k]); ++k) ++decimals;
+  }
+  if (digits == 0 && decimals == 0) return std::nullopt;
+  int exponent = 0;
+  if (k < s.size() && (s[k] == 'e' || s[k] == 'E')) {
+    std::string_view rest = s.substr(k + 1);
+    if (!rest.empty() && rest.front() == '+') rest.remove_prefix(1);
+    const auto result = std::from_chars(rest.data(), rest.data() + rest.size(), exponent);
+    if (result.ec != std::errc() || result.ptr != rest.data() + rest.size()) return std::nullopt;
+    k = s.size();
+  }
+  if (k != s.size()) return std::nullopt;
+  return 0.5 * std::pow(10.0, exponent - decimals);
+}
+
+std::vector<std::string> similarNames(std::string_view name, const std::vector<std::string>& candidates) {
+  const std::string key = nameKey(name);
+  std::vector<std::pair<std::size_t, std::string>> close;
+  for (const std::string& candidate : candidates) {
+    const std::string other = nameKey(candidate);
+    const std::size_t limit = std::min(key.size(), other.size()) / 3;
+    const std::size_t distance = editDistance(key, other);
+    if (distance <= limit) close.emplace_back(distance, candidate);
+  }
+  std::stable_sort(close.begin(), close.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> out;
+  out.reserve(close.size());
+  for (auto& [distance, candidate] : close) out.push_back(std::move(candidate));
+  return out;
 }
 
 }  // namespace tavrin::text

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrin::text {
 
@@ -23,10 +24,23 @@ std::string quoted(std::string_view name);
 
 // Shortest decimal text that reads back to the same double (std::to_chars).
 std::string formatDouble(double value);
+// The value to 12 significant digits, for messages: a setting computed as
+// 0.15000000000000002 reads "0.15", as the user gave it.
+std::string formatReadable(double value);
 
 // Reads a whole field as a finite or infinite double (std::from_chars,
 // general format); nothing when any character is left over or the text is
 // empty. "nan" is refused: missing values are written as empty cells.
 std::optional<double> parseDouble(std::string_view s) noexcept;
+
+// Half a unit in the last digit of a number as printed: 0.005 for
+// "183.33", 0.5 for "180", 5 for "1.8e2". Nothing when `s` is not plain
+// decimal text (an optional sign, digits, a point, an exponent).
+std::optional<double> halfUnitInLastPlace(std::string_view s) noexcept;
+
+// The candidates `name` is probably a misspelling of: equal ignoring case
+// and a trailing " [unit]", or within an edit distance of a third of the
+// name's length (at least 1), closest first.
+std::vector<std::string> similarNames(std::string_view name, const std::vector<std::string>& candidates);
 
 }  // namespace tavrin::text

@@ -39,20 +39,21 @@ def true_impurity(temp, time):
 
 def write_results(sheet_json, path, seed=11, impurity="Impurity [%]"):
     """Measures the simulated process at every run of the sheet and writes
-    the results CSV by run id, in an order other than the sheet's."""
+    the results CSV by run id, in an order other than the sheet's, with the
+    Time settings (so that they are checked)."""
     rng = np.random.default_rng(seed)
     rows = []
     for run_ in sheet_json["runs"]:
         temp, time = run_["settings"]["Temperature"], run_["settings"]["Time"]
         rows.append((run_["run"], true_yield(temp, time) + rng.normal(0.0, 0.3),
-                     true_impurity(temp, time) * (1.0 + rng.normal(0.0, 0.02))))
+                     true_impurity(temp, time) * (1.0 + rng.normal(0.0, 0.02)), time))
     rows.sort(key=lambda r: -r[0])
     with open(path, "w", newline="", encoding="utf-8") as f:
         writer = csv.writer(f)
-        writer.writerow(["run_id", impurity, "Yield", "note"])
-        for run_id, yield_, impurity in rows:
-            writer.writerow([run_id, repr(impurity), repr(yield_), "ok"])
-    return {run_id: (yield_, impurity) for run_id, yield_, impurity in rows}
+        writer.writerow(["run_id", impurity, "Yield", "Time"])
+        for run_id, yield_, impurity, time in rows:
+            writer.writerow([run_id, repr(impurity), repr(yield_), "%.1f" % time])
+    return {run_id: (yield_, impurity) for run_id, yield_, impurity, _ in rows}
 
 
 @pytest.fixture(scope="session")

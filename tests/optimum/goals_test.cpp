@@ -93,7 +93,7 @@ TEST(CompleteGoals, RefusalsCarryTheFieldTheyAreAbout) {
       {"constraint on nothing", [](Goals& g, SearchOptions&) { g.constraints = {{"Y7", 0.1, 0.2}}; },
        "constraints[0].response", "\"Y7\""},
       {"region outside", [](Goals& g, SearchOptions&) { g.region["A"] = {0.05, 0.3}; }, "region.A",
-       "within the factor's range"},
+       "within the range the runs span"},
       {"region of nothing", [](Goals& g, SearchOptions&) { g.region["Z"] = {0.05, 0.3}; }, "region.Z",
        "unknown factor"},
       {"two goals", [](Goals& g, SearchOptions&) { g.goals.push_back(goal("Y1", Goal::Minimize, 0.1, 0.9)); },

@@ -431,7 +431,7 @@ TEST(Optimum, RefusesWhatItCannotSearch) {
   EXPECT_THROW(optimize(fit, unknown), UnknownName);
   Goals outside = good;
   outside.region["A"] = {0.0, 0.5};
-  expectRefusal(outside, {}, "within the factor's range");
+  expectRefusal(outside, {}, "within the range the runs span");
   Goals badFactor = good;
   badFactor.region["Z"] = {0.0, 0.5};
   EXPECT_THROW(optimize(fit, badFactor), UnknownName);

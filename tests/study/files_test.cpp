@@ -78,11 +78,12 @@ TEST(RunSheet, ReadsByRunIdWithFreeColumnsBomAndQuotes) {
   study.setResult(3, "Purity", 6.0);
   study.setResult(4, "Yield", 6.0);
   std::istringstream in(
-      "\xEF\xBB\xBFnote,Yield [%],run_id\n"
-      "\"a, \"\"quoted\"\"\nnote\",1.5,3\r\n"
+      "\xEF\xBB\xBF,Yield [%],run_id,\"B\"\n"
+      ",\"1.5\",3,\"1\"\r\n"
       "\r\n"
-      ",+2e-1,1\n"
-      "x,,4\n");
+      ",,,\n"
+      ",+2e-1,1,\n"
+      ",,4,\n");
   study.readResults(in, "lab.csv");
   EXPECT_EQ(study.result(3, "Yield"), 1.5);
   EXPECT_EQ(study.result(1, "Yield"), 0.2);
@@ -101,15 +102,16 @@ TEST(RunSheet, BadInputNamesLineAndColumnAndChangesNothing) {
       {"extra field", "run_id,Yield\n1,2.5\n2,2,5x\n", 3, 0, "the row has 3 fields; the header has 2"},
       {"not a number", "run_id,Yield\n1,2.5\n2,abc\n", 3, 3, "\"abc\" for response \"Yield\" is not a finite number"},
       {"infinite", "Yield,run_id\n1e999,1\n", 2, 1, "is not a finite number"},
-      {"unknown run", "run_id,Yield\n1,2.5\n10,1\n", 3, 1, "run id \"10\" is not a run of the plan; run ids are 1..9"},
-      {"fractional run", "run_id,Yield\n1.5,2\n", 2, 1, "is not a run of the plan"},
+      {"unknown run", "run_id,Yield\n1,2.5\n10,1\n", 3, 1, "run id \"10\" is not a run of the study; run ids are 1..9"},
+      {"fractional run", "run_id,Yield\n1.5,2\n", 2, 1, "is not a run of the study"},
       {"twice", "run_id,Yield\n1,2.5\n2,3\n1,4\n", 4, 1, "run 1 is given twice; it was first given on line 2"},
-      {"no run_id", "id,Yield\n1,2\n", 1, 0, "no \"run_id\" column"},
-      {"two run_id", "run_id,run_id\n", 1, 8, "a second \"run_id\""},
+      {"no run_id", "id,Yield\n1,2\n", 1, 0, "no \"run_id\" column; the sheet needs one"},
+      {"two run_id", "run_id,run_id\n", 1, 8, "a second column \"run_id\" (the first is column 1)"},
       {"unterminated", "run_id,Yield\n1,\"2.5\n2,3\n", 2, 3, "no closing quote"},
       {"text after quote", "run_id,Yield\n1,\"2.5\"x\n", 2, 8, "after a closing quote"},
       {"stray quote", "run_id,Yield\n1,2\"5\n", 2, 4, "a quote inside an unquoted field"},
-      {"column of UTF-8", "run_id,é,Yield\n1,é,x\n", 2, 5, "\"x\" for response"},
+      {"column of UTF-8", "run_id,é,Yield\n1,,x\n", 1, 8, "column \"é\" is not a response or factor of the study"},
+      {"text under no header", "run_id,,Yield\n1,,2\n2,x,3\n", 3, 3, "in a column without a header"},
       {"empty", "", 0, 0, "empty"},
   };
   for (const auto& c : cases) {
@@ -185,7 +187,8 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
   }
   // A number beyond double's range is refused where it stands, as any other fault.
   std::string huge = text;
-  const std::size_t version = huge.find("\"version\": 1") + std::strlen("\"version\": 1");
+  // After the version's one digit: "version": 2e400.
+  const std::size_t version = huge.find("\"version\": ") + std::strlen("\"version\": ") + 1;
   huge.insert(version, "e400");
   try {
     (void)Study::fromJson(huge, "s.json");
@@ -193,14 +196,14 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
   } catch (const ParseError& e) {
     EXPECT_EQ(e.line(), 3u) << e.what();
     EXPECT_EQ(e.column(), 14u) << e.what();
-    EXPECT_NE(std::string(e.what()).find("1e400"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("e400"), std::string::npos) << e.what();
   }
   const struct {
     const char* from;
     const char* to;
     const char* mention;
   } edits[] = {
-      {"\"version\": 1", "\"version\": 2", "newer"},
+      {"\"version\": 2", "\"version\": 3", "newer"},
       {"\"box-behnken\"", "\"ccd\"", "study.kind"},
       {"\"low\": -0.7", "\"low\": \"-0.7\"", "factors[0].low: is not a number"},
       {"\"extraCenterRuns\": 2", "\"extraCenterRuns\": -2", "extraCenterRuns"},

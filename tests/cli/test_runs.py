@@ -1,0 +1,92 @@
+"""The runs table from the command line: settings columns checked or
+recorded with --actual, and studies made from existing data with --data."""
+import shutil
+
+import numpy as np
+import pytest
+import statsmodels.api as sm
+
+from conftest import run, run_json
+
+CCD = """Std,Day,Time,Temperature,Yield
+1,1,80,170,76.5
+2,1,90,170,77.0
+3,1,80,180,78.0
+4,1,90,180,79.5
+5,1,85,175,79.9
+6,1,85,175,80.3
+7,1,85,175,80.0
+8,2,85,175,79.7
+9,2,85,175,79.8
+10,2,92.07,175,78.4
+11,2,77.93,175,75.6
+12,2,85,182.07,78.5
+13,2,85,167.93,77.0
+"""
+
+
+def test_settings_are_checked_and_recorded_with_actual(study, tmp_path):
+    work, _ = study
+    shutil.copy(work / "study.json", tmp_path / "study.json")
+    sheet = run_json("sheet", "study.json", cwd=tmp_path)
+    first = sheet["runs"][0]
+    planned = first["settings"]["Temperature"]
+    made = planned + 3.25
+    (tmp_path / "made.csv").write_text(f"run_id,Temperature [°C]\n{first['run']},{made}\n", encoding="utf-8")
+    before = (tmp_path / "study.json").read_bytes()
+    refused = run("enter", "study.json", "made.csv", cwd=tmp_path, check=1)
+    assert (f'made.csv:2:{len(str(first["run"])) + 2}: run {first["run"]}, factor "Temperature": the file has {made:g}'
+            in refused.stderr), refused.stderr
+    assert (tmp_path / "study.json").read_bytes() == before
+
+    got = run_json("enter", "study.json", "made.csv", "--actual", cwd=tmp_path)
+    assert got["actualSettings"] == [{"run": first["run"], "factor": "Temperature", "planned": planned,
+                                      "was": planned, "value": made}]
+    runs = {r["run"]: r for r in run_json("sheet", "study.json", cwd=tmp_path)["runs"]}
+    assert runs[first["run"]]["actual"]["Temperature"] == made
+    assert runs[first["run"]]["settings"]["Temperature"] == planned
+    # The fit now uses the setting the run was made at.
+    x = np.array([[r["actual"]["Temperature"], r["actual"]["Time"]] for r in runs.values()])
+    y = np.array([r["results"]["Yield"] for r in runs.values()])
+    c1, c2 = (x[:, 0] - 180.0) / 30.0, (x[:, 1] - 30.0) / 20.0
+    X = np.column_stack([np.ones_like(c1), c1, c2, c1 * c1, c2 * c2, c1 * c2])
+    fit = run_json("fit", "study.json", "--response", "Yield", cwd=tmp_path)["responses"][0]
+    estimates = [c["coded"]["value"] for c in fit["coefficients"]]
+    np.testing.assert_allclose(estimates, sm.OLS(y, X).fit().params, rtol=1e-9)
+    exported = run("export", "study.json", "s.tvr", cwd=tmp_path, check=1)
+    assert "actual settings recorded" in exported.stderr
+
+
+@pytest.mark.parametrize("text, fragment", [
+    ("run_id,Yeild\n1,80\n", 'column "Yeild" is not a response or factor of the study; did you mean "Yield [%]"?'),
+    ("run_id;Yield [%]\n1;80,5\n", "separated by semicolons"),
+    ("run_id,Yield [%]\n1,8\xe9\n".encode("latin-1").decode("latin-1"), "CSV UTF-8"),
+])
+def test_unknown_columns_and_dialects_are_named(study, tmp_path, text, fragment):
+    work, _ = study
+    shutil.copy(work / "study.json", tmp_path / "study.json")
+    (tmp_path / "bad.csv").write_bytes(text.encode("latin-1"))
+    assert fragment in run("enter", "study.json", "bad.csv", cwd=tmp_path, check=1).stderr
+
+
+def test_a_study_from_existing_data_says_how_it_is_coded(cli, tmp_path):
+    (tmp_path / "ccd.csv").write_text(CCD, encoding="utf-8")
+    args = ["new", "c.json", "--data", "ccd.csv", "--factor", "Time=80:90[min]", "--factor", "Temperature[°F]",
+            "--response", "Yield", "--block", "Day"]
+    text = run(*args, cwd=tmp_path, check=0).stdout
+    assert 'Columns left out (neither a factor, a response nor the block column): "Std"' in text
+    assert "the runs reach 77.93..92.07 (coded -1.414..1.414), up to 0.414 coded units outside the coding" in text
+    assert "167.93..182.07 (no coding given: the data's minimum and maximum)" in text
+    got = run_json(*args, "--force", cwd=tmp_path)
+    assert [r["block"] for r in got["runs"]] == [1] * 7 + [2] * 6
+    assert {r["origin"] for r in got["runs"]} == {"imported"}
+    fit = run_json("fit", "c.json", cwd=tmp_path)["responses"][0]
+    assert fit["lackOfFit"]["pureErrorDf"] == 4
+    assert fit["lackOfFit"]["pureErrorSS"] == pytest.approx(0.212, rel=1e-9)  # five centre runs, mean 79.94
+    # The optimum may search out to the axial runs, not beyond.
+    assert run("optimize", "c.json", "--maximize", "Yield", "--region", "Time=78:92", cwd=tmp_path).returncode == 0
+    assert "the range the runs span" in run("optimize", "c.json", "--maximize", "Yield", "--region", "Time=75:92",
+                                            cwd=tmp_path, check=1).stderr
+    mixed = run("new", "d.json", "--data", "ccd.csv", "--factor", "Time", "--response", "Yield", "--seed", 3,
+                cwd=tmp_path, check=2)
+    assert "--seed" in mixed.stderr

@@ -1,0 +1,309 @@
+// The runs table: settings columns checked against each run (or recorded
+// as the actual settings), unknown columns refused with suggestions, the
+// fit on the actual settings, and studies made from existing data.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tavrin/model_building.h"
+#include "tavrin/study.h"
+
+namespace tavrin {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Settings 0.15..0.35 and 10..50: the planned 0.15 is 0.15000000000000002.
+Study twoFactorStudy() {
+  return Study(DesignKind::BoxBehnken, {{"A", 0.15, 0.35, "g"}, {"B", 10, 50, ""}}, {{"Yield", "%"}, {"Purity", ""}},
+               {.seed = 11});
+}
+
+// The run sheet with the cell of (run id, column) replaced by `text`.
+std::string sheetWith(const Study& study, int id, std::size_t column, const std::string& text) {
+  std::istringstream in(study.runSheet());
+  std::string out, line;
+  while (std::getline(in, line)) {
+    if (line.starts_with(std::to_string(id) + ",")) {
+      std::vector<std::string> cells;
+      std::stringstream fields(line);
+      for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+      cells[column] = text;
+      line.clear();
+      for (const std::string& cell : cells) line += (line.empty() ? "" : ",") + cell;
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+std::string refusal(Study& study, const std::string& text, SettingsColumns mode = SettingsColumns::Check) {
+  const Study before = study;
+  std::istringstream in(text);
+  try {
+    study.readResults(in, "lab.csv", mode);
+  } catch (const ParseError& e) {
+    EXPECT_TRUE(study == before) << "a refused file changed the study";
+    return e.what();
+  }
+  return {};
+}
+
+TEST(SettingsColumns, PrintedRoundingIsAcceptedAndAnyOtherMismatchRefused) {
+  // Run 6 is at A = 0.15000000000000002 (coded -1) and B = 30.
+  const struct {
+    const char* label;
+    std::size_t column;  // 2: A, 3: B
+    const char* text;
+    const char* mention;  // empty when accepted
+  } cases[] = {
+      {"shortest text", 2, "0.15000000000000002", ""},
+      {"two decimals", 2, "0.15", ""},
+      {"one decimal rounds up", 2, "0.2", ""},
+      {"one decimal rounds down", 2, "0.1", ""},
+      {"exponent", 2, "1.5e-1", ""},
+      {"empty is not checked", 2, "", ""},
+      {"whole number", 3, "30", ""},
+      {"three decimals off by two units", 2, "0.152", "run 6, factor \"A\": the file has 0.152, the study has 0.15."},
+      {"another level", 2, "0.25", "the file has 0.25"},
+      {"integer off by one", 3, "31", "factor \"B\": the file has 31, the study has 30"},
+      {"coarse exponent still bounded", 3, "4e1", "the file has 4e1"},
+      {"not a number", 3, "3O", "\"3O\" for factor \"B\" is not a finite number"},
+  };
+  for (const auto& c : cases) {
+    Study study = twoFactorStudy();
+    ASSERT_EQ(study.plan().coded(5, 0), -1.0);
+    ASSERT_EQ(study.plan().natural(5, 1), 30.0);
+    const std::string message = refusal(study, sheetWith(study, 6, c.column, c.text));
+    if (std::string(c.mention).empty()) {
+      EXPECT_EQ(message, "") << c.label;
+    } else {
+      EXPECT_NE(message.find(c.mention), std::string::npos) << c.label << ": " << message;
+    }
+  }
+}
+
+TEST(SettingsColumns, ASpreadsheetSortedWithoutItsRunIdsIsRefused) {
+  Study study = twoFactorStudy();
+  // The sheet sorted by A, with the run ids left where they were.
+  std::istringstream in(study.runSheet());
+  std::string header;
+  std::getline(in, header);
+  std::vector<std::string> ids;
+  std::vector<std::pair<double, std::string>> settings;  // (A, "A,B")
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> cells;
+    std::stringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+    ids.push_back(cells[0]);
+    settings.emplace_back(std::stod(cells[2]), cells[2] + "," + cells[3]);
+  }
+  std::stable_sort(settings.begin(), settings.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string sorted = header + "\n";
+  for (std::size_t k = 0; k < ids.size(); ++k)
+    sorted += ids[k] + "," + std::to_string(k + 1) + "," + settings[k].second + ",7.5,1\n";
+  const std::string message = refusal(study, sorted);
+  EXPECT_NE(message.find("Are the rows under the right run ids?"), std::string::npos) << message;
+  EXPECT_NE(message.find(", the study has "), std::string::npos) << message;
+}
+
+TEST(SettingsColumns, UnknownColumnsAreRefusedWithSuggestions) {
+  const struct {
+    const char* header;
+    const char* mention;
+  } cases[] = {
+      {"Yeild", "column \"Yeild\" is not a response or factor of the study; did you mean \"Yield [%]\"?"},
+      {"yield", "did you mean \"Yield [%]\"?"},
+      {"Yield [g]", "did you mean \"Yield [%]\"?"},
+      {"Purty", "did you mean \"Purity\"?"},
+      {"A [kg]", "did you mean \"A [g]\"?"},
+      {"Conversion", "(the columns it knows are \"Yield [%]\", \"Purity\", \"A [g]\", \"B\", \"run_id\")."},
+  };
+  for (const auto& c : cases) {
+    Study study = twoFactorStudy();
+    const std::string message = refusal(study, std::string("run_id,") + c.header + "\n1,2\n");
+    EXPECT_NE(message.find(c.mention), std::string::npos) << c.header << ": " << message;
+    EXPECT_NE(message.find("lab.csv:1:8"), std::string::npos) << message;
+  }
+}
+
+TEST(SettingsColumns, DialectsAreNamedAndClearedRowsSkipped) {
+  const struct {
+    const char* text;
+    const char* mention;  // empty when accepted
+  } cases[] = {
+      {"run_id;run_order;A [g];B;Yield [%]\n1;1;0,15;30;2,5\n", "separated by semicolons"},
+      {"run_id\trun_order\tYield [%]\n1\t1\t2.5\n", "separated by tabs"},
+      {"run_id,Yield [%]\n1,2\xE9\n", "Windows-1252"},
+      {"run_id,Yield [%],B\n,,\n1,2.5,50\n,,\n", ""},
+  };
+  for (const auto& c : cases) {
+    Study study = twoFactorStudy();
+    const std::string message = refusal(study, c.text);
+    if (std::string(c.mention).empty()) {
+      EXPECT_EQ(message, "");
+      EXPECT_EQ(study.result(1, "Yield"), 2.5);
+    } else {
+      EXPECT_NE(message.find(c.mention), std::string::npos) << message;
+    }
+  }
+}
+
+// y = 1.3 + 0.7 A - 0.02 B + 4.1 A^2 + 0.003 B^2 - 0.11 A B, natural units.
+double truth(double a, double b) { return 1.3 + 0.7 * a - 0.02 * b + 4.1 * a * a + 0.003 * b * b - 0.11 * a * b; }
+
+TEST(ActualSettings, AreRecordedUsedByTheFitAndThenChecked) {
+  Study study = twoFactorStudy();
+  // Runs 7 and 5 were made elsewhere than planned; the rest as planned.
+  const double madeA7 = 0.37, madeB5 = 11.9;
+  std::string sheet = sheetWith(study, 7, 2, "0.37");
+  Study scratch = study;
+  std::istringstream first(sheet);
+  scratch.readResults(first, "made.csv", SettingsColumns::RecordActual);
+  sheet = sheetWith(scratch, 5, 3, "11.9");
+  std::istringstream made(sheet);
+  study.readResults(made, "made.csv", SettingsColumns::RecordActual);
+  EXPECT_EQ(study.plan().actual(6, 0), madeA7);
+  EXPECT_EQ(study.plan().actual(4, 1), madeB5);
+  for (std::size_t r = 0; r < study.plan().runCount(); ++r) EXPECT_EQ(study.plan().deviates(r), r == 6 || r == 4);
+
+  for (int id = 1; id <= 9; ++id) {
+    const double* x = study.plan().actual.row(static_cast<std::size_t>(id - 1));
+    study.setResult(id, "Yield", truth(x[0], x[1]));
+    study.setResult(id, "Purity", 0.5);
+  }
+  // The quadratic is exact at the actual settings, so the fit returns it.
+  const Fit fit = study.fit();
+  const double expected[] = {1.3, 0.7, -0.02, 4.1, 0.003, -0.11};
+  for (std::size_t k = 0; k < 6; ++k) EXPECT_NEAR(fit.models[0].natural[k], expected[k], 1e-9) << "term " << k;
+
+  // The run sheet now shows where the runs were made, and reads back.
+  Study again = study;
+  std::istringstream sheetBack(study.runSheet());
+  again.readResults(sheetBack, "sheet.csv");
+  EXPECT_TRUE(again == study);
+  // The planned setting no longer matches run 7.
+  const std::string message = refusal(study, "run_id,A [g]\n7,0.25\n");
+  EXPECT_NE(message.find("the file has 0.25, the study has 0.37 (recorded as made; planned 0.25)"), std::string::npos)
+      << message;
+  // Recording the planned setting again, printed rounded, restores it bit for bit.
+  std::istringstream back("run_id,A [g]\n7,0.25\n");
+  study.readResults(back, "lab.csv", SettingsColumns::RecordActual);
+  EXPECT_FALSE(study.plan().deviates(6));
+
+  // The study file keeps the actual settings, bit for bit.
+  EXPECT_TRUE(Study::fromJson(again.toJson()) == again);
+  EXPECT_THROW(again.exportPlanFile("unused.tvr"), InvalidArgument);
+}
+
+TEST(ActualSettings, ValuesFromAFrameFollowTheSameRules) {
+  Study study = twoFactorStudy();
+  const double a6 = study.plan().natural(5, 0);
+  const Study before = study;
+  // Headers as the run sheet writes them, units included.
+  EXPECT_THROW(study.enterResults({"run_id", "A [g]", "Yield [%]"}, Matrix{{1, 0.25, 80.5}}), InvalidArgument);
+  EXPECT_TRUE(study == before);
+  try {
+    study.enterResults({"run_id", "Yeild"}, Matrix{{1, 80.5}});
+    ADD_FAILURE();
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("did you mean \"Yield [%]\""), std::string::npos) << e.what();
+  }
+  study.enterResults({"run_id", "A [g]", "Yield [%]", "Purity"}, Matrix{{6, 0.15, 80.5, kNaN}, {3, kNaN, 81.25, 0.5}});
+  EXPECT_EQ(study.result(6, "Yield"), 80.5);
+  EXPECT_EQ(study.result(3, "Purity"), 0.5);
+  EXPECT_EQ(study.plan().actual(5, 0), a6);
+  study.enterResults({"run_id", "A [g]"}, Matrix{{6, 0.14}}, SettingsColumns::RecordActual);
+  EXPECT_EQ(study.plan().actual(5, 0), 0.14);
+}
+
+TEST(DataStudies, CodeFromTheGivenRangeOrFromTheData) {
+  // A rotatable central composite in two factors with three centre runs:
+  // axial runs at 1.414 lie outside the coding 0.1..0.7.
+  const double a = std::sqrt(2.0);
+  std::vector<std::vector<double>> coded = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {-a, 0}, {a, 0},
+                                            {0, -a},  {0, a},  {0, 0},  {0, 0}, {0, 0}};
+  Matrix settings(coded.size(), 2), results(coded.size(), 1);
+  for (std::size_t r = 0; r < coded.size(); ++r) {
+    settings(r, 0) = 0.4 + 0.3 * coded[r][0];
+    settings(r, 1) = 25 + 5 * coded[r][1];
+    results(r, 0) = truth(settings(r, 0), settings(r, 1)) + (r >= 8 ? 0.01 * (static_cast<double>(r) - 9.0) : 0.0);
+  }
+  const Study coded01 = Study::fromData({{"A", 0.1, 0.7, ""}, {"B", 20, 30, ""}}, {{"Y", ""}}, settings, results, {});
+  EXPECT_EQ(coded01.kind(), DesignKind::Imported);
+  const std::vector<FactorSpan> span = spans(coded01.plan());
+  EXPECT_NEAR(span[0].highCoded, a, 1e-12);
+  EXPECT_NEAR(span[1].lowCoded, -a, 1e-12);
+  EXPECT_NEAR(span[0].high, 0.4 + 0.3 * a, 1e-12);
+
+  const Study fromData = Study::fromData({{"A", kNaN, kNaN, ""}, {"B", kNaN, kNaN, ""}}, {{"Y", ""}}, settings, results);
+  EXPECT_NEAR(fromData.factors()[0].low, 0.4 - 0.3 * a, 1e-12);
+  EXPECT_NEAR(fromData.factors()[1].high, 25 + 5 * a, 1e-12);
+  EXPECT_EQ(spans(fromData.plan())[0].lowCoded, -1.0);
+
+  // The coding changes the coded coefficients, never the fitted surface.
+  const Fit f1 = coded01.fit(), f2 = fromData.fit();
+  for (std::size_t k = 0; k < 6; ++k) EXPECT_NEAR(f1.models[0].natural[k], f2.models[0].natural[k], 1e-9) << k;
+  EXPECT_TRUE(Study::fromJson(fromData.toJson()) == fromData);
+}
+
+TEST(DataStudies, RefuseWhatCannotBeARun) {
+  const Matrix settings{{0.1, 1}, {0.7, 2}, {0.4, 3}};
+  const Matrix results{{1}, {2}, {3}};
+  const struct {
+    const char* label;
+    std::vector<Factor> factors;
+    Matrix settings;
+    std::vector<int> blocks;
+    const char* mention;
+  } cases[] = {
+      {"missing setting", {{"A", 0, 1, ""}, {"B", 0, 1, ""}}, Matrix{{0.1, 1}, {kNaN, 2}, {0.4, 3}}, {}, "row 2: the setting is missing"},
+      {"constant factor", {{"A", kNaN, kNaN, ""}, {"B", 0, 1, ""}}, Matrix{{0.3, 1}, {0.3, 2}, {0.3, 3}}, {}, "every row has the setting 0.3"},
+      {"half a coding", {{"A", 0, kNaN, ""}, {"B", 0, 1, ""}}, settings, {}, "both ends of the coding"},
+      {"block 0", {{"A", 0, 1, ""}, {"B", 0, 1, ""}}, settings, {1, 0, 1}, "row 2: block 0"},
+      {"wrong width", {{"A", 0, 1, ""}}, settings, {}, "2 columns for 1 factors"},
+  };
+  for (const auto& c : cases) {
+    try {
+      (void)Study::fromData(c.factors, {{"Y", ""}}, c.settings, results, c.blocks);
+      ADD_FAILURE() << c.label;
+    } catch (const InvalidArgument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.mention), std::string::npos) << c.label << ": " << e.what();
+    }
+  }
+}
+
+TEST(ModelData, TakesTheActualSettingsAndTheBlocks) {
+  const Matrix settings{{0.1, 1}, {0.7, 1}, {0.1, 3}, {0.7, 3}, {0.4, 2}, {0.4, 2}};
+  const Matrix results{{1}, {2}, {3}, {4}, {5}, {6}};
+  Study study = Study::fromData({{"A", 0.1, 0.7, ""}, {"B", 1, 3, ""}}, {{"Y", ""}}, settings, results, {1, 1, 1, 2, 2, 2});
+  study.enterResults({"run_id", "A"}, Matrix{{5, 0.43}}, SettingsColumns::RecordActual);
+  const ModelData data = modelData(study, "Y");
+  EXPECT_NEAR(data.coded(4, 0), 0.1, 1e-12);  // (0.43 - 0.4) / 0.3
+  EXPECT_EQ(data.coded(5, 0), study.plan().coded(5, 0));
+  EXPECT_EQ(data.blocks, (std::vector<int>{1, 1, 1, 2, 2, 2}));
+  const Study oneBlock = Study::fromData({{"A", 0.1, 0.7, ""}, {"B", 1, 3, ""}}, {{"Y", ""}}, settings, results);
+  EXPECT_TRUE(modelData(oneBlock, "Y").blocks.empty());
+}
+
+TEST(StudyFile, AVersionOneFileLoadsWithPlannedRuns) {
+  const Study study = Study::load(std::string(TAVRIN_TEST_DATA) + "/study/data/study_version1.json");
+  EXPECT_EQ(study.plan().runCount(), 11u);
+  EXPECT_EQ(study.plan().executionOrder, executionOrder(11, 7));  // as the file's seed draws it
+  for (std::size_t r = 0; r < 11; ++r) {
+    EXPECT_FALSE(study.plan().deviates(r));
+    EXPECT_EQ(study.plan().blocks[r], 1);
+    EXPECT_EQ(study.plan().origins[r], r >= 8 ? RunOrigin::Center : RunOrigin::Cube) << r;
+  }
+  EXPECT_TRUE(std::isnan(study.result(8, "Impurity")));
+  EXPECT_EQ(study.result(11, "Yield"), 85.23);
+  EXPECT_NE(study.toJson().find("\"version\": 2"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavrin
