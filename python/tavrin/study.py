@@ -754,23 +754,6 @@ class Fit:
                                   f"{', '.join(self.factor_names)}), got shape {np.shape(X)}")
         return np.ascontiguousarray(points), index, single
 
-    def build_model(self, response: str, *, model: str = "quadratic", transform: str = "none",
-                    reduce: bool = False, p_to_remove: float = 0.10, aicc: bool = False,
-                    force_in: Sequence[str] = (), force_out: Sequence[str] = (), confidence: float = 0.95,
-                    outlier_alpha: float = 0.05) -> Dict[str, Any]:
-        """A chosen model of one response, as a dict of plain values.
-
-        ``model`` is linear, interaction, quadratic or a term list such as
-        "A B A:B A^2"; ``transform`` none, log, sqrt, inverse or boxcox;
-        ``reduce`` runs the backward elimination that keeps hierarchy (by
-        ``p_to_remove``, or by AICc with ``aicc``), keeping ``force_in`` and
-        removing ``force_out`` first. The dict holds the final model's
-        coefficients, its ANOVA (sequential and partial), the reduction steps,
-        Box-Cox and the run diagnostics; estimates are on the transformed scale.
-        """
-        return self._core.build_model(response, model, transform, bool(reduce), float(p_to_remove), bool(aicc),
-                                      list(force_in), list(force_out), float(confidence), float(outlier_alpha))
-
     def predict(self, X: Any) -> Any:
         """Predictions of every response at points X (n_points x n_factors, natural units).
 
