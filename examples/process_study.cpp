@@ -1,5 +1,5 @@
 // A whole study through the study layer, on the simulated chemical process
-// of study.cpp: reaction Temperature (150..210 °C) and Time (10..50 min),
+// of simulated_process.h: reaction Temperature (150..210 °C) and Time (10..50 min),
 // responses Yield (%) and Impurity (%).
 //
 //   1. define the study and plan it (Box-Behnken, 3 extra centre runs, fixed seed);
@@ -26,6 +26,8 @@
 #include "tavrin/optimum.h"
 #include "tavrin/study.h"
 
+#include "simulated_process.h"
+
 namespace {
 
 using tavrin::Study;
@@ -34,22 +36,9 @@ const char* const kRunSheet = "process_run_sheet.csv";
 const char* const kResultsSheet = "process_results.csv";
 const char* const kStudyFile = "process_study.json";
 
-// The "real" process, unknown to the experimenter (as in study.cpp).
-double trueYield(double temp, double time) {
-  const double dT = temp - 192.0, dt = time - 38.0;
-  return 88.0 - 0.012 * dT * dT - 0.015 * dt * dt - 0.0008 * dT * dt;
-}
-double trueImpurity(double temp, double time) {
-  const double dT = temp - 150.0, dt = time - 10.0;
-  return 0.4 + 0.0004 * dT * dT + 0.012 * dt + 0.00015 * dT * dt;
-}
-
-// Measurement noise: a fixed sequence in [-1, 1], so every run prints the same.
-double noise() {
-  static std::uint32_t state = 12345u;
-  state = state * 1664525u + 1013904223u;
-  return (state >> 8) / double(1u << 23) - 1.0;
-}
+using example::noise;
+using example::trueImpurity;
+using example::trueYield;
 
 Study defineStudy() {
   std::printf("1. Plan\n");

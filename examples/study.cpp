@@ -21,6 +21,8 @@
 
 #include "tavrin/tavrin.h"
 
+#include "simulated_process.h"
+
 namespace {
 
 bool allOk = true;
@@ -34,23 +36,9 @@ bool step(const Result& r, const char* what) {
   return r.code == 0;
 }
 
-// The "real" process, unknown to the experimenter: smooth in both variables.
-double trueYield(double temp, double time) {
-  const double dT = temp - 192.0, dt = time - 38.0;
-  return 88.0 - 0.012 * dT * dT - 0.015 * dt * dt - 0.0008 * dT * dt;
-}
-double trueImpurity(double temp, double time) {
-  const double dT = temp - 150.0, dt = time - 10.0;
-  return 0.4 + 0.0004 * dT * dT + 0.012 * dt + 0.00015 * dT * dt;
-}
-
-// Measurement noise: a fixed pseudo-random sequence in [-1, 1], so every run
-// of the example prints the same numbers.
-double noise() {
-  static std::uint32_t state = 12345u;
-  state = state * 1664525u + 1013904223u;
-  return (state >> 8) / double(1u << 23) - 1.0;
-}
+using example::noise;
+using example::trueImpurity;
+using example::trueYield;
 
 // The six points at which the models are compared: centre and the corners.
 struct Point { double temp, time; };
