@@ -28,12 +28,15 @@
 
 #include "optimum/global_search.h"
 #include "optimum/problem.h"
+#include "smooth_fit.h"
 #include "tavrin/optimum.h"
 #include "tavrin/quadratic.h"
 
 namespace {
 
 using namespace tavrin;
+using bench::smoothFit;
+using bench::numbered;
 
 struct Case {
   std::string name;
@@ -90,42 +93,6 @@ Case exampleCase() {
   c.goals.goals = {maximize("Yield", 80.0, 100.0)};
   c.goals.constraints = {{"Impurity", -INFINITY, 1.5}};
   return c;
-}
-
-// "Y3" and the like, appended rather than concatenated: GCC 12 warns
-// falsely (-Wrestrict) on a literal + std::to_string.
-std::string numbered(const char* prefix, std::size_t number) {
-  std::string name(prefix);
-  name += std::to_string(number);
-  return name;
-}
-
-// Smooth responses with fixed pseudo-random coefficients: mostly concave,
-// with interactions, over coded settings.
-double smoothResponse(std::size_t j, const double* x, std::size_t n) {
-  double y = 50.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    y += 3.0 * std::sin(0.37 * double(j + 1) + 0.11 * double(i + 1)) * x[i];
-    y -= (1.0 + 0.5 * std::cos(0.2 * double((i + 1) * (j + 1)))) * x[i] * x[i];
-    for (std::size_t k = i + 1; k < n; ++k) y += 0.15 * std::sin(double(i + 2 * k + j)) * x[i] * x[k];
-  }
-  return y;
-}
-
-Fit smoothFit(DesignKind kind, std::size_t n, std::size_t responses) {
-  std::vector<Factor> factors;
-  for (std::size_t i = 0; i < n; ++i)
-    factors.push_back({numbered("x", i + 1), double(i + 1), 2.0 * double(i + 1) + 10.0, ""});
-  PlanOptions options;
-  options.seed = 1;
-  const Plan plan = makePlan(kind, factors, options);
-  std::vector<Response> names;
-  for (std::size_t j = 0; j < responses; ++j) names.push_back({numbered("Y", j + 1), ""});
-  Matrix results(plan.runCount(), responses);
-  for (std::size_t r = 0; r < plan.runCount(); ++r)
-    for (std::size_t j = 0; j < responses; ++j)
-      results(r, j) = smoothResponse(j, plan.coded.row(r), n) + 0.2 * std::sin(0.7 * double(r) + double(j));
-  return fitModels(plan, names, results);
 }
 
 Case fourCase() {
