@@ -19,13 +19,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <immintrin.h>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <time.h>
 #include <vector>
 
+#include "bound_chains.h"
 #include "optimum/global_search.h"
 #include "optimum/problem.h"
 #include "smooth_fit.h"
@@ -139,37 +139,12 @@ BENCHMARK(BM_Optimum)
     ->UseRealTime()
     ->MinTime(1.0);
 
-// The hardware bound, as bench/tavrin_bench.cpp measures it: independent
-// multiply-then-add chains (no fused multiply-add, like the plan object's
-// evaluator), sixteen AVX-512 chains per core. The fused variant does the
-// same work with one instruction per step: the machine's true peak for a
-// product and a sum, which the global stage's kernels use.
-constexpr int kChains = 16;
-constexpr double kFactor = 0.999999, kOffset = 1e-7;
-using Lanes8 = double __attribute__((vector_size(64)));
-
-__attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) {
-  Lanes8 a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = Lanes8{} + (1.0 + l);
-  for (long k = 0; k < steps; ++k) {
-#pragma GCC unroll 16
-    for (int l = 0; l < kChains; ++l) a[l] = a[l] * kFactor + kOffset;
-  }
-  for (Lanes8& value : a) asm volatile("" : "+x"(value));
-  return 2.0 * kChains * 8 * static_cast<double>(steps);
-}
-
-__attribute__((noinline, target("avx512f"))) double fusedChainsAvx512(long steps) {
-  __m512d a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = _mm512_set1_pd(1.0 + l);
-  const __m512d factor = _mm512_set1_pd(kFactor), offset = _mm512_set1_pd(kOffset);
-  for (long k = 0; k < steps; ++k) {
-#pragma GCC unroll 16
-    for (int l = 0; l < kChains; ++l) a[l] = _mm512_fmadd_pd(a[l], factor, offset);
-  }
-  for (__m512d& value : a) asm volatile("" : "+v"(value));
-  return 2.0 * kChains * 8 * static_cast<double>(steps);
-}
+// The hardware bound (bound_chains.h): sixteen AVX-512 chains per core of a
+// multiply then an add (no fused multiply-add, like the plan object's
+// evaluator), and of fused multiply-adds, which do the same work with one
+// instruction per step: the machine's true peak for a product and a sum,
+// which the global stage's kernels use.
+constexpr int kChains = bench::chainsFor<bench::Lanes8>();
 
 // Runs `steps` chain steps on each of `cores` cores; returns the results produced.
 double chainsOn(unsigned cores, long steps, double (*chains)(long)) {
@@ -222,9 +197,9 @@ void BM_GlobalStage(benchmark::State& state) {
     benchmark::DoNotOptimize(r.best.data());
     const double t1 = wallNs();
     stageCpuNs += processCpuNs() - c0;
-    boundResults += chainsOn(cores, boundSteps, chainsAvx512);
+    boundResults += chainsOn(cores, boundSteps, bench::chainsAvx512);
     const double t2 = wallNs();
-    fusedResults += chainsOn(cores, boundSteps, fusedChainsAvx512);
+    fusedResults += chainsOn(cores, boundSteps, bench::fusedAvx512);
     const double t3 = wallNs();
     stageNs += t1 - t0;
     boundNs += t2 - t1;
