@@ -211,13 +211,12 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
   const auto order = [](const SamplePoint& a, const SamplePoint& b) { return better(a, b); };
   std::sort(result.best.begin(), result.best.end(), order);
   if (result.best.size() > keep) result.best.resize(keep);
-  // A cell's best joins unless it is kept already: looked up among the
-  // kept indices, sorted, rather than compared with each kept point.
-  std::vector<std::uint32_t> kept(result.best.size());
-  std::transform(result.best.begin(), result.best.end(), kept.begin(), [](const SamplePoint& s) { return s.index; });
-  std::sort(kept.begin(), kept.end());
+  // A cell's best joins unless it is kept already: marked by index rather
+  // than compared with each kept point.
+  std::vector<bool> kept(points, false);
+  for (const SamplePoint& s : result.best) kept[s.index] = true;
   for (std::size_t c = 0; c < cells.size(); ++c)
-    if (seen[c] && !std::binary_search(kept.begin(), kept.end(), cells[c].index)) result.best.push_back(cells[c]);
+    if (seen[c] && !kept[cells[c].index]) result.best.push_back(cells[c]);
   std::sort(result.best.begin(), result.best.end(), order);
   return result;
 }
