@@ -6,9 +6,11 @@
 // remainder of the rows taken side by side.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "model/evaluate_block.h"
