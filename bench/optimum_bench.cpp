@@ -19,21 +19,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <immintrin.h>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <time.h>
 #include <vector>
 
+#include "bound_chains.h"
 #include "optimum/global_search.h"
 #include "optimum/problem.h"
+#include "smooth_fit.h"
 #include "tavrin/optimum.h"
 #include "tavrin/quadratic.h"
 
 namespace {
 
 using namespace tavrin;
+using bench::smoothFit;
+using bench::numbered;
 
 struct Case {
   std::string name;
@@ -92,42 +95,6 @@ Case exampleCase() {
   return c;
 }
 
-// "Y3" and the like, appended rather than concatenated: GCC 12 warns
-// falsely (-Wrestrict) on a literal + std::to_string.
-std::string numbered(const char* prefix, std::size_t number) {
-  std::string name(prefix);
-  name += std::to_string(number);
-  return name;
-}
-
-// Smooth responses with fixed pseudo-random coefficients: mostly concave,
-// with interactions, over coded settings.
-double smoothResponse(std::size_t j, const double* x, std::size_t n) {
-  double y = 50.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    y += 3.0 * std::sin(0.37 * double(j + 1) + 0.11 * double(i + 1)) * x[i];
-    y -= (1.0 + 0.5 * std::cos(0.2 * double((i + 1) * (j + 1)))) * x[i] * x[i];
-    for (std::size_t k = i + 1; k < n; ++k) y += 0.15 * std::sin(double(i + 2 * k + j)) * x[i] * x[k];
-  }
-  return y;
-}
-
-Fit smoothFit(DesignKind kind, std::size_t n, std::size_t responses) {
-  std::vector<Factor> factors;
-  for (std::size_t i = 0; i < n; ++i)
-    factors.push_back({numbered("x", i + 1), double(i + 1), 2.0 * double(i + 1) + 10.0, ""});
-  PlanOptions options;
-  options.seed = 1;
-  const Plan plan = makePlan(kind, factors, options);
-  std::vector<Response> names;
-  for (std::size_t j = 0; j < responses; ++j) names.push_back({numbered("Y", j + 1), ""});
-  Matrix results(plan.runCount(), responses);
-  for (std::size_t r = 0; r < plan.runCount(); ++r)
-    for (std::size_t j = 0; j < responses; ++j)
-      results(r, j) = smoothResponse(j, plan.coded.row(r), n) + 0.2 * std::sin(0.7 * double(r) + double(j));
-  return fitModels(plan, names, results);
-}
-
 Case fourCase() {
   Case c{"four", smoothFit(DesignKind::BoxBehnken, 4, 3), {}, {}};
   Goal minimize;
@@ -172,37 +139,12 @@ BENCHMARK(BM_Optimum)
     ->UseRealTime()
     ->MinTime(1.0);
 
-// The hardware bound, as bench/tavrin_bench.cpp measures it: independent
-// multiply-then-add chains (no fused multiply-add, like the plan object's
-// evaluator), sixteen AVX-512 chains per core. The fused variant does the
-// same work with one instruction per step: the machine's true peak for a
-// product and a sum, which the global stage's kernels use.
-constexpr int kChains = 16;
-constexpr double kFactor = 0.999999, kOffset = 1e-7;
-using Lanes8 = double __attribute__((vector_size(64)));
-
-__attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) {
-  Lanes8 a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = Lanes8{} + (1.0 + l);
-  for (long k = 0; k < steps; ++k) {
-#pragma GCC unroll 16
-    for (int l = 0; l < kChains; ++l) a[l] = a[l] * kFactor + kOffset;
-  }
-  for (Lanes8& value : a) asm volatile("" : "+x"(value));
-  return 2.0 * kChains * 8 * static_cast<double>(steps);
-}
-
-__attribute__((noinline, target("avx512f"))) double fusedChainsAvx512(long steps) {
-  __m512d a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = _mm512_set1_pd(1.0 + l);
-  const __m512d factor = _mm512_set1_pd(kFactor), offset = _mm512_set1_pd(kOffset);
-  for (long k = 0; k < steps; ++k) {
-#pragma GCC unroll 16
-    for (int l = 0; l < kChains; ++l) a[l] = _mm512_fmadd_pd(a[l], factor, offset);
-  }
-  for (__m512d& value : a) asm volatile("" : "+v"(value));
-  return 2.0 * kChains * 8 * static_cast<double>(steps);
-}
+// The hardware bound (bound_chains.h): sixteen AVX-512 chains per core of a
+// multiply then an add (no fused multiply-add, like the plan object's
+// evaluator), and of fused multiply-adds, which do the same work with one
+// instruction per step: the machine's true peak for a product and a sum,
+// which the global stage's kernels use.
+constexpr int kChains = bench::chainsFor<bench::Lanes8>();
 
 // Runs `steps` chain steps on each of `cores` cores; returns the results produced.
 double chainsOn(unsigned cores, long steps, double (*chains)(long)) {
@@ -255,9 +197,9 @@ void BM_GlobalStage(benchmark::State& state) {
     benchmark::DoNotOptimize(r.best.data());
     const double t1 = wallNs();
     stageCpuNs += processCpuNs() - c0;
-    boundResults += chainsOn(cores, boundSteps, chainsAvx512);
+    boundResults += chainsOn(cores, boundSteps, bench::chainsAvx512);
     const double t2 = wallNs();
-    fusedResults += chainsOn(cores, boundSteps, fusedChainsAvx512);
+    fusedResults += chainsOn(cores, boundSteps, bench::fusedAvx512);
     const double t3 = wallNs();
     stageNs += t1 - t0;
     boundNs += t2 - t1;

@@ -4,14 +4,13 @@
 //   small: Box-Behnken plan, 2 design variables, 1 objective (9 runs).
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bound_chains.h"
 #include "model/evaluate_block.h"
 #include "tavrin/tavrin.h"
 
@@ -144,78 +143,7 @@ void wholeSmallStudy(benchmark::State& state) {
   std::remove(path.c_str());
 }
 
-// The hardware bound of the search: independent chains held in registers,
-// of a multiply then an add (the shape of the model evaluation, no fused
-// multiply-add) and of additions alone, scalar, two, four and eight lanes at
-// a time. Some processors add and multiply on the same ports (then the
-// mixed chains bound the work), others on separate ones (then the additions
-// do). Twelve chains of a multiply and an add hide the latency of both at
-// four operations a cycle; with 16 vector registers, 14 chains and the two
-// constants fill them all (a 16th chain would live on the stack and run at
-// the speed of its store and reload), with 32 there are 16 chains.
-constexpr double kFactor = 0.999999, kOffset = 1e-7;
-
-template <class T>
-__attribute__((always_inline)) inline void keep(T& value) {
-  asm volatile("" : "+x"(value));
-}
-
-template <class T>
-constexpr int chainsFor() {
-  return sizeof(T) == 64 ? 16 : 14;
-}
-
-// Runs `steps` steps of every chain; returns the results (products and sums).
-template <class T>
-__attribute__((always_inline)) inline double runChains(long steps) {
-  constexpr int kChains = chainsFor<T>();
-  T a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = T{} + (1.0 + l);
-  for (long k = 0; k < steps; ++k) {
-#pragma GCC unroll 16
-    for (int l = 0; l < kChains; ++l) a[l] = a[l] * kFactor + kOffset;
-  }
-  for (T& value : a) keep(value);
-  return 2.0 * kChains * static_cast<double>(steps) * (sizeof(T) / sizeof(double));
-}
-
-// The same with additions alone; returns the sums.
-template <class T>
-__attribute__((always_inline)) inline double runSums(long steps) {
-  constexpr int kChains = chainsFor<T>();
-  T a[kChains];
-  for (int l = 0; l < kChains; ++l) a[l] = T{} + (1.0 + l);
-  for (long k = 0; k < steps; ++k) {
-#pragma GCC unroll 16
-    for (int l = 0; l < kChains; ++l) a[l] = a[l] + kOffset;
-  }
-  for (T& value : a) keep(value);
-  return kChains * static_cast<double>(steps) * (sizeof(T) / sizeof(double));
-}
-
-using Lanes2 = double __attribute__((vector_size(16)));
-using Lanes4 = double __attribute__((vector_size(32)));
-using Lanes8 = double __attribute__((vector_size(64)));
-
-__attribute__((noinline, optimize("no-tree-vectorize"))) double chainsScalar(long steps) {
-  return runChains<double>(steps);
-}
-__attribute__((noinline, optimize("no-tree-vectorize"))) double sumsScalar(long steps) {
-  return runSums<double>(steps);
-}
-
-// Two lanes: the vector width of the baseline path (SSE2 on x86-64).
-__attribute__((noinline)) double chainsTwoLanes(long steps) { return runChains<Lanes2>(steps); }
-__attribute__((noinline)) double sumsTwoLanes(long steps) { return runSums<Lanes2>(steps); }
-
-#if defined(__x86_64__)
-__attribute__((noinline, target("avx2"))) double chainsAvx2(long steps) { return runChains<Lanes4>(steps); }
-__attribute__((noinline, target("avx2"))) double sumsAvx2(long steps) { return runSums<Lanes4>(steps); }
-__attribute__((noinline, target("avx512f"))) double chainsAvx512(long steps) { return runChains<Lanes8>(steps); }
-__attribute__((noinline, target("avx512f"))) double sumsAvx512(long steps) { return runSums<Lanes8>(steps); }
-#endif
-
-using Chains = double (*)(long);
+using namespace bench;
 
 constexpr long kBoundSteps = 4096;
 
@@ -232,14 +160,6 @@ void multiplyAddBound(benchmark::State& state, Chains chains) {
 // three sums; the range of the variable is the same for every point).
 constexpr double kW1Sums = 20 * 249 + 20 * (2 + 3);
 constexpr double kW1Results = 20 * (230 + 249) + 20 * (3 + 4);
-
-// CPU time of the calling thread in ns: time taken by other processes on a
-// shared machine does not count.
-double threadNs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return 1e9 * static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec);
-}
 
 // The chains of the lane width of a block path.
 struct LaneChains {

@@ -211,10 +211,12 @@ SampleResult sampleRegion(const Problem& problem, const PackedModels& models, un
   const auto order = [](const SamplePoint& a, const SamplePoint& b) { return better(a, b); };
   std::sort(result.best.begin(), result.best.end(), order);
   if (result.best.size() > keep) result.best.resize(keep);
-  for (std::size_t c = 0; c < cells.size(); ++c) {
-    const auto same = [&](const SamplePoint& s) { return s.index == cells[c].index; };
-    if (seen[c] && std::none_of(result.best.begin(), result.best.end(), same)) result.best.push_back(cells[c]);
-  }
+  // A cell's best joins unless it is kept already: marked by index rather
+  // than compared with each kept point.
+  std::vector<bool> kept(points, false);
+  for (const SamplePoint& s : result.best) kept[s.index] = true;
+  for (std::size_t c = 0; c < cells.size(); ++c)
+    if (seen[c] && !kept[cells[c].index]) result.best.push_back(cells[c]);
   std::sort(result.best.begin(), result.best.end(), order);
   return result;
 }

@@ -31,6 +31,7 @@ using V = double;
 using Mask = bool;
 constexpr std::size_t kWidth = 1;
 constexpr std::size_t kGroups = 8;
+constexpr std::size_t kRows = 2;
 KERNEL_INLINE V load(const double* p) { return *p; }
 KERNEL_INLINE V loadShared(const double* p) { return *p; }
 KERNEL_INLINE void store(double* p, V v) { *p = v; }
@@ -64,7 +65,10 @@ namespace avx2 {
 using V = __m256d;
 using Mask = __m256d;
 constexpr std::size_t kWidth = 4;
-constexpr std::size_t kGroups = 4;  // 16 registers: two rows of 4 chains, the value and the coefficients
+// 16 registers: three rows of 4 chains, the coordinate and the three
+// rows' coefficients; the model's value waits in memory.
+constexpr std::size_t kGroups = 4;
+constexpr std::size_t kRows = 3;
 KERNEL_INLINE V load(const double* p) { return _mm256_load_pd(p); }
 // The empty asm keeps the value in a register: folded into each of its
 // uses as a memory operand, one load would become one per use.
@@ -104,7 +108,8 @@ namespace avx512 {
 using V = __m512d;
 using Mask = __mmask8;
 constexpr std::size_t kWidth = 8;
-constexpr std::size_t kGroups = 8;  // 32 registers: two rows of 8 chains and the value
+constexpr std::size_t kGroups = 8;  // 32 registers: two rows of 8 chains, the coordinate and the coefficients
+constexpr std::size_t kRows = 2;
 KERNEL_INLINE V load(const double* p) { return _mm512_load_pd(p); }
 KERNEL_INLINE V loadShared(const double* p) {
   V v = _mm512_load_pd(p);
