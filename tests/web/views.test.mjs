@@ -85,7 +85,7 @@ const figure = (page) => page.$eval('#view-plot', (d) => ({
   kind: d.dataset.kind, request: JSON.parse(d.dataset.request), data: d.data?.map((t) => ({ name: t.name, x: t.x, y: t.y, z: t.z })),
   shapes: d.layout?.shapes?.map((s) => ({ name: s.name, x0: s.x0 })),
 }));
-const atArgument = (at) => Object.entries(at).map(([k, v]) => `${k}=${v}`).join(',');
+const atArgument = (at = {}) => Object.entries(at).map(([k, v]) => `${k}=${v}`).join(',');
 
 describe('workbench views', () => {
   let scratch;
@@ -129,7 +129,7 @@ describe('workbench views', () => {
           assert.deepEqual(f.data[1].z, data.runs.map((r) => r.observed));
         }
         if (kind === 'overlay') {
-          const data = cli(file, '--kind', 'overlay', '--x', f.request.x, '--y', f.request.y, '--at', at, '--maximize', 'Yield',
+          const data = cli(file, '--kind', 'overlay', '--x', f.request.x, '--y', f.request.y, '--at', at, '--steps', '81', '--maximize', 'Yield',
             '--within', 'Impurity<=1.2');
           assert.deepEqual(f.data[0].z, data.feasible);
           assert.deepEqual(f.data[1].z, data.limits[0].z);
@@ -142,7 +142,7 @@ describe('workbench views', () => {
           assert.deepEqual(f.data[0].y, plain.map((r) => r.residual));
         }
         if (kind === 'robustness') {
-          const data = cli(file, '--kind', 'robustness', '--x', f.request.x, '--y', f.request.y, '--at', at, '--maximize', 'Yield',
+          const data = cli(file, '--kind', 'robustness', '--x', f.request.x, '--y', f.request.y, '--maximize', 'Yield',
             '--within', 'Impurity<=1.2', '--replicates', String(f.request.replicates));
           assert.deepEqual(f.data.find((t) => t.name === 'relocated optima').x, data.cloud.x);
         }

@@ -21,9 +21,12 @@ function runMarkers(runs, name = 'runs') {
 
 // Limits as dashed contour lines at their level, the all-hold mask shaded.
 export function overlayTraces(data) {
+  // The mask as a filled contour at one half: its edge runs between the
+  // grid points where the limits stop holding.
   const traces = [{
-    type: 'heatmap', name: 'all limits hold', x: data.x.values, y: data.y.values, z: data.feasible,
-    colorscale: [[0, 'rgba(0,0,0,0)'], [1, SWEET]], zmin: 0, zmax: 1, showscale: false, hoverinfo: 'skip',
+    type: 'contour', name: 'all limits hold', x: data.x.values, y: data.y.values, z: data.feasible, showlegend: true,
+    contours: { coloring: 'fill', start: 0.5, end: 0.5, size: 1 }, colorscale: [[0, 'rgba(0,0,0,0)'], [1, SWEET]],
+    zmin: 0, zmax: 1, showscale: false, line: { width: 0 }, hoverinfo: 'skip',
   }];
   for (const [k, limit] of data.limits.entries()) {
     const color = PALETTE[k % PALETTE.length];
@@ -83,7 +86,7 @@ export function drawResiduals(div, data) {
   const cols = 3;
   const rows = Math.ceil(panels.length / cols);
   const layout = { font, showlegend: false, margin: { l: 60, r: 16, t: 44, b: 50 }, title: titled(`Residuals of ${data.response}`),
-    grid: { rows, columns: cols, pattern: 'independent', xgap: 0.1, ygap: 0.2 } };
+    grid: { rows, columns: cols, pattern: 'independent', xgap: 0.1, ygap: 0.32 } };
   const traces = [];
   for (const [k, [title, x]] of panels.entries()) {
     const s = k === 0 ? '' : String(k + 1);
@@ -97,7 +100,7 @@ export function drawResiduals(div, data) {
       y: outliers.map((r) => r.residual), text: outliers.map((r) => `run ${r.runId}`), textposition: 'top right',
       marker: { color: PALETTE[3], size: 9, symbol: 'diamond', line: { color: '#000', width: 1 } } });
   }
-  div.style.height = `${Math.max(360, 270 * rows + 60)}px`;
+  div.style.height = `${Math.max(380, 330 * rows + 60)}px`;
   return Plotly.react(div, traces, layout, config);
 }
 

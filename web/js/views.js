@@ -95,12 +95,16 @@ export class Views {
 
   request() {
     const body = { kind: this.kind, at: { ...this.profiler.setting } };
+    // A finer grid where a limit's edge is drawn.
+    if (this.kind === 'overlay' || this.kind === 'robustness') body.steps = 81;
     const uses = USES[this.kind];
     if (uses.includes('response')) body.response = $('#view-response').value;
     if (uses.includes('x')) body.x = $('#view-x').value;
     if (uses.includes('y')) body[this.kind === 'interaction' ? 'by' : 'y'] = $('#view-y').value;
     const optimum = readRequest();
     if (optimum.goals.goals.length || optimum.goals.constraints.length) body.goals = optimum.goals;
+    // The cloud sits on the overlay at the nominal optimum it spreads around.
+    if (this.kind === 'robustness') delete body.at;
     if (this.kind === 'robustness') Object.assign(body, { replicates: optimum.robust?.replicates ?? 200, seed: optimum.robust?.seed ?? 1 });
     return body;
   }
