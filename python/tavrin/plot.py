@@ -25,7 +25,7 @@ from tavrin._errors import InvalidArgument, UnknownName
 from tavrin.study import Fit, Optimum, Robustness, Study, _to_constraints, _to_goals
 
 __all__ = ["PALETTE", "profiler", "contour", "surface", "overlay", "interaction", "residuals", "diagnostics",
-           "fds", "pareto", "robustness"]
+           "fds", "correlations", "pareto", "robustness"]
 
 # Okabe and Ito's palette, told apart with every common colour-vision deficiency.
 PALETTE = ["#0072B2", "#E69F00", "#009E73", "#D55E00", "#CC79A7", "#56B4E9", "#F0E442", "#000000"]
@@ -356,6 +356,23 @@ def fds(study: Study, *, samples: int = 10000, seed: int = 1, ax=None):
     ax.set_title(f"Prediction variance of the {len(study.run_ids)} runs (full quadratic)", fontsize=10)
     ax.legend(fontsize=8)
     ax.fds = data
+    return ax
+
+
+def correlations(study: Study, *, ax=None):
+    """How strongly the full quadratic's columns correlate over the runs'
+    settings, term by term (the intercept left out); 0 off the diagonal is
+    what an orthogonal design gives. Returns the Axes."""
+    data = _study.views_prediction_variance(study._core, 101, 1)
+    terms = data["terms"][1:]
+    values = data["correlations"][1:, 1:]
+    ax = _axes(ax)
+    image = ax.imshow(values, cmap="RdBu", vmin=-1, vmax=1)
+    ax.figure.colorbar(image, ax=ax, label="correlation")
+    ax.set_xticks(range(len(terms)), terms, rotation=90)
+    ax.set_yticks(range(len(terms)), terms)
+    ax.set_title("Correlation of the model terms over the runs", fontsize=10)
+    ax.correlations = data
     return ax
 
 

@@ -3,7 +3,6 @@ matplotlib artists against the command line's plot JSON, and views that
 cannot be drawn."""
 
 import json
-import math
 import os
 import subprocess
 from pathlib import Path
@@ -145,6 +144,14 @@ def test_artists_carry_the_numbers_of_the_plot_json(study, tmp_path):
     ax = plot.contour(study, "Impurity", x="t", y="c", at={"T": surface["held"]["T"]}, steps=7)
     np.testing.assert_array_equal(ax.slice["value"], np.array(surface["z"], dtype=float))
     assert ax.get_xlabel() == "t (min)" and ax.get_ylabel() == "c (g)"
+    plt.close(ax.figure)
+
+
+def test_term_correlations_are_those_of_the_model_columns(study):
+    ax = plot.correlations(study)
+    columns = quadratic(study.actual)[:, 1:]
+    image = ax.images[0].get_array()
+    np.testing.assert_allclose(image, np.corrcoef(columns, rowvar=False), atol=1e-12)
     plt.close(ax.figure)
 
 

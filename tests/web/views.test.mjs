@@ -146,7 +146,11 @@ describe('workbench views', () => {
             '--within', 'Impurity<=1.2', '--replicates', String(f.request.replicates));
           assert.deepEqual(f.data.find((t) => t.name === 'relocated optima').x, data.cloud.x);
         }
-        if (kind === 'fds') assert.deepEqual(f.data[0].y, cli(file, '--kind', 'fds').spv);
+        if (kind === 'fds') {
+          const data = cli(file, '--kind', 'fds');
+          assert.deepEqual(f.data[0].y, data.spv);
+          assert.deepEqual(f.data[2].z, data.correlations.slice(1).map((row) => row.slice(1)));
+        }
         await page.screenshot({ path: join(screenshots, `views-${kind}.png`), clip: await page.$eval('#views', (s) => {
           const r = s.getBoundingClientRect();
           return { x: r.x, y: r.y + window.scrollY, width: r.width, height: r.height };

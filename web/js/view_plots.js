@@ -104,14 +104,24 @@ export function drawResiduals(div, data) {
   return Plotly.react(div, traces, layout, config);
 }
 
+// The FDS curve, and beside it how strongly the model's columns correlate
+// over the runs (0 on the diagonal's neighbours is what a design aims at).
 export function drawFds(div, data) {
+  const terms = data.terms.slice(1);
   const traces = [
     { type: 'scatter', mode: 'lines', name: 'scaled prediction variance', x: data.fractions, y: data.spv, line: { color: PALETTE[0], width: 2 } },
     { type: 'scatter', mode: 'lines', name: `mean over the region ${num(data.meanSpv, 4)}`, x: [0, 1], y: [data.meanSpv, data.meanSpv],
       line: { color: PALETTE[1], dash: 'dash' } },
+    { type: 'heatmap', name: 'term correlations', x: terms, y: terms, z: data.correlations.slice(1).map((row) => row.slice(1)),
+      zmin: -1, zmax: 1, colorscale: 'RdBu', xaxis: 'x2', yaxis: 'y2', colorbar: { title: { text: 'correlation', side: 'right' }, x: 1.02 },
+      hovertemplate: '%{x} with %{y}: %{z:.3f}<extra></extra>' },
   ];
-  const layout = base('Fraction of the design space: how precisely the full quadratic predicts over the region');
-  Object.assign(layout, { xaxis: { title: { text: 'fraction of the design space' }, range: [0, 1] }, yaxis: { title: { text: 'scaled prediction variance' } } });
+  const layout = base('Design: prediction variance over the region, and the correlation of the model terms');
+  Object.assign(layout, {
+    grid: { rows: 1, columns: 2, pattern: 'independent', xgap: 0.15 },
+    xaxis: { title: { text: 'fraction of the design space' }, range: [0, 1] }, yaxis: { title: { text: 'scaled prediction variance' } },
+    xaxis2: { tickangle: -45, automargin: true }, yaxis2: { autorange: 'reversed', automargin: true },
+  });
   return Plotly.react(div, traces, layout, config);
 }
 
