@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "plot_json.h"
+
 namespace tavrin::cli {
 
 struct PlotOptions {
@@ -22,10 +24,10 @@ struct PlotOptions {
   std::vector<std::string> minimize;
   std::vector<std::string> target;
   std::vector<std::string> within;
-  std::size_t steps = 41;
-  double confidence = 0.95;
-  unsigned replicates = 200;
-  std::string seed = "1";
+  std::size_t steps = json::PlotRequest{}.steps;
+  double confidence = json::PlotRequest{}.confidence;
+  unsigned replicates = json::PlotRequest{}.replicates;
+  std::string seed = std::to_string(json::PlotRequest{}.seed);  // text: the layer parses it
   bool json = false;
 };
 

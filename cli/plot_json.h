@@ -35,6 +35,7 @@
 #include "json_io.h"
 #include "tavrin/optimum.h"
 #include "tavrin/study.h"
+#include "tavrin/views.h"
 
 namespace tavrin::json {
 
@@ -50,7 +51,7 @@ struct PlotRequest {
   std::string by;
   std::map<std::string, double, std::less<>> at;
   Goals goals;
-  std::size_t steps = 41;
+  std::size_t steps = views::kDefaultSteps;
   double confidence = 0.95;
   unsigned replicates = 200;  // robustness
   std::uint64_t seed = 1;     // robustness
