@@ -12,6 +12,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "json_io.h"
+#include "plot_command.h"
 #include "serve.h"
 
 namespace {
@@ -212,6 +213,8 @@ int run(int argc, char** argv) {
   addExchange(app, exportOptions, importOptions);
   PathOptions pathOptions;
   addPath(app, pathOptions);
+  PlotOptions plotOptions;
+  addPlot(app, plotOptions);
   ServeOptions serveOptions;
   addServe(app, serveOptions);
 
@@ -241,6 +244,7 @@ int run(int argc, char** argv) {
       if (!pathOptions.ridge && !pathOptions.steepest) throw UsageError("path needs --ridge or --steepest");
       runPath(pathOptions, std::cout);
     }
+    if (command == "plot") runPlot(plotOptions, std::cout);
     if (command == "export") runExport(exportOptions, std::cout);
     if (command == "import") runImport(importOptions, std::cout);
     if (command == "serve") runServe(serveOptions, std::cout);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json_io.h"
+#include "plot_json.h"
 #include "tavrin/analysis.h"
 #include "tavrin/detail/definition_json.h"
 #include "tavrin/optimum.h"
@@ -424,6 +425,40 @@ ApiReply Workbench::optimize(std::string_view body) const {
       result["robustness"]["seed"] = robustOptions.seed;
     }
     return reply(result);
+  });
+}
+
+ApiReply Workbench::plot(std::string_view body) const {
+  return answer([&] {
+    const Json given = parseBody(body);
+    json::PlotRequest request;
+    request.kind = textOf(member(given, "kind"), "kind");
+    request.response = textOf(member(given, "response"), "response", false);
+    request.x = textOf(member(given, "x"), "x", false);
+    request.y = textOf(member(given, "y"), "y", false);
+    request.by = textOf(member(given, "by"), "by", false);
+    if (const Json& at = member(given, "at"); !at.is_null()) {
+      if (!at.is_object()) throw RequestError("at must be an object of settings by factor name", "at");
+      for (const auto& [name, value] : at.items()) request.at[name] = numberOf(value, "at." + name);
+    }
+    if (const Json& steps = member(given, "steps"); !steps.is_null())
+      request.steps = static_cast<std::size_t>(integerOf(steps, "steps", 2, kMaxSurfaceSteps));
+    if (const Json& level = member(given, "confidence"); !level.is_null()) request.confidence = numberOf(level, "confidence");
+    if (const Json& replicates = member(given, "replicates"); !replicates.is_null())
+      request.replicates = static_cast<unsigned>(integerOf(replicates, "replicates", 1, 10000));
+    if (const Json& seed = member(given, "seed"); !seed.is_null())
+      request.seed = static_cast<std::uint64_t>(integerOf(seed, "seed", 0, std::numeric_limits<long long>::max()));
+    std::optional<Study> study;
+    {
+      std::lock_guard lock(mutex_);
+      if (!study_) noStudy();
+      study = *study_;
+    }
+    if (const Json& goals = member(given, "goals"); !goals.is_null()) {
+      if (!goals.is_object()) throw RequestError("goals must be an object", "goals");
+      request.goals = goalsOf(goals, study->fit());
+    }
+    return reply(json::plotJson(*study, request));
   });
 }
 

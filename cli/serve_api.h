@@ -50,6 +50,9 @@ class Workbench {
   // {goals (the schema of json::toJson(Goals)), points, robust: {replicates,
   // sigma, seed} or null} -> {goals, optimum, robustness}.
   ApiReply optimize(std::string_view body) const;
+  // The data of one view (plot_json.h): {kind, response, x, y, by, at
+  // {F: v}, goals (as for optimize) or null, steps, confidence, replicates, seed}.
+  ApiReply plot(std::string_view body) const;
   // The study file's text.
   ApiReply studyFile() const;
   // Replaces the study by an uploaded study file's text.

@@ -884,6 +884,9 @@ void bind_results(py::module_& m) {
 
 }  // namespace
 
+// The plot data (views_module.cpp).
+void bind_views(py::module_& m);
+
 PYBIND11_MODULE(_study, m) {
   m.doc() = "The study layer: plan, fit, analysis and optimum (wrapped by tavrin.Study).";
   py::module_ errors = py::module_::import("tavrin._errors");
@@ -901,4 +904,5 @@ PYBIND11_MODULE(_study, m) {
   bind_study(m);
   bind_fit(m);
   bind_results(m);
+  bind_views(m);
 }

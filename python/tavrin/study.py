@@ -1017,6 +1017,8 @@ class Robustness:
     """
 
     def __init__(self, core: "_study.Robustness", optimum: Optimum) -> None:
+        self._core = core
+        self._optimum = optimum
         self.factor_names = optimum.factor_names
         self.response_names = optimum.response_names
         self.sigma = dict(zip(self.response_names, core.sigma))

@@ -60,14 +60,16 @@ def test_contour_refuses_unknown_names(study):
     plt.close("all")
 
 
-def test_residuals_plot_the_fit_diagnostics(study):
+def test_residuals_plot_the_model_diagnostics(study):
     d = study.report("Impurity").diagnostics()
     ax = plot.residuals(study, "Impurity")
-    assert holds(ax, d[["fitted", "residual"]].to_numpy())
-    assert [t.get_text() for t in ax.texts] == [str(r) for r in d.index]
+    ids = np.asarray(ax.residuals["run_ids"])
+    # Drawn in execution order; the report lists runs by id.
+    assert holds(ax, d.loc[ids, ["fitted", "residual"]].to_numpy())
+    assert ax.get_xlabel() == "fitted Impurity" and ax.get_ylabel() == "residual"
     _, ax2 = plt.subplots()
-    assert plot.residuals(study, "Impurity", studentized=True, ax=ax2) is ax2
-    assert holds(ax2, d[["fitted", "studentized"]].to_numpy())
+    assert plot.residuals(study, "Impurity", "p", ax=ax2) is ax2
+    assert holds(ax2, np.column_stack([study.actual[ids - 1, 2], d.loc[ids, "residual"]]))
     plt.close("all")
 
 

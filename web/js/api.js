@@ -38,6 +38,7 @@ export const api = {
   fit: () => call('GET', '/api/fit'),
   surface: (request) => call('POST', '/api/surface', request),
   optimize: (request) => call('POST', '/api/optimize', request),
+  plot: (request) => call('POST', '/api/plot', request),
   open: (text, name) => call('POST', `/api/open?name=${encodeURIComponent(name)}`, text),
   save: () => call('POST', '/api/save'),
   reload: () => call('POST', '/api/reload'),

@@ -7,9 +7,11 @@ import { drawResiduals, ContourPanel } from './plots.js';
 import { renderReport, renderTabs } from './fit.js';
 import { renderGoalTable, setupOptimum } from './optimum.js';
 import { renderRuns, setupRuns } from './runs.js';
+import { Views } from './views.js';
 
 const state = { study: null, file: null, saved: true, analyses: null, selected: null, optimum: null };
 const contour = new ContourPanel();
+const views = new Views();
 
 function renderFileBar() {
   $('#file-name').textContent = state.file ?? 'no study file';
@@ -33,6 +35,7 @@ function selectResponse(name) {
 // the layer's message instead.
 async function refit() {
   $('#fit-error').textContent = '';
+  views.setStudy(state.study);
   if (!state.study) {
     $('#fit-body').hidden = true;
     return;
@@ -82,6 +85,7 @@ const optimum = setupOptimum({
   onOptimum: (result) => {
     state.optimum = result;
     contour.setOptimum(result);
+    views.setOptimum(result);
   },
 });
 

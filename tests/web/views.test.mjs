@@ -1,0 +1,232 @@
+// The views of the workbench in a headless Chromium: each renders without
+// a console error, the numbers in each figure are those of `tavrin plot
+// --json` on the same study, moving the profiler's setting (keyboard or
+// drag) redraws every panel, and studies that cannot be drawn show why.
+// Screenshots of each view go to TAVRIN_SCREENSHOT_DIR.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { scratchDir, startServer, tavrin } from './server.mjs';
+
+const require = createRequire(new URL('../../web/package.json', import.meta.url));
+const puppeteer = require('puppeteer-core');
+
+const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
+const screenshots = process.env.TAVRIN_SCREENSHOT_DIR ?? mkdtempSync(join(tmpdir(), 'tavrin-shots-'));
+mkdirSync(screenshots, { recursive: true });
+
+const cli = (...args) => JSON.parse(execFileSync(tavrin, ['plot', ...args, '--json'], { encoding: 'utf8' }));
+
+// A three-factor study whose results are smooth, noisy and not exact in binary.
+function makeStudy(dir, name, { factors, missing = [] }) {
+  const file = join(dir, name);
+  execFileSync(tavrin, ['new', file, ...factors.flatMap((f) => ['--factor', f]), '--response', 'Yield[%]',
+    '--response', 'Impurity[%]', '--seed', '7']);
+  const sheet = JSON.parse(execFileSync(tavrin, ['sheet', file, '--json'], { encoding: 'utf8' }));
+  const lines = ['run_id,Yield,Impurity'];
+  for (const [k, run] of sheet.runs.entries()) {
+    if (missing.includes(run.run)) continue;
+    const c = sheet.factors.map((f) => (2 * run.settings[f.name] - f.low - f.high) / (f.high - f.low));
+    const a = c[0];
+    const b = c[1] ?? 0;
+    const y = 80.3 + 4.1 * a + 2.7 * b - 3.9 * a * a - 2.2 * b * b + 1.3 * a * b + 0.37 * Math.sin(1.7 * k);
+    const i = 1.1 + 0.4 * a - 0.2 * b + 0.15 * a * a + 0.05 * Math.cos(2.1 * k);
+    lines.push(`${run.run},${y},${i}`);
+  }
+  writeFileSync(join(dir, `${name}.csv`), lines.join('\n') + '\n');
+  execFileSync(tavrin, ['enter', file, join(dir, `${name}.csv`)]);
+  return file;
+}
+
+async function launch() {
+  const profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: chromium, headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`],
+  });
+  return { browser, close: async () => { await browser.close(); rmSync(profile, { recursive: true, force: true }); } };
+}
+
+// Opens the workbench on `file`; console errors and page errors are collected.
+async function open(chrome, file, dir, width = 1280, height = 800) {
+  const server = await startServer([file], dir);
+  const page = await chrome.browser.newPage();
+  const errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.setViewport({ width, height });
+  await page.goto(server.url);
+  await page.waitForSelector('body[data-ready="true"]');
+  await page.waitForFunction(() => Number(document.querySelector('#view-plot').dataset.revision) > 0);
+  return { page, errors, stop: async () => { await page.close(); await server.stop(); } };
+}
+
+const revision = (page) => page.$eval('#view-plot', (d) => Number(d.dataset.revision));
+
+// Runs `act` and waits until the views have drawn every request it caused.
+async function redraw(page, act) {
+  const before = await revision(page);
+  await act();
+  await page.waitForFunction((b) => Number(document.querySelector('#view-plot').dataset.revision) > b, {}, before);
+  // A change made while a request was pending draws once more.
+  await page.waitForFunction(() => {
+    const d = document.querySelector('#view-plot');
+    return new Promise((done) => setTimeout(() => done(Number(d.dataset.revision)), 300))
+      .then((r) => r === Number(d.dataset.revision));
+  });
+}
+
+const figure = (page) => page.$eval('#view-plot', (d) => ({
+  kind: d.dataset.kind, request: JSON.parse(d.dataset.request), data: d.data?.map((t) => ({ name: t.name, x: t.x, y: t.y, z: t.z })),
+  shapes: d.layout?.shapes?.map((s) => ({ name: s.name, x0: s.x0 })),
+}));
+const atArgument = (at = {}) => Object.entries(at).map(([k, v]) => `${k}=${v}`).join(',');
+
+describe('workbench views', () => {
+  let scratch;
+  let chrome;
+  let file;
+
+  before(async () => {
+    scratch = scratchDir();
+    file = makeStudy(scratch.dir, 'study.json',
+      { factors: ['T=150.3:210.7[°C]', 't=10.1:50.9[min]', 'c=0.1:0.7[g]'] });
+    chrome = await launch();
+  });
+  after(async () => {
+    await chrome?.close();
+    scratch?.remove();
+  });
+
+  test('every view draws the numbers of tavrin plot --json, with no console error', async () => {
+    const { page, errors, stop } = await open(chrome, file, scratch.dir);
+    try {
+      // A limit typed in step 4 reaches the overlay.
+      await page.$eval('#goal-table tr[data-response="Impurity"] input[name=atMost]', (i) => { i.value = '1.2'; });
+      await page.select('#goal-table tr[data-response="Yield"] select[name=kind]', 'maximize');
+      for (const kind of ['profiler', 'overlay', 'surface', 'interaction', 'residuals', 'fds', 'robustness']) {
+        await redraw(page, () => page.click(`#view-tab-${kind}`));
+        const f = await figure(page);
+        assert.equal(f.kind, kind, await page.$eval('#view-error', (p) => p.textContent));
+        const at = atArgument(f.request.at);
+        if (kind === 'profiler') {
+          const data = cli(file, '--kind', 'profiler', '--at', at, '--maximize', 'Yield', '--within', 'Impurity<=1.2');
+          const line = (name) => f.data.find((l) => l.name === name);
+          assert.equal(f.data.filter((t) => t.name.includes(' along ')).length, data.traces.length + data.desirability.length);
+          for (const t of data.traces) assert.deepEqual(line(`${t.response} along ${t.factor}`).y, t.value);
+          for (const d of data.desirability) assert.deepEqual(line(`desirability along ${d.factor}`).y, d.overall);
+          for (const t of data.traces) assert.deepEqual(line(`${t.response} band high, ${t.factor}`).y, t.upper);
+          for (const t of data.traces) assert.deepEqual(line(`${t.response} band low, ${t.factor}`).y, t.lower);
+        }
+        if (kind === 'surface') {
+          const data = cli(file, '--kind', 'surface', '--response', f.request.response, '--x', f.request.x, '--y', f.request.y, '--at', at);
+          assert.deepEqual(f.data[0].z, data.z);
+          assert.deepEqual(f.data[1].z, data.runs.map((r) => r.observed));
+        }
+        if (kind === 'overlay') {
+          const data = cli(file, '--kind', 'overlay', '--x', f.request.x, '--y', f.request.y, '--at', at, '--steps', '81', '--maximize', 'Yield',
+            '--within', 'Impurity<=1.2');
+          assert.deepEqual(f.data[0].z, data.feasible);
+          assert.deepEqual(f.data[1].z, data.limits[0].z);
+          assert.ok(data.feasible.flat().includes(1) && data.feasible.flat().includes(0));
+        }
+        if (kind === 'residuals') {
+          const data = cli(file, '--kind', 'residuals', '--response', f.request.response);
+          const plain = data.runs.filter((r) => !r.outlier);
+          assert.deepEqual(f.data[0].x, plain.map((r) => r.normalScore));
+          assert.deepEqual(f.data[0].y, plain.map((r) => r.residual));
+        }
+        if (kind === 'robustness') {
+          const data = cli(file, '--kind', 'robustness', '--x', f.request.x, '--y', f.request.y, '--maximize', 'Yield',
+            '--within', 'Impurity<=1.2', '--replicates', String(f.request.replicates));
+          assert.deepEqual(f.data.find((t) => t.name === 'relocated optima').x, data.cloud.x);
+        }
+        if (kind === 'fds') {
+          const data = cli(file, '--kind', 'fds');
+          assert.deepEqual(f.data[0].y, data.spv);
+          assert.deepEqual(f.data[2].z, data.correlations.slice(1).map((row) => row.slice(1)));
+        }
+        await page.screenshot({ path: join(screenshots, `views-${kind}.png`), clip: await page.$eval('#views', (s) => {
+          const r = s.getBoundingClientRect();
+          return { x: r.x, y: r.y + window.scrollY, width: r.width, height: r.height };
+        }), captureBeyondViewport: true });
+      }
+      assert.deepEqual(errors, []);
+    } finally {
+      await stop();
+    }
+  });
+
+  test('keyboard and dragging move the setting and redraw every panel', async () => {
+    const { page, errors, stop } = await open(chrome, file, scratch.dir);
+    try {
+      const before = await figure(page);
+      const slider = '#view-settings input[data-factor="T"]';
+      await page.focus(slider);
+      await redraw(page, async () => { for (let k = 0; k < 5; k += 1) await page.keyboard.press('ArrowRight'); });
+      const moved = await figure(page);
+      assert.ok(moved.request.at.T > before.request.at.T);
+      const lines = (f) => f.data.filter((t) => t.name.includes(' along '));
+      for (const [k, line] of lines(moved).entries()) {
+        // Panels along T keep their values; every other panel holds T at the new setting.
+        if (line.name.endsWith('along T')) assert.deepEqual(line.y, lines(before)[k].y);
+        else assert.notDeepEqual(line.y, lines(before)[k].y, line.name);
+      }
+      for (const s of moved.shapes.filter((x) => x.name === 'T')) assert.equal(s.x0, moved.request.at.T);
+
+      // Drag the dashed line of the first panel along t.
+      const box = await page.$eval('#view-plot', (d) => {
+        const shape = d.layout.shapes.findIndex((s) => s.name === 't');
+        const xa = d._fullLayout[d._fullLayout.shapes[shape].xref.replace('x', 'xaxis')];
+        const ya = d._fullLayout[d._fullLayout.shapes[shape].yref.split(' ')[0].replace('y', 'yaxis')];
+        const r = d.getBoundingClientRect();
+        return { x: r.x + xa._offset + xa.l2p(d.layout.shapes[shape].x0), y: r.y + ya._offset + ya._length / 2 };
+      });
+      await redraw(page, async () => {
+        await page.mouse.move(box.x, box.y);
+        await page.mouse.down();
+        await page.mouse.move(box.x - 30, box.y, { steps: 6 });
+        await page.mouse.up();
+      });
+      const dragged = await figure(page);
+      assert.ok(dragged.request.at.t < moved.request.at.t, `${dragged.request.at.t} < ${moved.request.at.t}`);
+      for (const s of dragged.shapes.filter((x) => x.name === 't')) assert.equal(s.x0, dragged.request.at.t);
+      assert.notDeepEqual(lines(dragged).find((l) => l.name === 'Yield along T').y, lines(moved).find((l) => l.name === 'Yield along T').y);
+      assert.deepEqual(errors, []);
+    } finally {
+      await stop();
+    }
+  });
+
+  test('a study with missing results or one factor says why a view cannot be drawn', async () => {
+    const missing = makeStudy(scratch.dir, 'missing.json',
+      { factors: ['T=150.3:210.7[°C]', 't=10.1:50.9[min]', 'c=0.1:0.7[g]'], missing: [3] });
+    let { page, errors, stop } = await open(chrome, missing, scratch.dir);
+    try {
+      assert.match(await page.$eval('#view-error', (p) => p.textContent), /cannot be drawn: .*no result for run 3/);
+      assert.equal(await page.$eval('#view-plot', (d) => d.hidden), true);
+      // The browser logs the refused requests (4xx); nothing else may be logged.
+      assert.deepEqual(errors.filter((e) => !/status of 4\d\d/.test(e)), []);
+    } finally {
+      await stop();
+    }
+    const one = makeStudy(scratch.dir, 'one.json', { factors: ['T=150.3:210.7[°C]'] });
+    ({ page, errors, stop } = await open(chrome, one, scratch.dir, 420, 800));
+    try {
+      assert.equal(await page.$eval('#view-plot', (d) => d.dataset.kind), 'profiler');
+      await redraw(page, () => page.click('#view-tab-surface'));
+      assert.match(await page.$eval('#view-error', (p) => p.textContent), /needs two factors/);
+      // A narrow window: nothing of the views is wider than it.
+      assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#views *')]
+        .filter((e) => e.getBoundingClientRect().right > window.innerWidth + 1).map((e) => e.tagName)), []);
+      assert.deepEqual(errors.filter((e) => !/status of 4\d\d/.test(e)), []);
+    } finally {
+      await stop();
+    }
+  });
+});
