@@ -386,18 +386,12 @@ void runFit(const FitOptions& o, std::ostream& out) {
   if (indices.empty())
     for (std::size_t r = 0; r < fit.responses.size(); ++r) indices.push_back(r);
 
-  Json reports = Json::array();
+  if (o.json) return printJson(out, json::analysesJson(study, fit, indices, analysis));
   for (std::size_t k = 0; k < indices.size(); ++k) {
-    const FitReport report = analyze(fit, indices[k], analysis);
-    const Canonical canonical = canonicalAnalysis(fit, indices[k]);
-    if (o.json) {
-      reports.push_back(json::analysisJson(report, canonical, fit.factors));
-      continue;
-    }
     if (k > 0) out << "\n";
-    printAnalysis(out, report, canonical, fit.factors, o.diagnostics);
+    printAnalysis(out, analyze(fit, indices[k], analysis), canonicalAnalysis(fit, indices[k]), fit.factors,
+                  modelVerdict(study, fit, indices[k], analysis), o.diagnostics);
   }
-  if (o.json) printJson(out, {{"responses", std::move(reports)}});
 }
 
 void runOptimize(const OptimizeOptions& o, std::ostream& out) {

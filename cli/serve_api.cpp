@@ -354,11 +354,16 @@ ApiReply Workbench::runSheet() const {
 
 ApiReply Workbench::fit() const {
   return answer([&] {
-    const std::shared_ptr<const Fit> fit = currentFit();
-    Json analyses = Json::array();
-    for (std::size_t r = 0; r < fit->responses.size(); ++r)
-      analyses.push_back(json::analysisJson(analyze(*fit, r), canonicalAnalysis(*fit, r), fit->factors));
-    return reply({{"responses", std::move(analyses)}});
+    std::shared_ptr<const Fit> fit;
+    std::optional<Study> study;
+    {
+      std::lock_guard lock(mutex_);
+      fit = fitLocked();
+      study = study_;
+    }
+    std::vector<std::size_t> all(fit->responses.size());
+    for (std::size_t r = 0; r < all.size(); ++r) all[r] = r;
+    return reply(json::analysesJson(*study, *fit, all));
   });
 }
 

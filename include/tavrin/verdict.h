@@ -51,13 +51,15 @@ struct Verdict {
 // gap between R-squared and predicted R-squared; then the share of the
 // variation explained, how close a new run is predicted (the prediction
 // interval's half-width at the average leverage, t sigma sqrt(1 + p/n), in
-// the response's unit) and the lack-of-fit test passed or not available.
+// the response's unit), the lack-of-fit test passed or not available, and
+// a maximum or minimum of `canonical` that lies outside the region studied.
 // InvalidArgument when `diagnostics` has a row beyond the report's runs.
-TAVRIN_LAYER_API Verdict modelVerdict(const FitReport& report, const Diagnostics& diagnostics);
+TAVRIN_LAYER_API Verdict modelVerdict(const FitReport& report, const Diagnostics& diagnostics,
+                                      const Canonical& canonical = {});
 
 // The same for response `response` of a study's full quadratic fit:
-// analyze() with `options`, and diagnose() (without blocks, as analyze
-// fits) for its outliers. Throws as those do.
+// analyze() with `options`, canonicalAnalysis(), and diagnose() (without
+// blocks, as analyze fits) for its outliers. Throws as those do.
 TAVRIN_LAYER_API Verdict modelVerdict(const Study& study, const Fit& fit, std::size_t response,
                                       const AnalysisOptions& options = {});
 

@@ -117,27 +117,39 @@ std::vector<std::string> notesOf(const FitReport& r) {
   return notes;
 }
 
+// A top or bottom outside [-1, 1]: the best settings inside are on the region's edge.
+void noteStationaryPoint(const Canonical& c, std::vector<std::string>& notes) {
+  if (!c.hasStationaryPoint || c.insideRegion || (c.kind != Canonical::Maximum && c.kind != Canonical::Minimum)) return;
+  notes.push_back("The surface's " + std::string(canonicalKindName(c.kind)) + " lies outside the region studied (" +
+                  shown(c.distanceFromCenter) +
+                  " coded units from the centre): the best settings inside are on its edge, and runs further out "
+                  "would show whether the true optimum lies there.");
+}
+
 std::string spanText(const Factor& f, double lowCoded, double highCoded) {
   return shown(toNatural(f, lowCoded), 6) + " .. " + withUnit(shown(toNatural(f, highCoded), 6), f.unit);
 }
 
 }  // namespace
 
-Verdict modelVerdict(const FitReport& report, const Diagnostics& diagnostics) {
+Verdict modelVerdict(const FitReport& report, const Diagnostics& diagnostics, const Canonical& canonical) {
   std::vector<std::string> warnings;
   judgeRuns(report, warnings);
   judgeModel(report, warnings);
   judgeOutliers(report, diagnostics, warnings);
-  return verdictOf(std::move(warnings), notesOf(report));
+  std::vector<std::string> notes = notesOf(report);
+  noteStationaryPoint(canonical, notes);
+  return verdictOf(std::move(warnings), notes);
 }
 
 Verdict modelVerdict(const Study& study, const Fit& fit, std::size_t response, const AnalysisOptions& options) {
   const FitReport report = analyze(fit, response, options);
+  const Canonical canonical = canonicalAnalysis(fit, response);
   ModelData data = modelData(study, fit.responses.at(response).name);
   data.blocks.clear();
-  if (report.residualDf == 0) return modelVerdict(report, Diagnostics{});
+  if (report.residualDf == 0) return modelVerdict(report, Diagnostics{}, canonical);
   const ModelFit model = fitModel(data, ModelTerms::quadratic(fit.factorCount()), options.confidence);
-  return modelVerdict(report, diagnose(data, model));
+  return modelVerdict(report, diagnose(data, model), canonical);
 }
 
 Verdict optimumVerdict(const Fit& fit, const Optimum& optimum) {

@@ -90,6 +90,22 @@ TEST(ModelVerdict, NamesTheOutlierByRunIdAndWarnsFirst) {
       << v.text;
 }
 
+TEST(ModelVerdict, NotesATopOrBottomOutsideTheRegionButNotASaddle) {
+  Canonical c;
+  c.hasStationaryPoint = true;
+  c.distanceFromCenter = 1.7321;
+  for (const auto& [kind, noted] : {std::pair{Canonical::Maximum, true}, std::pair{Canonical::Minimum, true},
+                                   std::pair{Canonical::Saddle, false}}) {
+    c.kind = kind;
+    const Verdict v = modelVerdict(goodReport(), Diagnostics{}, c);
+    EXPECT_FALSE(v.warning);
+    EXPECT_EQ(v.text.find("lies outside the region studied (1.7 coded units") != std::string::npos, noted) << v.text;
+  }
+  c.kind = Canonical::Maximum;
+  c.insideRegion = true;
+  EXPECT_EQ(modelVerdict(goodReport(), Diagnostics{}, c).text.find("outside"), std::string::npos);
+}
+
 TEST(ModelVerdict, RefusesAnOutlierTestOfOtherRuns) {
   Diagnostics d;
   d.runs.push_back({.row = 12});
