@@ -16,6 +16,8 @@
 #include "arguments.h"
 #include "csv.h"
 #include "json_io.h"
+#include "pdf.h"
+#include "report.h"
 #include "tavrin/study_file.h"
 #include "text.h"
 
@@ -418,6 +420,31 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   result["robustness"] = json::robustnessJson(fit, goals, robustness);
   result["robustness"]["seed"] = robust.seed;
   printJson(out, result);
+}
+
+void runReport(const ReportOptions& o, std::ostream& out) {
+  if (o.output.empty()) throw UsageError("report needs -o FILE, the HTML (or with --pdf the PDF) to write");
+  refuseOverwrite(o.output, o.force);
+  const OptimizeOptions& g = o.optimum;
+  const Study study = Study::load(g.study);
+  report::ReportRequest request;
+  request.title = "Study report: " + std::filesystem::path(g.study).filename().string();
+  const bool goalsGiven = !g.maximize.empty() || !g.minimize.empty() || !g.target.empty() || !g.within.empty() ||
+                          !g.region.empty() || !g.importance.empty() || !g.shape.empty();
+  if (goalsGiven) request.goals = goalsOf(g, study);
+  request.search = g.search;
+  request.robustness.sigma = sigmaByResponse(g.sigma);
+  request.robustness.seed = seedOf(g.seed);
+  request.robustness.replicates = g.replicates;
+  request.robustness.threads = g.search.threads;
+  const std::string page = report::html(study, request);
+  if (!o.pdf) {
+    writeTextFile(o.output, page);
+    out << "Wrote the report of " << g.study << " to " << o.output << "\n";
+    return;
+  }
+  printToPdf(page, o.output);
+  out << "Wrote the report of " << g.study << " as PDF to " << o.output << "\n";
 }
 
 void runPredict(const PredictOptions& o, std::ostream& out) {
