@@ -428,7 +428,7 @@ void runReport(const ReportOptions& o, std::ostream& out) {
   const OptimizeOptions& g = o.optimum;
   const Study study = Study::load(g.study);
   report::ReportRequest request;
-  request.title = "Study report: " + std::filesystem::path(g.study).filename().string();
+  request.title = o.title;
   const bool goalsGiven = !g.maximize.empty() || !g.minimize.empty() || !g.target.empty() || !g.within.empty() ||
                           !g.region.empty() || !g.importance.empty() || !g.shape.empty();
   if (goalsGiven) request.goals = goalsOf(g, study);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model_commands.h"
+#include "report.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::cli {
@@ -73,6 +74,7 @@ struct OptimizeOptions {
 // PDF printed by headless Chromium.
 struct ReportOptions {
   std::string output;
+  std::string title = report::ReportRequest{}.title;
   bool pdf = false;
   bool force = false;
   OptimizeOptions optimum;  // the study, the goals, the search and the robustness

@@ -131,6 +131,7 @@ void addReport(CLI::App& app, ReportOptions& o) {
   sub->add_option("study", g.study, "Study file")->required();
   sub->add_option("-o,--output", o.output, "The report to write (HTML, or PDF with --pdf)")->required();
   sub->add_flag("--pdf", o.pdf, "Print the report to PDF with headless Chromium");
+  sub->add_option("--title", o.title, "The report's heading")->capture_default_str();
   sub->add_flag("--force", o.force, "Replace an existing report");
   sub->add_option("--maximize", g.maximize, "Goal of the optimum section, as for optimize");
   sub->add_option("--minimize", g.minimize, "Goal, as for optimize");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json_io.h"
+#include "report.h"
 #include "tavrin/analysis.h"
 #include "tavrin/detail/definition_json.h"
 #include "tavrin/optimum.h"
@@ -429,6 +430,29 @@ ApiReply Workbench::optimize(std::string_view body) const {
       result["robustness"]["seed"] = robustOptions.seed;
     }
     return reply(result);
+  });
+}
+
+ApiReply Workbench::report(std::string_view body) const {
+  return answer([&] {
+    const Json request = parseBody(body);
+    std::optional<Study> study;
+    {
+      std::lock_guard lock(mutex_);
+      if (!study_) noStudy();
+      study = study_;
+    }
+    report::ReportRequest wanted;
+    const Json& goals = member(request, "goals");
+    const bool hasGoals = goals.is_object() && (!member(goals, "goals").empty() || !member(goals, "constraints").empty());
+    if (hasGoals || !member(request, "robust").is_null()) {
+      const std::shared_ptr<const Fit> fit = currentFit();
+      if (hasGoals) wanted.goals = goalsOf(goals, *fit);
+      if (const Json& robust = member(request, "robust"); !robust.is_null()) wanted.robustness = robustnessOptionsOf(robust, *fit);
+    }
+    if (const Json& points = member(request, "points"); !points.is_null())
+      wanted.search.points = static_cast<unsigned>(integerOf(points, "points", 1, 65536));
+    return ApiReply{200, report::html(*study, wanted), "text/html; charset=utf-8"};
   });
 }
 

@@ -50,6 +50,8 @@ class Workbench {
   // {goals (the schema of json::toJson(Goals)), points, robust: {replicates,
   // sigma, seed} or null} -> {goals, optimum, robustness}.
   ApiReply optimize(std::string_view body) const;
+  // The study report as HTML; the body is optimize's, its goals optional.
+  ApiReply report(std::string_view body) const;
   // The study file's text.
   ApiReply studyFile() const;
   // Replaces the study by an uploaded study file's text.

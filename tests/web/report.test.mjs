@@ -11,7 +11,7 @@ import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, trueImpurity, trueYield } from './process.mjs';
-import { scratchDir, tavrin } from './server.mjs';
+import { scratchDir, startServer, tavrin } from './server.mjs';
 
 const require = createRequire(new URL('../../web/package.json', import.meta.url));
 const puppeteer = require('puppeteer-core');
@@ -113,6 +113,36 @@ describe('report', () => {
     const rows = await page.$$eval('#response-1 table:first-of-type tbody tr', (trs) =>
       trs.map((tr) => [...tr.children].map((c) => c.textContent)));
     assert.deepEqual(rows[0], ['R²', Number(fit.responses[0].rSquared.toPrecision(6)).toString(), fit.meanings.rSquared.text]);
+  });
+
+  test('the workbench serves the same report and words', async () => {
+    const server = await startServer(['study.json'], scratch.dir);
+    try {
+      const request = { goals: { goals: [{ response: 'Yield', kind: 'maximize' }], constraints: [{ response: 'Impurity', high: 1.5 }] } };
+      const response = await fetch(`${server.url}api/report`, {
+        method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(request),
+      });
+      assert.equal(response.status, 200);
+      assert.equal(await response.text(), readFileSync(join(scratch.dir, 'study.html'), 'utf8'));
+
+      const bench = await browser.newPage();
+      await bench.goto(server.url);
+      await bench.waitForSelector('#fit-body:not([hidden]) #fit-stats .has-meaning');
+      const fit = cli('fit', 'study.json');
+      assert.deepEqual(await bench.$$eval('#fit-verdict li', (items) => items.map((li) => li.textContent)),
+        fit.responses[0].verdict.findings);
+      // The meaning shows when the statistic takes the keyboard focus.
+      await bench.focus('#fit-stats .has-meaning');
+      const tip = await bench.$eval('#fit-stats .has-meaning', (name) => {
+        const t = name.querySelector('[role=tooltip]');
+        return { text: t.textContent, shown: getComputedStyle(t).display !== 'none', by: name.getAttribute('aria-describedby') === t.id };
+      });
+      assert.deepEqual(tip, { text: fit.meanings.rSquared.text, shown: true, by: true });
+      await bench.screenshot({ path: join(screenshots, 'workbench-verdict.png') });
+      await bench.close();
+    } finally {
+      await server.stop();
+    }
   });
 
   test('prints to PDF through Chromium', () => {
