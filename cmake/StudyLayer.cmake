@@ -32,6 +32,7 @@ tavrin_layer_area(designs)
 tavrin_layer_area(study)
 tavrin_layer_area(analysis)
 tavrin_layer_area(optimum)
+tavrin_layer_area(views)
 
 add_library(tavrin_study SHARED $<TARGET_OBJECTS:tavrin_kernels> ${TAVRIN_LAYER_OBJECTS})
 add_library(Tavrin::study ALIAS tavrin_study)
