@@ -12,6 +12,7 @@
 #include "tavrin/error.h"
 #include "tavrin/quadratic.h"
 #include "tavrin/verdict.h"
+#include "tavrin/views.h"
 
 namespace tavrin::report {
 
@@ -25,7 +26,6 @@ using json::Json;
 // The Okabe-Ito palette, distinguishable with every common colour-vision deficiency.
 constexpr std::array<const char*, 8> kPalette = {"#0072B2", "#E69F00", "#009E73", "#CC79A7",
                                                  "#56B4E9", "#D55E00", "#F0E442", "#000000"};
-constexpr int kSurfaceSteps = 41;
 
 std::string escaped(std::string_view text) {
   std::string out;
@@ -130,89 +130,178 @@ Json numbers(const std::vector<double>& values) {
   return out;
 }
 
-double spanLow(const Fit& fit, std::size_t f) { return toNatural(fit.factors[f], fit.span[f].first); }
-double spanHigh(const Fit& fit, std::size_t f) { return toNatural(fit.factors[f], fit.span[f].second); }
-
-std::vector<double> steps(double low, double high, int n) {
-  std::vector<double> out(static_cast<std::size_t>(n));
-  for (int k = 0; k < n; ++k) out[static_cast<std::size_t>(k)] = low + (high - low) * k / (n - 1);
+Json rows(const Matrix& m) {
+  Json out = Json::array();
+  for (std::size_t i = 0; i < m.rows(); ++i) {
+    Json row = Json::array();
+    for (std::size_t j = 0; j < m.cols(); ++j) row.push_back(json::number(m(i, j)));
+    out.push_back(std::move(row));
+  }
   return out;
 }
 
-// The response over the first two factors (the others at the middle of the
-// runs' span), or over the one factor, with the runs marked.
-std::string surfaceFigure(Figures& figures, const Study& study, const Fit& fit, std::size_t r) {
-  const std::size_t k = fit.factorCount();
-  std::vector<double> middle(k);
-  for (std::size_t f = 0; f < k; ++f) middle[f] = 0.5 * (spanLow(fit, f) + spanHigh(fit, f));
-  const Matrix& runs = study.plan().actual;
+std::string heldText(const Fit& fit, const std::vector<double>& held, std::size_t x, std::size_t y) {
+  std::string text;
+  for (std::size_t f = 0; f < fit.factorCount(); ++f) {
+    if (f == x || f == y) continue;
+    text += (text.empty() ? "; " : ", ") + fit.factors[f].name + " at " + shown(held[f]) +
+            (fit.factors[f].unit.empty() ? "" : " " + fit.factors[f].unit);
+  }
+  return text;
+}
+
+Json runMarkers(const views::DesignPoints& runs) {
+  Json labels = Json::array();
+  for (const int id : runs.runIds) labels.push_back("run " + std::to_string(id));
+  return {{"type", "scatter"}, {"mode", "markers"}, {"name", "runs"}, {"x", numbers(runs.x)}, {"y", numbers(runs.y)},
+          {"text", std::move(labels)},
+          {"marker", {{"color", "#ffffff"}, {"size", 9}, {"symbol", "circle-open"}, {"line", {{"width", 2}}}}}};
+}
+
+// The response over the first two factors, the others at the centre of the runs' span.
+std::string surfaceFigure(Figures& figures, const Fit& fit, std::size_t r) {
   const std::string id = "surface-" + std::to_string(r + 1);
   const Response& response = fit.responses[r];
-  const std::vector<double> xs = steps(spanLow(fit, 0), spanHigh(fit, 0), kSurfaceSteps);
-  const std::size_t ny = k >= 2 ? static_cast<std::size_t>(kSurfaceSteps) : 1;
-  const std::vector<double> ys = k >= 2 ? steps(spanLow(fit, 1), spanHigh(fit, 1), kSurfaceSteps) : std::vector<double>{0.0};
-  Matrix points(xs.size() * ny, k);
-  for (std::size_t j = 0; j < ny; ++j)
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-      const std::size_t p = j * xs.size() + i;
-      for (std::size_t f = 0; f < k; ++f) points(p, f) = middle[f];
-      points(p, 0) = xs[i];
-      if (k >= 2) points(p, 1) = ys[j];
-    }
-  const Matrix values = predict(fit, points);
-  std::string held;
-  for (std::size_t f = 2; f < k; ++f)
-    held += (held.empty() ? "; " : ", ") + fit.factors[f].name + " at " + shown(middle[f]) +
-            (fit.factors[f].unit.empty() ? "" : " " + fit.factors[f].unit);
-  if (k == 1) {
-    Json traces = Json::array({{{"type", "scatter"}, {"mode", "lines"}, {"name", "model"}, {"x", numbers(xs)},
-                                {"y", numbers(column(values, r))}},
-                               {{"type", "scatter"}, {"mode", "markers"}, {"name", "runs"},
-                                {"x", numbers(column(runs, 0))}, {"y", numbers(column(fit.observations, r))}}});
-    return figures.add(id, response.name + " against " + fit.factors[0].name,
-                       "The fitted " + response.name + " across " + fit.factors[0].name + ", with the measured runs",
-                       std::move(traces), label(fit.factors[0]), label(response));
-  }
-  Json z = Json::array();
-  for (std::size_t j = 0; j < ny; ++j) {
-    Json row = Json::array();
-    for (std::size_t i = 0; i < xs.size(); ++i) row.push_back(json::number(values(j * xs.size() + i, r)));
-    z.push_back(std::move(row));
-  }
+  if (fit.factorCount() < 2) return "";
+  const views::Slice s = views::slice(fit, r, 0, 1, views::centreSetting(fit));
   Json traces = Json::array(
-      {{{"type", "contour"}, {"name", label(response)}, {"x", numbers(xs)}, {"y", numbers(ys)}, {"z", std::move(z)},
-        {"colorscale", "Viridis"}, {"contours", {{"showlabels", true}}},
+      {{{"type", "contour"}, {"name", label(response)}, {"x", numbers(s.grid.x)}, {"y", numbers(s.grid.y)},
+        {"z", rows(s.value)}, {"colorscale", "Viridis"}, {"contours", {{"showlabels", true}}},
         {"colorbar", {{"title", {{"text", label(response)}}}}}},
-       {{"type", "scatter"}, {"mode", "markers"}, {"name", "runs"}, {"x", numbers(column(runs, 0))},
-        {"y", numbers(column(runs, 1))},
-        {"marker", {{"color", "#ffffff"}, {"size", 9}, {"symbol", "circle-open"}, {"line", {{"width", 2}}}}}}});
+       runMarkers(s.runs)});
   return figures.add(id, response.name + " over " + fit.factors[0].name + " and " + fit.factors[1].name,
                      "Contours of the fitted " + response.name + " over " + fit.factors[0].name + " and " +
-                         fit.factors[1].name + held + ", with the runs' settings marked",
+                         fit.factors[1].name + heldText(fit, s.grid.held, 0, 1) + ", with the runs' settings marked",
                      std::move(traces), label(fit.factors[0]), label(fit.factors[1]));
 }
 
-std::string residualFigures(Figures& figures, const Study& study, const FitReport& report, std::size_t r) {
-  std::vector<double> fitted, residual, order;
-  Json runIds = Json::array();
-  for (const RunDiagnostics& d : report.diagnostics) {
-    fitted.push_back(d.fitted);
-    residual.push_back(d.residual);
-    order.push_back(study.plan().orderOf(d.runId));
-    runIds.push_back("run " + std::to_string(d.runId));
+// Normal probability, against fitted values and in run order; outliers labelled with their run id.
+std::string residualFigures(Figures& figures, const Study& study, const Response& response, std::size_t r) {
+  views::Residuals res;
+  try {
+    res = views::residuals(study, response.name);
+  } catch (const StateError& error) {
+    return notice(std::string("No residual plots: ") + error.what());
   }
-  const std::string unit = report.unit.empty() ? "" : " [" + report.unit + "]";
-  const auto traces = [&](const std::vector<double>& x) {
-    return Json::array({{{"type", "scatter"}, {"mode", "markers"}, {"name", "residual"}, {"x", numbers(x)},
-                         {"y", numbers(residual)}, {"text", runIds}, {"marker", {{"size", 8}}}}});
+  std::vector<double> residual, fitted, order, score;
+  Json labels = Json::array();
+  Json symbols = Json::array();
+  for (const views::ResidualPoint& p : res.runs) {
+    residual.push_back(p.residual);
+    fitted.push_back(p.fitted);
+    order.push_back(p.order);
+    score.push_back(p.normalScore);
+    labels.push_back(p.outlier ? "run " + std::to_string(p.runId) + " (outlier)" : "run " + std::to_string(p.runId));
+    symbols.push_back(p.outlier ? "x" : "circle");
+  }
+  const std::string unit = response.unit.empty() ? "" : " [" + response.unit + "]";
+  const auto traces = [&](const std::vector<double>& x, const std::vector<double>& y) {
+    return Json::array({{{"type", "scatter"}, {"mode", "markers"}, {"name", "runs"}, {"x", numbers(x)},
+                         {"y", numbers(y)}, {"text", labels}, {"marker", {{"size", 8}, {"symbol", symbols}}}}});
   };
   const std::string n = std::to_string(r + 1);
-  return figures.add("fitted-" + n, "Residuals against fitted values",
-                     "Residuals of " + report.response + " against its fitted values; each point is a run",
-                     traces(fitted), "Fitted " + report.response + unit, "Residual" + unit) +
+  return figures.add("normal-" + n, "Normal probability of the residuals",
+                     "Residuals of " + response.name + " against their normal scores; a straight line means normal "
+                     "noise, outliers are crosses labelled with their run",
+                     traces(score, residual), "Normal score", "Residual" + unit) +
+         figures.add("fitted-" + n, "Residuals against fitted values",
+                     "Residuals of " + response.name + " against its fitted values; each point is a run",
+                     traces(fitted, residual), "Fitted " + response.name + unit, "Residual" + unit) +
          figures.add("order-" + n, "Residuals in run order",
-                     "Residuals of " + report.response + " in the order the runs were made, to show drift",
-                     traces(order), "Run order", "Residual" + unit);
+                     "Residuals of " + response.name + " in the order the runs were made, to show drift",
+                     traces(order, residual), "Run order", "Residual" + unit);
+}
+
+std::string axisName(const char* axis, std::size_t n) { return std::string(axis) + (n == 1 ? "" : std::to_string(n)); }
+
+// One panel per factor and response at the setting, with the confidence
+// band, and the overall desirability along each factor when goals exist.
+std::string profilerFigure(Figures& figures, const Fit& fit, const std::vector<double>& setting, const Goals& goals,
+                           const std::string& where) {
+  const views::Profiler p = views::profiler(fit, setting, goals);
+  const std::size_t columns = p.factors.size();
+  const std::size_t panelRows = p.responses.size() + (p.desirability.empty() ? 0 : 1);
+  Json traces = Json::array();
+  Json axes = Json::object();
+  const auto panel = [&](std::size_t row, std::size_t col, const std::string& yTitle) {
+    const std::size_t n = row * columns + col + 1;
+    axes[axisName("xaxis", n)] = {{"title", {{"text", row + 1 == panelRows ? label(p.factors[col], p.units[col]) : ""}}}};
+    axes[axisName("yaxis", n)] = {{"title", {{"text", col == 0 ? yTitle : ""}}}};
+    return std::pair{axisName("x", n), axisName("y", n)};
+  };
+  for (const views::ProfilerTrace& t : p.traces) {
+    const auto [x, y] = panel(t.response, t.factor, label(p.responses[t.response], p.responseUnits[t.response]));
+    const bool first = t.factor == 0 && t.response == 0;
+    traces.push_back({{"type", "scatter"}, {"mode", "lines"}, {"x", numbers(t.x)}, {"y", numbers(t.upper)},
+                      {"xaxis", x}, {"yaxis", y}, {"line", {{"width", 0}}}, {"showlegend", false}, {"hoverinfo", "skip"}});
+    traces.push_back({{"type", "scatter"}, {"mode", "lines"}, {"x", numbers(t.x)}, {"y", numbers(t.lower)},
+                      {"xaxis", x}, {"yaxis", y}, {"line", {{"width", 0}}}, {"fill", "tonexty"},
+                      {"fillcolor", "rgba(0,114,178,0.2)"}, {"name", shown(100 * p.confidence) + " % confidence"},
+                      {"showlegend", first}, {"legendgroup", "band"}});
+    traces.push_back({{"type", "scatter"}, {"mode", "lines"}, {"x", numbers(t.x)}, {"y", numbers(t.value)},
+                      {"xaxis", x}, {"yaxis", y}, {"line", {{"color", kPalette[0]}}}, {"name", "prediction"},
+                      {"showlegend", first}, {"legendgroup", "value"}});
+    traces.push_back({{"type", "scatter"}, {"mode", "markers"}, {"x", Json::array({json::number(p.setting[t.factor])})},
+                      {"y", Json::array({json::number(p.atSetting[t.response].value)})}, {"xaxis", x}, {"yaxis", y},
+                      {"marker", {{"color", kPalette[5]}, {"size", 9}}}, {"name", where}, {"showlegend", first},
+                      {"legendgroup", "setting"}});
+  }
+  for (const views::DesirabilityTrace& d : p.desirability) {
+    const auto [x, y] = panel(panelRows - 1, d.factor, "Desirability");
+    traces.push_back({{"type", "scatter"}, {"mode", "lines"}, {"x", numbers(d.x)}, {"y", numbers(d.overall)},
+                      {"xaxis", x}, {"yaxis", y}, {"line", {{"color", kPalette[2]}}}, {"name", "overall desirability"},
+                      {"showlegend", d.factor == 0}});
+  }
+  std::string html = figures.add("profiler", "Prediction profiler at the " + where,
+                                 "Each response along each factor with the other factors held at the " + where +
+                                     ", with its confidence band" +
+                                     (p.desirability.empty() ? "" : ", and the overall desirability below"),
+                                 std::move(traces), "", "");
+  Json& layout = figures.list.back()["layout"];
+  for (auto& [key, value] : axes.items()) layout[key] = value;
+  layout["grid"] = {{"rows", panelRows}, {"columns", columns}, {"pattern", "independent"}};
+  layout["height"] = 220 * panelRows + 120;
+  return html;
+}
+
+// The sweet spot over the first two factors: each limit's contour, the
+// region where all hold shaded, the optimum and the runs marked.
+std::string overlayFigure(Figures& figures, const Fit& fit, const Goals& goals, const Optimum& optimum) {
+  if (fit.factorCount() < 2) return "";
+  const views::Overlay o = views::overlay(fit, goals.constraints, 0, 1, optimum.candidates.front().natural, &optimum);
+  Json mask = Json::array();
+  for (std::size_t i = 0; i < o.grid.y.size(); ++i) {
+    Json row = Json::array();
+    for (std::size_t j = 0; j < o.grid.x.size(); ++j) row.push_back(o.feasible[i * o.grid.x.size() + j]);
+    mask.push_back(std::move(row));
+  }
+  Json traces = Json::array({{{"type", "heatmap"}, {"name", "every limit met"}, {"x", numbers(o.grid.x)},
+                              {"y", numbers(o.grid.y)}, {"z", std::move(mask)}, {"showscale", false},
+                              {"colorscale", Json::array({Json::array({0, "rgba(255,255,255,0)"}),
+                                                          Json::array({1, "rgba(0,158,115,0.35)"})})},
+                              {"hoverinfo", "skip"}}});
+  for (std::size_t k = 0; k < o.limits.size(); ++k) {
+    const views::Limit& l = o.limits[k];
+    const Response& r = fit.responses[l.response];
+    traces.push_back({{"type", "contour"}, {"name", r.name + (l.lower ? " ≥ " : " ≤ ") + shown(l.level)},
+                      {"x", numbers(o.grid.x)}, {"y", numbers(o.grid.y)}, {"z", rows(l.value)},
+                      {"contours", {{"start", l.level}, {"end", l.level}, {"size", 1}, {"coloring", "lines"},
+                                    {"showlabels", true}}},
+                      {"line", {{"width", 3}, {"dash", l.lower ? "solid" : "dash"}}},
+                      {"colorscale", Json::array({Json::array({0, kPalette[(k + 1) % kPalette.size()]}),
+                                                  Json::array({1, kPalette[(k + 1) % kPalette.size()]})})},
+                      {"showscale", false}, {"showlegend", true}});
+  }
+  traces.push_back(runMarkers(o.runs));
+  traces.back()["marker"]["color"] = "#000000";
+  if (o.optimum.size() >= 2)
+    traces.push_back({{"type", "scatter"}, {"mode", "markers"}, {"name", "optimum"},
+                      {"x", Json::array({json::number(o.optimum[0])})}, {"y", Json::array({json::number(o.optimum[1])})},
+                      {"marker", {{"size", 16}, {"symbol", "star"}, {"color", kPalette[5]}}}});
+  return figures.add("overlay", "Sweet spot",
+                     "Where every limit holds (shaded) over " + fit.factors[0].name + " and " + fit.factors[1].name +
+                         heldText(fit, o.grid.held, 0, 1) + ", with each limit's contour, the optimum and the runs",
+                     std::move(traces), label(fit.factors[0]), label(fit.factors[1]));
 }
 
 // ---------------------------------------------------------------- sections
@@ -372,7 +461,7 @@ std::string modelSections(const Study& study, Figures& figures, Json& data, std:
     out += "<section class=\"response\" id=\"response-" + std::to_string(r + 1) + "\"><h3>" +
            escaped(label(fit->responses[r])) + "</h3>" + verdictHtml(modelVerdict(study, *fit, r)) +
            statisticsTable(report) + coefficientTable(report) + canonicalText(canonical) + "<div class=\"figures\">" +
-           surfaceFigure(figures, study, *fit, r) + residualFigures(figures, study, report, r) + "</div></section>";
+           surfaceFigure(figures, *fit, r) + residualFigures(figures, study, fit->responses[r], r) + "</div></section>";
   }
   return out + "</section>";
 }
@@ -427,8 +516,12 @@ std::string optimumSection(const Fit& fit, const ReportRequest& request, Figures
   Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
   std::string out = "<section id=\"optimum\"><h2>Optimum</h2><ul>";
   for (const Goal& g : goals.goals) out += "<li>" + escaped(goalText(g)) + "</li>";
-  for (const Constraint& c : goals.constraints)
-    out += "<li>" + escaped(c.response + " kept within " + shown(c.low) + " .. " + shown(c.high)) + "</li>";
+  for (const Constraint& c : goals.constraints) {
+    const std::string bound = !std::isfinite(c.low)    ? "at most " + shown(c.high)
+                              : !std::isfinite(c.high) ? "at least " + shown(c.low)
+                                                       : "within " + shown(c.low) + " .. " + shown(c.high);
+    out += "<li>" + escaped(c.response + " kept " + bound) + "</li>";
+  }
   out += "</ul>";
   if (optimum.candidates.empty()) {
     data["optimum"] = std::move(result);
@@ -449,6 +542,8 @@ std::string optimumSection(const Fit& fit, const ReportRequest& request, Figures
   }
   out += settings.html() + predictions.html() + "<p>Overall desirability " + shown(best.overall, 4) +
          " <span class=\"meaning\">(" + escaped(meaningOf("overall").text) + ")</span></p>";
+  out += "<div class=\"figures wide\">" + profilerFigure(figures, fit, best.natural, goals, "optimum") +
+         (goals.constraints.empty() ? "" : overlayFigure(figures, fit, goals, optimum)) + "</div>";
   out += robustnessPart(fit, goals, optimum, request.robustness, figures, result);
   data["optimum"] = std::move(result);
   return out + "</section>";
@@ -467,6 +562,7 @@ td:last-child{text-align:left}.scroll{overflow-x:auto}
 .notice{border-left:6px solid #E69F00;background:#fff7e6;padding:.4rem .8rem}
 .meaning{color:#555;font-size:.9em}
 .figures{display:grid;grid-template-columns:repeat(auto-fit,minmax(440px,1fr));gap:1rem}
+.figures.wide{grid-template-columns:1fr}.figures.wide .plot{height:auto;min-height:380px}
 figure{margin:0}.plot{width:100%;height:380px}figcaption{font-size:.9em;color:#444}
 @media print{.plot{height:320px;break-inside:avoid}section.response{break-before:page}}
 )";
@@ -484,6 +580,9 @@ std::string html(const Study& study, const ReportRequest& request) {
   std::optional<Fit> fit;
   body += modelSections(study, figures, data, fit);
   if (request.goals && fit) body += optimumSection(*fit, request, figures, data);
+  if (!request.goals && fit)
+    body += "<section id=\"profiler\"><h2>Profiler</h2><div class=\"figures wide\">" +
+            profilerFigure(figures, *fit, views::centreSetting(*fit), {}, "centre") + "</div></section>";
   if (request.goals && !fit) body += "<section id=\"optimum\"><h2>Optimum</h2>" + notice("The optimum needs the models, which need every result.") + "</section>";
   data["figures"] = figures.list;
 

@@ -77,9 +77,9 @@ describe('report', () => {
   test('draws every figure offline with no request and no console error', () => {
     assert.deepEqual(blocked, []);
     assert.deepEqual(problems, []);
-    // The design's variance curve, three per response, and the robustness cloud.
-    assert.deepEqual(figures.map((f) => f.id), ['fds', 'surface-1', 'fitted-1', 'order-1', 'surface-2', 'fitted-2',
-      'order-2', 'robustness']);
+    // The design's variance curve, four per response, then the optimum's profiler, sweet spot and robustness cloud.
+    assert.deepEqual(figures.map((f) => f.id), ['fds', 'surface-1', 'normal-1', 'fitted-1', 'order-1', 'surface-2',
+      'normal-2', 'fitted-2', 'order-2', 'profiler', 'overlay', 'robustness']);
     for (const f of figures) assert.ok(f.traces > 0, f.id);
   });
 
@@ -91,9 +91,16 @@ describe('report', () => {
   test('draws the numbers of the command line', () => {
     const fit = cli('fit', 'study.json');
     for (const [k, report] of fit.responses.entries()) {
+      // Residuals come from the model builder, in execution order, labelled with their run.
       const fitted = figures.find((f) => f.id === `fitted-${k + 1}`).data[0];
-      assert.deepEqual(fitted.x, report.diagnostics.map((d) => d.fitted));
-      assert.deepEqual(fitted.y, report.diagnostics.map((d) => d.residual));
+      const byRun = new Map(report.diagnostics.map((d) => [`run ${d.run}`, d]));
+      const scale = Math.max(...report.diagnostics.map((d) => Math.abs(d.fitted)));
+      assert.equal(fitted.text.length, byRun.size);
+      fitted.text.forEach((label, n) => {
+        const d = byRun.get(label.replace(' (outlier)', ''));
+        assert.ok(Math.abs(fitted.x[n] - d.fitted) <= 1e-12 * scale && Math.abs(fitted.y[n] - d.residual) <= 1e-12 * scale,
+          `${label}: ${fitted.x[n]} ${fitted.y[n]} against ${d.fitted} ${d.residual}`);
+      });
       // A corner of the contour grid against tavrin predict at that point.
       const contour = figures.find((f) => f.id === `surface-${k + 1}`).data[0];
       const [i, j] = [7, 31];
