@@ -29,7 +29,7 @@ std::string percentOf(double share) {
   const double percent = 100.0 * share;
   if (percent >= 100.0) return "100";
   for (int digits = 2; digits < 6; ++digits) {
-    const std::string text = shown(percent, digits);
+    std::string text = shown(percent, digits);
     if (std::stod(text) < 100.0) return text;
   }
   return shown(percent, 6);
