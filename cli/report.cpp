@@ -561,7 +561,7 @@ td:last-child{text-align:left}.scroll{overflow-x:auto}
 .verdict.warning{border-color:#D55E00;background:#fdf0e8}.verdict ul{margin:.2rem 0}
 .notice{border-left:6px solid #E69F00;background:#fff7e6;padding:.4rem .8rem}
 .meaning{color:#555;font-size:.9em}
-.figures{display:grid;grid-template-columns:repeat(auto-fit,minmax(440px,1fr));gap:1rem}
+.figures{display:grid;grid-template-columns:repeat(auto-fit,minmax(min(440px,100%),1fr));gap:1rem}
 .figures.wide{grid-template-columns:1fr}.figures.wide .plot{height:auto;min-height:380px}
 figure{margin:0}.plot{width:100%;height:380px}figcaption{font-size:.9em;color:#444}
 @media print{.plot{height:320px;break-inside:avoid}section.response{break-before:page}}
