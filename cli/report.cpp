@@ -43,13 +43,28 @@ std::string escaped(std::string_view text) {
   return out;
 }
 
-// Text inside <script>: "</" would end the element early, so it is written "<\/".
+// Plotly's script inside <script>: "</" would end the element early, so it
+// is written "<\/" (Plotly's code has no "<!--" or "<script" either).
 std::string scriptSafe(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t k = 0; k < text.size(); ++k) {
     out += text[k];
     if (text[k] == '<' && k + 1 < text.size() && text[k + 1] == '/') out += '\\';
+  }
+  return out;
+}
+
+// JSON inside <script>: every '<' (only ever inside a string) as \u003c, so
+// no name can end the element or open a comment in it.
+std::string jsonSafe(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '<')
+      out += "\\u003c";
+    else
+      out += c;
   }
   return out;
 }
@@ -496,18 +511,33 @@ std::string robustnessPart(const Fit& fit, const Goals& goals, const Optimum& op
   for (std::size_t k = 0; k < goals.constraints.size() && k < r.constraintProbability.size(); ++k)
     out += "<p>" + escaped(goals.constraints[k].response) + " stays within its limits at the optimum in " +
            shown(100 * r.constraintProbability[k], 3) + " % of the repeats.</p>";
-  const bool two = fit.factorCount() >= 2;
+  if (fit.factorCount() < 2) {
+    Json traces = Json::array({{{"type", "histogram"}, {"name", "relocated optima"}, {"x", numbers(column(r.optima, 0))}}});
+    return out + figures.add("robustness", "Relocated optima",
+                             "How often the optimum was found again at each setting in the simulated repeats",
+                             std::move(traces), label(fit.factors[0]), "Repeats");
+  }
+  views::RobustnessCloud cloud;
+  try {
+    cloud = views::robustnessCloud(fit, r, 0, 1);
+  } catch (const StateError& error) {
+    return out + notice(std::string("No cloud of relocated optima: ") + error.what());
+  }
   Json traces = Json::array(
-      {{{"type", "scatter"}, {"mode", "markers"}, {"name", "relocated optima"},
-        {"x", numbers(column(r.optima, 0))}, {"y", two ? numbers(column(r.optima, 1)) : Json::array()},
-        {"marker", {{"size", 4}, {"opacity", 0.5}}}},
-       {{"type", "scatter"}, {"mode", "markers"}, {"name", "optimum"}, {"x", Json::array({json::number(r.nominal[0])})},
-        {"y", Json::array({two ? json::number(r.nominal[1]) : Json(0)})},
+      {{{"type", "scatter"}, {"mode", "markers"}, {"name", "relocated optima"}, {"x", numbers(cloud.x)},
+        {"y", numbers(cloud.y)}, {"marker", {{"size", 4}, {"opacity", 0.5}}}},
+       {{"type", "scatter"}, {"mode", "lines"}, {"name", shown(cloud.lowPercentile) + "–" + shown(cloud.highPercentile) +
+                                                          " % box"},
+        {"x", Json::array({cloud.boxLowX, cloud.boxHighX, cloud.boxHighX, cloud.boxLowX, cloud.boxLowX})},
+        {"y", Json::array({cloud.boxLowY, cloud.boxLowY, cloud.boxHighY, cloud.boxHighY, cloud.boxLowY})},
+        {"line", {{"color", kPalette[7]}, {"dash", "dot"}}}},
+       {{"type", "scatter"}, {"mode", "markers"}, {"name", "optimum"}, {"x", Json::array({json::number(cloud.nominalX)})},
+        {"y", Json::array({json::number(cloud.nominalY)})},
         {"marker", {{"size", 14}, {"symbol", "star"}, {"color", kPalette[5]}}}}});
-  if (!two) traces[0]["y"] = Json::array();
   return out + figures.add("robustness", "Relocated optima",
-                           "The optimum found again in each simulated repeat of the study, and the optimum itself",
-                           std::move(traces), label(fit.factors[0]), two ? label(fit.factors[1]) : "");
+                           "The optimum found again in each simulated repeat of the study, the box of the outer "
+                           "percentiles, and the optimum itself",
+                           std::move(traces), label(fit.factors[0]), label(fit.factors[1]));
 }
 
 std::string optimumSection(const Fit& fit, const ReportRequest& request, Figures& figures, Json& data) {
@@ -581,7 +611,7 @@ std::string html(const Study& study, const ReportRequest& request) {
   body += modelSections(study, figures, data, fit);
   if (request.goals && fit) body += optimumSection(*fit, request, figures, data);
   if (!request.goals && fit)
-    body += "<section id=\"profiler\"><h2>Profiler</h2><div class=\"figures wide\">" +
+    body += "<section id=\"profile\"><h2>Profiler</h2><div class=\"figures wide\">" +
             profilerFigure(figures, *fit, views::centreSetting(*fit), {}, "centre") + "</div></section>";
   if (request.goals && !fit) body += "<section id=\"optimum\"><h2>Optimum</h2>" + notice("The optimum needs the models, which need every result.") + "</section>";
   data["figures"] = figures.list;
@@ -593,7 +623,7 @@ std::string html(const Study& study, const ReportRequest& request) {
                      "font-src data:\"><title>" +
                      escaped(request.title) + "</title><style>" + std::string(kStyle) + "</style></head><body><h1>" +
                      escaped(request.title) + "</h1>" + body;
-  page += "<script type=\"application/json\" id=\"tavrin-data\">" + scriptSafe(json::serialized(data)) + "</script>";
+  page += "<script type=\"application/json\" id=\"tavrin-data\">" + jsonSafe(json::serialized(data)) + "</script>";
   page += "<script>" + scriptSafe(plotlyScript()) + "</script>";
   page += "<script>(function(){var data=JSON.parse(document.getElementById('tavrin-data').textContent);"
           "data.figures.forEach(function(f){Plotly.newPlot(f.id,f.data,f.layout,"

@@ -52,3 +52,11 @@ def test_verdict_and_meanings_are_the_command_lines(study, tmp_path):
 def test_a_name_that_is_neither_a_response_nor_a_report_is_refused(study):
     with pytest.raises(tavrin.UnknownName, match="neither a response"):
         study.report("Yeild")
+
+
+def test_report_without_results_says_why_it_has_no_models(tmp_path):
+    s = tavrin.Study("box-behnken", [("A", 0.1, 0.7, "g"), ("B", 250.3, 310.9, "K")], ["y"], seed=3)
+    s.report(tmp_path / "plan.html")
+    html = (tmp_path / "plan.html").read_text(encoding="utf-8")
+    assert "No model can be fitted yet: cannot fit with missing results" in html
+    assert 'id="fds"' in html and 'id="surface-1"' not in html and 'id="profiler"' not in html
