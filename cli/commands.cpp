@@ -16,6 +16,8 @@
 #include "arguments.h"
 #include "csv.h"
 #include "json_io.h"
+#include "pdf.h"
+#include "report.h"
 #include "tavrin/study_file.h"
 #include "text.h"
 
@@ -386,18 +388,12 @@ void runFit(const FitOptions& o, std::ostream& out) {
   if (indices.empty())
     for (std::size_t r = 0; r < fit.responses.size(); ++r) indices.push_back(r);
 
-  Json reports = Json::array();
+  if (o.json) return printJson(out, json::analysesJson(study, fit, indices, analysis));
   for (std::size_t k = 0; k < indices.size(); ++k) {
-    const FitReport report = analyze(fit, indices[k], analysis);
-    const Canonical canonical = canonicalAnalysis(fit, indices[k]);
-    if (o.json) {
-      reports.push_back(json::analysisJson(report, canonical, fit.factors));
-      continue;
-    }
     if (k > 0) out << "\n";
-    printAnalysis(out, report, canonical, fit.factors, o.diagnostics);
+    printAnalysis(out, analyze(fit, indices[k], analysis), canonicalAnalysis(fit, indices[k]), fit.factors,
+                  modelVerdict(study, fit, indices[k], analysis), o.diagnostics);
   }
-  if (o.json) printJson(out, {{"responses", std::move(reports)}});
 }
 
 void runOptimize(const OptimizeOptions& o, std::ostream& out) {
@@ -424,6 +420,31 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   result["robustness"] = json::robustnessJson(fit, goals, robustness);
   result["robustness"]["seed"] = robust.seed;
   printJson(out, result);
+}
+
+void runReport(const ReportOptions& o, std::ostream& out) {
+  if (o.output.empty()) throw UsageError("report needs -o FILE, the HTML (or with --pdf the PDF) to write");
+  refuseOverwrite(o.output, o.force);
+  const OptimizeOptions& g = o.optimum;
+  const Study study = Study::load(g.study);
+  report::ReportRequest request;
+  request.title = o.title;
+  const bool goalsGiven = !g.maximize.empty() || !g.minimize.empty() || !g.target.empty() || !g.within.empty() ||
+                          !g.region.empty() || !g.importance.empty() || !g.shape.empty();
+  if (goalsGiven) request.goals = goalsOf(g, study);
+  request.search = g.search;
+  request.robustness.sigma = sigmaByResponse(g.sigma);
+  request.robustness.seed = seedOf(g.seed);
+  request.robustness.replicates = g.replicates;
+  request.robustness.threads = g.search.threads;
+  const std::string page = report::html(study, request);
+  if (!o.pdf) {
+    writeTextFile(o.output, page);
+    out << "Wrote the report of " << g.study << " to " << o.output << "\n";
+    return;
+  }
+  printToPdf(page, o.output);
+  out << "Wrote the report of " << g.study << " as PDF to " << o.output << "\n";
 }
 
 void runPredict(const PredictOptions& o, std::ostream& out) {

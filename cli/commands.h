@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model_commands.h"
+#include "report.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::cli {
@@ -69,6 +70,16 @@ struct OptimizeOptions {
   bool json = false;
 };
 
+// The report takes the goals of optimize (optional) and writes HTML, or a
+// PDF printed by headless Chromium.
+struct ReportOptions {
+  std::string output;
+  std::string title = report::ReportRequest{}.title;
+  bool pdf = false;
+  bool force = false;
+  OptimizeOptions optimum;  // the study, the goals, the search and the robustness
+};
+
 struct PredictOptions {
   std::string study;
   std::vector<std::string> at;
@@ -93,6 +104,7 @@ void runEnter(const EnterOptions& options, std::ostream& out);
 void runFit(const FitOptions& options, std::ostream& out);
 void runOptimize(const OptimizeOptions& options, std::ostream& out);
 void runPredict(const PredictOptions& options, std::ostream& out);
+void runReport(const ReportOptions& options, std::ostream& out);
 void runExport(const ExchangeOptions& options, std::ostream& out);
 void runImport(const ExchangeOptions& options, std::ostream& out);
 

@@ -170,10 +170,32 @@ Json studyJson(const Study& study) {
           {"missing", std::move(missing)}};
 }
 
-Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors) {
+Json toJson(const Verdict& verdict) {
+  return {{"warning", verdict.warning}, {"text", verdict.text}, {"findings", verdict.findings}};
+}
+
+Json meaningsJson() {
+  Json out = Json::object();
+  for (const Meaning& m : statisticMeanings())
+    out[std::string(m.key)] = {{"name", std::string(m.name)}, {"text", std::string(m.text)}};
+  return out;
+}
+
+Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors,
+                  const Verdict& verdict) {
   Json json = toJson(report);
   json["canonical"] = toJson(canonical, factors);
+  json["verdict"] = toJson(verdict);
   return json;
+}
+
+Json analysesJson(const Study& study, const Fit& fit, const std::vector<std::size_t>& responses,
+                  const AnalysisOptions& options) {
+  Json reports = Json::array();
+  for (const std::size_t r : responses)
+    reports.push_back(analysisJson(analyze(fit, r, options), canonicalAnalysis(fit, r), fit.factors,
+                                   modelVerdict(study, fit, r, options)));
+  return {{"responses", std::move(reports)}, {"meanings", meaningsJson()}};
 }
 
 Json optimumJson(const Fit& fit, const Optimum& optimum) {
@@ -190,7 +212,8 @@ Json optimumJson(const Fit& fit, const Optimum& optimum) {
   }
   return {{"pointsSearched", optimum.pointsSearched},
           {"admissiblePoints", optimum.admissiblePoints},
-          {"candidates", std::move(candidates)}};
+          {"candidates", std::move(candidates)},
+          {"verdict", optimum.candidates.empty() ? Json(nullptr) : toJson(optimumVerdict(fit, optimum))}};
 }
 
 Json robustnessJson(const Fit& fit, const Goals& goals, const Robustness& r) {

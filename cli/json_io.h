@@ -19,6 +19,7 @@
 #include "tavrin/analysis.h"
 #include "tavrin/optimum.h"
 #include "tavrin/study.h"
+#include "tavrin/verdict.h"
 
 namespace tavrin::json {
 
@@ -41,10 +42,18 @@ Json toJson(const Goals& goals);
 // results (null where missing), plus the list of missing results.
 Json studyJson(const Study& study);
 
-// A fit report with its canonical analysis under "canonical".
-Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors);
+Json toJson(const Verdict& verdict);  // {warning, text, findings}
+// Every statistic's meaning keyed as the outputs name it: {key: {name, text}}.
+Json meaningsJson();
 
-// The optima, best first, ranked from 1.
+// A fit report with its canonical analysis under "canonical" and its verdict under "verdict".
+Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors,
+                  const Verdict& verdict);
+// {"responses": [analysisJson of each response index in `responses`], "meanings": meaningsJson()}.
+Json analysesJson(const Study& study, const Fit& fit, const std::vector<std::size_t>& responses,
+                  const AnalysisOptions& options = {});
+
+// The optima, best first, ranked from 1, and the verdict on the best (null without one).
 Json optimumJson(const Fit& fit, const Optimum& optimum);
 
 // The robustness of the best optimum; constraint probabilities are paired

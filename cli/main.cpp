@@ -126,6 +126,32 @@ void addOptimize(CLI::App& app, OptimizeOptions& o) {
       "    --robust --sigma Yield=0.5 --sigma Impurity=0.05 --replicates 500 --seed 3");
 }
 
+void addReport(CLI::App& app, ReportOptions& o) {
+  auto* sub = app.add_subcommand("report", "Write the whole study as one self-contained HTML (or PDF) report");
+  OptimizeOptions& g = o.optimum;
+  sub->add_option("study", g.study, "Study file")->required();
+  sub->add_option("-o,--output", o.output, "The report to write (HTML, or PDF with --pdf)")->required();
+  sub->add_flag("--pdf", o.pdf, "Print the report to PDF with headless Chromium");
+  sub->add_option("--title", o.title, "The report's heading")->capture_default_str();
+  sub->add_flag("--force", o.force, "Replace an existing report");
+  sub->add_option("--maximize", g.maximize, "Goal of the optimum section, as for optimize");
+  sub->add_option("--minimize", g.minimize, "Goal, as for optimize");
+  sub->add_option("--target", g.target, "Goal, as for optimize");
+  sub->add_option("--within", g.within, "Hard constraint, as for optimize");
+  sub->add_option("--region", g.region, "Search only Factor=low:high, as for optimize");
+  sub->add_option("--importance", g.importance, "Weight of a goal, R=w");
+  sub->add_option("--shape", g.shape, "Exponent of a goal's desirability curve, R=s");
+  sub->add_option("--sigma", g.sigma, "Noise of the robustness simulation, R=s; default: from the residuals");
+  sub->add_option("--replicates", g.replicates, "Simulated replicates of the study")->capture_default_str();
+  sub->add_option("--seed", g.seed, "Seed of the simulated noise, 0..2^64-1")->capture_default_str();
+  sub->footer(
+      "The HTML carries Plotly, the data and every figure inline: it opens offline and\n"
+      "can be mailed as it is. With goals it adds the optimum and its robustness, as\n"
+      "tavrin optimize --robust gives them.\n"
+      "Examples:\n  tavrin report study.json -o study.html --maximize Yield --within \"Impurity<=1.5\"\n"
+      "  tavrin report study.json -o study.pdf --pdf");
+}
+
 void addPredict(CLI::App& app, PredictOptions& o) {
   auto* sub = app.add_subcommand("predict", "Predict every response, with intervals, at given settings");
   sub->add_option("study", o.study, "Study file")->required();
@@ -193,7 +219,7 @@ int run(int argc, char** argv) {
   CLI::App app{"tavrin: design of experiments and quadratic response surfaces from the shell"};
   app.set_version_flag("--version", TAVRIN_VERSION);
   app.require_subcommand(1);
-  app.footer("A study: new -> sheet -> enter -> fit -> optimize / predict.\n"
+  app.footer("A study: new -> sheet -> enter -> fit -> optimize / predict -> report.\n"
              "Run 'tavrin <subcommand> --help' for its options and an example.");
 
   NewOptions newOptions;
@@ -215,6 +241,8 @@ int run(int argc, char** argv) {
   addPath(app, pathOptions);
   PlotOptions plotOptions;
   addPlot(app, plotOptions);
+  ReportOptions reportOptions;
+  addReport(app, reportOptions);
   ServeOptions serveOptions;
   addServe(app, serveOptions);
 
@@ -245,6 +273,7 @@ int run(int argc, char** argv) {
       runPath(pathOptions, std::cout);
     }
     if (command == "plot") runPlot(plotOptions, std::cout);
+    if (command == "report") runReport(reportOptions, std::cout);
     if (command == "export") runExport(exportOptions, std::cout);
     if (command == "import") runImport(importOptions, std::cout);
     if (command == "serve") runServe(serveOptions, std::cout);

@@ -121,6 +121,7 @@ void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& 
   server.Post("/api/surface", [&](Req req, Res res) { send(res, bench.surface(req.body)); });
   server.Post("/api/optimize", [&](Req req, Res res) { send(res, bench.optimize(req.body)); });
   server.Post("/api/plot", [&](Req req, Res res) { send(res, bench.plot(req.body)); });
+  server.Post("/api/report", [&](Req req, Res res) { send(res, bench.report(req.body)); });
   server.Get("/api/study.json", [&bench, fileName](Req, Res res) {
     send(res, bench.studyFile());
     if (res.status == 200) res.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");

@@ -10,6 +10,7 @@
 
 #include "json_io.h"
 #include "plot_json.h"
+#include "report.h"
 #include "tavrin/analysis.h"
 #include "tavrin/detail/definition_json.h"
 #include "tavrin/optimum.h"
@@ -355,11 +356,16 @@ ApiReply Workbench::runSheet() const {
 
 ApiReply Workbench::fit() const {
   return answer([&] {
-    const std::shared_ptr<const Fit> fit = currentFit();
-    Json analyses = Json::array();
-    for (std::size_t r = 0; r < fit->responses.size(); ++r)
-      analyses.push_back(json::analysisJson(analyze(*fit, r), canonicalAnalysis(*fit, r), fit->factors));
-    return reply({{"responses", std::move(analyses)}});
+    std::shared_ptr<const Fit> fit;
+    std::optional<Study> study;
+    {
+      std::lock_guard lock(mutex_);
+      fit = fitLocked();
+      study = study_;
+    }
+    std::vector<std::size_t> all(fit->responses.size());
+    for (std::size_t r = 0; r < all.size(); ++r) all[r] = r;
+    return reply(json::analysesJson(*study, *fit, all));
   });
 }
 
@@ -459,6 +465,29 @@ ApiReply Workbench::plot(std::string_view body) const {
       request.goals = goalsOf(goals, study->fit());
     }
     return reply(json::plotJson(*study, request));
+  });
+}
+
+ApiReply Workbench::report(std::string_view body) const {
+  return answer([&] {
+    const Json request = parseBody(body);
+    std::optional<Study> study;
+    {
+      std::lock_guard lock(mutex_);
+      if (!study_) noStudy();
+      study = study_;
+    }
+    report::ReportRequest wanted;
+    const Json& goals = member(request, "goals");
+    const bool hasGoals = goals.is_object() && (!member(goals, "goals").empty() || !member(goals, "constraints").empty());
+    if (hasGoals || !member(request, "robust").is_null()) {
+      const std::shared_ptr<const Fit> fit = currentFit();
+      if (hasGoals) wanted.goals = goalsOf(goals, *fit);
+      if (const Json& robust = member(request, "robust"); !robust.is_null()) wanted.robustness = robustnessOptionsOf(robust, *fit);
+    }
+    if (const Json& points = member(request, "points"); !points.is_null())
+      wanted.search.points = static_cast<unsigned>(integerOf(points, "points", 1, 65536));
+    return ApiReply{200, report::html(*study, wanted), "text/html; charset=utf-8"};
   });
 }
 

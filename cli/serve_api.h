@@ -53,6 +53,8 @@ class Workbench {
   // The data of one view (plot_json.h): {kind, response, x, y, by, at
   // {F: v}, goals (as for optimize) or null, steps, confidence, replicates, seed}.
   ApiReply plot(std::string_view body) const;
+  // The study report as HTML; the body is optimize's, its goals optional.
+  ApiReply report(std::string_view body) const;
   // The study file's text.
   ApiReply studyFile() const;
   // Replaces the study by an uploaded study file's text.

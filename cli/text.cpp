@@ -31,18 +31,22 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
   return text;
 }
 
+// Each statistic with its meaning, in the library's words.
 void printStatistics(std::ostream& out, const FitReport& r) {
-  Table stats({"Statistic", "Value"}, {true, false});
-  stats.add({"R-squared", formatNumber(r.rSquared)});
-  stats.add({"Adjusted R-squared", formatNumber(r.adjustedRSquared)});
-  stats.add({"Predicted R-squared", formatNumber(r.predictedRSquared)});
-  stats.add({"PRESS", formatNumber(r.press)});
-  stats.add({"RMSE", formatNumber(r.rmse)});
-  stats.add({r.sigmaKnown ? "Sigma (known)" : "Sigma (RMSE)", formatNumber(r.sigma)});
-  stats.add({"F (" + std::to_string(r.fDfModel) + ", " + std::to_string(r.residualDf) + ")", formatNumber(r.fStatistic)});
-  stats.add({"p of F", formatNumber(r.fPValue, 3)});
-  stats.add({"Residual SS", formatNumber(r.residualSS)});
-  stats.add({"Total SS", formatNumber(r.totalSS)});
+  Table stats({"Statistic", "Value", "Meaning"}, {true, false, true});
+  const auto add = [&stats](const std::string& name, double value, const char* key, int digits = 6) {
+    stats.add({name, formatNumber(value, digits), std::string(meaningOf(key).text)});
+  };
+  add("R-squared", r.rSquared, "rSquared");
+  add("Adjusted R-squared", r.adjustedRSquared, "adjustedRSquared");
+  add("Predicted R-squared", r.predictedRSquared, "predictedRSquared");
+  add("PRESS", r.press, "press");
+  add("RMSE", r.rmse, "rmse");
+  add(r.sigmaKnown ? "Sigma (known)" : "Sigma (RMSE)", r.sigma, "sigma");
+  add("F (" + std::to_string(r.fDfModel) + ", " + std::to_string(r.residualDf) + ")", r.fStatistic, "fStatistic");
+  add("p of F", r.fPValue, "fPValue", 3);
+  add("Residual SS", r.residualSS, "residualSS");
+  add("Total SS", r.totalSS, "totalSS");
   stats.print(out);
 }
 
@@ -223,9 +227,10 @@ void printStudy(std::ostream& out, const Study& study) {
 }
 
 void printAnalysis(std::ostream& out, const FitReport& r, const Canonical& c, const std::vector<Factor>& factors,
-                   bool diagnostics) {
+                   const Verdict& verdict, bool diagnostics) {
   out << r.response << ": " << r.runs << " runs, " << r.terms << " terms, " << r.residualDf
       << " residual degrees of freedom\n\n";
+  out << (verdict.warning ? "  Verdict (warning): " : "  Verdict: ") << verdict.text << "\n\n";
   if (!r.notEstimable.empty()) out << "  Not estimable: " << r.notEstimable << "\n\n";
   printStatistics(out, r);
   printCoefficients(out, r, false);
@@ -280,6 +285,10 @@ void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const O
     table.add(std::move(cells));
   }
   table.print(out);
+  if (!optimum.candidates.empty()) {
+    const Verdict verdict = optimumVerdict(fit, optimum);
+    out << (verdict.warning ? "\n  Verdict (warning): " : "\n  Verdict: ") << verdict.text << "\n";
+  }
 }
 
 void printRobustness(std::ostream& out, const Fit& fit, const Goals& goals, const Robustness& r, std::uint64_t seed) {

@@ -11,6 +11,7 @@
 #include "tavrin/analysis.h"
 #include "tavrin/optimum.h"
 #include "tavrin/study.h"
+#include "tavrin/verdict.h"
 
 namespace tavrin::cli {
 
@@ -44,8 +45,9 @@ std::string label(const Factor& factor);
 std::string label(const Response& response);
 
 void printStudy(std::ostream& out, const Study& study);
+// The verdict first, then the statistics with their meanings, coefficients, lack of fit and canonical analysis.
 void printAnalysis(std::ostream& out, const FitReport& report, const Canonical& canonical,
-                   const std::vector<Factor>& factors, bool diagnostics);
+                   const std::vector<Factor>& factors, const Verdict& verdict, bool diagnostics);
 void printOptimum(std::ostream& out, const Fit& fit, const Goals& goals, const Optimum& optimum);
 void printRobustness(std::ostream& out, const Fit& fit, const Goals& goals, const Robustness& robustness,
                      std::uint64_t seed);

@@ -27,6 +27,8 @@
 #include "tavrin/optimum.h"
 #include "tavrin/quadratic.h"
 #include "tavrin/study.h"
+#include "tavrin/verdict.h"
+#include "report.h"
 
 namespace py = pybind11;
 using namespace tavrin;
@@ -689,6 +691,30 @@ void bind_study(py::module_& m) {
              return out;
            })
       .def("fit", &Study::fit)
+      .def("verdict",
+           [](const Study& s, const std::string& response, double confidence, const SigmaMap& sigma) {
+             const Fit fit = s.fit();
+             const Verdict v = modelVerdict(s, fit, fit.responseIndex(response), analysis_options(confidence, sigma));
+             return std::make_tuple(v.warning, v.text, v.findings);
+           },
+           py::arg("response"), py::arg("confidence"), py::arg("sigma"))
+      .def("report_html",
+           [](const Study& s, const std::optional<std::vector<Goal>>& goals, const std::vector<Constraint>& constraints,
+              const Region& region, const SearchOptions& options, const SigmaMap& sigma, const py::object& replicates,
+              const py::object& seed, const std::string& title) {
+             report::ReportRequest request;
+             request.title = title;
+             if (goals) request.goals = to_goals(*goals, constraints, region);
+             request.search = options;
+             request.robustness.sigma = sigma;
+             request.robustness.replicates = count_arg(replicates, "robustness.replicates");
+             request.robustness.seed = seed_arg(seed);
+             request.robustness.threads = options.threads;
+             py::gil_scoped_release nogil;
+             return report::html(s, request);
+           },
+           py::arg("goals"), py::arg("constraints"), py::arg("region"), py::arg("options"), py::arg("sigma"),
+           py::arg("replicates"), py::arg("seed"), py::arg("title"))
       .def("build_model",
            [](const Study& s, const std::string& response, const std::string& model, const std::string& transform,
               bool reduce, double p_to_remove, bool aicc, const std::vector<std::string>& force_in,
@@ -855,6 +881,12 @@ void bind_results(py::module_& m) {
       .def_readonly("distance_from_center", &Canonical::distanceFromCenter);
 
   m.def("format_report", &formatReport, py::arg("report"), py::arg("canonical"));
+  m.def("statistic_meanings", [] {
+    std::vector<std::tuple<std::string, std::string, std::string>> out;
+    for (const Meaning& meaning : statisticMeanings())
+      out.emplace_back(std::string(meaning.key), std::string(meaning.name), std::string(meaning.text));
+    return out;
+  });
 
   py::class_<Optimum>(m, "Optimum")
       .def_readonly("points_searched", &Optimum::pointsSearched)

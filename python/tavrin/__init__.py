@@ -30,6 +30,8 @@ from tavrin.study import (
     Robustness,
     SearchOptions,
     Study,
+    Verdict,
+    meanings,
     supported_factor_counts,
 )
 
@@ -48,6 +50,8 @@ __all__ = [
     "Optimum",
     "Robustness",
     "supported_factor_counts",
+    "Verdict",
+    "meanings",
     "CTavrin",
     "PlanType",
     "BestResultCount",

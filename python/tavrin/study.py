@@ -18,7 +18,7 @@ from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 import numpy as np
 
 from tavrin import _study
-from tavrin._errors import InvalidArgument
+from tavrin._errors import InvalidArgument, UnknownName
 
 __all__ = [
     "Factor",
@@ -627,9 +627,46 @@ class Study:
         """
         return self.fit().predict(X)
 
-    def report(self, response: str, *, confidence: float = 0.95, sigma: Optional[float] = None) -> "FitReport":
-        """The fit report of one response; ``sigma`` is a known measurement standard deviation."""
-        return self.fit().report(response, confidence=confidence, sigma=sigma)
+    def report(self, target: Union[str, os.PathLike], *, confidence: float = 0.95, sigma: Optional[float] = None,
+               goals: Any = None, constraints: Any = None, region: Optional[Mapping[str, Tuple[float, float]]] = None,
+               noise: Optional[Mapping[str, float]] = None, replicates: int = 1000, seed: int = 1,
+               options: Optional["SearchOptions"] = None, title: str = "Study report") -> Optional["FitReport"]:
+        """The fit report of a response, or the whole study written as an HTML report.
+
+        ``study.report("Yield")`` returns the fit report of that response;
+        ``sigma`` is a known measurement standard deviation.
+
+        ``study.report("study.html")`` (a path ending in .html or .htm that
+        names no response, or any os.PathLike) writes the study report that
+        ``tavrin report`` writes: one self-contained HTML file with the
+        definition, the design's evaluation, the runs, each model with its
+        analysis and verdict, and interactive figures. With ``goals`` (and
+        ``constraints``, ``region``, as for optimize) it adds the optimum and
+        its robustness (``noise``: standard deviation per response, default
+        from the residuals; ``replicates``; ``seed``). Returns None then.
+        """
+        if isinstance(target, str) and target in self.response_names:
+            return self.fit().report(target, confidence=confidence, sigma=sigma)
+        if not isinstance(target, os.PathLike) and not str(target).lower().endswith((".html", ".htm")):
+            raise UnknownName(f"{target!r} is neither a response ({', '.join(map(repr, self.response_names))}) "
+                              "nor a report file ending in .html", field="response")
+        if options is None:
+            options = SearchOptions()
+        elif not isinstance(options, SearchOptions):
+            _bad(options, "SearchOptions", "options")
+        given = goals is not None or constraints is not None
+        html = self._core.report_html(_to_goals(goals) if goals is not None else ([] if given else None),
+                                      _to_constraints(constraints), _to_region(region), options, _to_sigma(noise),
+                                      replicates, seed, str(title))
+        with open(os.fspath(target), "w", encoding="utf-8", newline="") as out:
+            out.write(html)
+        return None
+
+    def verdict(self, response: str, *, confidence: float = 0.95, sigma: Optional[float] = None) -> "Verdict":
+        """The plain-language verdict on one response's model (the words of every front end)."""
+        warning, text, findings = self._core.verdict(response, _finite_number(confidence, "confidence", "confidence"),
+                                                     _sigma_of(response, sigma))
+        return Verdict(warning, text, tuple(findings))
 
     def optimize(self, goals: Any, constraints: Any = None, region: Optional[Mapping[str, Tuple[float, float]]] = None,
                  **options: Any) -> "Optimum":
@@ -851,6 +888,19 @@ def _sigma_of(response: str, sigma: Optional[float]) -> Dict[str, float]:
 
 
 # ------------------------------------------------------------------- reports
+
+
+@dataclass(frozen=True)
+class Verdict:
+    """A model's verdict: ``warning`` when a finding needs attention; one sentence per finding."""
+    warning: bool
+    text: str
+    findings: Tuple[str, ...]
+
+
+def meanings() -> Dict[str, Tuple[str, str]]:
+    """Every statistic's (name, one-line meaning), keyed as the JSON outputs name it ("rSquared", "press", ...)."""
+    return {key: (name, text) for key, name, text in _study.statistic_meanings()}
 
 _STATISTICS = ("r_squared", "adjusted_r_squared", "predicted_r_squared", "rmse", "press", "f_statistic",
                "f_df_model", "f_p_value", "residual_ss", "total_ss", "runs", "terms", "residual_df",

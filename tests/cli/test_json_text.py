@@ -54,8 +54,20 @@ def json_numbers(value):
     return []
 
 
+def json_texts(value):
+    if isinstance(value, str):
+        return [value]
+    if isinstance(value, dict):
+        return [t for v in value.values() for t in json_texts(v)]
+    if isinstance(value, list):
+        return [t for v in value for t in json_texts(v)]
+    return []
+
+
 def assert_every_table_number_is_in_json(text, data):
     numbers = json_numbers(data)
+    # Sentences the JSON carries as text (verdicts, meanings) are not numbers to match.
+    sentences = sorted((t for t in json_texts(data) if " " in t), key=len, reverse=True)
     # Settings and responses may show more digits; levels show as
     # percentages: 0.95 as "95%", percentiles as "5%".
     shown = {"%.*g" % (d, n) for n in numbers for d in range(3, 18)} | {g6(100 * n) + "%" for n in numbers} | \
@@ -63,6 +75,8 @@ def assert_every_table_number_is_in_json(text, data):
     for line in text.splitlines():
         if not line.startswith("  "):
             continue
+        for sentence in sentences:
+            line = line.replace(sentence, "")
         for token in NUMBER.findall(line):
             assert token in shown, (token, line)
 
@@ -77,7 +91,10 @@ def test_fit_text_and_json_agree(work):
     assert_every_table_number_is_in_json(text, data)
     for report in data["responses"]:
         part = text[text.index(report["response"] + ":"):]
-        statistics = dict(table(part, "Statistic"))
+        statistics = {row[0]: row[1] for row in table(part, "Statistic")}
+        assert [row[2] for row in table(part, "Statistic")][:2] == [data["meanings"][k]["text"]
+                                                                    for k in ("rSquared", "adjustedRSquared")]
+        assert f"Verdict: {report['verdict']['text']}" in part
         assert statistics["R-squared"] == g6(report["rSquared"])
         assert statistics["Predicted R-squared"] == g6(report["predictedRSquared"])
         assert statistics["p of F"] == g3(report["fPValue"])

@@ -39,6 +39,12 @@ export const api = {
   surface: (request) => call('POST', '/api/surface', request),
   optimize: (request) => call('POST', '/api/optimize', request),
   plot: (request) => call('POST', '/api/plot', request),
+  report: (request) => fetch('/api/report', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(request) })
+    .then(async (response) => {
+      const text = await response.text();
+      if (response.ok) return text;
+      throw new ApiError(response.status, JSON.parse(text)?.error);
+    }),
   open: (text, name) => call('POST', `/api/open?name=${encodeURIComponent(name)}`, text),
   save: () => call('POST', '/api/save'),
   reload: () => call('POST', '/api/reload'),

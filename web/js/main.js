@@ -8,8 +8,9 @@ import { renderReport, renderTabs } from './fit.js';
 import { renderGoalTable, setupOptimum } from './optimum.js';
 import { renderRuns, setupRuns } from './runs.js';
 import { Views } from './views.js';
+import { setupReport } from './report.js';
 
-const state = { study: null, file: null, saved: true, analyses: null, selected: null, optimum: null };
+const state = { study: null, file: null, saved: true, analyses: null, meanings: null, selected: null, optimum: null };
 const contour = new ContourPanel();
 const views = new Views();
 
@@ -20,6 +21,7 @@ function renderFileBar() {
   $('#save').disabled = !state.study || !state.file;
   $('#save').title = state.file ? `Write ${state.file}` : 'Started without a study file: use Download';
   $('#download-study').hidden = !state.study;
+  $('#download-report').hidden = !state.study;
   $('#download-study').download = state.file ?? 'study.json';
 }
 
@@ -27,7 +29,7 @@ function selectResponse(name) {
   state.selected = name;
   const analysis = state.analyses.find((a) => a.response === name);
   renderTabs(state.analyses, name, selectResponse);
-  renderReport(analysis, state.study.factors);
+  renderReport(analysis, state.study.factors, state.meanings);
   drawResiduals(analysis);
 }
 
@@ -41,7 +43,7 @@ async function refit() {
     return;
   }
   try {
-    state.analyses = (await api.fit()).responses;
+    ({ responses: state.analyses, meanings: state.meanings } = await api.fit());
   } catch (error) {
     state.analyses = null;
     $('#fit-body').hidden = true;
@@ -79,6 +81,7 @@ const onEdit = setupDefinition({
   hasResults: () => Boolean(state.study?.runs.some((r) => Object.values(r.results).some((v) => v !== null))),
 });
 setupRuns((study) => onStudy(study));
+setupReport();
 const optimum = setupOptimum({
   getStudy: () => state.study,
   getAxes: () => contour.axes(),
