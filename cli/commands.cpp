@@ -240,6 +240,7 @@ DesignRecipe recipeOf(const NewOptions& o, const std::vector<Factor>& factors) {
   recipe.runs = o.runs.value_or(0);
   if (!o.criterion.empty()) recipe.criterion = parseCriterion(o.criterion);
   std::vector<std::string> names;
+  names.reserve(factors.size());
   for (const Factor& f : factors) names.push_back(f.name);
   for (const std::string& c : o.constraints) recipe.constraints.push_back(parseConstraint(c, names));
   return recipe;

@@ -18,6 +18,7 @@ void printJson(std::ostream& out, const Json& value) { out << json::serialized(v
 
 std::vector<std::string> namesOf(const std::vector<Factor>& factors) {
   std::vector<std::string> names;
+  names.reserve(factors.size());
   for (const Factor& f : factors) names.push_back(f.name);
   return names;
 }

@@ -185,6 +185,7 @@ Json meaningsJson() {
 
 Json evaluationJson(const DesignEvaluation& e, const ModelTerms& model, const std::vector<Factor>& factors) {
   std::vector<std::string> names;
+  names.reserve(factors.size());
   for (const Factor& f : factors) names.push_back(f.name);
   Json terms = Json::array();
   Json correlations = Json::array();

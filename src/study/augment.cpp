@@ -11,6 +11,7 @@ namespace {
 
 std::vector<std::string> namesOf(const std::vector<Factor>& factors) {
   std::vector<std::string> names;
+  names.reserve(factors.size());
   for (const Factor& f : factors) names.push_back(f.name);
   return names;
 }

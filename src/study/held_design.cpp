@@ -22,6 +22,7 @@ bool isPlanObjectKind(DesignKind kind) { return kind == DesignKind::BoxBehnken |
 
 std::vector<std::string> factorNames(const std::vector<Factor>& factors) {
   std::vector<std::string> names;
+  names.reserve(factors.size());
   for (const Factor& f : factors) names.push_back(f.name);
   return names;
 }
