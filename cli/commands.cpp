@@ -226,9 +226,30 @@ Json spansJson(const Study& study, const std::vector<bool>& codedByData) {
   return list;
 }
 
+// The design's options as given; the layer checks them against the design.
+DesignRecipe recipeOf(const NewOptions& o, const std::vector<Factor>& factors) {
+  DesignRecipe recipe;
+  DesignOptions& options = recipe.options;
+  if (o.alpha) options.alpha = parseAlpha(*o.alpha);
+  if (o.inscribed) options.inscribed = true;
+  options.centerRuns = o.centerRuns;
+  options.blocks = o.blocks;
+  options.levels = o.levels;
+  options.fraction = o.fraction;
+  recipe.model = o.model;
+  recipe.runs = o.runs.value_or(0);
+  if (!o.criterion.empty()) recipe.criterion = parseCriterion(o.criterion);
+  std::vector<std::string> names;
+  names.reserve(factors.size());
+  for (const Factor& f : factors) names.push_back(f.name);
+  for (const std::string& c : o.constraints) recipe.constraints.push_back(parseConstraint(c, names));
+  return recipe;
+}
+
 void runNewFromData(const NewOptions& o, std::ostream& out) {
-  if (o.design != NewOptions{}.design || o.seed || o.centerRuns != 0)
-    throw UsageError("--data makes a study of existing runs: --design, --seed and --center-runs do not apply");
+  if (o.design != NewOptions{}.design || o.seed || o.centerRuns || o.alpha || o.inscribed || o.blocks || o.levels ||
+      o.fraction || o.runs || !o.model.empty() || !o.criterion.empty() || !o.constraints.empty())
+    throw UsageError("--data makes a study of existing runs: --design, --seed and the design's options do not apply");
   std::vector<Factor> factors;
   std::vector<bool> codedByData;
   for (const std::string& f : o.factors) {
@@ -272,10 +293,10 @@ void runNew(const NewOptions& o, std::ostream& out) {
   for (const std::string& f : o.factors) factors.push_back(parseFactor(f));
   std::vector<Response> responses;
   for (const std::string& r : o.responses) responses.push_back(parseResponse(r));
-  refuseOverwrite(o.study, o.force);
   PlanOptions plan;
   if (o.seed) plan.seed = seedOf(*o.seed);
-  plan.extraCenterRuns = o.centerRuns;
+  plan.design = recipeOf(o, factors);
+  refuseOverwrite(o.study, o.force);
   const Study study(kind, std::move(factors), std::move(responses), plan);
   study.save(o.study);
   if (o.json) return printJson(out, json::studyJson(study));
@@ -379,6 +400,14 @@ void runFit(const FitOptions& o, std::ostream& out) {
     return runModelFit(o.study, o.responses, o.model, o.confidence, o.json, out);
   }
   const Study study = Study::load(o.study);
+  // Runs in blocks are fitted with block effects, which the model-building fit carries.
+  const std::vector<int>& blocks = study.plan().blocks;
+  if (std::any_of(blocks.begin(), blocks.end(), [&blocks](int b) { return b != blocks.front(); })) {
+    if (!o.sigma.empty() || o.diagnostics)
+      throw UsageError("the study's runs are in blocks, fitted with block effects: --sigma and --runs belong to the "
+                       "report without blocks");
+    return runModelFit(o.study, o.responses, o.model, o.confidence, o.json, out);
+  }
   const Fit fit = study.fit();
   AnalysisOptions analysis;
   analysis.confidence = o.confidence;

@@ -22,7 +22,17 @@ struct NewOptions {
   std::vector<std::string> factors;
   std::vector<std::string> responses;
   std::optional<std::string> seed;  // text: the layer parses it
-  int centerRuns = 0;
+  std::optional<int> centerRuns;
+  // The design's options, as text where the layer parses them.
+  std::optional<std::string> alpha;
+  bool inscribed = false;
+  std::optional<int> blocks;
+  std::optional<int> levels;
+  std::optional<int> fraction;
+  std::optional<std::size_t> runs;
+  std::string model;
+  std::string criterion;
+  std::vector<std::string> constraints;
   std::string data;   // a CSV of existing runs instead of a generated plan
   std::string block;  // the data's block column, if any
   bool force = false;
@@ -91,6 +101,21 @@ struct PredictOptions {
   bool json = false;
 };
 
+struct AugmentCommandOptions {
+  std::string study;
+  std::size_t runs = 0;
+  std::string criterion = "d";
+  std::string model;
+  std::optional<std::string> seed;
+  bool json = false;
+};
+
+struct EvaluateOptions {
+  std::string study;
+  std::string model;
+  bool json = false;
+};
+
 struct ExchangeOptions {
   std::string from;
   std::string to;
@@ -105,6 +130,8 @@ void runFit(const FitOptions& options, std::ostream& out);
 void runOptimize(const OptimizeOptions& options, std::ostream& out);
 void runPredict(const PredictOptions& options, std::ostream& out);
 void runReport(const ReportOptions& options, std::ostream& out);
+void runAugment(const AugmentCommandOptions& options, std::ostream& out);
+void runEvaluate(const EvaluateOptions& options, std::ostream& out);
 void runExport(const ExchangeOptions& options, std::ostream& out);
 void runImport(const ExchangeOptions& options, std::ostream& out);
 

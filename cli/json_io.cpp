@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "tavrin/detail/definition_json.h"
+#include "tavrin/detail/recipe_json.h"
 
 namespace tavrin::json {
 namespace {
@@ -162,6 +163,7 @@ Json studyJson(const Study& study) {
   Json missing = Json::array();
   for (const MissingResult& m : study.missing()) missing.push_back({{"run", m.runId}, {"response", m.response}});
   return {{"design", std::string(designKindName(plan.kind))},
+          {"recipe", recipeJson(plan)},
           {"seed", plan.seed},
           {"extraCenterRuns", plan.extraCenterRuns},
           {"factors", std::move(factors)},
@@ -179,6 +181,43 @@ Json meaningsJson() {
   for (const Meaning& m : statisticMeanings())
     out[std::string(m.key)] = {{"name", std::string(m.name)}, {"text", std::string(m.text)}};
   return out;
+}
+
+Json evaluationJson(const DesignEvaluation& e, const ModelTerms& model, const std::vector<Factor>& factors) {
+  std::vector<std::string> names;
+  names.reserve(factors.size());
+  for (const Factor& f : factors) names.push_back(f.name);
+  Json terms = Json::array();
+  Json correlations = Json::array();
+  for (std::size_t c = 0; c < model.size(); ++c) {
+    terms.push_back({{"term", quadratic::termLabel(names, model.indices[c])},
+                     {"variance", number(e.coefficientVariance[c])},
+                     {"vif", number(e.vif[c])},
+                     {"power", number(e.power[c])}});
+    Json row = Json::array();
+    for (std::size_t d = 0; d < model.size(); ++d) row.push_back(number(e.correlations(c, d)));
+    correlations.push_back(std::move(row));
+  }
+  Json spv = Json::array();
+  for (const double v : e.fdsSpv) spv.push_back(number(v));
+  return {{"model", formatModelTerms(model, names)},
+          {"runs", e.runs},
+          {"terms", e.terms},
+          {"residualDf", e.residualDf},
+          {"dEfficiency", number(e.dEfficiency)},
+          {"aEfficiency", number(e.aEfficiency)},
+          {"gEfficiency", number(e.gEfficiency)},
+          {"iCriterion", number(e.iCriterion)},
+          {"conditionNumber", number(e.conditionNumber)},
+          {"coefficients", std::move(terms)},
+          {"correlations", std::move(correlations)},
+          {"fds", {{"fractions", e.fdsFractions}, {"spv", std::move(spv)}}}};
+}
+
+Json recipeJson(const Plan& plan) {
+  Json added = Json::array();
+  for (const Augmentation& a : plan.augmentations) added.push_back(detail::augmentationJson<Json>(a));
+  return {{"options", detail::recipeJson<Json>(plan.design)}, {"augmentations", std::move(added)}};
 }
 
 Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors,

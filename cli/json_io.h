@@ -45,6 +45,12 @@ Json studyJson(const Study& study);
 Json toJson(const Verdict& verdict);  // {warning, text, findings}
 // Every statistic's meaning keyed as the outputs name it: {key: {name, text}}.
 Json meaningsJson();
+// The design evaluation of `model` ({model, runs, terms, residualDf,
+// efficiencies, iCriterion, conditionNumber, terms: [{term, variance, vif,
+// power}], correlations, fds: {fractions, spv}}, numbers in full precision).
+Json evaluationJson(const DesignEvaluation& evaluation, const ModelTerms& model, const std::vector<Factor>& factors);
+// The recipe of the study's design and the runs added since.
+Json recipeJson(const Plan& plan);
 
 // A fit report with its canonical analysis under "canonical" and its verdict under "verdict".
 Json analysisJson(const FitReport& report, const Canonical& canonical, const std::vector<Factor>& factors,

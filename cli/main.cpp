@@ -29,11 +29,21 @@ void addJson(CLI::App& sub, bool& json) {
 void addNew(CLI::App& app, NewOptions& o) {
   auto* sub = app.add_subcommand("new", "Plan a study and write its study file");
   sub->add_option("study", o.study, "Study file to create (JSON)")->required();
-  sub->add_option("-d,--design", o.design, "box-behnken or rechtschaffner")->capture_default_str();
+  sub->add_option("-d,--design", o.design, "box-behnken, rechtschaffner, ccd, factorial or optimal")->capture_default_str();
   sub->add_option("-f,--factor", o.factors, "Factor as Name=low:high[unit]; repeat per factor")->required();
   sub->add_option("-r,--response", o.responses, "Response as Name or Name[unit]; repeat per response")->required();
   sub->add_option("--seed", o.seed, "Seed of the execution order, 0..2^64-1 (default: drawn at random, then recorded)");
-  sub->add_option("--center-runs", o.centerRuns, "Extra centre runs after the plan's own (0..100)")->capture_default_str();
+  sub->add_option("--center-runs", o.centerRuns,
+                  "Centre runs added to the design's own (0..100); a ccd's centre runs, spread over its blocks");
+  sub->add_option("--alpha", o.alpha, "ccd: rotatable, orthogonal, spherical, face or a number");
+  sub->add_flag("--inscribed", o.inscribed, "ccd: scale the design so the axial runs are at the factor ranges");
+  sub->add_option("--blocks", o.blocks, "ccd, factorial: number of blocks (1 = unblocked)");
+  sub->add_option("--levels", o.levels, "factorial: 2 or 3 levels");
+  sub->add_option("--fraction", o.fraction, "ccd, factorial: P of a 2^(k-P) cube");
+  sub->add_option("--runs", o.runs, "optimal: number of runs");
+  sub->add_option("--model", o.model, "optimal: linear, interaction, quadratic or a term list");
+  sub->add_option("--criterion", o.criterion, "optimal: d or i");
+  sub->add_option("--constraint", o.constraints, "optimal: a linear constraint such as \"2*A+B<=3\"; repeatable");
   auto* data = sub->add_option("--data", o.data, "CSV of existing runs: a column per factor and per response");
   sub->add_option("--block", o.block, "The data's column of block numbers")->needs(data);
   sub->add_flag("--force", o.force, "Replace an existing study file");
@@ -42,10 +52,34 @@ void addNew(CLI::App& app, NewOptions& o) {
       "Example:\n  tavrin new study.json --design box-behnken \\\n"
       "    --factor \"Temperature=150:210[°C]\" --factor \"Time=10:50[min]\" \\\n"
       "    --response Yield[%] --response Impurity[%] --seed 7\n"
+      "  tavrin new ccd.json --design ccd --alpha orthogonal --blocks 3 --center-runs 6 \\\n"
+      "    --factor A=0.1:0.7 --factor B=10:30 --factor C=1:3 --response Y\n"
+      "  tavrin new opt.json --design optimal --runs 12 --model quadratic --criterion i \\\n"
+      "    --constraint \"A+B<=1\" --factor A=0:1 --factor B=0:1 --response Y --seed 3\n"
       "From existing data (a factor's low:high gives its coding; without it the\n"
       "data's minimum and maximum code it):\n"
       "  tavrin new study.json --data runs.csv --factor \"Temperature=150:210[°C]\" \\\n"
       "    --factor \"Time[min]\" --response Yield[%] --block Day");
+}
+
+void addAugment(CLI::App& app, AugmentCommandOptions& o) {
+  auto* sub = app.add_subcommand("augment", "Add runs to a study, keeping its runs and results");
+  sub->add_option("study", o.study, "Study file to update")->required();
+  sub->add_option("--runs", o.runs, "Runs to add")->required();
+  sub->add_option("--criterion", o.criterion, "d or i")->capture_default_str();
+  sub->add_option("--model", o.model, "linear, interaction, quadratic or a term list (default: the design's)");
+  sub->add_option("--seed", o.seed, "Seed of the search and of the new runs' order (default: drawn, then recorded)");
+  addJson(*sub, o.json);
+  sub->footer("The new runs form a block of their own and come after every run in the execution order.\n"
+              "Example:\n  tavrin augment study.json --runs 6 --criterion d --model quadratic --seed 4");
+}
+
+void addEvaluate(CLI::App& app, EvaluateOptions& o) {
+  auto* sub = app.add_subcommand("evaluate", "Evaluate the study's design for a model before (or after) the runs");
+  sub->add_option("study", o.study, "Study file")->required();
+  sub->add_option("--model", o.model, "linear, interaction, quadratic or a term list (default: the design's)");
+  addJson(*sub, o.json);
+  sub->footer("Example:\n  tavrin evaluate study.json --model \"A B A:B\"");
 }
 
 void addSheet(CLI::App& app, SheetOptions& o) {
@@ -219,7 +253,7 @@ int run(int argc, char** argv) {
   CLI::App app{"tavrin: design of experiments and quadratic response surfaces from the shell"};
   app.set_version_flag("--version", TAVRIN_VERSION);
   app.require_subcommand(1);
-  app.footer("A study: new -> sheet -> enter -> fit -> optimize / predict -> report.\n"
+  app.footer("A study: new -> evaluate -> sheet -> enter -> fit -> augment / optimize / predict -> report.\n"
              "Run 'tavrin <subcommand> --help' for its options and an example.");
 
   NewOptions newOptions;
@@ -243,6 +277,10 @@ int run(int argc, char** argv) {
   addPlot(app, plotOptions);
   ReportOptions reportOptions;
   addReport(app, reportOptions);
+  AugmentCommandOptions augmentOptions;
+  addAugment(app, augmentOptions);
+  EvaluateOptions evaluateOptions;
+  addEvaluate(app, evaluateOptions);
   ServeOptions serveOptions;
   addServe(app, serveOptions);
 
@@ -274,6 +312,8 @@ int run(int argc, char** argv) {
     }
     if (command == "plot") runPlot(plotOptions, std::cout);
     if (command == "report") runReport(reportOptions, std::cout);
+    if (command == "augment") runAugment(augmentOptions, std::cout);
+    if (command == "evaluate") runEvaluate(evaluateOptions, std::cout);
     if (command == "export") runExport(exportOptions, std::cout);
     if (command == "import") runImport(importOptions, std::cout);
     if (command == "serve") runServe(serveOptions, std::cout);

@@ -193,8 +193,12 @@ void printStudy(std::ostream& out, const Study& study) {
   std::vector<int> deviating;
   for (std::size_t r = 0; r < plan.runCount(); ++r)
     if (plan.deviates(r)) deviating.push_back(static_cast<int>(r) + 1);
+  // Where runs came from matters once a design has more than cube and centre runs.
+  const bool mixed = std::any_of(plan.origins.begin(), plan.origins.end(),
+                                 [](RunOrigin o) { return o == RunOrigin::Axial || o == RunOrigin::Augmented; });
   std::vector<std::string> headings{"Order", "Run"};
   if (blocked) headings.emplace_back("Block");
+  if (mixed) headings.emplace_back("Origin");
   for (const Factor& f : plan.factors) headings.push_back(label(f));
   for (const Response& r : study.responses()) headings.push_back(label(r));
   Table table(headings);
@@ -203,6 +207,7 @@ void printStudy(std::ostream& out, const Study& study) {
     const std::size_t row = static_cast<std::size_t>(id - 1);
     std::vector<std::string> cells{std::to_string(k + 1), std::to_string(id)};
     if (blocked) cells.push_back(std::to_string(plan.blocks[row]));
+    if (mixed) cells.emplace_back(runOriginName(plan.origins[row]));
     for (std::size_t f = 0; f < plan.factorCount(); ++f)
       cells.push_back(formatNumber(plan.actual(row, f), digitsOf(plan.factors[f])));
     for (std::size_t r = 0; r < study.responses().size(); ++r) {

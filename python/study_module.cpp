@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tavrin/analysis.h"
+#include "tavrin/detail/recipe_json.h"
 #include "tavrin/model_building.h"
 #include "tavrin/optimum.h"
 #include "tavrin/quadratic.h"
@@ -919,6 +920,124 @@ void bind_results(py::module_& m) {
 // The plot data (views_module.cpp).
 void bind_views(py::module_& m);
 
+// ------------------------------------------------------------ held designs
+
+DesignRecipe recipe_of(const std::vector<Factor>& factors, const py::object& alpha, std::optional<bool> inscribed,
+                       std::optional<int> center_runs, std::optional<int> blocks, std::optional<int> fraction,
+                       std::optional<int> levels, const std::string& model, std::size_t runs,
+                       const std::optional<std::string>& criterion, const std::vector<std::string>& constraints) {
+  DesignRecipe recipe;
+  DesignOptions& o = recipe.options;
+  if (py::isinstance<py::str>(alpha)) o.alpha = parseAlpha(alpha.cast<std::string>());
+  else if (!alpha.is_none()) o.alpha = Alpha{AlphaKind::Value, number_arg(alpha, "alpha")};
+  if (o.alpha && o.alpha->kind == AlphaKind::Value && !(o.alpha->value > 0 && std::isfinite(o.alpha->value)))
+    throw InvalidArgument("alpha must be a positive number or a name", "alpha");
+  o.inscribed = inscribed;
+  o.centerRuns = center_runs;
+  o.blocks = blocks;
+  o.fraction = fraction;
+  o.levels = levels;
+  recipe.model = model;
+  recipe.runs = runs;
+  if (criterion) recipe.criterion = parseCriterion(*criterion);
+  std::vector<std::string> names;
+  for (const Factor& f : factors) names.push_back(f.name);
+  for (const std::string& c : constraints) recipe.constraints.push_back(parseConstraint(c, names));
+  return recipe;
+}
+
+py::dict recipe_dict(const Study& s) {
+  const DesignRecipe& r = s.plan().design;
+  std::vector<std::string> names;
+  for (const Factor& f : s.factors()) names.push_back(f.name);
+  py::dict d;
+  const DesignOptions& o = r.options;
+  if (o.alpha && o.alpha->kind == AlphaKind::Value) d["alpha"] = o.alpha->value;
+  else if (o.alpha) d["alpha"] = std::string(detail::alphaName(o.alpha->kind));
+  if (o.inscribed) d["inscribed"] = *o.inscribed;
+  if (o.centerRuns) d["center_runs"] = *o.centerRuns;
+  if (o.blocks) d["blocks"] = *o.blocks;
+  if (o.fraction) d["fraction"] = *o.fraction;
+  if (o.levels) d["levels"] = *o.levels;
+  if (!r.model.empty()) d["model"] = r.model;
+  if (r.runs != 0) d["runs"] = r.runs;
+  if (r.criterion) d["criterion"] = std::string(criterionName(*r.criterion));
+  py::list constraints;
+  for (const LinearConstraint& c : r.constraints) constraints.append(formatConstraint(c, names));
+  if (!r.constraints.empty()) d["constraints"] = constraints;
+  py::list added;
+  for (const Augmentation& a : s.plan().augmentations) {
+    py::dict item;
+    item["runs"] = a.runs;
+    item["criterion"] = std::string(criterionName(a.criterion));
+    item["model"] = a.model;
+    item["seed"] = a.seed;
+    item["block"] = a.block;
+    added.append(item);
+  }
+  d["augmentations"] = added;
+  return d;
+}
+
+py::dict evaluation_dict(const Study& s, const std::string& model) {
+  const DesignEvaluation e = s.evaluate(model);
+  std::vector<std::string> names;
+  for (const Factor& f : s.factors()) names.push_back(f.name);
+  const ModelTerms terms = model.empty() ? s.designModel() : parseModelTerms(model, names);
+  std::vector<std::string> labels;
+  for (const std::size_t index : terms.indices) labels.push_back(quadratic::termLabel(names, index));
+  py::dict d;
+  d["model"] = formatModelTerms(terms, names);
+  d["terms"] = labels;
+  d["runs"] = e.runs;
+  d["residual_df"] = e.residualDf;
+  d["d_efficiency"] = e.dEfficiency;
+  d["a_efficiency"] = e.aEfficiency;
+  d["g_efficiency"] = e.gEfficiency;
+  d["i_criterion"] = e.iCriterion;
+  d["condition_number"] = e.conditionNumber;
+  d["coefficient_variance"] = to_array(e.coefficientVariance);
+  d["vif"] = to_array(e.vif);
+  d["power"] = to_array(e.power);
+  d["correlations"] = to_array(e.correlations);
+  d["fds_fractions"] = to_array(e.fdsFractions);
+  d["fds_spv"] = to_array(e.fdsSpv);
+  return d;
+}
+
+void bind_designs(py::module_& m) {
+  m.def("design_study",
+        [](const std::string& kind, const std::vector<FactorTuple>& factors, const std::vector<ResponseTuple>& responses,
+           const py::object& seed, const py::object& alpha, std::optional<bool> inscribed, std::optional<int> center_runs,
+           std::optional<int> blocks, std::optional<int> fraction, std::optional<int> levels, const std::string& model,
+           std::size_t runs, const std::optional<std::string>& criterion, const std::vector<std::string>& constraints) {
+          std::vector<Factor> fs = to_factors(factors);
+          std::vector<Response> rs;
+          for (const auto& [name, unit] : responses) rs.push_back({name, unit});
+          PlanOptions options = plan_options(optional_seed(seed), 0);
+          options.design = recipe_of(fs, alpha, inscribed, center_runs, blocks, fraction, levels, model, runs, criterion,
+                                     constraints);
+          return Study(parseDesignKind(kind), std::move(fs), std::move(rs), options);
+        },
+        py::arg("kind"), py::arg("factors"), py::arg("responses"), py::arg("seed"), py::arg("alpha"),
+        py::arg("inscribed"), py::arg("center_runs"), py::arg("blocks"), py::arg("fraction"), py::arg("levels"),
+        py::arg("model"), py::arg("runs"), py::arg("criterion"), py::arg("constraints"));
+  m.def("augment",
+        [](Study& s, std::size_t runs, const std::string& criterion, const std::string& model, const py::object& seed,
+           const py::object& cloud) {
+          AugmentRequest request;
+          request.runs = runs;
+          request.criterion = parseCriterion(criterion);
+          request.model = model;
+          request.seed = optional_seed(seed);
+          if (!cloud.is_none()) request.cloud = to_matrix(cloud.cast<Array>(), "cloud");
+          s.augment(request);
+        },
+        py::arg("study"), py::arg("runs"), py::arg("criterion"), py::arg("model"), py::arg("seed"), py::arg("cloud"));
+  m.def("evaluate", &evaluation_dict, py::arg("study"), py::arg("model"));
+  m.def("recipe", &recipe_dict, py::arg("study"));
+}
+
 PYBIND11_MODULE(_study, m) {
   m.doc() = "The study layer: plan, fit, analysis and optimum (wrapped by tavrin.Study).";
   py::module_ errors = py::module_::import("tavrin._errors");
@@ -932,6 +1051,7 @@ PYBIND11_MODULE(_study, m) {
   m.def("supported_factor_counts",
         [](const std::string& kind) { return supportedFactorCounts(parseDesignKind(kind)); }, py::arg("kind"));
   m.attr("MAX_NAME_BYTES") = kMaxNameBytes;
+  bind_designs(m);
   bind_goals(m);
   bind_study(m);
   bind_fit(m);

@@ -22,29 +22,13 @@
 
 #include "tavrin/api.h"
 #include "tavrin/matrix.h"
+#include "tavrin/design_recipe.h"
 #include "tavrin/model_terms.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 
-// D: maximise log det(X'X). I: minimise the average prediction variance
-// over the region, trace((X'X)^-1 W), W the moments of the model's terms
-// (exact for uniform on the cube; from a fixed quasi-random sample of the
-// feasible region under constraints). Over given points (the relocated
-// optima of robustness, AugmentOptions::cloud): Cloud minimises the average
-// prediction variance there; Optimum the average of trace Cov(grad y-hat),
-// the variance of the fitted gradient, whose noise is what moves a fitted
-// optimum (x* moves by -H^-1 times the gradient's error); in the
-// simulations of docs/optimal-designs.md it shrank the spread of the
-// relocated optima more than Cloud, D or I did.
-enum class Criterion { D, I, Cloud, Optimum };
-
-// a . x <= b on natural settings, one coefficient per factor; at least one
-// coefficient is non-zero.
-struct LinearConstraint {
-  std::vector<double> a;
-  double b = 0.0;
-};
+// Criterion and LinearConstraint: design_recipe.h.
 
 // What optimalDesign and augmentDesign share.
 struct ExchangeOptions {

@@ -22,6 +22,8 @@
 #include "tavrin/error.h"
 #include "tavrin/matrix.h"
 #include "tavrin/quadratic.h"
+#include "tavrin/design_evaluation.h"
+#include "tavrin/design_recipe.h"
 #include "tavrin/designs.h"
 
 namespace tavrin {
@@ -29,14 +31,15 @@ namespace tavrin {
 // ---------------------------------------------------------------- definition
 
 // Imported: the runs are rows of existing data (Study::fromData), not a
-// generated plan.
-enum class DesignKind { BoxBehnken, Rechtschaffner, Imported };
+// generated plan. Optimal: an optimal design for a model (optimal_design.h).
+// The others are entries of the generator registry (designs.h).
+enum class DesignKind { BoxBehnken, Rechtschaffner, CentralComposite, Factorial, Optimal, Imported };
 
-// "box-behnken", "rechtschaffner" or "imported".
+// "box-behnken", "rechtschaffner", "ccd", "factorial", "optimal" or "imported".
 TAVRIN_LAYER_API std::string_view designKindName(DesignKind kind) noexcept;
 // Reads the names above (case-insensitive, "_" or " " for "-"); InvalidArgument otherwise.
 TAVRIN_LAYER_API DesignKind parseDesignKind(std::string_view text);
-// The factor counts a design kind supports: Box-Behnken 1-7, 9-12, 16; Rechtschaffner 4-20; imported data 1-20.
+// The factor counts a design kind supports: the registry's for its generators; optimal designs and imported data 1-20.
 TAVRIN_LAYER_API const std::vector<int>& supportedFactorCounts(DesignKind kind);
 
 // Longest name or unit, in bytes of UTF-8, that every file the layer
@@ -73,6 +76,8 @@ struct PlanOptions {
   std::optional<std::uint64_t> seed;
   // Extra centre runs added after the plan's own runs (ids N+1..N+c).
   int extraCenterRuns = 0;
+  // How the design is made; its optimal design is drawn with the seed above.
+  DesignRecipe design{};
 };
 
 // The runs table, in standard order: run id r (1..N) is row r-1 of every
@@ -92,6 +97,8 @@ struct TAVRIN_LAYER_API Plan {
   std::vector<RunOrigin> origins;  // per run
   // executionOrder[k] is the id of the run executed (k+1)-th.
   std::vector<int> executionOrder;
+  DesignRecipe design;                       // how the runs of the design proper were made
+  std::vector<Augmentation> augmentations;   // runs added since, in order, after those
 
   std::size_t runCount() const noexcept { return coded.rows(); }
   std::size_t factorCount() const noexcept { return factors.size(); }
@@ -109,7 +116,9 @@ struct TAVRIN_LAYER_API Plan {
 // Builds the plan; the execution order is a Fisher-Yates shuffle driven by
 // std::mt19937_64 (whose output the C++ standard fixes), so one seed gives
 // one order on every machine. Throws as validateDefinition does (with no
-// responses needed) and for extraCenterRuns outside 0..100.
+// responses needed), for extraCenterRuns outside 0..100 or given to a kind
+// other than Box-Behnken and Rechtschaffner, and for a recipe the kind
+// refuses (InvalidArgument whose field names the option).
 TAVRIN_LAYER_API Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options = {});
 
 // A seed from its decimal text, digits only, 0..2^64-1. InvalidArgument
@@ -193,6 +202,18 @@ TAVRIN_LAYER_API Matrix predict(const Fit& fit, const Matrix& points);
 // An empty setting cell is not checked and changes nothing in either mode.
 enum class SettingsColumns { Check, RecordActual };
 
+// Runs to add to a study (Study::augment). An empty model is the design's
+// own (Study::designModel); no seed draws
+// one, which is recorded. Cloud and Optimum take `cloud`, points x factors
+// in natural units (Robustness::optima).
+struct AugmentRequest {
+  std::size_t runs = 0;
+  Criterion criterion = Criterion::D;
+  std::string model{};
+  std::optional<std::uint64_t> seed{};
+  Matrix cloud{};
+};
+
 struct MissingResult {
   int runId;
   std::string response;
@@ -225,6 +246,24 @@ class TAVRIN_LAYER_API Study {
 
   // Fits every response; StateError names the missing runs.
   Fit fit() const;
+
+  // Adds request.runs runs chosen by coordinate exchange (optimal_design.h)
+  // for the model, given the runs there are (at their actual settings);
+  // every run, result and setting stays. The new runs have ids after the
+  // last, origin Augmented, a block of their own (one more than the
+  // highest), missing results, and come after every run in the execution
+  // order (shuffled among themselves with the seed). An optimal design's
+  // constraints hold for them. Throws as augmentDesign does; nothing
+  // changes then.
+  void augment(const AugmentRequest& request);
+
+  // The design evaluation (design_evaluation.h) of the runs' actual
+  // settings for `model` (empty: the design's own, as augment takes it).
+  DesignEvaluation evaluate(std::string_view model = {}, const EvaluationOptions& options = {}) const;
+  // The model an empty model text stands for in augment and evaluate: an
+  // optimal design's own; a two-level factorial's main effects and
+  // interactions (main effects only for a fraction); else the full quadratic.
+  ModelTerms designModel() const;
 
   // The run sheet as CSV (RFC 4180, UTF-8, header row): run id, run order,
   // the natural settings and one column per response, rows in execution

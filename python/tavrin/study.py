@@ -362,11 +362,78 @@ class Study:
         """Writes a CTavrin plan file. InvalidArgument says why when the file could not say the same as the study."""
         self._core.export_plan_file(path)
 
+    # ------------------------------------------------------------ designs
+
+    @classmethod
+    def design(cls, kind: str, factors: Any, responses: Any, *, seed: Optional[int] = None, alpha: Any = None,
+               inscribed: Optional[bool] = None, center_runs: Optional[int] = None, blocks: Optional[int] = None,
+               fraction: Optional[int] = None, levels: Optional[int] = None, model: str = "", runs: int = 0,
+               criterion: Optional[str] = None, constraints: Sequence[str] = ()) -> "Study":
+        """A study holding any design: "box-behnken", "rechtschaffner", "ccd", "factorial" or "optimal".
+
+        Options a design does not take are refused (InvalidArgument whose
+        ``field`` names the option); unset ones take the design's defaults
+        (docs/designs.md). ``constraints`` are texts such as "2*A + B <= 3"
+        on natural settings (optimal designs).
+        """
+        if isinstance(responses, str):
+            responses = [responses]
+        fs = _to_factors(factors)
+        rs = [_to_response(r) for r in responses]
+        return cls._wrap(_study.design_study(
+            kind, [(f.name, f.low, f.high, f.unit) for f in fs], [(r.name, r.unit) for r in rs], seed, alpha,
+            inscribed, center_runs, blocks, fraction, levels, model, runs, criterion, list(constraints)))
+
+    @classmethod
+    def central_composite(cls, factors: Any, responses: Any, *, alpha: Any = None, inscribed: Optional[bool] = None,
+                          center_runs: Optional[int] = None, blocks: Optional[int] = None,
+                          fraction: Optional[int] = None, seed: Optional[int] = None) -> "Study":
+        """A central composite design: alpha "rotatable" (default), "orthogonal", "spherical", "face" or a number."""
+        return cls.design("ccd", factors, responses, seed=seed, alpha=alpha, inscribed=inscribed,
+                          center_runs=center_runs, blocks=blocks, fraction=fraction)
+
+    @classmethod
+    def factorial(cls, factors: Any, responses: Any, *, levels: Optional[int] = None, fraction: Optional[int] = None,
+                  center_runs: Optional[int] = None, blocks: Optional[int] = None,
+                  seed: Optional[int] = None) -> "Study":
+        """A two-level (full, or the 2^-fraction of it) or three-level factorial, with centre runs."""
+        return cls.design("factorial", factors, responses, seed=seed, levels=levels, fraction=fraction,
+                          center_runs=center_runs, blocks=blocks)
+
+    @classmethod
+    def optimal(cls, factors: Any, responses: Any, *, runs: int, model: str = "quadratic", criterion: str = "d",
+                constraints: Sequence[str] = (), center_runs: Optional[int] = None,
+                seed: Optional[int] = None) -> "Study":
+        """A D- or I-optimal design of ``runs`` runs for ``model``, within linear ``constraints``; reproducible for a seed."""
+        return cls.design("optimal", factors, responses, seed=seed, runs=runs, model=model, criterion=criterion,
+                          constraints=constraints, center_runs=center_runs)
+
+    def augment(self, runs: int, *, criterion: str = "d", model: Optional[str] = None, seed: Optional[int] = None,
+                cloud: Any = None) -> None:
+        """Adds ``runs`` runs chosen for ``model`` (default: the design's) by criterion d, i, cloud or optimum.
+
+        Every run and result stays; the new runs are a block of their own, of
+        origin "augmented", with missing results. ``cloud`` (points x factors,
+        natural units, e.g. Robustness optima) is what cloud and optimum need.
+        """
+        points = None if cloud is None else np.asarray(cloud, dtype=float)
+        _study.augment(self._core, runs, criterion, model or "", seed, points)
+        self._fit = None
+
+    def evaluate(self, model: Optional[str] = None) -> Dict[str, Any]:
+        """The design evaluation for ``model`` (default: the design's): efficiencies, VIF, power, FDS quantiles."""
+        return _study.evaluate(self._core, model or "")
+
+    @property
+    def recipe(self) -> Dict[str, Any]:
+        """How the design was made: its options, and the runs added since under "augmentations"."""
+        return _study.recipe(self._core)
+
     # --------------------------------------------------------- definition
 
     @property
     def kind(self) -> str:
-        """"box-behnken" or "rechtschaffner"."""
+        """"box-behnken", "rechtschaffner", "ccd", "factorial", "optimal" or "imported"."""
         return self._core.kind
 
     @property

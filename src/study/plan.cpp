@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "study/held_design.h"
 #include "study/internal.h"
 #include "study/text.h"
 #include "tavrin/designs.h"
@@ -16,8 +17,6 @@
 
 namespace tavrin {
 namespace {
-
-constexpr int kMaxExtraCenterRuns = 100;
 
 // A uniform integer in [0, range) from the generator: draws that fall in
 // the short last block of 2^64 are rejected, so every value is equally
@@ -99,24 +98,25 @@ Plan makePlan(DesignKind kind, std::vector<Factor> factors, const PlanOptions& o
   if (kind == DesignKind::Imported)
     throw InvalidArgument("imported runs are not generated: make the study from the data table (Study::fromData)");
   validateFactors(kind, factors);
-  if (options.extraCenterRuns < 0 || options.extraCenterRuns > kMaxExtraCenterRuns)
-    throw InvalidArgument("extra centre runs: " + std::to_string(options.extraCenterRuns) +
-                              " is outside the allowed 0.." + std::to_string(kMaxExtraCenterRuns),
-                          "extraCenterRuns");
   Plan plan;
   plan.kind = kind;
   plan.seed = options.seed ? *options.seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());
-  plan.extraCenterRuns = options.extraCenterRuns;
   const std::size_t n = factors.size();
-  // The plan proper from the generator registry, then the extra centre runs.
-  const DesignRuns design = generateDesign(designKindName(kind), n);
+  // The design proper from its recipe, then the extra centre runs.
+  HeldRuns held = heldRuns(kind, factors, options, plan.seed);
+  plan.extraCenterRuns = held.extraCenterRuns;
+  plan.design = std::move(held.recipe);
+  const DesignRuns& design = held.runs;
   const Matrix& base = design.coded;
-  const std::size_t runs = base.rows() + static_cast<std::size_t>(options.extraCenterRuns);
+  const std::size_t runs = base.rows() + static_cast<std::size_t>(plan.extraCenterRuns);
   plan.coded = Matrix(runs, n, 0.0);
   std::copy(base.data(), base.data() + base.rows() * n, plan.coded.data());
   plan.natural = Matrix(runs, n);
   for (std::size_t r = 0; r < runs; ++r)
-    for (std::size_t i = 0; i < n; ++i) plan.natural(r, i) = toNatural(factors[i], plan.coded(r, i));
+    for (std::size_t i = 0; i < n; ++i) {
+      plan.natural(r, i) = toNatural(factors[i], plan.coded(r, i));
+      if (held.naturalFirst) plan.coded(r, i) = toCoded(factors[i], plan.natural(r, i));
+    }
   plan.actual = plan.natural;
   plan.blocks = design.blocks;
   plan.blocks.resize(runs, 1);

@@ -97,6 +97,13 @@ void checkExportable(const Study& study) {
   const Plan& plan = study.plan();
   if (plan.kind == DesignKind::Imported)
     throw InvalidArgument("the plan file carries a plan of its own kinds only, and this study's runs are imported data");
+  if (plan.kind != DesignKind::BoxBehnken && plan.kind != DesignKind::Rechtschaffner)
+    throw InvalidArgument("the plan file carries Box-Behnken and Rechtschaffner plans only, and this study holds a " +
+                          std::string(designKindName(plan.kind)) + " design");
+  if (!plan.augmentations.empty())
+    throw InvalidArgument("the plan file holds the plan proper only, and runs were added to this study (" +
+                          std::to_string(plan.augmentations.size()) + " time" +
+                          (plan.augmentations.size() == 1 ? "" : "s") + ") since it was made");
   for (std::size_t r = 0; r < plan.runCount(); ++r)
     if (plan.deviates(r))
       throw InvalidArgument("the plan file holds planned settings only, and run " + std::to_string(r + 1) +

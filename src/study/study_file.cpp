@@ -15,7 +15,9 @@
 #include "study/internal.h"
 #include "study/json_text.h"
 #include "study/text.h"
+#include "study/held_design.h"
 #include "tavrin/detail/definition_json.h"
+#include "tavrin/detail/recipe_json.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -26,8 +28,9 @@ using ReadJson = nlohmann::json;      // sorted keys: lookups in O(log n)
 
 constexpr std::string_view kFormatName = "tavrin-study";
 // Version 2 added the runs table (planned and actual settings, block,
-// origin) and studies of imported data; version 1 files still load.
-constexpr int kFormatVersion = 2;
+// origin) and studies of imported data; version 3 the design's recipe
+// (any design kind) and the runs added since. Older files still load.
+constexpr int kFormatVersion = 3;
 
 // Reads the parts of the document, naming the path of whatever is wrong.
 class Reader {
@@ -158,6 +161,10 @@ std::string Study::toJson() const {
                     {"actual", row(plan_.actual)}});
   }
   doc["runs"] = std::move(runs);
+  doc["design"] = detail::recipeJson<Json>(plan_.design);
+  Json added = Json::array();
+  for (const Augmentation& a : plan_.augmentations) added.push_back(detail::augmentationJson<Json>(a));
+  doc["augmentations"] = std::move(added);
   return doc.dump(2) + "\n";
 }
 
@@ -175,7 +182,11 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   // Paths of top-level members are their keys: "extra", not "study.extra".
   const long long fileVersion = version.get<long long>();
   const auto refuseTopLevel = [&in](const std::string& path, const std::string& what) { in.fail(path.substr(1), what); };
-  if (fileVersion >= 2)
+  if (fileVersion >= 3)
+    detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
+                                           "executionOrder", "results", "runs", "design", "augmentations"},
+                                 refuseTopLevel);
+  else if (fileVersion == 2)
     detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
                                            "executionOrder", "results", "runs"}, refuseTopLevel);
   else
@@ -198,9 +209,29 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
 
   const ReadJson* runTable = nullptr;
   if (fileVersion >= 2) runTable = &in.array(doc, "study", "runs");
+  std::vector<Augmentation> augmentations;
+  if (fileVersion >= 3) {
+    options.design = detail::recipeFromJson(in.member(doc, "study", "design"), "design", in.failure());
+    const ReadJson& added = in.array(doc, "study", "augmentations");
+    for (std::size_t k = 0; k < added.size(); ++k)
+      augmentations.push_back(detail::augmentationFromJson(added[k], at("augmentations", k), in.failure()));
+  }
+  std::size_t addedRuns = 0;
+  for (const Augmentation& a : augmentations) addedRuns += a.runs;
+  const std::size_t tableRuns = runTable ? runTable->size() : 0;
+  if (addedRuns > tableRuns)
+    in.fail("augmentations", "add " + std::to_string(addedRuns) + " runs; the runs table has " + std::to_string(tableRuns));
   Study study;
   try {
-    if (kind == DesignKind::Imported) {
+    if (kind == DesignKind::Optimal) {
+      // Found by search, an optimal design is not made again: its runs are the table's.
+      const Matrix planned = runSettings(in, runTable, factors.size(), "planned");
+      Matrix own(planned.rows() - addedRuns, factors.size());
+      std::copy(planned.data(), planned.data() + own.rows() * own.cols(), own.data());
+      validateDefinition(kind, factors, responses);
+      study.plan_ = planOfRuns(kind, std::move(factors), options, own);
+      study.responses_ = std::move(responses);
+    } else if (kind == DesignKind::Imported) {
       if (options.extraCenterRuns != 0) in.fail("extraCenterRuns", "is not 0; imported data have no extra centre runs");
       const Matrix planned = runSettings(in, runTable, factors.size(), "planned");
       const Matrix noResults(planned.rows(), responses.size(), std::numeric_limits<double>::quiet_NaN());
@@ -212,6 +243,18 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   } catch (const InvalidArgument& e) {
     in.fail("study", e.what());
   }
+  if (kind != DesignKind::Imported && addedRuns > 0) {
+    const Matrix planned = runSettings(in, runTable, study.plan_.factorCount(), "planned");
+    for (const Augmentation& a : augmentations) {
+      const std::size_t first = study.plan_.runCount();
+      if (first + a.runs > planned.rows()) in.fail("runs", "has fewer entries than the design and the runs added");
+      Matrix rows(a.runs, planned.cols());
+      std::copy(planned.row(first), planned.row(first) + a.runs * planned.cols(), rows.data());
+      appendRuns(study.plan_, rows, a.block, RunOrigin::Augmented);
+    }
+  }
+  study.plan_.augmentations = std::move(augmentations);
+  study.results_ = Matrix(study.plan_.runCount(), study.responses_.size(), std::numeric_limits<double>::quiet_NaN());
   if (runTable) readRunTable(in, *runTable, study.plan_);
 
   const std::size_t runs = study.plan_.runCount();

@@ -203,8 +203,8 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
     const char* to;
     const char* mention;
   } edits[] = {
-      {"\"version\": 2", "\"version\": 3", "newer"},
-      {"\"box-behnken\"", "\"ccd\"", "study.kind"},
+      {"\"version\": 3", "\"version\": 4", "newer"},
+      {"\"box-behnken\"", "\"plackett\"", "study.kind"},
       {"\"low\": -0.7", "\"low\": \"-0.7\"", "factors[0].low: is not a number"},
       {"\"extraCenterRuns\": 2", "\"extraCenterRuns\": -2", "extraCenterRuns"},
       {"\"name\": \"时间\"", "\"name\": \"Druck \\\"p\\\"\"", "already the name"},

@@ -1,0 +1,272 @@
+// Studies that hold any design: the registry's runs through a study, the
+// refusals of a recipe, optimal designs with constraints, runs added to a
+// study, the file round trip and the plan file's refusals.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "study/scratch_folder.h"
+#include "tavrin/study.h"
+
+namespace tavrin {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<Factor> factors(std::size_t n) {
+  std::vector<Factor> out;
+  for (std::size_t i = 0; i < n; ++i)
+    out.push_back({factorLetter(i), 0.1 + 0.1 * static_cast<double>(i), 0.7 + 0.3 * static_cast<double>(i), ""});
+  return out;
+}
+
+Study study(DesignKind kind, std::size_t n, DesignRecipe recipe, std::uint64_t seed = 3) {
+  PlanOptions options;
+  options.seed = seed;
+  options.design = std::move(recipe);
+  return Study(kind, factors(n), {{"Y", ""}}, options);
+}
+
+DesignRecipe withOptions(DesignOptions options) {
+  DesignRecipe recipe;
+  recipe.options = options;
+  return recipe;
+}
+
+bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+// Run counts from the published tables: a CCD of 3 factors in 3 blocks
+// (8 cube runs in 2 blocks, 6 axial, 6 centre runs: Montgomery, Table
+// 11.5's design), a half fraction of 2^5 with 4 centre runs, the 3^3
+// factorial, Box-Behnken 3 factors with 3 centre runs added to its own one.
+TEST(HeldDesigns, EachGeneratorGivesTheRegistrysRuns) {
+  struct Case {
+    DesignKind kind;
+    std::size_t factors;
+    DesignOptions options;
+    std::size_t runs;
+  };
+  const Case cases[] = {
+      {DesignKind::CentralComposite, 3, {.alpha = Alpha{AlphaKind::Orthogonal}, .centerRuns = 6, .blocks = 3}, 20},
+      {DesignKind::CentralComposite, 2, {.alpha = Alpha{AlphaKind::Face}, .inscribed = {}}, 13},
+      {DesignKind::Factorial, 5, {.centerRuns = 4, .fraction = 1}, 20},
+      {DesignKind::Factorial, 3, {.levels = 3}, 27},
+      {DesignKind::BoxBehnken, 3, {.centerRuns = 3}, 16},
+  };
+  for (const Case& c : cases) {
+    const std::string name(designKindName(c.kind));
+    const Study held = study(c.kind, c.factors, withOptions(c.options));
+    const Plan& plan = held.plan();
+    ASSERT_EQ(plan.runCount(), c.runs) << name;
+    // Box-Behnken's added centre runs are the plan's extra centre runs.
+    DesignOptions registry = c.options;
+    if (c.kind == DesignKind::BoxBehnken) registry.centerRuns.reset();
+    const DesignRuns runs = generateDesign(name, c.factors, registry);
+    for (std::size_t r = 0; r < runs.runCount(); ++r) {
+      for (std::size_t i = 0; i < c.factors; ++i) EXPECT_TRUE(sameBits(plan.coded(r, i), runs.coded(r, i))) << name;
+      EXPECT_EQ(plan.blocks[r], runs.blocks[r]) << name << " run " << r + 1;
+      EXPECT_EQ(plan.origins[r], runs.origins[r]) << name << " run " << r + 1;
+    }
+  }
+}
+
+TEST(HeldDesigns, RecipeRefusalsNameTheOption) {
+  struct Case {
+    DesignKind kind;
+    DesignRecipe recipe;
+    const char* field;
+  };
+  DesignRecipe optimalTooFew;
+  optimalTooFew.runs = 5;  // the quadratic in 2 factors has 6 terms
+  DesignRecipe optimalCloud;
+  optimalCloud.runs = 8;
+  optimalCloud.criterion = Criterion::Optimum;
+  DesignRecipe optimalAlpha = optimalCloud;
+  optimalAlpha.criterion.reset();
+  optimalAlpha.options.alpha = Alpha{AlphaKind::Face};
+  DesignRecipe ccdWithModel;
+  ccdWithModel.model = "linear";
+  DesignRecipe badModel;
+  badModel.runs = 8;
+  badModel.model = "A Z";
+  const Case cases[] = {
+      {DesignKind::CentralComposite, withOptions({.levels = 3}), "levels"},
+      {DesignKind::Factorial, withOptions({.alpha = Alpha{AlphaKind::Face}}), "alpha"},
+      {DesignKind::BoxBehnken, withOptions({.blocks = 2}), "blocks"},
+      {DesignKind::CentralComposite, ccdWithModel, "model"},
+      {DesignKind::Optimal, optimalTooFew, "runs"},
+      {DesignKind::Optimal, optimalCloud, "criterion"},
+      {DesignKind::Optimal, optimalAlpha, "alpha"},
+      {DesignKind::Optimal, badModel, "model"},
+      {DesignKind::CentralComposite, withOptions({.fraction = 3}), "design"},
+  };
+  for (const Case& c : cases) {
+    try {
+      study(c.kind, 2, c.recipe);
+      ADD_FAILURE() << "accepted a recipe with a bad " << c.field;
+    } catch (const InvalidArgument& e) {
+      EXPECT_EQ(e.field(), c.field) << e.what();
+    }
+  }
+}
+
+DesignRecipe constrainedOptimal() {
+  DesignRecipe recipe;
+  recipe.runs = 9;
+  recipe.criterion = Criterion::I;
+  // A + B <= 1.1 on natural settings A in 0.1..0.7, B in 0.2..1.0.
+  recipe.constraints = {parseConstraint("A + B <= 1.1", {"A", "B"})};
+  recipe.options.centerRuns = 1;
+  return recipe;
+}
+
+TEST(HeldDesigns, OptimalDesignsKeepTheirConstraintsAndSeed) {
+  const Study a = study(DesignKind::Optimal, 2, constrainedOptimal(), 17);
+  const Plan& plan = a.plan();
+  ASSERT_EQ(plan.runCount(), 10u);
+  EXPECT_EQ(plan.origins.back(), RunOrigin::Center);
+  for (std::size_t r = 0; r < plan.runCount(); ++r) EXPECT_LE(plan.natural(r, 0) + plan.natural(r, 1), 1.1 + 1e-12) << r;
+  EXPECT_TRUE(a == study(DesignKind::Optimal, 2, constrainedOptimal(), 17));
+}
+
+TEST(HeldDesigns, ConstraintText) {
+  const std::vector<std::string> names{"A", "B", "flow rate"};
+  struct Case {
+    const char* text;
+    std::vector<double> a;
+    double b;
+  };
+  const Case cases[] = {
+      {"2*A+B<=3", {2, 1, 0}, 3},
+      {"A >= B - 0.1", {-1, 1, 0}, 0.1},
+      {"-0.5 A + 3 <= 1e-1 * `flow rate`", {-0.5, 0, -0.1}, -3},
+  };
+  for (const Case& c : cases) {
+    const LinearConstraint parsed = parseConstraint(c.text, names);
+    ASSERT_EQ(parsed.a.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(parsed.a[i], c.a[i]) << c.text;
+    EXPECT_DOUBLE_EQ(parsed.b, c.b) << c.text;
+    const LinearConstraint again = parseConstraint(formatConstraint(parsed, names), names);
+    EXPECT_EQ(again.a, parsed.a);
+    EXPECT_EQ(again.b, parsed.b);
+  }
+  for (const char* bad : {"A + Q <= 1", "A <= A + 1", "A + B", "2* <= 1", "A <= 1 1"}) {
+    try {
+      parseConstraint(bad, names);
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const InvalidArgument& e) {
+      EXPECT_EQ(e.field(), "constraint") << bad;
+    }
+  }
+}
+
+// A blocked CCD with results that do not cancel, some actual settings recorded.
+Study measuredComposite() {
+  Study s = study(DesignKind::CentralComposite, 3,
+                  withOptions({.alpha = Alpha{AlphaKind::Rotatable}, .centerRuns = 4, .blocks = 2}));
+  for (int id = 1; id <= static_cast<int>(s.plan().runCount()); ++id) s.setResult(id, "Y", 0.1 * id + 0.37 / id);
+  s.setResult(3, "Y", kNaN);
+  s.enterResults({"run_id", "A"}, Matrix{{5, 0.31}}, SettingsColumns::RecordActual);
+  return s;
+}
+
+TEST(HeldDesigns, AugmentKeepsEveryRunAndResult) {
+  const Study before = measuredComposite();
+  Study after = before;
+  after.augment({.runs = 4, .criterion = Criterion::D, .model = "", .seed = 9, .cloud = {}});
+  const Plan& p = before.plan();
+  const Plan& q = after.plan();
+  ASSERT_EQ(q.runCount(), p.runCount() + 4);
+  for (std::size_t r = 0; r < p.runCount(); ++r) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_TRUE(sameBits(q.coded(r, i), p.coded(r, i)) && sameBits(q.actual(r, i), p.actual(r, i)));
+    }
+    EXPECT_TRUE(sameBits(after.results()(r, 0), before.results()(r, 0))) << r;
+    EXPECT_EQ(q.blocks[r], p.blocks[r]);
+    EXPECT_EQ(q.origins[r], p.origins[r]);
+  }
+  for (std::size_t r = p.runCount(); r < q.runCount(); ++r) {
+    EXPECT_EQ(q.origins[r], RunOrigin::Augmented);
+    EXPECT_EQ(q.blocks[r], 3);  // after the cube and the axial block
+    EXPECT_TRUE(std::isnan(after.results()(r, 0)));
+  }
+  // The kept runs keep their places in the execution order.
+  EXPECT_TRUE(std::equal(p.executionOrder.begin(), p.executionOrder.end(), q.executionOrder.begin()));
+  ASSERT_EQ(q.augmentations.size(), 1u);
+  EXPECT_EQ(q.augmentations[0].seed, 9u);
+}
+
+TEST(HeldDesigns, RefusedAugmentChangesNothing) {
+  const Study before = measuredComposite();
+  Study after = before;
+  const std::pair<AugmentRequest, const char*> cases[] = {
+      {{.runs = 0, .criterion = Criterion::D, .model = "", .seed = 1, .cloud = {}}, "runs"},
+      {{.runs = 2, .criterion = Criterion::I, .model = "A Q", .seed = 1, .cloud = {}}, "model"},
+      {{.runs = 2, .criterion = Criterion::Optimum, .model = "", .seed = 1, .cloud = {}}, "cloud"},
+  };
+  for (const auto& [request, what] : cases) {
+    EXPECT_THROW(after.augment(request), Error) << what;
+    EXPECT_TRUE(after == before) << what;
+  }
+}
+
+TEST(HeldDesigns, StudyFileKeepsRecipeAndAddedRuns) {
+  const testing::ScratchFolder folder;
+  Study ccd = measuredComposite();
+  ccd.augment({.runs = 3, .criterion = Criterion::I, .model = "A B C A:B", .seed = 4, .cloud = {}});
+  Study optimal = study(DesignKind::Optimal, 2, constrainedOptimal(), 5);
+  optimal.augment({.runs = 2, .criterion = Criterion::D, .model = "", .seed = 6, .cloud = {}});
+  for (const Study* s : {&ccd, &optimal}) {
+    const std::string path = folder / "held.json";
+    s->save(path);
+    const Study loaded = Study::load(path);
+    EXPECT_TRUE(loaded == *s) << designKindName(s->kind());
+    EXPECT_EQ(loaded.plan().augmentations.size(), 1u);
+    EXPECT_EQ(loaded.plan().design.options.centerRuns, s->plan().design.options.centerRuns);
+    EXPECT_EQ(loaded.plan().design.constraints.size(), s->plan().design.constraints.size());
+    EXPECT_EQ(loaded.toJson(), s->toJson());
+  }
+}
+
+TEST(HeldDesigns, PlanFileRefusesWhatItCannotCarry) {
+  const testing::ScratchFolder folder;
+  Study bb = study(DesignKind::BoxBehnken, 3, {});
+  for (int id = 1; id <= static_cast<int>(bb.plan().runCount()); ++id) bb.setResult(id, "Y", 0.3 * id);
+  Study augmented = bb;
+  augmented.augment({.runs = 2, .criterion = Criterion::D, .model = "", .seed = 1, .cloud = {}});
+  for (int id = 14; id <= 15; ++id) augmented.setResult(id, "Y", 0.7);
+  const std::pair<Study, const char*> cases[] = {
+      {measuredComposite(), "ccd design"},
+      {augmented, "runs were added"},
+  };
+  for (const auto& [s, reason] : cases) {
+    try {
+      s.exportPlanFile(folder / "out.tvr");
+      ADD_FAILURE() << "exported: " << reason;
+    } catch (const InvalidArgument& e) {
+      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.tvr"));
+  }
+}
+
+// A 2^2 factorial is D-optimal for the linear model: 100% D-efficiency
+// (an orthogonal design at the corners of the cube).
+TEST(HeldDesigns, EvaluateUsesTheDesignsModel) {
+  const Study square = study(DesignKind::Factorial, 2, {});
+  EXPECT_NEAR(square.evaluate("linear").dEfficiency, 100.0, 1e-9);
+  DesignRecipe recipe;
+  recipe.model = "A B A:B";
+  recipe.runs = 6;
+  const Study optimal = study(DesignKind::Optimal, 2, recipe);
+  EXPECT_EQ(optimal.evaluate().terms, 4u);
+  EXPECT_EQ(square.designModel().size(), 4u);  // a two-level factorial's: main effects and interactions
+}
+
+}  // namespace
+}  // namespace tavrin
