@@ -774,6 +774,8 @@ void bind_fit(py::module_& m) {
       .def("coefficients", &coefficient_matrix, py::arg("natural"))
       .def("predict", [](const Fit& f, const Array& points) { return to_array(predict(f, to_matrix(points, "X"))); },
            py::arg("points"))
+      .def("extrapolated_points", [](const Fit& f, const Array& points) { return extrapolatedPoints(f, to_matrix(points, "X")); },
+           py::arg("points"), "Zero-based rows of points beyond the span the runs cover, where the model extrapolates.")
       .def("predict_with_intervals",
            [](const Fit& f, std::size_t response, const Array& points, double confidence, const SigmaMap& sigma) {
              return prediction_columns(

@@ -114,4 +114,24 @@ std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t respons
                                    analysis::criticalValue(scale, options.confidence));
 }
 
+std::vector<std::size_t> extrapolatedPoints(const Fit& fit, const Matrix& points) {
+  analysis::checkPoints(fit, points);
+  // The span's natural ends; a span reaching -1 or +1 ends at the factor's
+  // own low or high exactly, so a point typed as the factor's end is inside.
+  const auto natural = [](const Factor& f, double coded) {
+    return coded == -1.0 ? f.low : coded == 1.0 ? f.high : toNatural(f, coded);
+  };
+  std::vector<std::size_t> outside;
+  for (std::size_t p = 0; p < points.rows(); ++p)
+    for (std::size_t i = 0; i < fit.factorCount(); ++i) {
+      const auto [low, high] = i < fit.span.size() ? fit.span[i] : std::pair{-1.0, 1.0};
+      const Factor& f = fit.factors[i];
+      if (points(p, i) < natural(f, low) || points(p, i) > natural(f, high)) {
+        outside.push_back(p);
+        break;
+      }
+    }
+  return outside;
+}
+
 }  // namespace tavrin
