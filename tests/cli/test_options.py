@@ -47,3 +47,40 @@ def test_prediction_csv_columns_hold_what_their_headings_name(study):
         # Symmetric intervals about the value; the prediction interval is the wider one.
         assert value - ci[0] == pytest.approx(ci[1] - value, rel=1e-9)
         assert float(row[f"{response} std. error"]) > 0
+
+
+# A unit follows a name in brackets, and a number in brackets or after a blank.
+@pytest.mark.parametrize("factor, response, expected", [
+    ("Temp=25.1:45.3 °C", "Activity [U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),
+    ("Temp=25.1:45.3[°C]", "Activity[U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),
+    ("Temp=25.1:45.3", "2 theta", (("Temp", 25.1, 45.3, ""), ("2 theta", ""))),
+])
+def test_units_after_names_and_numbers(tmp_path, factor, response, expected):
+    got = run_json("new", "u.json", "--factor", factor, "--factor", "B=0.1:0.7", "--response", response, cwd=tmp_path)
+    f, r = got["factors"][0], got["responses"][0]
+    assert ((f["name"], f["low"], f["high"], f["unit"]), (r["name"], r["unit"])) == expected
+
+
+@pytest.mark.parametrize("args, suggestion", [
+    (["optimize", "study.json", "--maximise", "Yield"], '"--maximize"'),
+    (["optimise", "study.json"], '"optimize"'),
+    (["predict", "study.json", "--confidance=0.9"], '"--confidence"'),
+])
+def test_a_near_miss_gets_a_suggestion(study, args, suggestion):
+    work, _ = study
+    assert f"did you mean {suggestion}?" in run(*args, cwd=work, check=2).stderr
+
+
+def test_predictions_beyond_the_runs_are_marked(study):
+    work, _ = study
+    got = run_json("predict", "study.json", "--at", "Temperature=210,Time=10", "--at", "Temperature=210.1,Time=30",
+                   cwd=work)
+    assert [p["extrapolates"] for p in got["points"]] == [False, True]
+
+
+def test_the_predictions_csv_echoes_points_as_typed(study):
+    work, _ = study
+    run("predict", "study.json", "--at", "Temperature=171.3,Time=44.7", "-o", "p.csv", "--force", cwd=work, check=0)
+    with open(work / "p.csv", newline="", encoding="utf-8") as f:
+        row = next(csv.DictReader(f))
+    assert (row["Temperature"], row["Time"]) == ("171.3", "44.7")
