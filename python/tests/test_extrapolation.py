@@ -30,3 +30,14 @@ def test_points_within_the_runs_do_not_warn(study):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         study.predict(np.array([[0.1, 150.0], [0.7, 210.0], [0.3, 170.3]]))
+
+
+def test_imported_data_extrapolates_beyond_its_runs_not_its_coding():
+    # Axial runs at 77.93 and 92.07 reach beyond the coding 80..90.
+    time = [80, 90, 80, 90, 85, 85, 85, 92.07, 77.93, 85, 85]
+    temperature = [170, 170, 180, 180, 175, 175, 175, 175, 175, 182.07, 167.93]
+    y = [76.5, 77.0, 78.0, 79.5, 79.9, 80.3, 80.0, 78.4, 75.6, 78.5, 77.0]
+    s = tavrin.Study.from_frame({"Time": time, "Temperature": temperature, "Yield": y},
+                                factors={"Time": (80, 90), "Temperature": None}, responses=["Yield"])
+    with pytest.warns(tavrin.ExtrapolationWarning, match=r"points 2, 4$"):
+        s.predict(np.array([[92.07, 182.07], [92.08, 175.0], [77.93, 167.93], [85.0, 167.92]]))
