@@ -47,14 +47,13 @@ std::vector<std::string_view> splitColons(std::string_view text) {
   return parts;
 }
 
-// "Name" with an optional "[unit]" at its end.
-std::pair<std::string_view, std::string> splitUnit(std::string_view text, std::string_view what,
-                                                   std::string_view expected) {
+// A name and its unit in brackets, as the library splits them (a name's
+// unit is always bracketed); an unmatched "]" is malformed.
+LabelAndUnit unitOf(std::string_view text, std::string_view what, std::string_view expected) {
   text = trim(text);
-  if (text.empty() || text.back() != ']') return {text, {}};
-  const std::size_t open = text.rfind('[');
-  if (open == std::string_view::npos) malformed(what, text, expected);
-  return {text.substr(0, open), std::string(text.substr(open + 1, text.size() - open - 2))};
+  if (text.empty() || text.back() != ']') return {std::string(text), {}};
+  if (text.find('[') == std::string_view::npos) malformed(what, text, expected);
+  return splitUnit(text);
 }
 
 }  // namespace
@@ -72,32 +71,36 @@ bool parseNumber(std::string_view text, double& value) {
 
 Factor parseFactor(std::string_view text) {
   constexpr std::string_view kWhat = "factor";
-  constexpr std::string_view kExpected = "Name=low:high or Name=low:high[unit], e.g. \"Temperature=150:210[°C]\"";
-  const auto [rest, unit] = splitUnit(text, kWhat, kExpected);
+  constexpr std::string_view kExpected =
+      "Name=low:high, Name=low:high[unit] or Name=low:high unit, e.g. \"Temperature=150:210[°C]\"";
+  const LabelAndUnit split = unitOf(text, kWhat, kExpected);
+  const std::string_view rest = split.label;
   const std::size_t equals = rest.rfind('=');
   if (equals == std::string_view::npos) malformed(kWhat, text, kExpected);
   const auto bounds = splitColons(rest.substr(equals + 1));
   if (bounds.size() != 2) malformed(kWhat, text, kExpected);
+  // Without brackets, a unit follows the high end after a blank: "Temp=25:45 °C".
+  const LabelAndUnit high = split.unit.empty() ? splitUnit(bounds[1]) : LabelAndUnit{std::string(bounds[1]), split.unit};
   Factor factor;
   factor.name = nameOf(rest.substr(0, equals), kWhat, text, kExpected);
   factor.low = numberOf(bounds[0], kWhat, text, kExpected);
-  factor.high = numberOf(bounds[1], kWhat, text, kExpected);
-  factor.unit = std::string(trim(unit));
+  factor.high = numberOf(high.label, kWhat, text, kExpected);
+  factor.unit = high.unit;
   return factor;
 }
 
 Factor parseDataFactor(std::string_view text) {
   if (text.find('=') != std::string_view::npos) return parseFactor(text);
   constexpr std::string_view kExpected = "Name, Name[unit] or Name=low:high[unit], e.g. \"Time[min]\"";
-  const auto [name, unit] = splitUnit(text, "factor", kExpected);
+  const LabelAndUnit split = unitOf(text, "factor", kExpected);
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  return {nameOf(name, "factor", text, kExpected), nan, nan, std::string(trim(unit))};
+  return {nameOf(split.label, "factor", text, kExpected), nan, nan, split.unit};
 }
 
 Response parseResponse(std::string_view text) {
   constexpr std::string_view kExpected = "Name or Name[unit], e.g. \"Yield[%]\"";
-  const auto [name, unit] = splitUnit(text, "response", kExpected);
-  return {nameOf(name, "response", text, kExpected), std::string(trim(unit))};
+  const LabelAndUnit split = unitOf(text, "response", kExpected);
+  return {nameOf(split.label, "response", text, kExpected), split.unit};
 }
 
 std::pair<std::string, double> parseAssignment(std::string_view text, std::string_view what) {

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <limits>
 #include <functional>
 #include <sstream>
+#include <system_error>
 
 #include "arguments.h"
 #include "csv.h"
@@ -158,10 +161,12 @@ Matrix pointsOf(const PredictOptions& o, const Study& study) {
   return points;
 }
 
+// The shortest text that reads back to the same double: "171.3" as the
+// user typed it, not 171.30000000000001.
 std::string fullPrecision(double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  return buffer;
+  std::array<char, 32> buffer{};
+  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  return error == std::errc() ? std::string(buffer.data(), end) : std::string();
 }
 
 // Predictions as CSV: the factors, then per response the value, its

@@ -1,5 +1,6 @@
 #include "json_io.h"
 
+#include <algorithm>
 #include <cmath>
 #include <type_traits>
 
@@ -305,12 +306,15 @@ Json robustnessJson(const Fit& fit, const Goals& goals, const Robustness& r) {
 Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std::vector<Prediction>>& predictions,
                      double confidence) {
   Json list = Json::array();
+  const std::vector<std::size_t> outside = extrapolatedPoints(fit, points);
   for (std::size_t p = 0; p < points.rows(); ++p) {
     Json byResponse = Json::object();
     for (std::size_t r = 0; r < fit.responses.size() && r < predictions.size(); ++r)
       byResponse[fit.responses[r].name] = toJson(predictions[r][p]);
-    list.push_back(
-        {{"point", p + 1}, {"settings", keyedRow(fit.factors, points, p)}, {"predictions", std::move(byResponse)}});
+    list.push_back({{"point", p + 1},
+                    {"settings", keyedRow(fit.factors, points, p)},
+                    {"extrapolates", std::binary_search(outside.begin(), outside.end(), p)},
+                    {"predictions", std::move(byResponse)}});
   }
   return {{"confidence", confidence}, {"points", std::move(list)}};
 }

@@ -3,9 +3,11 @@
 //
 // Exit status: 0 on success, 2 on bad usage, 1 on a failure; a failure
 // prints one line on stderr naming the problem.
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -14,6 +16,7 @@
 #include "json_io.h"
 #include "plot_command.h"
 #include "serve.h"
+#include "tavrin/study.h"
 
 namespace {
 
@@ -243,6 +246,27 @@ bool jsonWanted(const CLI::App& app) {
 }
 
 // One line on stderr, and the error as JSON on stdout when --json was given.
+// " (did you mean "--maximize"?)" when `given` is probably a misspelling of
+// one of `known`, else nothing.
+std::string didYouMean(const std::string& given, const std::vector<std::string>& known) {
+  const std::vector<std::string> similar = tavrin::similarNames(given, known);
+  return similar.empty() ? "" : " (did you mean \"" + similar.front() + "\"?)";
+}
+
+// The suggestion for the first option of argv that `sub` does not have.
+std::string optionSuggestion(const CLI::App& sub, int argc, char** argv) {
+  std::vector<std::string> known;
+  for (const CLI::Option* option : sub.get_options())
+    for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
+  for (int k = 2; k < argc; ++k) {
+    const std::string word(argv[k]);
+    if (word.rfind("--", 0) != 0) continue;
+    const std::string name = word.substr(0, word.find('='));
+    if (std::find(known.begin(), known.end(), name) == known.end()) return didYouMean(name, known);
+  }
+  return {};
+}
+
 int fail(const std::exception& error, const std::string& type, bool json, int status) {
   if (json) std::cout << tavrin::json::serialized(tavrin::json::errorJson(error, type), 2) << "\n";
   std::cerr << "tavrin: " << error.what() << "\n";
@@ -285,15 +309,20 @@ int run(int argc, char** argv) {
   addServe(app, serveOptions);
 
   // CLI11 reports an unknown subcommand as a missing one; name it instead.
-  if (argc > 1 && argv[1][0] != '-' && app.get_subcommands([&](CLI::App* sub) { return sub->check_name(argv[1]); }).empty()) {
-    std::cerr << "tavrin: unknown subcommand \"" << argv[1] << "\" (see --help)\n";
+  const std::vector<CLI::App*> chosen =
+      argc > 1 ? app.get_subcommands([&](CLI::App* sub) { return sub->check_name(argv[1]); }) : std::vector<CLI::App*>{};
+  if (argc > 1 && argv[1][0] != '-' && chosen.empty()) {
+    std::vector<std::string> names;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) names.push_back(sub->get_name());
+    std::cerr << "tavrin: unknown subcommand \"" << argv[1] << "\"" << didYouMean(argv[1], names) << " (see --help)\n";
     return kUsage;
   }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    std::cerr << "tavrin: " << e.what() << " (see --help)\n";
+    const std::string hint = chosen.empty() ? "" : optionSuggestion(*chosen.front(), argc, argv);
+    std::cerr << "tavrin: " << e.what() << hint << " (see --help)\n";
     return kUsage;
   }
 

@@ -345,7 +345,6 @@ void printPredictions(std::ostream& out, const Fit& fit, const Matrix& points,
   std::vector<bool> left(headings.size(), false);
   left[1 + fit.factorCount()] = true;
   Table table(headings, left);
-  std::vector<std::size_t> outside;
   for (std::size_t p = 0; p < points.rows(); ++p) {
     for (std::size_t r = 0; r < fit.responses.size() && r < predictions.size(); ++r) {
       const Prediction& y = predictions[r][p];
@@ -360,19 +359,13 @@ void printPredictions(std::ostream& out, const Fit& fit, const Matrix& points,
         cells.push_back(v);
       table.add(std::move(cells));
     }
-    for (std::size_t f = 0; f < fit.factorCount(); ++f) {
-      const Factor& factor = fit.factors[f];
-      if (points(p, f) < factor.low || points(p, f) > factor.high) {
-        outside.push_back(p + 1);
-        break;
-      }
-    }
   }
   table.print(out);
+  const std::vector<std::size_t> outside = extrapolatedPoints(fit, points);
   if (outside.empty()) return;
   std::vector<std::string> ids;
   ids.reserve(outside.size());
-  for (std::size_t id : outside) ids.push_back(std::to_string(id));
+  for (std::size_t p : outside) ids.push_back(std::to_string(p + 1));
   out << "\nOutside the plan's ranges, where the model extrapolates: point" << (ids.size() > 1 ? "s " : " ")
       << joined(ids, ", ") << "\n";
 }

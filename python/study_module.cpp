@@ -227,6 +227,14 @@ Goal make_goal(const py::handle& response, const py::handle& kind, const py::han
   return g;
 }
 
+// Goal.maximize and Goal.minimize: one bound pair and a shape.
+template <Goal::Kind kind>
+Goal one_sided_goal(const py::object& response, const py::object& low, const py::object& high, const py::object& shape,
+                    const py::object& importance) {
+  return make_goal(response, py::cast(kind), low, high, py::none(), shape, py::float_(1.0), importance,
+                   py::float_(1.0), false);
+}
+
 // Equal fields, NaN (an open bound) equal to NaN.
 bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
@@ -304,24 +312,12 @@ void bind_goals(py::module_& m) {
       .def_readwrite("unbounded", &Goal::unbounded)
       .def("__eq__", [](const Goal& a, const py::object& b) { return py::isinstance<Goal>(b) && same_goal(a, b.cast<Goal>()); })
       .def("__repr__", &goal_repr)
-      .def_static(
-          "maximize",
-          [](const py::object& response, const py::object& low, const py::object& high, const py::object& shape,
-             const py::object& importance) {
-            return make_goal(response, py::cast(Goal::Maximize), low, high, py::none(), shape, py::float_(1.0),
-                             importance, py::float_(1.0), false);
-          },
-          py::arg("response"), py::arg("low") = none, py::arg("high") = none, py::kw_only(), py::arg("shape") = 1.0,
-          py::arg("importance") = 1.0, "Desirability 0 at low rising to 1 at high; None: the predictions' span.")
-      .def_static(
-          "minimize",
-          [](const py::object& response, const py::object& low, const py::object& high, const py::object& shape,
-             const py::object& importance) {
-            return make_goal(response, py::cast(Goal::Minimize), low, high, py::none(), shape, py::float_(1.0),
-                             importance, py::float_(1.0), false);
-          },
-          py::arg("response"), py::arg("low") = none, py::arg("high") = none, py::kw_only(), py::arg("shape") = 1.0,
-          py::arg("importance") = 1.0, "Desirability 1 at low falling to 0 at high; None: the predictions' span.")
+      .def_static("maximize", one_sided_goal<Goal::Maximize>, py::arg("response"), py::arg("low") = none,
+                  py::arg("high") = none, py::kw_only(), py::arg("shape") = 1.0, py::arg("importance") = 1.0,
+                  "Desirability 0 at low rising to 1 at high; None: the predictions' span.")
+      .def_static("minimize", one_sided_goal<Goal::Minimize>, py::arg("response"), py::arg("low") = none,
+                  py::arg("high") = none, py::kw_only(), py::arg("shape") = 1.0, py::arg("importance") = 1.0,
+                  "Desirability 1 at low falling to 0 at high; None: the predictions' span.")
       .def_static(
           "target_value",
           [](const py::object& response, const py::object& target, const py::object& low, const py::object& high,
@@ -775,6 +771,8 @@ void bind_fit(py::module_& m) {
       .def("coefficients", &coefficient_matrix, py::arg("natural"))
       .def("predict", [](const Fit& f, const Array& points) { return to_array(predict(f, to_matrix(points, "X"))); },
            py::arg("points"))
+      .def("extrapolated_points", [](const Fit& f, const Array& points) { return extrapolatedPoints(f, to_matrix(points, "X")); },
+           py::arg("points"), "Zero-based rows of points beyond the span the runs cover, where the model extrapolates.")
       .def("predict_with_intervals",
            [](const Fit& f, std::size_t response, const Array& points, double confidence, const SigmaMap& sigma) {
              return prediction_columns(

@@ -149,6 +149,12 @@ TAVRIN_LAYER_API std::vector<Prediction> predictWithIntervals(const Fit& fit, st
                                                               const Matrix& points,
                                                               const AnalysisOptions& options = {});
 
+// The points (rows of `points`, natural units) where the model
+// extrapolates: a setting beyond the span the runs cover (Fit::span),
+// zero-based and ascending. InvalidArgument as predictWithIntervals for the
+// points' shape and values.
+TAVRIN_LAYER_API std::vector<std::size_t> extrapolatedPoints(const Fit& fit, const Matrix& points);
+
 // Stationary point and eigen-decomposition of the second-order part, coded
 // units. InvalidArgument for a response index out of range or a
 // ridgeTolerance outside [0, 1).

@@ -42,6 +42,20 @@ TAVRIN_LAYER_API DesignKind parseDesignKind(std::string_view text);
 // The factor counts a design kind supports: the registry's for its generators; optimal designs and imported data 1-20.
 TAVRIN_LAYER_API const std::vector<int>& supportedFactorCounts(DesignKind kind);
 
+// The candidates `name` is probably a misspelling of, closest first: equal
+// ignoring case and a trailing " [unit]", or within an edit distance of a
+// third of the shorter name. Every "did you mean" of every front end uses it.
+TAVRIN_LAYER_API std::vector<std::string> similarNames(std::string_view name, const std::vector<std::string>& candidates);
+
+// A label and the unit that follows it: in brackets at the end ("Activity
+// [U/mL]", "Temp=25:45[°C]"), or after a blank that follows a number
+// ("45 °C"). Both parts trimmed of blanks; the unit empty when there is none.
+struct LabelAndUnit {
+  std::string label;
+  std::string unit;
+};
+TAVRIN_LAYER_API LabelAndUnit splitUnit(std::string_view text);
+
 // Longest name or unit, in bytes of UTF-8, that every file the layer
 // writes can carry.
 inline constexpr std::size_t kMaxNameBytes = 64;

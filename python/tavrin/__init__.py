@@ -8,6 +8,7 @@ under its C++ names.
 
 from tavrin._errors import (
     Error,
+    ExtrapolationWarning,
     FileError,
     InvalidArgument,
     MissingFileError,
@@ -57,6 +58,7 @@ __all__ = [
     "BestResultCount",
     "FILE_CURRENT_VERSION",
     "Error",
+    "ExtrapolationWarning",
     "InvalidArgument",
     "UnknownName",
     "StateError",

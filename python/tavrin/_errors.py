@@ -33,6 +33,7 @@ __all__ = [
     "MissingFileError",
     "ParseError",
     "TavrinError",
+    "ExtrapolationWarning",
 ]
 
 
@@ -107,3 +108,7 @@ class TavrinError(Error):
         self.args = (code, message)
         self.code = code
         self.version = version
+
+
+class ExtrapolationWarning(UserWarning):
+    """Predictions asked for beyond the span the runs cover, where the model extrapolates."""

@@ -18,7 +18,7 @@ from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 import numpy as np
 
 from tavrin import _study
-from tavrin._errors import InvalidArgument, UnknownName
+from tavrin._errors import ExtrapolationWarning, InvalidArgument, UnknownName
 
 __all__ = [
     "Factor",
@@ -858,14 +858,23 @@ class Fit:
                                   f"{', '.join(self.factor_names)}), got shape {np.shape(X)}")
         return np.ascontiguousarray(points), index, single
 
+    def _warn_extrapolation(self, points: Any) -> None:
+        outside = self._core.extrapolated_points(points)
+        if outside:
+            listed = ", ".join(str(p + 1) for p in outside)
+            warnings.warn(f"outside the plan's ranges, where the model extrapolates: "
+                          f"point{'s' if len(outside) > 1 else ''} {listed}", ExtrapolationWarning, stacklevel=3)
+
     def predict(self, X: Any) -> Any:
         """Predictions of every response at points X (n_points x n_factors, natural units).
 
         Returns (n_points, n_responses); a DataFrame X gives a DataFrame with
-        its index; a 1-D X (one point) gives a 1-D array.
+        its index; a 1-D X (one point) gives a 1-D array. Points beyond the
+        span the runs cover give an ExtrapolationWarning naming them (1-based).
         """
         points, index, single = self._points(X)
         values = self._core.predict(points)
+        self._warn_extrapolation(points)
         if index is not None:
             return _pandas(True).DataFrame(values, index=index, columns=self.response_names)
         return values[0] if single else values
@@ -888,6 +897,7 @@ class Fit:
         """
         j = self._response(response)
         points, index, _ = self._points(X)
+        self._warn_extrapolation(points)
         columns = self._core.predict_with_intervals(j, points, _finite_number(confidence, "confidence", "confidence"),
                                                     _sigma_of(response, sigma))
         return _table(columns, "point", range(len(points)) if index is None else index, as_frame)

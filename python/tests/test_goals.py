@@ -29,6 +29,7 @@ def test_goals_are_the_library_classes():
     assert (goal.kind, goal.low, goal.high, goal.importance) == (GoalKind.MAXIMIZE, 0.3, 0.9, 2.5)
     assert repr(goal) == "Goal('y', 'maximize', low=0.3, high=0.9, importance=2.5)"
     assert math.isnan(Goal.maximize("y").high) and Goal.maximize("y") == Goal("y")
+    assert (Goal.minimize("y", 0.3, 0.9, shape=2.0).kind, Goal.minimize("y", shape=2.0).shape) == (GoalKind.MINIMIZE, 2.0)
     assert Goal.weighted_sum("y", -0.7).weight == -0.7
     assert Constraint("z", None, 1.62) == Constraint("z", -math.inf, 1.62)
     options = SearchOptions(points=4096)

@@ -114,4 +114,26 @@ std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t respons
                                    analysis::criticalValue(scale, options.confidence));
 }
 
+std::vector<std::size_t> extrapolatedPoints(const Fit& fit, const Matrix& points) {
+  analysis::checkPoints(fit, points);
+  // Compared in coded units, as the span was found, so a point typed as a
+  // run's setting is inside; where the span reaches -1 or +1 the factor's own
+  // low and high are compared, so a point typed as the factor's end is too.
+  const auto beyond = [](const Factor& f, std::pair<double, double> span, double x) {
+    const bool belowLow = span.first == -1.0 ? x < f.low : toCoded(f, x) < span.first;
+    const bool aboveHigh = span.second == 1.0 ? x > f.high : toCoded(f, x) > span.second;
+    return belowLow || aboveHigh;
+  };
+  std::vector<std::size_t> outside;
+  for (std::size_t p = 0; p < points.rows(); ++p)
+    for (std::size_t i = 0; i < fit.factorCount(); ++i) {
+      const std::pair<double, double> span = i < fit.span.size() ? fit.span[i] : std::pair{-1.0, 1.0};
+      if (beyond(fit.factors[i], span, points(p, i))) {
+        outside.push_back(p);
+        break;
+      }
+    }
+  return outside;
+}
+
 }  // namespace tavrin

@@ -109,15 +109,18 @@ void checkExportable(const Study& study) {
       throw InvalidArgument("the plan file holds planned settings only, and run " + std::to_string(r + 1) +
                             " has actual settings recorded");
   if (plan.extraCenterRuns > 0)
-    throw InvalidArgument("the plan file cannot carry the " + std::to_string(plan.extraCenterRuns) +
-                          " extra centre runs; it holds the plan proper only");
+    throw InvalidArgument("the plan file cannot carry the " +
+                          text::counted(static_cast<std::size_t>(plan.extraCenterRuns), "extra centre run",
+                                        "extra centre runs") +
+                          "; it holds the plan proper only");
   if (study.responses().size() > kMaxPlanFileObjectives)
     throw InvalidArgument("the plan file holds at most " + std::to_string(kMaxPlanFileObjectives) +
                           " responses; the study has " + std::to_string(study.responses().size()));
   const std::vector<MissingResult> missing = study.missing();
   if (!missing.empty())
-    throw InvalidArgument("the plan file has no missing values, and " + std::to_string(missing.size()) +
-                          " results are missing (the first: run " + std::to_string(missing.front().runId) +
+    throw InvalidArgument("the plan file has no missing values, and " +
+                          text::counted(missing.size(), "result is", "results are") +
+                          " missing (the first: run " + std::to_string(missing.front().runId) +
                           ", response " + text::quoted(missing.front().response) + ")");
 
   std::string heading;  // the experimental-data heading, the longest line of the file

@@ -7,6 +7,8 @@
 #include <string>
 #include <system_error>
 
+#include "tavrin/study.h"
+
 namespace tavrin::text {
 namespace {
 
@@ -192,6 +194,10 @@ std::optional<double> halfUnitInLastPlace(std::string_view s) noexcept {
   return 0.5 * std::pow(10.0, exponent - decimals);
 }
 
+std::string counted(std::size_t count, std::string_view singular, std::string_view plural) {
+  return std::to_string(count) + " " + std::string(count == 1 ? singular : plural);
+}
+
 std::vector<std::string> similarNames(std::string_view name, const std::vector<std::string>& candidates) {
   const std::string key = nameKey(name);
   std::vector<std::pair<std::size_t, std::string>> close;
@@ -209,3 +215,28 @@ std::vector<std::string> similarNames(std::string_view name, const std::vector<s
 }
 
 }  // namespace tavrin::text
+
+namespace tavrin {
+
+std::vector<std::string> similarNames(std::string_view name, const std::vector<std::string>& candidates) {
+  return text::similarNames(name, candidates);
+}
+
+LabelAndUnit splitUnit(std::string_view text) {
+  const auto trim = [](std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+  };
+  text = trim(text);
+  const std::size_t open = text.rfind('[');
+  if (!text.empty() && text.back() == ']' && open != std::string_view::npos)
+    return {std::string(trim(text.substr(0, open))), std::string(trim(text.substr(open + 1, text.size() - open - 2)))};
+  // "45 °C": a number, then the unit after the first blank.
+  const std::size_t blank = text.find_first_of(" \t");
+  if (blank != std::string_view::npos && text::parseDouble(text.substr(0, blank)))
+    return {std::string(text.substr(0, blank)), std::string(trim(text.substr(blank)))};
+  return {std::string(text), {}};
+}
+
+}  // namespace tavrin

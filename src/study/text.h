@@ -22,6 +22,9 @@ std::optional<std::string> wideToUtf8(std::wstring_view s);
 // The name in double quotes, for messages.
 std::string quoted(std::string_view name);
 
+// "1 result", "2 results": the count with the noun in its number.
+std::string counted(std::size_t count, std::string_view singular, std::string_view plural);
+
 // Shortest decimal text that reads back to the same double (std::to_chars).
 std::string formatDouble(double value);
 // The value to 12 significant digits, for messages: a setting computed as

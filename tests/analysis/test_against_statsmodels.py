@@ -155,7 +155,7 @@ def test_press_matches_leave_one_out_refits(n, offset):
 
 
 def test_lack_of_fit_from_replicate_means():
-    coded, _, y, out = fit_case(3, np.random.default_rng(31), extra=3)
+    coded, _, y, out = fit_case(3, np.random.default_rng(31), extra=5)
     rep = out["reports"][0]
     lof = rep["lackOfFit"]
     # Hand computation: group the runs by their settings, pure error about
@@ -170,7 +170,8 @@ def test_lack_of_fit_from_replicate_means():
     lof_df = len(y) - x.shape[1] - pure_df
     lof_ss = resid @ resid - pure_ss
     f = (lof_ss / lof_df) / (pure_ss / pure_df)
-    assert len(y) == len(coded) and pure_df >= 3
+    # Unequal degrees of freedom, so that swapping them changes p.
+    assert len(y) == len(coded) and pure_df >= 3 and pure_df != lof_df
     assert lof["available"]
     assert lof["pureErrorDf"] == pure_df and lof["lackOfFitDf"] == lof_df
     assert_rel(lof["pureErrorSS"], pure_ss)

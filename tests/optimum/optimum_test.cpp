@@ -185,13 +185,19 @@ TEST(Optimum, OverallIsTheWeightedGeometricMeanOfTheDesirabilities) {
 TEST(Optimum, ConstraintJustInsideOrJustOutsideTheUnconstrainedOptimum) {
   // The peak of Y1 is at A = 0.3 (coded); a cap on Y2 = A within 1e-3 of
   // its spread either leaves the peak alone (inactive, though close enough
-  // to be tried as active) or moves A onto the cap.
+  // to be tried as active) or moves A onto the cap; a floor likewise from
+  // below.
   struct Case {
-    double cap;
+    double low;
+    double high;
     double a;
     std::vector<std::string> active;
   };
-  const Case cases[] = {{0.3005, 0.3, {}}, {0.2995, 0.2995, {"Y2 <= 0.2995"}}};
+  const Case cases[] = {{-INFINITY, 0.3005, 0.3, {}},
+                        {-INFINITY, 0.2995, 0.2995, {"Y2 <= 0.2995"}},
+                        {0.2995, INFINITY, 0.3, {}},
+                        {0.3005, INFINITY, 0.3005, {"Y2 >= 0.3005"}},
+                        {0.6, INFINITY, 0.6, {"Y2 >= 0.6"}}};
   const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
                            {[](const double* x) {
                               const double a = x[0] - 0.3, b = x[1] + 0.2, c = x[2] - 0.1;
@@ -199,10 +205,10 @@ TEST(Optimum, ConstraintJustInsideOrJustOutsideTheUnconstrainedOptimum) {
                             },
                             [](const double* x) { return x[0]; }});
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.cap);
+    SCOPED_TRACE(::testing::Message() << c.low << ".." << c.high);
     Goals goals;
     goals.goals = {maximize("Y1", -10.0, 10.0)};
-    goals.constraints = {{"Y2", -INFINITY, c.cap}};
+    goals.constraints = {{"Y2", c.low, c.high}};
     const Optimum best = optimize(fit, goals);
     ASSERT_FALSE(best.candidates.empty());
     const Candidate& top = best.candidates.front();
@@ -211,6 +217,20 @@ TEST(Optimum, ConstraintJustInsideOrJustOutsideTheUnconstrainedOptimum) {
     EXPECT_NEAR(top.coded[2], 0.1, 1e-9);
     EXPECT_EQ(top.activeConstraints, c.active);
   }
+}
+
+// low = high is an equality: the optimum holds Y2 = A there, to SLSQP's
+// precision (some 4e-9 off in coded units, not the 1e-9 of one side).
+TEST(Optimum, AConstraintWithLowEqualToHighHoldsTheResponseThere) {
+  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
+                           {[](const double* x) { return 5.0 - (x[0] - 0.3) * (x[0] - 0.3) - x[1] * x[1]; },
+                            [](const double* x) { return x[0]; }});
+  Goals goals;
+  goals.goals = {maximize("Y1", -10.0, 10.0)};
+  goals.constraints = {{"Y2", 0.2, 0.2}};
+  const Optimum best = optimize(fit, goals);
+  ASSERT_FALSE(best.candidates.empty());
+  EXPECT_NEAR(best.candidates.front().coded[0], 0.2, 1e-7);
 }
 
 TEST(Optimum, BoundsAndACapShareTheOptimumOfFiveFactors) {
@@ -432,6 +452,9 @@ TEST(Optimum, RefusesWhatItCannotSearch) {
   Goals outside = good;
   outside.region["A"] = {0.0, 0.5};
   expectRefusal(outside, {}, "within the range the runs span");
+  Goals above = good;
+  above.region["A"] = {0.3, 0.75};
+  expectRefusal(above, {}, "within the range the runs span");
   Goals badFactor = good;
   badFactor.region["Z"] = {0.0, 0.5};
   EXPECT_THROW(optimize(fit, badFactor), UnknownName);

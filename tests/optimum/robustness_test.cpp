@@ -132,6 +132,38 @@ TEST(Robustness, PredictionsSpreadAsTheLeastSquaresTheorySays) {
   EXPECT_NEAR(r.constraintProbability[0], 0.5, 0.03);
 }
 
+// Two replicates: the 0th and 100th percentiles are the two predictions,
+// whose sample standard deviation (n - 1) is their distance / sqrt(2).
+TEST(Robustness, StandardDeviationIsTheSampleOne) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  RobustnessOptions options;
+  options.replicates = 2;
+  options.percentiles = {0, 100};
+  options.relocationPoints = 0;
+  options.relocationStarts = 0;
+  const Robustness r = robustness(fit, goals, optimize(fit, goals), options);
+  for (std::size_t j = 0; j < 2; ++j) {
+    const double distance = r.predictionPercentiles(j, 1) - r.predictionPercentiles(j, 0);
+    EXPECT_GT(distance, 0.0) << j;
+    EXPECT_NEAR(r.predictionStdDev[j], distance / std::sqrt(2.0), 1e-12 * distance) << j;
+  }
+}
+
+// Every replicate draws its own noise, so no two relocated optima coincide.
+TEST(Robustness, NoTwoReplicatesShareTheirNoise) {
+  const Fit fit = noisyFit();
+  const Goals goals = yieldGoals();
+  RobustnessOptions options;
+  options.replicates = 16;
+  const Robustness r = robustness(fit, goals, optimize(fit, goals), options);
+  ASSERT_EQ(r.optima.rows(), 16u);
+  for (std::size_t a = 0; a < r.optima.rows(); ++a)
+    for (std::size_t b = a + 1; b < r.optima.rows(); ++b)
+      EXPECT_FALSE(std::equal(r.optima.row(a), r.optima.row(a) + r.optima.cols(), r.optima.row(b)))
+          << "replicates " << a << " and " << b;
+}
+
 // "Maximise Y1" with open bounds ranks by Y1 itself in every replicate, as
 // bounds far outside the predictions do: a replicate whose surface rises
 // above the nominal top must still find its own top, not tie at d = 1.

@@ -211,6 +211,17 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
       {"\"executionOrder\": [\n    ", "\"executionOrder\": [\n    1,\n    ", "executionOrder"},
       {"\"results\": [\n    [\n      ", "\"results\": [\n    [\n      \"x\", ", "results[0]"},
   };
+  // The first run of the execution order repeated in place of the second.
+  std::string repeated = text;
+  const std::size_t first = repeated.find("\"executionOrder\": [\n    ") + std::strlen("\"executionOrder\": [\n    ");
+  const std::size_t second = repeated.find(",\n    ", first) + std::strlen(",\n    ");
+  repeated.replace(second, repeated.find(',', second) - second, repeated.substr(first, repeated.find(',', first) - first));
+  try {
+    (void)Study::fromJson(repeated, "s.json");
+    ADD_FAILURE() << "a repeated run id in the execution order: accepted";
+  } catch (const ParseError& error) {
+    EXPECT_NE(std::string(error.what()).find("executionOrder[1]"), std::string::npos) << error.what();
+  }
   for (const auto& e : edits) {
     std::string edited = text;
     const std::size_t at = edited.find(e.from);

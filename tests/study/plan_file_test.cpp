@@ -159,6 +159,7 @@ TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
       {"blank", make({{"Reaction Time", 1, 2, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "holds a blank"},
       {"locale", make(ok, {{"Ausbeute μ", ""}}), "has no encoding for it"},
       {"extra centre", make(ok, {{"Y", ""}}, 2), "2 extra centre runs"},
+      {"one extra centre", make(ok, {{"Y", ""}}, 1), "the 1 extra centre run;"},
       {"range digits", make({{"A", 0.1234567, 0.7, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "6 significant digits"},
       {"heading", make({{std::string(64, 'a'), 1, 2, ""}, {std::string(64, 'b'), 1, 2, ""},
                         {std::string(64, 'c'), 1, 2, ""}, {std::string(64, 'd'), 1, 2, ""}},
@@ -178,7 +179,12 @@ TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
   huge.setResult(3, "Y", 1e39);
   EXPECT_THROW(huge.exportPlanFile(path("refused.txt")), InvalidArgument);
   huge.setResult(3, "Y", std::numeric_limits<double>::quiet_NaN());
-  EXPECT_THROW(huge.exportPlanFile(path("refused.txt")), InvalidArgument);
+  try {
+    huge.exportPlanFile(path("refused.txt"));
+    ADD_FAILURE() << "a missing result: exported";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("1 result is missing (the first: run 3"), std::string::npos) << e.what();
+  }
   // Under a UTF-8 locale the non-ASCII name goes through.
   ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
   EXPECT_NO_THROW(make(ok, {{"Ausbeute_μ", ""}}).exportPlanFile(path("utf8.txt")));

@@ -57,6 +57,7 @@ describe('workbench API', () => {
     ['a study file nested 100,000 deep', 'POST', '/api/open', { body: `{"x": ${'['.repeat(100000)}${']'.repeat(100000)}}` }, 422, 'ParseError', /deeper than 32 levels/],
     ['a bad definition', 'POST', '/api/new', { body: { ...definition, factors: [definition.factors[0], { ...definition.factors[1], low: 50, high: 10 }] } }, 422, 'InvalidArgument', /factor 2 "Time": low 50 is not below high 10/],
     ['an unknown factor of the surface', 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Pressure' } }, 422, 'UnknownName', /no factor is named "Pressure"/],
+    ['a surface of one step', 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Time', steps: 1 } }, 400, 'BadRequest', /steps must be a whole number in 2\.\./],
     ['an infinite result', 'POST', '/api/results', { body: '{"results": [{"run": 3, "response": "Yield", "value": 1e400}]}' }, 400, 'BadRequest', /not valid JSON/],
     ['foreign Origin', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: 80.5 }] }, headers: { Origin: 'http://evil.example' } }, 403, 'Forbidden', /evil\.example/],
     ['null Origin', 'POST', '/api/results', { body: { results: [{ run: 3, response: 'Yield', value: 80.5 }] }, headers: { Origin: 'null' } }, 403, 'Forbidden', /refused/],
@@ -106,6 +107,14 @@ describe('workbench API', () => {
     const second = spawnSync(tavrin, ['serve', '--port', String(server.port)], { encoding: 'utf8', timeout: 10000 });
     assert.equal(second.status, 1);
     assert.match(second.stderr, new RegExp(`cannot listen on 127\\.0\\.0\\.1:${server.port}`));
+  });
+
+  test('the surface grid runs from each factor\'s low to its high end', async () => {
+    const answer = await request(server.port, 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Time', steps: 3 } });
+    assert.equal(answer.status, 200, answer.text);
+    assert.deepEqual(answer.json.x.values, [150, 180, 210]);
+    assert.deepEqual(answer.json.y.values, [10, 30, 50]);
+    assert.deepEqual(answer.json.z.map((row) => row.length), [3, 3, 3]);
   });
 
   test('a refused batch of results changes none of them', async () => {
@@ -174,7 +183,10 @@ describe('a study file another program writes', () => {
     const post = (path, body) => request(server.port, 'POST', path, body === undefined ? {} : { body });
     try {
       assert.equal((await post('/api/new', definition)).status, 200);
+      const isSaved = async () => (await request(server.port, 'GET', '/api/state')).json.saved;
+      assert.equal(await isSaved(), false);
       assert.equal((await post('/api/save')).status, 200);
+      assert.equal(await isSaved(), true);
       // Another program enters a result in the file.
       const theirs = JSON.parse(readFileSync(file, 'utf8'));
       theirs.results[0][0] = 81.25;

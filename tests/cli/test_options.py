@@ -1,0 +1,86 @@
+"""How the command line reads its options and writes the predictions CSV,
+each checked on the example study by what comes out."""
+import csv
+
+import pytest
+
+from conftest import run, run_json
+
+
+def best_settings(work, *args):
+    return run_json("optimize", "study.json", "--maximize", "Yield", *args, cwd=work)["optimum"]["candidates"][0]["settings"]
+
+
+# The yield peaks near Time = 38 min, so a one-sided region that excludes the
+# peak puts the optimum on the side it gives, and the other side stays the
+# factor's own end (10 or 50 min).
+@pytest.mark.parametrize("region, time", [("Time<=30.3", 30.3), ("Time>=41.7", 41.7)])
+def test_a_one_sided_region_keeps_the_factors_other_end(study, region, time):
+    work, _ = study
+    assert best_settings(work, "--region", region)["Time"] == pytest.approx(time, abs=1e-9)
+
+
+def test_maximize_takes_a_lower_bound_alone(study):
+    work, _ = study
+    got = run_json("optimize", "study.json", "--maximize", "Yield>=70.5", cwd=work)
+    assert got["goals"]["goals"][0]["low"] == 70.5
+
+
+def test_predict_reads_a_points_file_with_a_byte_order_mark(study):
+    work, _ = study
+    (work / "bom.csv").write_text("Temperature,Time\n171.3,44.7\n", encoding="utf-8-sig")
+    from_file = run_json("predict", "study.json", "--csv", "bom.csv", cwd=work)["points"][0]
+    at = run_json("predict", "study.json", "--at", "Temperature=171.3,Time=44.7", cwd=work)["points"][0]
+    assert from_file == at
+
+
+def test_prediction_csv_columns_hold_what_their_headings_name(study):
+    work, _ = study
+    run("predict", "study.json", "--at", "Temperature=171.3,Time=44.7", "-o", "p.csv", "--force", cwd=work, check=0)
+    with open(work / "p.csv", newline="", encoding="utf-8") as f:
+        row = next(csv.DictReader(f))
+    for response in ("Yield", "Impurity"):
+        value = float(row[response])
+        ci = float(row[f"{response} CI low"]), float(row[f"{response} CI high"])
+        pi = float(row[f"{response} PI low"]), float(row[f"{response} PI high"])
+        assert pi[0] < ci[0] < value < ci[1] < pi[1], (response, row)
+        # Symmetric intervals about the value; the prediction interval is the wider one.
+        assert value - ci[0] == pytest.approx(ci[1] - value, rel=1e-9)
+        assert float(row[f"{response} std. error"]) > 0
+
+
+# A unit follows a name in brackets, and a number in brackets or after a blank.
+@pytest.mark.parametrize("factor, response, expected", [
+    ("Temp=25.1:45.3 °C", "Activity [U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),
+    ("Temp=25.1:45.3[°C]", "Activity[U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),
+    ("Temp=25.1:45.3", "2 theta", (("Temp", 25.1, 45.3, ""), ("2 theta", ""))),
+])
+def test_units_after_names_and_numbers(tmp_path, factor, response, expected):
+    got = run_json("new", "u.json", "--factor", factor, "--factor", "B=0.1:0.7", "--response", response, cwd=tmp_path)
+    f, r = got["factors"][0], got["responses"][0]
+    assert ((f["name"], f["low"], f["high"], f["unit"]), (r["name"], r["unit"])) == expected
+
+
+@pytest.mark.parametrize("args, suggestion", [
+    (["optimize", "study.json", "--maximise", "Yield"], '"--maximize"'),
+    (["optimise", "study.json"], '"optimize"'),
+    (["predict", "study.json", "--confidance=0.9"], '"--confidence"'),
+])
+def test_a_near_miss_gets_a_suggestion(study, args, suggestion):
+    work, _ = study
+    assert f"did you mean {suggestion}?" in run(*args, cwd=work, check=2).stderr
+
+
+def test_predictions_beyond_the_runs_are_marked(study):
+    work, _ = study
+    got = run_json("predict", "study.json", "--at", "Temperature=210,Time=10", "--at", "Temperature=210.1,Time=30",
+                   cwd=work)
+    assert [p["extrapolates"] for p in got["points"]] == [False, True]
+
+
+def test_the_predictions_csv_echoes_points_as_typed(study):
+    work, _ = study
+    run("predict", "study.json", "--at", "Temperature=171.3,Time=44.7", "-o", "p.csv", "--force", cwd=work, check=0)
+    with open(work / "p.csv", newline="", encoding="utf-8") as f:
+        row = next(csv.DictReader(f))
+    assert (row["Temperature"], row["Time"]) == ("171.3", "44.7")
