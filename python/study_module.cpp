@@ -769,7 +769,7 @@ void bind_fit(py::module_& m) {
       .def_property_readonly("run_ids", [](const Fit& f) { return f.runIds; })
       .def_property_readonly("design", [](const Fit& f) { return to_array(f.design); })
       .def_property_readonly("observations", [](const Fit& f) { return to_array(f.observations); })
-      .def_property_readonly("leverages", [](const Fit& f) { return to_array(f.leverages); })
+      .def_property_readonly("leverages", [](const Fit& f) { return to_array(f.models.at(0).leverages); })
       .def_property_readonly("residual_df", &Fit::residualDf)
       .def_property_readonly("term_labels", &term_labels)
       .def("coefficients", &coefficient_matrix, py::arg("natural"))
