@@ -45,6 +45,8 @@ Json rowsJson(const std::vector<AnovaRow>& rows) {
   return out;
 }
 
+}  // namespace
+
 Json buildJson(const std::string& response, const ModelBuild& b) {
   const ModelFit& f = b.fit;
   Json out = {{"response", response},
@@ -92,6 +94,8 @@ Json buildJson(const std::string& response, const ModelBuild& b) {
                         {"runs", runs}};
   return out;
 }
+
+namespace {
 
 // ------------------------------------------------------------------- text
 

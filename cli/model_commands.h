@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json_io.h"
+#include "tavrin/model_building.h"
 #include "tavrin/study.h"
 
 namespace tavrin::cli {
@@ -32,6 +33,10 @@ struct ModelOptions {
 
 void runModelFit(const std::string& study, const std::vector<std::string>& responses, const ModelOptions& options,
                  double confidence, bool json, std::ostream& out);
+
+// A model build as JSON: the models, the reduction steps, Box-Cox, the
+// estimates, the ANOVA and the run diagnostics.
+nlohmann::ordered_json buildJson(const std::string& response, const ModelBuild& build);
 
 // The model each response of a study is fitted with, as the commands that
 // use the study's fit name it: "Yield: quadratic; Impurity: A B A^2 (log,

@@ -224,8 +224,8 @@ TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& re
                                const std::vector<ModelChoice>& choices = {});
 
 // Predictions at many points: `points` is points x factors in natural
-// units; the result is points x responses. InvalidArgument on a shape
-// mismatch.
+// units; the result is points x responses, a transformed response's in its
+// own units. InvalidArgument on a shape mismatch.
 TAVRIN_LAYER_API Matrix predict(const Fit& fit, const Matrix& points);
 
 // --------------------------------------------------------------------- study

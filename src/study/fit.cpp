@@ -246,8 +246,11 @@ Matrix predict(const Fit& fit, const Matrix& points) {
   std::vector<double> coded(n);
   for (std::size_t p = 0; p < points.rows(); ++p) {
     for (std::size_t i = 0; i < n; ++i) coded[i] = toCoded(fit.factors[i], points(p, i));
-    for (std::size_t j = 0; j < fit.models.size(); ++j)
-      out(p, j) = quadratic::evaluate(n, fit.models[j].coded.data(), coded.data());
+    for (std::size_t j = 0; j < fit.models.size(); ++j) {
+      const Model& model = fit.models[j];
+      const double value = quadratic::evaluate(n, model.coded.data(), coded.data());
+      out(p, j) = model.transformed() ? PowerTransform{model.power}.invert(value) : value;
+    }
   }
   return out;
 }
