@@ -60,6 +60,7 @@ bool operator==(const ModelChoice& a, const ModelChoice& b) {
 
 void validateModelChoice(const ModelChoice& choice, const std::vector<Factor>& factors, const std::string& path) {
   std::vector<std::string> names;
+  names.reserve(factors.size());
   for (const Factor& f : factors) names.push_back(f.name);
   atField(path + ".model", [&] { parseModelTerms(choice.model, names); });
   atField(path + ".transform", [&] {
