@@ -202,6 +202,7 @@ void runModelFit(const std::string& studyFile, const std::vector<std::string>& r
     for (const Response& r : study.responses()) names.push_back(r.name);
   const ModelRequest request = requestOf(o, confidence);
   std::vector<ModelBuild> builds;
+  builds.reserve(names.size());
   for (const std::string& name : names)
     builds.push_back(o.save ? chooseModel(study, name, request) : buildModel(modelData(study, name), request));
   if (o.save) study.save(studyFile);

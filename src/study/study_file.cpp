@@ -186,6 +186,7 @@ std::vector<ModelChoice> readModelChoices(const Reader& in, const ReadJson& mode
                                           const std::vector<Response>& responses) {
   if (!models.is_object()) in.fail("models", "is not an object");
   std::vector<std::string> names;
+  names.reserve(responses.size());
   for (const Response& r : responses) names.push_back(r.name);
   std::vector<ModelChoice> out(responses.size());
   for (const auto& [name, value] : models.items()) {
