@@ -276,7 +276,7 @@ void exportCases(const char* path) {
     nlohmann::json constraints = nlohmann::json::array();
     for (const Constraint& k : c.goals.constraints) constraints.push_back({{"response", k.response}, {"high", k.high}});
     j["constraints"] = constraints;
-    j["solver"] = matrixJson(c.fit.solver);
+    j["solver"] = matrixJson(c.fit.models.at(0).solver);
     j["observations"] = matrixJson(c.fit.observations);
     std::vector<double> sigma;
     for (const Response& r : c.fit.responses) {

@@ -439,8 +439,12 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   const Fit fit = study.fit();
   goals = completeGoals(fit, goals, o.search);
   const Optimum optimum = optimize(fit, goals, o.search);
-  Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
-  if (!o.json) printOptimum(out, fit, goals, optimum);
+  Json result = {{"models", modelsUsedJson(study)}, {"goals", json::toJson(goals)},
+                 {"optimum", json::optimumJson(fit, optimum)}};
+  if (!o.json) {
+    out << "Models: " << modelsUsed(study) << "\n";
+    printOptimum(out, fit, goals, optimum);
+  }
   if (!o.robust) {
     if (o.json) printJson(out, result);
     return;
@@ -493,7 +497,12 @@ void runPredict(const PredictOptions& o, std::ostream& out) {
   for (std::size_t r = 0; r < fit.responses.size(); ++r)
     predictions.push_back(predictWithIntervals(fit, r, points, analysis));
   if (!o.output.empty()) writeTextFile(o.output, predictionsCsv(fit, points, predictions));
-  if (o.json) return printJson(out, json::predictionsJson(fit, points, predictions, o.confidence));
+  if (o.json) {
+    Json result = json::predictionsJson(fit, points, predictions, o.confidence);
+    result["models"] = modelsUsedJson(study);
+    return printJson(out, result);
+  }
+  out << "Models: " << modelsUsed(study) << "\n";
   printPredictions(out, fit, points, predictions, o.confidence);
   if (!o.output.empty()) out << "\nWrote the predictions to " << o.output << "\n";
 }

@@ -126,10 +126,12 @@ void addFit(CLI::App& app, FitOptions& o) {
   sub->add_option("--force-out", m.forceOut, "A term removed before the elimination; repeatable")->needs(reduce);
   sub->add_option("--transform", m.transform, "none, log, sqrt, inverse or boxcox");
   sub->add_option("--anova", m.anova, "sequential (by groups of terms, default) or partial (per term)");
+  sub->add_flag("--save", m.save, "Keep the model as the chosen model of the --response named, in the study file");
   addJson(*sub, o.json);
   sub->footer("Example:\n  tavrin fit study.json\n  tavrin fit study.json --response Yield --runs\n"
               "  tavrin fit study.json --model \"Temperature Time Temperature^2\" --anova partial\n"
-              "  tavrin fit study.json --reduce --alpha 0.05 --force Time --transform boxcox");
+              "  tavrin fit study.json --reduce --alpha 0.05 --force Time --transform boxcox\n"
+              "  tavrin fit study.json --response Yield --reduce --transform log --save");
 }
 
 void addOptimize(CLI::App& app, OptimizeOptions& o) {

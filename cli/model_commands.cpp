@@ -1,12 +1,14 @@
 #include "model_commands.h"
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 #include "json_io.h"
 #include "tavrin/model_building.h"
+#include "tavrin/study_file.h"
 #include "text.h"
 
 namespace tavrin::cli {
@@ -42,6 +44,8 @@ Json rowsJson(const std::vector<AnovaRow>& rows) {
   for (const AnovaRow& r : rows) out.push_back(rowJson(r));
   return out;
 }
+
+}  // namespace
 
 Json buildJson(const std::string& response, const ModelBuild& b) {
   const ModelFit& f = b.fit;
@@ -90,6 +94,8 @@ Json buildJson(const std::string& response, const ModelBuild& b) {
                         {"runs", runs}};
   return out;
 }
+
+namespace {
 
 // ------------------------------------------------------------------- text
 
@@ -185,14 +191,24 @@ void runModelFit(const std::string& studyFile, const std::vector<std::string>& r
                  double confidence, bool json, std::ostream& out) {
   if (!o.anova.empty() && o.anova != "sequential" && o.anova != "partial")
     throw UsageError("--anova \"" + o.anova + "\": use sequential or partial");
-  const Study study = Study::load(studyFile);
+  if (o.save && responses.empty())
+    throw UsageError("--save keeps the model of the responses named by --response; name at least one");
+  // Held from reading to saving when the choice is kept.
+  std::optional<StudyFileLock> lock;
+  if (o.save) lock.emplace(studyFile);
+  Study study = Study::load(studyFile);
   std::vector<std::string> names = responses;
   if (names.empty())
     for (const Response& r : study.responses()) names.push_back(r.name);
   const ModelRequest request = requestOf(o, confidence);
+  std::vector<ModelBuild> builds;
+  builds.reserve(names.size());
+  for (const std::string& name : names)
+    builds.push_back(o.save ? chooseModel(study, name, request) : buildModel(modelData(study, name), request));
+  if (o.save) study.save(studyFile);
   Json all = Json::array();
   for (std::size_t k = 0; k < names.size(); ++k) {
-    const ModelBuild build = buildModel(modelData(study, names[k]), request);
+    const ModelBuild& build = builds[k];
     if (json) {
       all.push_back(buildJson(names[k], build));
       continue;
@@ -200,7 +216,29 @@ void runModelFit(const std::string& studyFile, const std::vector<std::string>& r
     if (k > 0) out << "\n";
     printBuild(out, names[k], build, o);
   }
-  if (json) printJson(out, {{"responses", std::move(all)}});
+  if (json) printJson(out, {{"responses", std::move(all)}, {"saved", o.save}});
+  if (!json && o.save)
+    out << "\nSaved in " << studyFile << " as the chosen model of " << names.size()
+        << (names.size() == 1 ? " response" : " responses") << "; optimize and predict now use it\n";
+}
+
+std::string modelsUsed(const Study& study) {
+  std::string text;
+  for (const Response& r : study.responses()) {
+    const ModelChoice& c = study.modelChoice(r.name);
+    text += (text.empty() ? "" : "; ") + r.name + ": " + c.terms;
+    if (!std::isnan(c.power)) text += " (" + c.transform + ", power " + formatNumber(c.power, 4) + ")";
+  }
+  return text;
+}
+
+Json modelsUsedJson(const Study& study) {
+  Json out = Json::object();
+  for (const Response& r : study.responses()) {
+    const ModelChoice& c = study.modelChoice(r.name);
+    out[r.name] = {{"terms", c.terms}, {"transform", c.transform}, {"power", number(c.power)}};
+  }
+  return out;
 }
 
 void runPath(const PathOptions& o, std::ostream& out) {

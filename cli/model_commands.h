@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "json_io.h"
+#include "tavrin/model_building.h"
+#include "tavrin/study.h"
+
 namespace tavrin::cli {
 
 struct ModelOptions {
@@ -19,15 +23,26 @@ struct ModelOptions {
   std::vector<std::string> forceOut;
   std::string transform;  // empty: none
   std::string anova;      // sequential (default) or partial
+  bool save = false;      // keep the model as each response's chosen model in the study file
 
   // True when any option asks for model building rather than the plain report.
   bool asked() const {
-    return !model.empty() || reduce || !transform.empty() || !anova.empty();
+    return !model.empty() || reduce || !transform.empty() || !anova.empty() || save;
   }
 };
 
 void runModelFit(const std::string& study, const std::vector<std::string>& responses, const ModelOptions& options,
                  double confidence, bool json, std::ostream& out);
+
+// A model build as JSON: the models, the reduction steps, Box-Cox, the
+// estimates, the ANOVA and the run diagnostics.
+nlohmann::ordered_json buildJson(const std::string& response, const ModelBuild& build);
+
+// The model each response of a study is fitted with, as the commands that
+// use the study's fit name it: "Yield: quadratic; Impurity: A B A^2 (log,
+// power 0)".
+std::string modelsUsed(const Study& study);
+nlohmann::ordered_json modelsUsedJson(const Study& study);
 
 struct PathOptions {
   std::string study;

@@ -122,6 +122,7 @@ void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& 
   server.Post("/api/optimize", [&](Req req, Res res) { send(res, bench.optimize(req.body)); });
   server.Post("/api/plot", [&](Req req, Res res) { send(res, bench.plot(req.body)); });
   server.Post("/api/report", [&](Req req, Res res) { send(res, bench.report(req.body)); });
+  server.Post("/api/model", [&](Req req, Res res) { send(res, bench.model(req.body)); });
   server.Get("/api/study.json", [&bench, fileName](Req, Res res) {
     send(res, bench.studyFile());
     if (res.status == 200) res.set_header("Content-Disposition", "attachment; filename=\"" + fileName + "\"");

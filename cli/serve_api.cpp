@@ -11,6 +11,8 @@
 #include "json_io.h"
 #include "plot_json.h"
 #include "report.h"
+#include "model_commands.h"
+#include "tavrin/model_building.h"
 #include "tavrin/analysis.h"
 #include "tavrin/detail/definition_json.h"
 #include "tavrin/optimum.h"
@@ -366,6 +368,34 @@ ApiReply Workbench::fit() const {
     std::vector<std::size_t> all(fit->responses.size());
     for (std::size_t r = 0; r < all.size(); ++r) all[r] = r;
     return reply(json::analysesJson(*study, *fit, all));
+  });
+}
+
+ApiReply Workbench::model(std::string_view body) {
+  return answer([&] {
+    const Json request = parseBody(body);
+    const std::string response = textOf(member(request, "response"), "response");
+    ModelRequest build;
+    if (const std::string m = textOf(member(request, "model"), "model", false); !m.empty()) build.model = m;
+    if (const std::string t = textOf(member(request, "transform"), "transform", false); !t.empty()) build.transform = t;
+    build.reduce = member(request, "reduce").is_boolean() && member(request, "reduce").get<bool>();
+    build.reduction.criterion = member(request, "aicc").is_boolean() && member(request, "aicc").get<bool>()
+                                    ? ReductionOptions::Aicc
+                                    : ReductionOptions::PValue;
+    build.reduction.pToRemove = numberOf(member(request, "pToRemove"), "pToRemove", build.reduction.pToRemove);
+    for (const char* key : {"forceIn", "forceOut"}) {
+      const Json& list = member(request, key);
+      if (list.is_null()) continue;
+      std::vector<std::string>& terms = std::string_view(key) == "forceIn" ? build.reduction.forceIn : build.reduction.forceOut;
+      for (const Json& t : arrayOf(list, key)) terms.push_back(textOf(t, key));
+    }
+    const bool save = member(request, "save").is_boolean() && member(request, "save").get<bool>();
+    std::lock_guard lock(mutex_);
+    if (!study_) noStudy();
+    Study changed = *study_;
+    const ModelBuild result = save ? chooseModel(changed, response, build) : buildModel(modelData(changed, response), build);
+    if (save) replace(std::move(changed), false);
+    return reply({{"build", buildJson(response, result)}, {"models", modelsUsedJson(*study_)}, {"saved", saved_}});
   });
 }
 

@@ -55,6 +55,10 @@ class Workbench {
   ApiReply plot(std::string_view body) const;
   // The study report as HTML; the body is optimize's, its goals optional.
   ApiReply report(std::string_view body) const;
+  // Builds one response's model as asked (model, transform, reduction) and
+  // shows its ANOVA and diagnostics; with "save" keeps it as the
+  // response's chosen model, which the fit and the optimum then use.
+  ApiReply model(std::string_view body);
   // The study file's text.
   ApiReply studyFile() const;
   // Replaces the study by an uploaded study file's text.

@@ -713,9 +713,9 @@ void bind_study(py::module_& m) {
            py::arg("goals"), py::arg("constraints"), py::arg("region"), py::arg("options"), py::arg("sigma"),
            py::arg("replicates"), py::arg("seed"), py::arg("title"))
       .def("build_model",
-           [](const Study& s, const std::string& response, const std::string& model, const std::string& transform,
+           [](Study& s, const std::string& response, const std::string& model, const std::string& transform,
               bool reduce, double p_to_remove, bool aicc, const std::vector<std::string>& force_in,
-              const std::vector<std::string>& force_out, double confidence, double outlier_alpha) {
+              const std::vector<std::string>& force_out, double confidence, double outlier_alpha, bool keep) {
              ModelRequest request;
              request.model = model;
              request.transform = transform;
@@ -726,11 +726,31 @@ void bind_study(py::module_& m) {
              request.reduction.forceOut = force_out;
              request.confidence = confidence;
              request.outlierAlpha = outlier_alpha;
-             return model_build_dict(buildModel(modelData(s, response), request));
+             return model_build_dict(keep ? chooseModel(s, response, request)
+                                          : buildModel(modelData(s, response), request));
            },
            py::arg("response"), py::arg("model"), py::arg("transform"), py::arg("reduce"), py::arg("p_to_remove"),
            py::arg("aicc"), py::arg("force_in"), py::arg("force_out"), py::arg("confidence"),
-           py::arg("outlier_alpha"))
+           py::arg("outlier_alpha"), py::arg("keep") = false)
+      .def("model_choice",
+           [](const Study& s, const std::string& response) {
+             const ModelChoice& c = s.modelChoice(response);
+             py::list forceIn, forceOut;
+             for (const std::string& t : c.reduction.forceIn) forceIn.append(t);
+             for (const std::string& t : c.reduction.forceOut) forceOut.append(t);
+             py::dict d;
+             d["model"] = c.model;
+             d["transform"] = c.transform;
+             d["reduce"] = c.reduce;
+             d["aicc"] = c.reduction.criterion == ReductionOptions::Aicc;
+             d["p_to_remove"] = c.reduction.pToRemove;
+             d["force_in"] = forceIn;
+             d["force_out"] = forceOut;
+             d["terms"] = c.terms;
+             d["power"] = std::isnan(c.power) ? py::object(py::none()) : py::object(py::float_(c.power));
+             return d;
+           },
+           py::arg("response"))
       .def("run_sheet", &Study::runSheet)
       .def("read_results",
            [](Study& s, const std::string& text, const std::string& source, bool actual) {
@@ -765,8 +785,16 @@ void bind_fit(py::module_& m) {
       .def_property_readonly("run_ids", [](const Fit& f) { return f.runIds; })
       .def_property_readonly("design", [](const Fit& f) { return to_array(f.design); })
       .def_property_readonly("observations", [](const Fit& f) { return to_array(f.observations); })
-      .def_property_readonly("leverages", [](const Fit& f) { return to_array(f.leverages); })
-      .def_property_readonly("residual_df", &Fit::residualDf)
+      .def_property_readonly("leverages",
+                             [](const Fit& f) {
+                               // runs x responses: each response's model has its own.
+                               Matrix m(f.runCount(), f.models.size());
+                               for (std::size_t j = 0; j < f.models.size(); ++j)
+                                 for (std::size_t r = 0; r < f.runCount(); ++r) m(r, j) = f.models[j].leverages[r];
+                               return to_array(m);
+                             })
+      .def_property_readonly("residual_df",
+                             [](const Fit& f) { return static_cast<int>(f.runCount()) - static_cast<int>(f.termCount()); })
       .def_property_readonly("term_labels", &term_labels)
       .def("coefficients", &coefficient_matrix, py::arg("natural"))
       .def("predict", [](const Fit& f, const Array& points) { return to_array(predict(f, to_matrix(points, "X"))); },

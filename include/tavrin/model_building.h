@@ -130,17 +130,6 @@ TAVRIN_LAYER_API Anova anova(const ModelData& data, const ModelFit& fit);
 
 // ---------------------------------------------------------------- reduction
 
-struct ReductionOptions {
-  enum Criterion { PValue, Aicc };
-  Criterion criterion = PValue;
-  // A term is removed while its partial-test p exceeds this, in (0, 1).
-  double pToRemove = 0.10;
-  // Term labels never removed (their parents are then kept too) and terms
-  // removed before the elimination starts.
-  std::vector<std::string> forceIn;
-  std::vector<std::string> forceOut;
-};
-
 struct ReductionStep {
   std::string term;
   bool forced = false;  // removed by forceOut
@@ -322,5 +311,15 @@ struct ModelBuild {
 // asked, then the ANOVA and run diagnostics of the final model. Throws as
 // the steps it takes do.
 TAVRIN_LAYER_API ModelBuild buildModel(const ModelData& data, const ModelRequest& request);
+
+// The choice a request and its build make: what was asked, and the final
+// terms ("quadratic" when they are the full quadratic) and power.
+TAVRIN_LAYER_API ModelChoice modelChoice(const ModelRequest& request, const ModelBuild& build);
+
+// Builds the model of one response of the study (buildModel on
+// modelData) and keeps it as the response's chosen model, which the
+// study's fit() and everything after it then use. Throws as they do; a
+// refused build changes nothing.
+TAVRIN_LAYER_API ModelBuild chooseModel(Study& study, std::string_view response, const ModelRequest& request);
 
 }  // namespace tavrin

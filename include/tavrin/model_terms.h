@@ -85,4 +85,16 @@ TAVRIN_LAYER_API std::vector<std::size_t> missingParents(const ModelTerms& model
 // e.g. "A:C lacks C; B^2 lacks B"; empty when the model is hierarchical.
 TAVRIN_LAYER_API std::string hierarchyWarning(const ModelTerms& model, const std::vector<std::string>& factorNames);
 
+// The settings of a backward elimination (model_building.h: reduceModel).
+struct ReductionOptions {
+  enum Criterion { PValue, Aicc };
+  Criterion criterion = PValue;
+  // A term is removed while its partial-test p exceeds this, in (0, 1).
+  double pToRemove = 0.10;
+  // Term labels never removed (their parents are then kept too) and terms
+  // removed before the elimination starts.
+  std::vector<std::string> forceIn;
+  std::vector<std::string> forceOut;
+};
+
 }  // namespace tavrin

@@ -116,6 +116,9 @@ struct Optimum {
 // when the response is flat over the region or never reaches a given bound.
 TAVRIN_LAYER_API Goals completeGoals(const Fit& fit, Goals goals, const SearchOptions& options = {});
 
+// Each response is searched through its chosen model (Fit::models); a
+// transformed response's goals, constraints and predictions are in its own
+// units, its model's values mapped back before they are scored.
 // Completes the goals (completeGoals) and searches. Throws InvalidArgument
 // for a malformed goal (naming the response, with the field's path),
 // UnknownName for an unknown response or factor, StateError when no point
@@ -137,7 +140,8 @@ TAVRIN_LAYER_API double desirability(const Goal& goal, double predicted);
 // results do not depend on the thread count.
 struct RobustnessOptions {
   // Per response name, finite and >= 0; a response not named uses the
-  // RMSE of its residuals, which needs residual degrees of freedom.
+  // RMSE of its residuals, which needs residual degrees of freedom. A
+  // transformed response's sigma, and its noise, are on its model's scale.
   std::map<std::string, double, std::less<>> sigma;
   unsigned replicates = 1000;  // 1..1000000
   std::uint64_t seed = 1;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "tavrin/api.h"
 #include "tavrin/error.h"
 #include "tavrin/matrix.h"
+#include "tavrin/model_terms.h"
 #include "tavrin/quadratic.h"
 #include "tavrin/design_evaluation.h"
 #include "tavrin/design_recipe.h"
@@ -161,10 +163,24 @@ TAVRIN_LAYER_API std::vector<FactorSpan> spans(const Plan& plan);
 
 // ---------------------------------------------------------------------- fit
 
-// The fitted model of one response, in the layout of quadratic.h.
+// The fitted model of one response, in the layout of quadratic.h, with
+// zeros for the terms it leaves out; every prediction is at the average
+// block. A transformed response is modelled as w = PowerTransform(power)
+// of the measured y: coefficients, residuals and the least-squares map are
+// on that scale, and predictions are mapped back to y.
 struct Model {
   std::vector<double> coded;    // coefficients in coded units
   std::vector<double> natural;  // the same polynomial expanded in natural units
+  std::vector<std::size_t> terms;  // the estimated terms (quadratic.h indices, increasing, from 0)
+  double power = std::numeric_limits<double>::quiet_NaN();  // Box-Cox power; NaN: y as measured
+  // The least-squares map: coded = solver * (modelled response), terms x
+  // runs in the full layout (rows of the terms left out are 0).
+  Matrix solver;
+  std::vector<double> leverages;  // per run, of the model's columns (block effects included)
+  std::vector<double> residuals;  // per run, modelled response minus fitted
+  int residualDf = 0;             // runs minus columns (terms and block effects)
+
+  bool transformed() const noexcept { return power == power; }
 };
 
 // Least-squares fits of every response on one plan. Everything the analysis
@@ -174,11 +190,7 @@ struct TAVRIN_LAYER_API Fit {
   std::vector<Response> responses;
   std::vector<int> runIds;  // row r of the matrices below is run runIds[r]
   Matrix design;            // model matrix in coded units: runs x terms
-  Matrix observations;      // runs x responses
-  // The least-squares map: coefficients of response j = solver * column j
-  // of observations (terms x runs). Precomputed once per plan.
-  Matrix solver;
-  std::vector<double> leverages;  // diagonal of the hat matrix, per run
+  Matrix observations;      // runs x responses, as measured
   std::vector<Model> models;      // per response
   // Per factor, coded: the lowest and highest actual setting of the runs,
   // the box the optimum searches unless told otherwise.
@@ -187,21 +199,47 @@ struct TAVRIN_LAYER_API Fit {
   std::size_t factorCount() const noexcept { return factors.size(); }
   std::size_t termCount() const noexcept { return quadratic::termCount(factors.size()); }
   std::size_t runCount() const noexcept { return runIds.size(); }
-  // Runs minus terms; 0 for a saturated plan.
-  int residualDf() const noexcept { return static_cast<int>(runCount()) - static_cast<int>(termCount()); }
   // Index of a response by name; UnknownName lists the responses.
   std::size_t responseIndex(std::string_view name) const;
 };
 
+// The model chosen for one response, as the study file keeps it: what was
+// asked (model, transform, reduction) and what it gave (the fitted terms
+// and power), which the fit uses as they are until the model is chosen again.
+struct ModelChoice {
+  std::string model = "quadratic";  // linear, interaction, quadratic or a term list (parseModelTerms)
+  std::string transform = "none";   // none, log, sqrt, inverse or boxcox
+  bool reduce = false;
+  ReductionOptions reduction;
+  std::string terms = "quadratic";  // the result: the terms fitted, as parseModelTerms reads them
+  double power = std::numeric_limits<double>::quiet_NaN();  // the result: Box-Cox power, NaN for none
+
+  // The full quadratic of the measured response, as asked.
+  bool isDefault() const;
+  friend TAVRIN_LAYER_API bool operator==(const ModelChoice& a, const ModelChoice& b);
+};
+
+// InvalidArgument or UnknownName with the field's path under `path` (e.g.
+// "models.Yield.terms") for a model or terms naming no factor or malformed,
+// a transform or reduction setting that is not one, a forced term that is
+// not one, or a power that is not finite or not that of the transform.
+TAVRIN_LAYER_API void validateModelChoice(const ModelChoice& choice, const std::vector<Factor>& factors,
+                                          const std::string& path);
+
 // Fits every response by least squares (column-pivoted QR, double
-// precision) on the runs' actual settings. Throws StateError naming every missing (run, response) when
-// a result is NaN, InvalidArgument for an infinite result, and
-// InvalidArgument when the shapes do not match the plan.
-TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results);
+// precision) on the runs' actual settings: the full quadratic, or, where
+// `choices` (empty, or one per response) holds another, that choice's
+// terms with the runs' blocks as fixed effects and its transform. This is
+// the one place a choice becomes a fitted model. Throws StateError naming
+// every missing (run, response) when a result is NaN, InvalidArgument for
+// an infinite result, a non-positive result of a transformed response, or
+// shapes that do not match the plan, and as validateModelChoice.
+TAVRIN_LAYER_API Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results,
+                               const std::vector<ModelChoice>& choices = {});
 
 // Predictions at many points: `points` is points x factors in natural
-// units; the result is points x responses. InvalidArgument on a shape
-// mismatch.
+// units; the result is points x responses, a transformed response's in its
+// own units. InvalidArgument on a shape mismatch.
 TAVRIN_LAYER_API Matrix predict(const Fit& fit, const Matrix& points);
 
 // --------------------------------------------------------------------- study
@@ -258,7 +296,7 @@ class TAVRIN_LAYER_API Study {
   // Every missing (run, response), runs in standard order.
   std::vector<MissingResult> missing() const;
 
-  // Fits every response; StateError names the missing runs.
+  // Fits every response with its chosen model; StateError names the missing runs.
   Fit fit() const;
 
   // Adds request.runs runs chosen by coordinate exchange (optimal_design.h)
@@ -278,6 +316,12 @@ class TAVRIN_LAYER_API Study {
   // optimal design's own; a two-level factorial's main effects and
   // interactions (main effects only for a fraction); else the full quadratic.
   ModelTerms designModel() const;
+
+  // The model chosen for a response (the full quadratic unless set), and
+  // setting it: refused as validateModelChoice refuses, naming the field
+  // under "models.<response>"; UnknownName for the response.
+  const ModelChoice& modelChoice(std::string_view response) const;
+  void setModelChoice(std::string_view response, ModelChoice choice);
 
   // The run sheet as CSV (RFC 4180, UTF-8, header row): run id, run order,
   // the natural settings and one column per response, rows in execution
@@ -360,6 +404,7 @@ class TAVRIN_LAYER_API Study {
   Plan plan_;
   std::vector<Response> responses_;
   Matrix results_;
+  std::vector<ModelChoice> choices_;  // empty, or one per response
 };
 
 }  // namespace tavrin

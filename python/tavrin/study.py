@@ -684,6 +684,25 @@ class Study:
         return self._core.build_model(response, model, transform, bool(reduce), float(p_to_remove), bool(aicc),
                                       list(force_in), list(force_out), float(confidence), float(outlier_alpha))
 
+    def set_model(self, response: str, *, model: str = "quadratic", transform: str = "none", reduce: bool = False,
+                  p_to_remove: float = 0.10, aicc: bool = False, force_in: Sequence[str] = (),
+                  force_out: Sequence[str] = ()) -> Dict[str, Any]:
+        """Builds the model of one response as build_model does and keeps it as
+        the response's chosen model: fit(), predictions, the optimum and
+        robustness then use it, and save() writes it to the study file. The
+        final terms and power are kept as they are until the model is set
+        again. Returns what build_model returns; a refused build changes nothing.
+        """
+        built = self._core.build_model(response, model, transform, bool(reduce), float(p_to_remove), bool(aicc),
+                                       list(force_in), list(force_out), 0.95, 0.05, True)
+        self._fit = None
+        return built
+
+    def model(self, response: str) -> Dict[str, Any]:
+        """The chosen model of one response: what was asked (model, transform,
+        reduction) and what it gave (``terms``, ``power``; None for none)."""
+        return self._core.model_choice(response)
+
     def predict(self, X: Any) -> Any:
         """Predictions of every response at points X (n_points x n_factors, natural units).
 
@@ -816,7 +835,8 @@ class Fit:
 
     @property
     def residual_df(self) -> int:
-        """Runs minus terms; 0 for a saturated plan."""
+        """Runs minus the full quadratic's terms; 0 for a saturated plan (a
+        response's report gives its chosen model's)."""
         return self._core.residual_df
 
     @property

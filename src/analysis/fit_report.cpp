@@ -29,12 +29,13 @@ std::vector<std::string> factorNames(const Fit& fit) {
 
 void fillCoefficients(const Fit& fit, std::size_t response, const analysis::ErrorScale& scale, double confidence,
                       FitReport& report) {
-  const Eigen::MatrixXd coded = analysis::unscaledCovariance(fit);
+  const Eigen::MatrixXd coded = analysis::unscaledCovariance(fit, response);
   const Eigen::MatrixXd map = analysis::codedToNaturalMap(fit.factors);
   const Eigen::MatrixXd natural = map * coded * map.transpose();
   const std::vector<std::string> names = factorNames(fit);
   const Model& model = fit.models[response];
-  for (std::size_t k = 0; k < fit.termCount(); ++k) {
+  // The model's terms; a term left out has no estimate.
+  for (const std::size_t k : model.terms) {
     const auto d = static_cast<Eigen::Index>(k);
     CoefficientRow row;
     row.term = quadratic::termLabel(names, k);
@@ -45,10 +46,12 @@ void fillCoefficients(const Fit& fit, std::size_t response, const analysis::Erro
 }
 
 // Leverage-based diagnostics; returns the runs whose leverage is 1.
-std::vector<int> fillDiagnostics(const Fit& fit, const Eigen::VectorXd& observed, const Eigen::VectorXd& residual,
-                                 const analysis::ErrorScale& scale, FitReport& report) {
+std::vector<int> fillDiagnostics(const Fit& fit, std::size_t response, const Eigen::VectorXd& observed,
+                                 const Eigen::VectorXd& residual, const analysis::ErrorScale& scale,
+                                 FitReport& report) {
   std::vector<int> unitLeverage;
-  const double terms = static_cast<double>(fit.termCount());
+  const Model& model = fit.models[response];
+  const double columns = static_cast<double>(fit.runCount()) - model.residualDf;
   double press = 0.0;
   for (std::size_t r = 0; r < fit.runCount(); ++r) {
     const auto i = static_cast<Eigen::Index>(r);
@@ -57,7 +60,7 @@ std::vector<int> fillDiagnostics(const Fit& fit, const Eigen::VectorXd& observed
     d.observed = observed(i);
     d.residual = residual(i);
     d.fitted = d.observed - d.residual;
-    d.leverage = fit.leverages[r];
+    d.leverage = model.leverages[r];
     const double gap = 1.0 - d.leverage;
     if (gap <= kUnitLeverageGap) {
       unitLeverage.push_back(d.runId);
@@ -65,7 +68,7 @@ std::vector<int> fillDiagnostics(const Fit& fit, const Eigen::VectorXd& observed
       d.cooksDistance = kNaN;
     } else {
       d.studentized = d.residual / (scale.sigma * std::sqrt(gap));
-      d.cooksDistance = d.studentized * d.studentized * d.leverage / (terms * gap);
+      d.cooksDistance = d.studentized * d.studentized * d.leverage / (columns * gap);
       press += (d.residual / gap) * (d.residual / gap);
     }
     report.diagnostics.push_back(d);
@@ -103,10 +106,10 @@ std::string runList(const std::vector<int>& ids) {
   return text;
 }
 
-std::string notEstimableReason(const Fit& fit, const analysis::ErrorScale& scale, const FitReport& report,
-                               const std::vector<int>& unitLeverage) {
+std::string notEstimableReason(const Fit& fit, std::size_t response, const analysis::ErrorScale& scale,
+                               const FitReport& report, const std::vector<int>& unitLeverage) {
   std::vector<std::string> reasons;
-  if (std::string saturated = analysis::saturationReason(fit, scale); !saturated.empty())
+  if (std::string saturated = analysis::saturationReason(fit, response, scale); !saturated.empty())
     reasons.push_back(std::move(saturated));
   else if (report.residualDf == 0)
     reasons.push_back("no residual degree of freedom: the RMSE, adjusted R-squared and lack of fit are not "
@@ -126,7 +129,7 @@ std::string notEstimableReason(const Fit& fit, const analysis::ErrorScale& scale
 // The report of one response at its own scale; analyze() calls it with
 // the observations brought near 1 by a power of two.
 FitReport analyzeAtScale(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
-  const Eigen::VectorXd observed = analysis::view(fit.observations).col(static_cast<Eigen::Index>(response));
+  const Eigen::VectorXd observed = analysis::modelledObservations(fit, response);
   const Eigen::VectorXd residual = analysis::residuals(fit, response);
 
   FitReport report;
@@ -134,8 +137,8 @@ FitReport analyzeAtScale(const Fit& fit, std::size_t response, const AnalysisOpt
   report.unit = fit.responses[response].unit;
   report.confidence = options.confidence;
   report.runs = static_cast<int>(fit.runCount());
-  report.terms = static_cast<int>(fit.termCount());
-  report.residualDf = fit.residualDf();
+  report.residualDf = fit.models[response].residualDf;
+  report.terms = report.runs - report.residualDf;
   report.residualSS = residual.squaredNorm();
   // About the first run first: exactly 0 when every run gave the same.
   const Eigen::ArrayXd shifted = observed.array() - observed(0);
@@ -153,11 +156,11 @@ FitReport analyzeAtScale(const Fit& fit, std::size_t response, const AnalysisOpt
       report.residualDf > 0 ? 1.0 - (1.0 - report.rSquared) * (runs - 1.0) / report.residualDf : kNaN;
 
   fillCoefficients(fit, response, scale, options.confidence, report);
-  const std::vector<int> unitLeverage = fillDiagnostics(fit, observed, residual, scale, report);
+  const std::vector<int> unitLeverage = fillDiagnostics(fit, response, observed, residual, scale, report);
   report.predictedRSquared = report.totalSS > 0.0 ? 1.0 - report.press / report.totalSS : kNaN;
   fillOverallTest(scale, report);
-  report.lackOfFit = analysis::lackOfFit(fit, observed, report.residualSS);
-  report.notEstimable = notEstimableReason(fit, scale, report, unitLeverage);
+  report.lackOfFit = analysis::lackOfFit(fit, response, observed, report.residualSS);
+  report.notEstimable = notEstimableReason(fit, response, scale, report, unitLeverage);
   return report;
 }
 
@@ -183,20 +186,24 @@ void scaleReport(FitReport& r, int k) {
 }  // namespace
 
 FitReport analyze(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
-  analysis::checkResponse(fit, response);
+  analysis::checkFitted(fit, response);
   analysis::checkOptions(fit, options);
-  if (fit.models[response].natural.size() != fit.termCount())
+  if (fit.models[response].natural.size() != fit.termCount() || fit.models[response].terms.empty())
     throw InvalidArgument("the fit of response " + fit.responses[response].name +
                           " is inconsistent: it needs one natural coefficient per term (" +
                           std::to_string(fit.termCount()) + ")");
-  const int k = analysis::spreadExponent(analysis::view(fit.observations).col(static_cast<Eigen::Index>(response)));
+  // A transformed response is analysed on its own scale, as it is.
+  const int k = fit.models[response].transformed()
+                    ? 0
+                    : analysis::spreadExponent(analysis::view(fit.observations).col(static_cast<Eigen::Index>(response)));
   if (k == 0) return analyzeAtScale(fit, response, options);
   // Scaling by 2^-k is exact and commutes with every rounding, so the
   // report is the one at unit scale, bit for bit, wherever that one holds.
   Fit scaled = fit;
   for (std::size_t r = 0; r < scaled.runCount(); ++r)
     scaled.observations(r, response) = std::ldexp(scaled.observations(r, response), -k);
-  for (std::vector<double>* c : {&scaled.models[response].coded, &scaled.models[response].natural})
+  Model& model = scaled.models[response];
+  for (std::vector<double>* c : {&model.coded, &model.natural, &model.residuals})
     for (double& v : *c) v = std::ldexp(v, -k);
   AnalysisOptions at = options;
   if (const auto it = at.knownSigma.find(fit.responses[response].name); it != at.knownSigma.end())

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "tavrin/error.h"
+#include "tavrin/model_building.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin::analysis {
@@ -32,9 +33,17 @@ void checkResponse(const Fit& fit, std::size_t response) {
     throw InvalidArgument("the fit of response " + fit.responses[response].name +
                           " is inconsistent: it needs one coded coefficient per term (" +
                           std::to_string(fit.termCount()) + ")");
-  if (fit.residualDf() < 0)
-    throw InvalidArgument("the fit has " + std::to_string(fit.runCount()) + " runs for " +
-                          std::to_string(fit.termCount()) + " terms: at least as many runs as terms are needed");
+}
+
+void checkFitted(const Fit& fit, std::size_t response) {
+  checkResponse(fit, response);
+  const Model& model = fit.models[response];
+  if (model.residualDf < 0 || model.residuals.size() != fit.runCount() || model.leverages.size() != fit.runCount() ||
+      model.solver.rows() != fit.termCount() || model.solver.cols() != fit.runCount())
+    throw InvalidArgument("the fit of response " + fit.responses[response].name + " has " +
+                          std::to_string(fit.runCount()) +
+                          " runs and a least-squares map, residuals or leverages that do not match them, or more "
+                          "columns than runs");
 }
 
 void checkOptions(const Fit& fit, const AnalysisOptions& options) {
@@ -55,17 +64,25 @@ std::optional<double> knownSigma(const Fit& fit, std::size_t response, const Ana
   return it->second;
 }
 
-Eigen::VectorXd residuals(const Fit& fit, std::size_t response) {
-  // (I - H) y with H = X S. The model holds a constant, so removing a common
-  // offset first changes nothing but the rounding: an offset of 1e7 then
-  // keeps the residuals' digits.
+Eigen::VectorXd modelledObservations(const Fit& fit, std::size_t response) {
   Eigen::VectorXd y = view(fit.observations).col(static_cast<Eigen::Index>(response));
-  if (y.size() > 0) y.array() -= y(0);
-  return y - view(fit.design) * (view(fit.solver) * y);
+  const Model& model = fit.models[response];
+  if (!model.transformed()) return y;
+  const PowerTransform transform{model.power};
+  return y.unaryExpr([&transform](double v) { return transform.apply(v); });
 }
 
-Eigen::MatrixXd unscaledCovariance(const Fit& fit) {
-  const auto solver = view(fit.solver);
+Eigen::VectorXd residuals(const Fit& fit, std::size_t response) {
+  const std::vector<double>& r = fit.models[response].residuals;
+  return Eigen::Map<const Eigen::VectorXd>(r.data(), static_cast<Eigen::Index>(r.size()));
+}
+
+double toOriginal(const Model& model, double value) noexcept {
+  return model.transformed() ? PowerTransform{model.power}.invert(value) : value;
+}
+
+Eigen::MatrixXd unscaledCovariance(const Fit& fit, std::size_t response) {
+  const auto solver = view(fit.models[response].solver);
   Eigen::MatrixXd c = solver * solver.transpose();
   // Symmetric by construction; make it so bit for bit.
   return (c + c.transpose()) * 0.5;
@@ -158,8 +175,8 @@ Estimate estimate(double value, double stdError, const ErrorScale& scale, double
   return e;
 }
 
-std::string saturationReason(const Fit& fit, const ErrorScale& scale) {
-  if (fit.residualDf() > 0 || scale.known) return {};
+std::string saturationReason(const Fit& fit, std::size_t response, const ErrorScale& scale) {
+  if (fit.models[response].residualDf > 0 || scale.known) return {};
   const std::string runs = std::to_string(fit.runCount());
   return "saturated plan: " + runs + " runs for " + runs +
          " coefficients leave no residual degree of freedom; supply a known sigma to get standard errors";

@@ -22,17 +22,26 @@ inline Eigen::Map<const RowMajorMatrix> view(const Matrix& m) {
 }
 
 // InvalidArgument unless `response` indexes a response of the fit with a
-// coded coefficient per term, and the fit has at least as many runs as terms.
+// coded coefficient per term.
 void checkResponse(const Fit& fit, std::size_t response);
+// checkResponse, and the model's least-squares map, residuals and
+// leverages match the runs, with at least as many runs as columns.
+void checkFitted(const Fit& fit, std::size_t response);
 // InvalidArgument for a confidence outside (0, 1) or a sigma that is not
 // finite and positive; UnknownName for a sigma of an unknown response.
 void checkOptions(const Fit& fit, const AnalysisOptions& options);
 std::optional<double> knownSigma(const Fit& fit, std::size_t response, const AnalysisOptions& options);
 
-// Observed minus fitted of one response, per run, through the least-squares map.
+// The observations of one response on its model's scale (transformed
+// when the model is), per run.
+Eigen::VectorXd modelledObservations(const Fit& fit, std::size_t response);
+// Modelled observation minus fitted of one response, per run.
 Eigen::VectorXd residuals(const Fit& fit, std::size_t response);
-// (X'X)^-1 from the least-squares map S = (X'X)^-1 X': S S'.
-Eigen::MatrixXd unscaledCovariance(const Fit& fit);
+// (X'X)^-1 of a response's terms from its least-squares map S = (X'X)^-1 X':
+// S S', in the full layout (rows and columns of terms left out are 0).
+Eigen::MatrixXd unscaledCovariance(const Fit& fit, std::size_t response);
+// A value on a response model's scale mapped back to the response's units.
+double toOriginal(const Model& model, double value) noexcept;
 // The linear map T from coded to natural coefficients: natural = T coded.
 Eigen::MatrixXd codedToNaturalMap(const std::vector<Factor>& factors);
 
@@ -71,6 +80,6 @@ double twoSidedP(const ErrorScale& scale, double statistic);
 Estimate estimate(double value, double stdError, const ErrorScale& scale, double confidence);
 
 // Why sigma-dependent numbers are missing; empty when none are.
-std::string saturationReason(const Fit& fit, const ErrorScale& scale);
+std::string saturationReason(const Fit& fit, std::size_t response, const ErrorScale& scale);
 
 }  // namespace tavrin::analysis

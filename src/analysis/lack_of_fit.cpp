@@ -13,7 +13,7 @@
 
 namespace tavrin::analysis {
 
-LackOfFit lackOfFit(const Fit& fit, const Eigen::VectorXd& observed, double residualSS) {
+LackOfFit lackOfFit(const Fit& fit, std::size_t response, const Eigen::VectorXd& observed, double residualSS) {
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   const std::size_t n = fit.factorCount();
   std::map<std::vector<double>, std::vector<Eigen::Index>> groups;
@@ -33,7 +33,7 @@ LackOfFit lackOfFit(const Fit& fit, const Eigen::VectorXd& observed, double resi
     for (Eigen::Index r : runs) out.pureErrorSS += (observed(r) - mean) * (observed(r) - mean);
     out.pureErrorDf += static_cast<int>(runs.size()) - 1;
   }
-  out.lackOfFitDf = fit.residualDf() - out.pureErrorDf;
+  out.lackOfFitDf = fit.models[response].residualDf - out.pureErrorDf;
   // Rounding can leave a tiny negative difference when the model passes
   // through every group mean.
   out.lackOfFitSS = std::max(0.0, residualSS - out.pureErrorSS);
@@ -44,7 +44,7 @@ LackOfFit lackOfFit(const Fit& fit, const Eigen::VectorXd& observed, double resi
   }
   if (out.lackOfFitDf == 0) {
     out.reason = "as many distinct settings (" + std::to_string(groups.size()) + ") as terms (" +
-                 std::to_string(fit.termCount()) + "): no degree of freedom is left for lack of fit";
+                 std::to_string(fit.runCount() - static_cast<std::size_t>(fit.models[response].residualDf)) + "): no degree of freedom is left for lack of fit";
     return out;
   }
   if (out.pureErrorSS == 0.0) {

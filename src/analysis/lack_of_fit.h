@@ -13,6 +13,6 @@ namespace tavrin::analysis {
 // rest of the residual. Unavailable, with the reason, when no setting is
 // repeated, when no df is left for lack of fit, or when replicates agree
 // exactly.
-LackOfFit lackOfFit(const Fit& fit, const Eigen::VectorXd& observed, double residualSS);
+LackOfFit lackOfFit(const Fit& fit, std::size_t response, const Eigen::VectorXd& observed, double residualSS);
 
 }  // namespace tavrin::analysis

@@ -53,4 +53,22 @@ ModelBuild buildModel(const ModelData& data, const ModelRequest& request) {
   return out;
 }
 
+ModelChoice modelChoice(const ModelRequest& request, const ModelBuild& build) {
+  ModelChoice choice;
+  choice.model = request.model;
+  choice.transform = request.transform;
+  choice.reduce = request.reduce;
+  choice.reduction = request.reduction;
+  const ModelTerms& terms = build.fit.terms;
+  if (!(terms == ModelTerms::quadratic(terms.factors))) choice.terms = formatModelTerms(terms, build.fit.factorNames);
+  if (build.transform) choice.power = build.transform->lambda;
+  return choice;
+}
+
+ModelBuild chooseModel(Study& study, std::string_view response, const ModelRequest& request) {
+  ModelBuild build = buildModel(modelData(study, response), request);
+  study.setModelChoice(response, modelChoice(request, build));
+  return build;
+}
+
 }  // namespace tavrin

@@ -1,6 +1,7 @@
 // Predictions of the responses with confidence and prediction intervals.
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -25,28 +26,33 @@ void checkPoints(const Fit& fit, const Matrix& points) {
                               " that is not finite: every setting must be a finite number");
 }
 
-// The points in coded units, one row each, and their variance ratios
-// x'(X'X)^-1 x, which no response enters.
+// The points in coded units, one row each, and their model rows.
 struct CodedPoints {
   std::vector<std::vector<double>> coded;
-  std::vector<double> ratio;
+  Eigen::MatrixXd rows;  // terms x points, the full quadratic's terms
 };
 
 CodedPoints codedPoints(const Fit& fit, const Matrix& points) {
-  // (X'X)^-1 = solver * solver', so x'(X'X)^-1 x = ||solver' x||^2: a
-  // product with the runs per point instead of forming the covariance.
-  const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> solver(
-      fit.solver.data(), static_cast<Eigen::Index>(fit.solver.rows()), static_cast<Eigen::Index>(fit.solver.cols()));
   const std::size_t n = fit.factorCount();
   CodedPoints out;
-  Eigen::VectorXd row(static_cast<Eigen::Index>(fit.termCount()));
+  out.rows.resize(static_cast<Eigen::Index>(fit.termCount()), static_cast<Eigen::Index>(points.rows()));
   for (std::size_t k = 0; k < points.rows(); ++k) {
     std::vector<double> coded(n);
     for (std::size_t i = 0; i < n; ++i) coded[i] = toCoded(fit.factors[i], points(k, i));
-    quadratic::terms(n, coded.data(), row.data());
-    out.ratio.push_back((solver.transpose() * row).squaredNorm());
+    quadratic::terms(n, coded.data(), out.rows.col(static_cast<Eigen::Index>(k)).data());
     out.coded.push_back(std::move(coded));
   }
+  return out;
+}
+
+// The variance ratios x'(X'X)^-1 x of a response's model at the points.
+// (X'X)^-1 = S S', so x'(X'X)^-1 x = ||S' x||^2: a product with the runs
+// per point instead of forming the covariance; the zero rows of the terms
+// left out drop their columns.
+std::vector<double> varianceRatios(const Model& model, const CodedPoints& points) {
+  const Eigen::MatrixXd projected = view(model.solver).transpose() * points.rows;
+  std::vector<double> out;
+  for (Eigen::Index k = 0; k < projected.cols(); ++k) out.push_back(projected.col(k).squaredNorm());
   return out;
 }
 
@@ -54,17 +60,20 @@ CodedPoints codedPoints(const Fit& fit, const Matrix& points) {
 // sigma is estimated from them.
 ErrorScale responseScale(const Fit& fit, std::size_t response, const AnalysisOptions& options) {
   const std::optional<double> known = knownSigma(fit, response, options);
-  if (known || fit.residualDf() <= 0) return errorScale(0.0, fit.residualDf(), known);
-  return {false, rootMeanSquare(residuals(fit, response), fit.residualDf()), fit.residualDf()};
+  const int df = fit.models[response].residualDf;
+  if (known || df <= 0) return errorScale(0.0, df, known);
+  return {false, rootMeanSquare(residuals(fit, response), df), df};
 }
 
 std::vector<Prediction> predictResponse(const Fit& fit, std::size_t response, const CodedPoints& points,
                                         const ErrorScale& scale, double q) {
   const std::size_t n = fit.factorCount();
-  const std::vector<double>& coef = fit.models[response].coded;
+  const Model& model = fit.models[response];
+  const std::vector<double>& coef = model.coded;
+  const std::vector<double> ratios = varianceRatios(model, points);
   std::vector<Prediction> out(points.coded.size());
   for (std::size_t k = 0; k < out.size(); ++k) {
-    const double ratio = points.ratio[k];
+    const double ratio = ratios[k];
     Prediction& p = out[k];
     p.value = quadratic::evaluate(n, coef.data(), points.coded[k].data());
     p.stdError = scale.sigma * std::sqrt(ratio);
@@ -73,6 +82,11 @@ std::vector<Prediction> predictResponse(const Fit& fit, std::size_t response, co
     p.confidenceHigh = p.value + q * p.stdError;
     p.predictionLow = p.value - q * newObservation;
     p.predictionHigh = p.value + q * newObservation;
+    if (!model.transformed()) continue;
+    // Back in the response's units; a monotone map keeps the intervals'
+    // coverage, and the standard error stays on the model's scale.
+    for (double* v : {&p.value, &p.confidenceLow, &p.confidenceHigh, &p.predictionLow, &p.predictionHigh})
+      *v = toOriginal(model, *v);
   }
   return out;
 }
@@ -81,22 +95,28 @@ std::vector<Prediction> predictResponse(const Fit& fit, std::size_t response, co
 
 std::vector<std::vector<Prediction>> predictEveryResponse(const Fit& fit, const Matrix& points,
                                                           const AnalysisOptions& options) {
-  for (std::size_t j = 0; j < fit.responses.size(); ++j) checkResponse(fit, j);
+  for (std::size_t j = 0; j < fit.responses.size(); ++j) checkFitted(fit, j);
   checkOptions(fit, options);
   checkPoints(fit, points);
   const CodedPoints coded = codedPoints(fit, points);
   // The critical value depends only on whether sigma is known (normal) or
-  // estimated (t on the fit's residual df), so it is computed once for each.
+  // estimated (t on the model's residual df), so it is computed once for each.
   std::optional<double> knownQ;
-  std::optional<double> estimatedQ;
+  std::map<int, double> estimatedQ;
   std::vector<std::vector<Prediction>> out;
   for (std::size_t j = 0; j < fit.responses.size(); ++j) {
     const ErrorScale scale = responseScale(fit, j, options);
-    std::optional<double>& q = scale.known ? knownQ : estimatedQ;
-    // A sigma that is NaN makes the value NaN: not one to keep.
-    const bool cached = q.has_value() && !std::isnan(scale.sigma);
-    const double critical = cached ? *q : criticalValue(scale, options.confidence);
-    if (!std::isnan(scale.sigma)) q = critical;
+    double critical = 0.0;
+    if (std::isnan(scale.sigma)) {
+      critical = criticalValue(scale, options.confidence);
+    } else if (scale.known) {
+      if (!knownQ) knownQ = criticalValue(scale, options.confidence);
+      critical = *knownQ;
+    } else {
+      const auto [it, added] = estimatedQ.try_emplace(scale.df, 0.0);
+      if (added) it->second = criticalValue(scale, options.confidence);
+      critical = it->second;
+    }
     out.push_back(predictResponse(fit, j, coded, scale, critical));
   }
   return out;
@@ -106,7 +126,7 @@ std::vector<std::vector<Prediction>> predictEveryResponse(const Fit& fit, const 
 
 std::vector<Prediction> predictWithIntervals(const Fit& fit, std::size_t response, const Matrix& points,
                                              const AnalysisOptions& options) {
-  analysis::checkResponse(fit, response);
+  analysis::checkFitted(fit, response);
   analysis::checkOptions(fit, options);
   analysis::checkPoints(fit, points);
   const analysis::ErrorScale scale = analysis::responseScale(fit, response, options);

@@ -96,13 +96,13 @@ std::vector<std::string> activeConstraints(const Problem& p, const Fit& fit, con
   std::vector<std::string> active;
   for (const ResponseInterval& i : p.intervals) {
     const std::size_t j = p.responses[i.slot];
-    const double y = c.predictions[j].value;
+    const double y = modelledValue(p, i.slot, c.predictions[j].value);
     const double near = kActiveResponse * p.scale[i.slot];
     const std::string suffix = i.hard ? "" : " (goal)";
     if (std::isfinite(i.high) && std::abs(y - i.high) <= near)
-      active.push_back(fit.responses[j].name + " <= " + text::formatDouble(i.high) + suffix);
+      active.push_back(fit.responses[j].name + " <= " + text::formatDouble(i.givenHigh) + suffix);
     if (std::isfinite(i.low) && std::abs(y - i.low) <= near)
-      active.push_back(fit.responses[j].name + " >= " + text::formatDouble(i.low) + suffix);
+      active.push_back(fit.responses[j].name + " >= " + text::formatDouble(i.givenLow) + suffix);
   }
   for (const std::size_t f : p.freeFactors) {
     const std::string& name = fit.factors[f].name;
@@ -236,9 +236,10 @@ Optimum optimize(const Fit& fit, const Goals& open, const SearchOptions& options
   for (Candidate& c : result.candidates) {
     c.desirability.assign(fit.responses.size(), std::numeric_limits<double>::quiet_NaN());
     std::vector<double> values(p.slotCount());
-    for (std::size_t s = 0; s < p.slotCount(); ++s) values[s] = c.predictions[p.responses[s]].value;
+    for (std::size_t s = 0; s < p.slotCount(); ++s) values[s] = modelledValue(p, s, c.predictions[p.responses[s]].value);
     for (const GoalTerm& t : p.goals)
-      if (!p.weightedSum) c.desirability[p.responses[t.slot]] = desirability(t.goal, values[t.slot]);
+      if (!p.weightedSum)
+        c.desirability[p.responses[t.slot]] = desirability(t.goal, c.predictions[p.responses[t.slot]].value);
     c.overall = overall(p, values.data());
     c.activeConstraints = activeConstraints(p, fit, c);
   }

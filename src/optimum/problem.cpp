@@ -8,8 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#include "analysis/inference.h"
 #include "study/text.h"
 #include "tavrin/error.h"
+#include "tavrin/model_building.h"
 
 namespace tavrin::optimum {
 namespace {
@@ -79,14 +81,15 @@ void multiplyByRatios(const Goal& g, const double* y, std::size_t count, double*
     }
 }
 
-// Spread of a response's observations, the unit in which its intervals
-// are compared.
+// Spread of a response's observations on its model's scale, the unit in
+// which its intervals are compared.
 double spread(const Fit& fit, std::size_t response) {
+  const Eigen::VectorXd y = analysis::modelledObservations(fit, response);
   double lo = INFINITY;
   double hi = -INFINITY;
-  for (std::size_t r = 0; r < fit.observations.rows(); ++r) {
-    lo = std::min(lo, fit.observations(r, response));
-    hi = std::max(hi, fit.observations(r, response));
+  for (const double v : y) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
   }
   const double range = hi - lo;
   return (finite(range) && range > 0.0) ? range : 1.0;
@@ -190,7 +193,44 @@ std::string folded(std::string_view name) {
   return key;
 }
 
+// A slot value mapped back to the response's units with its first and
+// second derivative in the value.
+struct Chain {
+  double value;
+  double first;
+  double second;
+};
+
+Chain chain(const Problem& problem, std::size_t slot, double v) noexcept {
+  const double lambda = problem.power[slot];
+  if (lambda != lambda) return {v, 1.0, 0.0};
+  const double y = originalValue(problem, slot, v);
+  if (!(y > 0.0) || std::isinf(y)) return {y, 0.0, 0.0};
+  // y = (1 + lambda v)^(1 / lambda): y' = y^(1 - lambda), y'' = (1 - lambda) y^(1 - 2 lambda).
+  return {y, std::pow(y, 1.0 - lambda), (1.0 - lambda) * std::pow(y, 1.0 - 2.0 * lambda)};
+}
+
 }  // namespace
+
+double originalValue(const Problem& problem, std::size_t slot, double value) noexcept {
+  const double lambda = problem.power[slot];
+  if (lambda != lambda) return value;
+  const double y = PowerTransform{lambda}.invert(value);
+  if (!std::isnan(y) || std::isnan(value)) return y;
+  return lambda > 0.0 ? 0.0 : INFINITY;
+}
+
+double modelledValue(const Problem& problem, std::size_t slot, double value) noexcept {
+  const double lambda = problem.power[slot];
+  if (lambda != lambda) return value;
+  if (!(value > 0.0)) return -INFINITY;
+  return PowerTransform{lambda}.apply(value);  // of +infinity: the supremum of the modelled values
+}
+
+bool transformedGoals(const Problem& problem) noexcept {
+  return std::any_of(problem.goals.begin(), problem.goals.end(),
+                     [&problem](const GoalTerm& t) { return problem.power[t.slot] == problem.power[t.slot]; });
+}
 
 void validateGoal(const Goal& g, const std::string& path) {
   const std::string what = goalText(g);
@@ -271,17 +311,24 @@ Problem compileProblem(const Fit& fit, const Goals& goals) {
     const std::size_t slot = slotOf(j);
     p.goals.push_back({slot, g});
     if (!sum) p.importanceSum += g.importance;
-    if (g.kind == Goal::Within) p.intervals.push_back({slot, g.low, g.high, false});
+    if (g.kind == Goal::Within) p.intervals.push_back({slot, g.low, g.high, false, g.low, g.high});
   }
   for (std::size_t k = 0; k < goals.constraints.size(); ++k) {
     const Constraint& c = goals.constraints[k];
     const std::string path = "constraints[" + std::to_string(k) + "]";
     const std::size_t j = responseOf(fit, c.response, path + ".response");
     validateConstraint(c, path);
-    p.intervals.push_back({slotOf(j), c.low, c.high, true});
+    p.intervals.push_back({slotOf(j), c.low, c.high, true, c.low, c.high});
   }
   compileRegion(fit, goals, p);
-  for (const std::size_t j : p.responses) p.scale.push_back(spread(fit, j));
+  for (const std::size_t j : p.responses) {
+    p.scale.push_back(spread(fit, j));
+    p.power.push_back(fit.models[j].power);
+  }
+  for (ResponseInterval& i : p.intervals) {
+    i.low = modelledValue(p, i.slot, i.givenLow);
+    i.high = modelledValue(p, i.slot, i.givenHigh);
+  }
   return p;
 }
 
@@ -314,7 +361,7 @@ double rankKey(const Problem& problem, const double* values) noexcept {
   if (problem.weightedSum) return overall(problem, values);
   double key = 1.0;
   for (const GoalTerm& t : problem.goals) {
-    const Ratio q = ratio(t.goal, values[t.slot]);
+    const Ratio q = ratio(t.goal, originalValue(problem, t.slot, values[t.slot]));
     key *= power(q.r, q.exponent * t.goal.importance);
     if (key == 0.0) return 0.0;
   }
@@ -336,12 +383,18 @@ void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t co
   if (problem.weightedSum) {
     std::fill(keys, keys + count, 0.0);
     for (const GoalTerm& t : problem.goals)
-      for (std::size_t l = 0; l < count; ++l) keys[l] += t.goal.weight * values[t.slot].lane[l];
+      for (std::size_t l = 0; l < count; ++l)
+        keys[l] += t.goal.weight * originalValue(problem, t.slot, values[t.slot].lane[l]);
     return;
   }
   std::fill(keys, keys + count, 1.0);
   for (const GoalTerm& t : problem.goals) {
     const double* y = values[t.slot].lane;
+    LaneColumn original;
+    if (problem.power[t.slot] == problem.power[t.slot]) {
+      for (std::size_t l = 0; l < count; ++l) original.lane[l] = originalValue(problem, t.slot, y[l]);
+      y = original.lane;
+    }
     if (linearIn(t.goal)) {
       multiplyByRatios(t.goal, y, count, keys);
       continue;
@@ -356,12 +409,12 @@ void scoreBlock(const Problem& problem, const LaneColumn* values, std::size_t co
 double overall(const Problem& problem, const double* values) noexcept {
   if (problem.weightedSum) {
     double sum = 0.0;
-    for (const GoalTerm& t : problem.goals) sum += t.goal.weight * values[t.slot];
+    for (const GoalTerm& t : problem.goals) sum += t.goal.weight * originalValue(problem, t.slot, values[t.slot]);
     return sum;
   }
   double logSum = 0.0;
   for (const GoalTerm& t : problem.goals) {
-    const Ratio q = ratio(t.goal, values[t.slot]);
+    const Ratio q = ratio(t.goal, originalValue(problem, t.slot, values[t.slot]));
     if (q.r <= 0.0) return 0.0;
     logSum += t.goal.importance * q.exponent * std::log(q.r);
   }
@@ -374,21 +427,28 @@ double surrogate(const Problem& problem, const double* values, double floor, dou
   if (curvature != nullptr) std::fill(curvature, curvature + problem.slotCount(), 0.0);
   double value = 0.0;
   for (const GoalTerm& t : problem.goals) {
+    const Chain y = chain(problem, t.slot, values[t.slot]);
     if (problem.weightedSum) {
-      value += t.goal.weight * values[t.slot];
-      derivative[t.slot] += t.goal.weight;
+      value += t.goal.weight * y.value;
+      derivative[t.slot] += t.goal.weight * y.first;
+      if (curvature != nullptr) curvature[t.slot] += t.goal.weight * y.second;
       continue;
     }
     if (t.goal.kind == Goal::Within) continue;
-    const Ratio q = ratio(t.goal, values[t.slot]);
+    const Ratio q = ratio(t.goal, y.value);
     const double w = t.goal.importance * q.exponent / problem.importanceSum;
+    // Derivatives in the response's units, then by the chain rule in the
+    // slot value: d/dv = y' d/dy, d2/dv2 = y'^2 d2/dy2 + y'' d/dy.
     if (q.r >= floor) {
       value += w * std::log(q.r);
-      derivative[t.slot] += w * q.slope / q.r;
-      if (curvature != nullptr) curvature[t.slot] -= w * q.slope * q.slope / (q.r * q.r);
+      const double first = w * q.slope / q.r;
+      derivative[t.slot] += y.first * first;
+      if (curvature != nullptr) curvature[t.slot] += y.first * y.first * (-w * q.slope * q.slope / (q.r * q.r)) + y.second * first;
     } else {
       value += w * (std::log(floor) + (q.r - floor) / floor);
-      derivative[t.slot] += w * q.slope / floor;
+      const double first = w * q.slope / floor;
+      derivative[t.slot] += y.first * first;
+      if (curvature != nullptr) curvature[t.slot] += y.second * first;
     }
   }
   return value;
@@ -398,7 +458,7 @@ double smallestRatio(const Problem& problem, const double* values) noexcept {
   double smallest = 1.0;
   for (const GoalTerm& t : problem.goals) {
     if (t.goal.kind == Goal::Within || t.goal.kind == Goal::WeightedSum) continue;
-    smallest = std::min(smallest, ratio(t.goal, values[t.slot]).r);
+    smallest = std::min(smallest, ratio(t.goal, originalValue(problem, t.slot, values[t.slot])).r);
   }
   return smallest;
 }

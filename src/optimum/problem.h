@@ -23,11 +23,16 @@ struct GoalTerm {
 // An interval on a slot's prediction. Hard intervals (the constraints)
 // decide admissibility; soft ones (Within goals) only guide the polish,
 // since their desirability already is 0 outside.
+// Its ends are on the slot's model scale (a transformed response's
+// modelled value); `givenLow` and `givenHigh` are the ends as given, in
+// the response's units.
 struct ResponseInterval {
   std::size_t slot = 0;
   double low = 0.0;
   double high = 0.0;
   bool hard = true;
+  double givenLow = 0.0;
+  double givenHigh = 0.0;
 };
 
 struct Problem {
@@ -38,7 +43,10 @@ struct Problem {
   std::vector<double> upperNatural;
   std::vector<std::size_t> freeFactors;  // factors with lower < upper
   std::vector<std::size_t> responses;    // fit response index of each slot
-  std::vector<double> scale;             // per slot: spread of its observations, > 0
+  std::vector<double> scale;             // per slot: spread of its modelled observations, > 0
+  // Per slot: the Box-Cox power its model is on (NaN: the response as
+  // measured). Goals score the value mapped back to the response's units.
+  std::vector<double> power;
   std::vector<GoalTerm> goals;
   std::vector<ResponseInterval> intervals;
   bool weightedSum = false;
@@ -62,6 +70,15 @@ void validateGoal(const Goal& goal, const std::string& path);
 // The ceiling of a Maximize or Minimize goal's ratio: 1, or none (infinity)
 // for an unbounded goal.
 inline double ratioCap(const Goal& g) noexcept { return g.unbounded ? std::numeric_limits<double>::infinity() : 1.0; }
+
+// A slot value mapped back to the response's units: the limit 0 (power >
+// 0) or infinity (power < 0) where the value has no preimage.
+double originalValue(const Problem& problem, std::size_t slot, double value) noexcept;
+// A value in the response's units on the slot's model scale: -infinity
+// for one that is not positive, which a transformed response never reaches.
+double modelledValue(const Problem& problem, std::size_t slot, double value) noexcept;
+// Whether any slot with a goal is transformed.
+bool transformedGoals(const Problem& problem) noexcept;
 
 // The coded coefficients of the slots, from the fit's models.
 std::vector<double> slotCoefficients(const Problem& problem, const Fit& fit);

@@ -59,24 +59,24 @@ void validateOptions(const Fit& fit, const Optimum& nominal, const RobustnessOpt
     throw InvalidArgument("robustness: the nominal optimum has " +
                           std::to_string(nominal.candidates.front().coded.size()) + " coordinates; the fit has " +
                           std::to_string(fit.factorCount()) + " factors");
-  if (fit.solver.rows() != fit.termCount() || fit.solver.cols() != fit.runCount() ||
-      fit.observations.rows() != fit.runCount() || fit.observations.cols() != fit.responses.size())
-    throw InvalidArgument("robustness: the fit's least-squares map or observations do not match its runs and terms");
+  const bool mapsMatch = std::all_of(fit.models.begin(), fit.models.end(), [&fit](const Model& m) {
+    return m.solver.rows() == fit.termCount() && m.solver.cols() == fit.runCount() &&
+           m.residuals.size() == fit.runCount();
+  });
+  if (!mapsMatch || fit.observations.rows() != fit.runCount() || fit.observations.cols() != fit.responses.size())
+    throw InvalidArgument("robustness: the fit's least-squares maps or observations do not match its runs and terms");
 }
 
 // RMSE of a response's residuals; StateError when the plan leaves none.
 double residualSigma(const Fit& fit, std::size_t j) {
-  if (fit.residualDf() <= 0)
+  const int df = fit.models[j].residualDf;
+  if (df <= 0)
     throw StateError("robustness: response " + text::quoted(fit.responses[j].name) +
                      " has no residual degrees of freedom (" + std::to_string(fit.runCount()) + " runs, " +
-                     std::to_string(fit.termCount()) + " terms); its sigma must be supplied");
-  Eigen::VectorXd residual(static_cast<Eigen::Index>(fit.runCount()));
-  for (std::size_t r = 0; r < fit.runCount(); ++r) {
-    double fitted = 0.0;
-    for (std::size_t t = 0; t < fit.termCount(); ++t) fitted += fit.design(r, t) * fit.models[j].coded[t];
-    residual(static_cast<Eigen::Index>(r)) = fit.observations(r, j) - fitted;
-  }
-  return analysis::rootMeanSquare(residual, fit.residualDf());
+                     std::to_string(fit.runCount() - static_cast<std::size_t>(std::max(df, 0))) +
+                     " columns); its sigma must be supplied",
+                     "sigma." + fit.responses[j].name);
+  return analysis::rootMeanSquare(analysis::residuals(fit, j), df);
 }
 
 // Replicates whose noise is drawn as one item of work; seeding a
@@ -84,12 +84,15 @@ double residualSigma(const Fit& fit, std::size_t j) {
 // seconds, and the caller's progress callback runs between items.
 constexpr std::size_t kDrawReplicates = 1024;
 
-// Observations plus noise: column k * R + j holds response j of replicate k.
+// Observations on each model's scale plus noise: column k * R + j holds
+// response j of replicate k.
 template <class Progress>
 ColumnMatrix perturbedObservations(const Fit& fit, const std::vector<double>& sigma, const RobustnessOptions& o,
                                    unsigned threads, Progress onCaller) {
   const std::size_t runs = fit.runCount();
   const std::size_t responses = fit.responses.size();
+  ColumnMatrix modelled(runs, responses);
+  for (std::size_t j = 0; j < responses; ++j) modelled.col(static_cast<Eigen::Index>(j)) = analysis::modelledObservations(fit, j);
   ColumnMatrix y(runs, responses * o.replicates);
   const std::size_t items = (o.replicates + kDrawReplicates - 1) / kDrawReplicates;
   forEachItem(threads, items, [&](std::size_t item, unsigned) {
@@ -98,11 +101,32 @@ ColumnMatrix perturbedObservations(const Fit& fit, const std::vector<double>& si
       NormalStream noise(o.seed, k);
       for (std::size_t j = 0; j < responses; ++j) {
         double* column = y.col(static_cast<Eigen::Index>(k * responses + j)).data();
-        for (std::size_t r = 0; r < runs; ++r) column[r] = fit.observations(r, j) + sigma[j] * noise.next();
+        for (std::size_t r = 0; r < runs; ++r) column[r] = modelled(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(j)) + sigma[j] * noise.next();
       }
     }
   }, onCaller);
   return y;
+}
+
+// The coefficients of every replicate: each response through its own
+// least-squares map, one matrix product per response.
+ColumnMatrix refit(const Fit& fit, const ColumnMatrix& y) {
+  const std::size_t responses = fit.responses.size();
+  const auto replicates = static_cast<Eigen::Index>(responses == 0 ? 0 : y.cols() / static_cast<Eigen::Index>(responses));
+  ColumnMatrix out(static_cast<Eigen::Index>(fit.termCount()), y.cols());
+  for (std::size_t j = 0; j < responses; ++j) {
+    const Matrix& s = fit.models[j].solver;
+    const Eigen::Map<const RowMatrix> solver(s.data(), static_cast<Eigen::Index>(s.rows()), static_cast<Eigen::Index>(s.cols()));
+    // Response j's columns j, j + R, j + 2R, ... as matrices of their own.
+    const auto first = static_cast<Eigen::Index>(j);
+    const Eigen::OuterStride<> stride(y.rows() * static_cast<Eigen::Index>(responses));
+    const Eigen::OuterStride<> outStride(out.rows() * static_cast<Eigen::Index>(responses));
+    const Eigen::Map<const ColumnMatrix, 0, Eigen::OuterStride<>> in(y.col(first).data(), y.rows(), replicates, stride);
+    Eigen::Map<ColumnMatrix, 0, Eigen::OuterStride<>> coefficients(out.col(first).data(), out.rows(), replicates,
+                                                                  outStride);
+    coefficients.noalias() = solver * in;
+  }
+  return out;
 }
 
 struct Replicate {
@@ -185,7 +209,8 @@ void summarise(const Problem& p, const Fit& fit, const std::vector<Replicate>& r
   for (std::size_t j = 0; j < responses; ++j) {
     std::vector<double> values;
     values.reserve(replicates.size());
-    for (const Replicate& r : replicates) values.push_back(r.predictions[j]);
+    // In the response's units; a transformed model's values mapped back.
+    for (const Replicate& r : replicates) values.push_back(analysis::toOriginal(fit.models[j], r.predictions[j]));
     out.predictionMean.push_back(mean(values));
     out.predictionStdDev.push_back(standardDeviation(values, out.predictionMean.back()));
     std::sort(values.begin(), values.end());
@@ -227,9 +252,7 @@ Robustness robustness(const Fit& fit, const Goals& goals, const Optimum& nominal
     if (options.progress) options.progress(static_cast<unsigned>(done), options.replicates);
   };
   const ColumnMatrix y = perturbedObservations(fit, out.sigma, options, threads, [&](std::size_t) { report(0); });
-  const Eigen::Map<const RowMatrix> solver(fit.solver.data(), static_cast<Eigen::Index>(fit.solver.rows()),
-                                           static_cast<Eigen::Index>(fit.solver.cols()));
-  const ColumnMatrix coefficients = solver * y;
+  const ColumnMatrix coefficients = refit(fit, y);
 
   const Relocation relocation(p, fit, coefficients, nominal.candidates.front().coded, options);
   std::vector<Replicate> replicates(options.replicates);

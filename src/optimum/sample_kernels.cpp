@@ -195,7 +195,9 @@ SampleSetup prepareSample(const Problem& problem, const PackedModels& models) {
   for (const ResponseInterval& c : problem.intervals)
     if (c.hard) s.intervals.push_back({c.slot, c.low, c.high, 1.0 / problem.scale[c.slot]});
   s.weightedSum = problem.weightedSum;
-  s.laneKeys = true;
+  // The lane keys score the slot values as they are: not those of a
+  // transformed response, which are scored back in its units.
+  s.laneKeys = !transformedGoals(problem);
   for (const GoalTerm& t : problem.goals) {
     const Goal& g = t.goal;
     LaneGoal lane{t.slot, g.kind, g.low, g.high, g.target, 0.0, 0.0, g.weight};

@@ -1,13 +1,16 @@
-// Least-squares fits of the full quadratic model, in coded units, and
-// their expansion into natural units.
+// Least-squares fits of each response's model (the full quadratic unless
+// another is chosen), in coded units, and their expansion into natural units.
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <string>
 
+#include "analysis/model_matrix.h"
 #include "study/internal.h"
 #include "study/text.h"
+#include "tavrin/model_building.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -100,7 +103,94 @@ std::size_t Fit::responseIndex(std::string_view name) const {
   throw UnknownName("no response is named " + text::quoted(name) + "; the responses are " + known);
 }
 
-Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results) {
+namespace {
+
+// The least-squares map of the full quadratic, shared by every response
+// that keeps it: coefficients = solver * y, and the leverages.
+struct QuadraticMap {
+  EigenMatrix solver;
+  std::vector<double> leverages;
+};
+
+QuadraticMap quadraticMap(const Matrix& design) {
+  const auto runs = static_cast<Eigen::Index>(design.rows());
+  const auto terms = static_cast<Eigen::Index>(design.cols());
+  const Eigen::Map<const EigenMatrix> x(design.data(), runs, terms);
+  const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(x);
+  if (qr.rank() < terms)
+    throw StateError("the plan's model matrix has rank " + std::to_string(qr.rank()) + " < " +
+                     std::to_string(terms) + " terms: the quadratic model cannot be fitted on it");
+  QuadraticMap out;
+  out.solver = qr.solve(Eigen::MatrixXd::Identity(runs, runs));
+  out.leverages.resize(static_cast<std::size_t>(runs));
+  for (Eigen::Index r = 0; r < runs; ++r) out.leverages[static_cast<std::size_t>(r)] = x.row(r).dot(out.solver.col(r));
+  return out;
+}
+
+Model quadraticModel(const Fit& fit, const QuadraticMap& map, std::size_t j) {
+  const Eigen::Map<const EigenMatrix> x(fit.design.data(), static_cast<Eigen::Index>(fit.design.rows()),
+                                        static_cast<Eigen::Index>(fit.design.cols()));
+  const auto runs = x.rows();
+  // The fit is shift-equivariant: removing a common offset first keeps
+  // an offset of 1e7 from swamping the other coefficients' digits.
+  Eigen::VectorXd y(runs);
+  for (Eigen::Index r = 0; r < runs; ++r) y(r) = fit.observations(static_cast<std::size_t>(r), j);
+  const double offset = y(0);
+  y.array() -= offset;
+  const Eigen::VectorXd b = map.solver * y;
+  const Eigen::VectorXd residuals = y - x * b;
+  Model model;
+  model.coded.assign(b.data(), b.data() + b.size());
+  model.coded[0] += offset;
+  model.natural = naturalCoefficients(fit.factors, model.coded);
+  for (std::size_t k = 0; k < fit.termCount(); ++k) model.terms.push_back(k);
+  model.solver = toMatrix(map.solver);
+  model.leverages = map.leverages;
+  model.residuals.assign(residuals.data(), residuals.data() + residuals.size());
+  model.residualDf = static_cast<int>(runs - x.cols());
+  return model;
+}
+
+// The model a choice names, fitted by fitModel (blocks as fixed effects)
+// to the response on the choice's scale, in the Fit's full layout.
+Model chosenModel(const Plan& plan, const Fit& fit, std::size_t j, const ModelChoice& choice) {
+  ModelData data;
+  for (const Factor& f : plan.factors) data.factorNames.push_back(f.name);
+  data.coded = plan.actualCoded();
+  if (std::any_of(plan.blocks.begin(), plan.blocks.end(), [&plan](int b) { return b != plan.blocks.front(); }))
+    data.blocks = plan.blocks;
+  for (std::size_t r = 0; r < fit.runCount(); ++r) data.response.push_back(fit.observations(r, j));
+  if (choice.power == choice.power) {
+    try {
+      data = transformResponse(data, PowerTransform{choice.power});
+    } catch (const InvalidArgument& e) {
+      throw InvalidArgument("response " + text::quoted(fit.responses[j].name) + ": " + e.what(),
+                            "models." + fit.responses[j].name + ".transform");
+    }
+  }
+  const ModelTerms terms = parseModelTerms(choice.terms, data.factorNames);
+  const ModelFit mf = fitModel(data, terms);
+  const Eigen::MatrixXd x = analysis::modelMatrix(data, terms, mf.blockLevels);
+  const Eigen::MatrixXd solver = x.colPivHouseholderQr().solve(Eigen::MatrixXd::Identity(x.rows(), x.rows()));
+  Model model;
+  model.coded = mf.coefficients;
+  model.natural = naturalCoefficients(fit.factors, model.coded);
+  model.terms = terms.indices;
+  model.power = choice.power;
+  model.solver = Matrix(fit.termCount(), fit.runCount(), 0.0);
+  for (std::size_t c = 0; c < terms.size(); ++c)
+    for (std::size_t r = 0; r < fit.runCount(); ++r)
+      model.solver(terms.indices[c], r) = solver(static_cast<Eigen::Index>(c), static_cast<Eigen::Index>(r));
+  model.leverages = mf.leverages;
+  model.residuals = mf.residuals;
+  model.residualDf = mf.residualDf;
+  return model;
+}
+
+}  // namespace
+
+Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Matrix& results,
+              const std::vector<ModelChoice>& choices) {
   validateResponses(responses);
   if (plan.coded.cols() != plan.factorCount() || plan.natural.rows() != plan.runCount() ||
       plan.actual.rows() != plan.runCount() || plan.actual.cols() != plan.factorCount())
@@ -109,6 +199,11 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
     throw InvalidArgument("results are " + std::to_string(results.rows()) + " x " + std::to_string(results.cols()) +
                           "; the plan needs " + std::to_string(plan.runCount()) + " runs x " +
                           std::to_string(responses.size()) + " responses");
+  if (!choices.empty() && choices.size() != responses.size())
+    throw InvalidArgument("model choices: " + std::to_string(choices.size()) + " for " +
+                          std::to_string(responses.size()) + " responses");
+  for (std::size_t j = 0; j < choices.size(); ++j)
+    validateModelChoice(choices[j], plan.factors, "models." + responses[j].name);
   checkResults(responses, results);
 
   Fit fit;
@@ -128,31 +223,16 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
   fit.runIds.resize(plan.runCount());
   for (std::size_t r = 0; r < plan.runCount(); ++r) fit.runIds[r] = static_cast<int>(r) + 1;
 
-  const auto runs = static_cast<Eigen::Index>(fit.design.rows());
-  const auto terms = static_cast<Eigen::Index>(fit.design.cols());
-  const Eigen::Map<const EigenMatrix> x(fit.design.data(), runs, terms);
-  const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(x);
-  if (qr.rank() < terms)
-    throw StateError("the plan's model matrix has rank " + std::to_string(qr.rank()) + " < " +
-                     std::to_string(terms) + " terms: the quadratic model cannot be fitted on it");
-  const EigenMatrix solver = qr.solve(Eigen::MatrixXd::Identity(runs, runs));
-  fit.solver = toMatrix(solver);
-  fit.leverages.resize(static_cast<std::size_t>(runs));
-  for (Eigen::Index r = 0; r < runs; ++r) fit.leverages[static_cast<std::size_t>(r)] = x.row(r).dot(solver.col(r));
-
+  // The full quadratic's map only when a response keeps it: a chosen
+  // smaller model fits designs the full quadratic cannot.
+  std::optional<QuadraticMap> quadratic;
   for (std::size_t j = 0; j < responses.size(); ++j) {
-    // The fit is shift-equivariant: removing a common offset first keeps
-    // an offset of 1e7 from swamping the other coefficients' digits.
-    Eigen::VectorXd y(runs);
-    for (Eigen::Index r = 0; r < runs; ++r) y(r) = results(static_cast<std::size_t>(r), j);
-    const double offset = y(0);
-    y.array() -= offset;
-    const Eigen::VectorXd b = solver * y;
-    Model model;
-    model.coded.assign(b.data(), b.data() + b.size());
-    model.coded[0] += offset;
-    model.natural = naturalCoefficients(fit.factors, model.coded);
-    fit.models.push_back(std::move(model));
+    if (!choices.empty() && !choices[j].isDefault()) {
+      fit.models.push_back(chosenModel(plan, fit, j, choices[j]));
+      continue;
+    }
+    if (!quadratic) quadratic = quadraticMap(fit.design);
+    fit.models.push_back(quadraticModel(fit, *quadratic, j));
   }
   return fit;
 }
@@ -166,8 +246,11 @@ Matrix predict(const Fit& fit, const Matrix& points) {
   std::vector<double> coded(n);
   for (std::size_t p = 0; p < points.rows(); ++p) {
     for (std::size_t i = 0; i < n; ++i) coded[i] = toCoded(fit.factors[i], points(p, i));
-    for (std::size_t j = 0; j < fit.models.size(); ++j)
-      out(p, j) = quadratic::evaluate(n, fit.models[j].coded.data(), coded.data());
+    for (std::size_t j = 0; j < fit.models.size(); ++j) {
+      const Model& model = fit.models[j];
+      const double value = quadratic::evaluate(n, model.coded.data(), coded.data());
+      out(p, j) = model.transformed() ? PowerTransform{model.power}.invert(value) : value;
+    }
   }
   return out;
 }

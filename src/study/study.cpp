@@ -74,7 +74,7 @@ std::vector<MissingResult> Study::missing() const {
   return out;
 }
 
-Fit Study::fit() const { return fitModels(plan_, responses_, results_); }
+Fit Study::fit() const { return fitModels(plan_, responses_, results_, choices_); }
 
 namespace {
 
@@ -109,6 +109,14 @@ bool sameResponses(const std::vector<Response>& a, const std::vector<Response>& 
 
 }  // namespace
 
+// Whether every response has the same chosen model (none set is the full quadratic for each).
+bool sameChoices(const Study& a, const Study& b) {
+  if (a.responses().size() != b.responses().size()) return false;
+  for (const Response& r : a.responses())
+    if (!(a.modelChoice(r.name) == b.modelChoice(r.name))) return false;
+  return true;
+}
+
 bool operator==(const Study& a, const Study& b) {
   const Plan& p = a.plan_;
   const Plan& q = b.plan_;
@@ -116,7 +124,7 @@ bool operator==(const Study& a, const Study& b) {
          p.extraCenterRuns == q.extraCenterRuns && sameValues(p.coded, q.coded) && sameValues(p.natural, q.natural) &&
          sameValues(p.actual, q.actual) && p.blocks == q.blocks && p.origins == q.origins &&
          p.executionOrder == q.executionOrder && sameResponses(a.responses_, b.responses_) &&
-         sameValues(a.results_, b.results_);
+         sameValues(a.results_, b.results_) && sameChoices(a, b);
 }
 
 }  // namespace tavrin

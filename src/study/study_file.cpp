@@ -3,6 +3,8 @@
 // read back bit for bit; a missing result is null. A file of a version this
 // library reads may hold nothing it does not know: an unknown member would
 // be dropped silently by the next save, so it is refused with its path.
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -29,8 +31,9 @@ using ReadJson = nlohmann::json;      // sorted keys: lookups in O(log n)
 constexpr std::string_view kFormatName = "tavrin-study";
 // Version 2 added the runs table (planned and actual settings, block,
 // origin) and studies of imported data; version 3 the design's recipe
-// (any design kind) and the runs added since. Older files still load.
-constexpr int kFormatVersion = 3;
+// (any design kind) and the runs added since; version 4 the model chosen per
+// response ("models"). Older files still load.
+constexpr int kFormatVersion = 4;
 
 // Reads the parts of the document, naming the path of whatever is wrong.
 class Reader {
@@ -124,6 +127,83 @@ void readRunTable(const Reader& in, const ReadJson& runs, Plan& plan) {
   }
 }
 
+constexpr std::array<std::pair<ReductionOptions::Criterion, std::string_view>, 2> kCriteria = {
+    {{ReductionOptions::PValue, "p"}, {ReductionOptions::Aicc, "aicc"}}};
+
+Json modelChoiceJson(const ModelChoice& c) {
+  std::string_view criterion;
+  for (const auto& [value, name] : kCriteria)
+    if (value == c.reduction.criterion) criterion = name;
+  return {{"model", c.model},
+          {"transform", c.transform},
+          {"reduce", c.reduce},
+          {"reduction",
+           {{"criterion", criterion},
+            {"pToRemove", c.reduction.pToRemove},
+            {"forceIn", c.reduction.forceIn},
+            {"forceOut", c.reduction.forceOut}}},
+          {"terms", c.terms},
+          {"power", std::isnan(c.power) ? Json(nullptr) : Json(c.power)}};
+}
+
+std::vector<std::string> labels(const Reader& in, const ReadJson& object, const std::string& path, const char* key) {
+  std::vector<std::string> out;
+  const ReadJson& list = in.array(object, path, key);
+  for (std::size_t k = 0; k < list.size(); ++k) {
+    if (!list[k].is_string()) in.fail(at(path + "." + key, k), "is not a term label");
+    out.push_back(list[k].get<std::string>());
+  }
+  return out;
+}
+
+ModelChoice modelChoiceFromJson(const Reader& in, const ReadJson& value, const std::string& path) {
+  detail::refuseUnknownMembers(value, path, {"model", "transform", "reduce", "reduction", "terms", "power"}, in.failure());
+  ModelChoice c;
+  c.model = in.string(value, path, "model");
+  c.transform = in.string(value, path, "transform");
+  const ReadJson& reduce = in.member(value, path, "reduce");
+  if (!reduce.is_boolean()) in.fail(path + ".reduce", "is not true or false");
+  c.reduce = reduce.get<bool>();
+  const std::string reductionPath = path + ".reduction";
+  const ReadJson& reduction = in.member(value, path, "reduction");
+  detail::refuseUnknownMembers(reduction, reductionPath, {"criterion", "pToRemove", "forceIn", "forceOut"}, in.failure());
+  const std::string criterion = in.string(reduction, reductionPath, "criterion");
+  const auto known = std::find_if(kCriteria.begin(), kCriteria.end(), [&](const auto& k) { return k.second == criterion; });
+  if (known == kCriteria.end()) in.fail(reductionPath + ".criterion", "is not \"p\" or \"aicc\"");
+  c.reduction.criterion = known->first;
+  c.reduction.pToRemove = in.number(in.member(reduction, reductionPath, "pToRemove"), reductionPath + ".pToRemove");
+  c.reduction.forceIn = labels(in, reduction, reductionPath, "forceIn");
+  c.reduction.forceOut = labels(in, reduction, reductionPath, "forceOut");
+  c.terms = in.string(value, path, "terms");
+  const ReadJson& power = in.member(value, path, "power");
+  c.power = power.is_null() ? std::numeric_limits<double>::quiet_NaN() : in.number(power, path + ".power");
+  return c;
+}
+
+// The "models" member: the chosen model of each response named, checked
+// against the study's factors.
+std::vector<ModelChoice> readModelChoices(const Reader& in, const ReadJson& models, const std::vector<Factor>& factors,
+                                          const std::vector<Response>& responses) {
+  if (!models.is_object()) in.fail("models", "is not an object");
+  std::vector<std::string> names;
+  names.reserve(responses.size());
+  for (const Response& r : responses) names.push_back(r.name);
+  std::vector<ModelChoice> out(responses.size());
+  for (const auto& [name, value] : models.items()) {
+    const auto it = std::find(names.begin(), names.end(), name);
+    const std::string path = "models." + name;
+    if (it == names.end()) in.fail(path, "names no response of the study");
+    ModelChoice c = modelChoiceFromJson(in, value, path);
+    try {
+      validateModelChoice(c, factors, path);
+    } catch (const Error& e) {
+      in.fail(path, e.what());
+    }
+    out[static_cast<std::size_t>(it - names.begin())] = std::move(c);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string Study::toJson() const {
@@ -165,6 +245,11 @@ std::string Study::toJson() const {
   Json added = Json::array();
   for (const Augmentation& a : plan_.augmentations) added.push_back(detail::augmentationJson<Json>(a));
   doc["augmentations"] = std::move(added);
+  // The chosen models; a response keeping the full quadratic is left out.
+  Json models = Json::object();
+  for (std::size_t j = 0; j < choices_.size(); ++j)
+    if (!choices_[j].isDefault()) models[responses_[j].name] = modelChoiceJson(choices_[j]);
+  doc["models"] = std::move(models);
   return doc.dump(2) + "\n";
 }
 
@@ -182,7 +267,11 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   // Paths of top-level members are their keys: "extra", not "study.extra".
   const long long fileVersion = version.get<long long>();
   const auto refuseTopLevel = [&in](const std::string& path, const std::string& what) { in.fail(path.substr(1), what); };
-  if (fileVersion >= 3)
+  if (fileVersion >= 4)
+    detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
+                                           "executionOrder", "results", "runs", "design", "augmentations", "models"},
+                                 refuseTopLevel);
+  else if (fileVersion == 3)
     detail::refuseUnknownMembers(doc, "", {"format", "version", "kind", "factors", "responses", "seed", "extraCenterRuns",
                                            "executionOrder", "results", "runs", "design", "augmentations"},
                                  refuseTopLevel);
@@ -283,6 +372,11 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
     for (std::size_t j = 0; j < m; ++j)
       study.results_(r, j) = row[j].is_null() ? std::numeric_limits<double>::quiet_NaN()
                                               : in.number(row[j], at(at("results", r), j));
+  }
+  if (fileVersion >= 4) {
+    study.choices_ = readModelChoices(in, in.member(doc, "study", "models"), study.factors(), study.responses_);
+    if (std::all_of(study.choices_.begin(), study.choices_.end(), [](const ModelChoice& c) { return c.isDefault(); }))
+      study.choices_.clear();
   }
   return study;
 }

@@ -21,7 +21,9 @@ Fit surface(double b1, double b2, double b11, double b22, double b12) {
   fit.factors = {{"A", 0.1, 0.7, ""}, {"B", 250.3, 310.9, ""}};
   fit.responses = {{"y", ""}};
   fit.runIds = {1, 2, 3, 4, 5, 6};
-  fit.models = {{{4.1, b1, b2, b11, b22, b12}, {}}};
+  Model model;
+  model.coded = {4.1, b1, b2, b11, b22, b12};
+  fit.models = {model};
   return fit;
 }
 
@@ -134,11 +136,11 @@ TEST(Analysis, IntervalsAtTheRunsFollowTheLeverages) {
   ASSERT_EQ(at.size(), fit.runCount());
   for (std::size_t r = 0; r < at.size(); ++r) {
     EXPECT_NEAR(at[r].value, report.diagnostics[r].fitted, 1e-7);
-    EXPECT_NEAR(at[r].stdError, report.rmse * std::sqrt(fit.leverages[r]), 1e-9 * report.rmse);
+    EXPECT_NEAR(at[r].stdError, report.rmse * std::sqrt(fit.models[0].leverages[r]), 1e-9 * report.rmse);
     // The interval ends sit near 1e7: a few of their ulps is all the precision there is.
     const double ulp = std::nextafter(at[r].value, INFINITY) - at[r].value;
     const double ci = at[r].confidenceHigh - at[r].value, pi = at[r].predictionHigh - at[r].value;
-    EXPECT_NEAR(pi, ci * std::sqrt((1 + fit.leverages[r]) / fit.leverages[r]), 4 * ulp);
+    EXPECT_NEAR(pi, ci * std::sqrt((1 + fit.models[0].leverages[r]) / fit.models[0].leverages[r]), 4 * ulp);
   }
 }
 

@@ -217,7 +217,7 @@ TEST(Robustness, TakesSigmaFromTheResidualsOrRequiresIt) {
       DesignKind::Rechtschaffner,
       {{"A", 0.1, 0.7, ""}, {"B", 1.0, 2.0, ""}, {"C", -1.0, 1.0, ""}, {"D", 5.0, 6.0, ""}},
       {[](const double* x) { return 1.0 + x[0] - x[1] * x[1]; }, [](const double* x) { return x[2]; }});
-  ASSERT_EQ(saturated.residualDf(), 0);
+  ASSERT_EQ(saturated.models[0].residualDf, 0);
   const Optimum top = optimize(saturated, goals);
   try {
     robustness(saturated, goals, top, options);

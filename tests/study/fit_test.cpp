@@ -55,7 +55,7 @@ TEST(Fit, RecoversAnExactQuadraticInNaturalUnits) {
       EXPECT_NEAR(fit.models[0].natural[k], truth[k], 1e-9 * (1 + std::abs(truth[k])))
           << "n = " << c.n << ", term " << k;
     double leverageSum = 0.0;
-    for (const double h : fit.leverages) leverageSum += h;
+    for (const double h : fit.models[0].leverages) leverageSum += h;
     EXPECT_NEAR(leverageSum, static_cast<double>(fit.termCount()), 1e-9);  // trace of the hat matrix
   }
 }
@@ -68,11 +68,11 @@ TEST(Fit, SaturatedRechtschaffnerPlansInterpolate) {
     for (std::size_t r = 0; r < plan.runCount(); ++r)
       results(r, 0) = 1e7 + std::cos(0.37 * static_cast<double>(r * r + 1));  // arbitrary, not a quadratic
     const Fit fit = fitModels(plan, {{"Y", ""}}, results);
-    EXPECT_EQ(fit.residualDf(), 0);
+    EXPECT_EQ(fit.models[0].residualDf, 0);
     const Matrix fitted = predict(fit, plan.natural);
     for (std::size_t r = 0; r < plan.runCount(); ++r)
       EXPECT_NEAR(fitted(r, 0), results(r, 0), 1e-12 * 1e7) << "n = " << n << ", run " << r + 1;
-    for (const double h : fit.leverages) EXPECT_NEAR(h, 1.0, 1e-12);
+    for (const double h : fit.models[0].leverages) EXPECT_NEAR(h, 1.0, 1e-12);
   }
 }
 

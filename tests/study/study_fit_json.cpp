@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
       nlohmann::json models = nlohmann::json::array();
       for (const tavrin::Model& m : fit.models) models.push_back({{"coded", m.coded}, {"natural", m.natural}});
       out["models"] = std::move(models);
-      out["leverages"] = fit.leverages;
+      out["leverages"] = fit.models.at(0).leverages;
     }
     std::printf("%s\n", out.dump().c_str());
   } catch (const std::exception& e) {

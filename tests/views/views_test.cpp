@@ -68,7 +68,7 @@ TEST(ProfilerData, ASaturatedModelHasNoBandAndSaysWhy) {
           {{"Y", ""}});
   for (std::size_t r = 0; r < s.plan().runCount(); ++r) s.setResult(static_cast<int>(r) + 1, "Y", 0.1 * static_cast<double>(r * r) + 0.3);
   const Fit fit = s.fit();
-  ASSERT_EQ(fit.residualDf(), 0);
+  ASSERT_EQ(fit.models[0].residualDf, 0);
   const views::Profiler p = views::profiler(fit, views::centreSetting(fit), {}, 5);
   EXPECT_FALSE(p.bandNote.empty());
   EXPECT_TRUE(std::isnan(p.traces[0].lower[0]));

@@ -34,3 +34,6 @@ add_test(NAME web_report COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DI
 set_tests_properties(web_report PROPERTIES
   ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
   LABELS web TIMEOUT 600 RUN_SERIAL TRUE)
+add_test(NAME web_model COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/model.test.mjs)
+set_tests_properties(web_model PROPERTIES
+  ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM}" LABELS web TIMEOUT 300 RUN_SERIAL TRUE)

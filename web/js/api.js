@@ -45,6 +45,7 @@ export const api = {
       if (response.ok) return text;
       throw new ApiError(response.status, JSON.parse(text)?.error);
     }),
+  model: (request) => call('POST', '/api/model', request),
   open: (text, name) => call('POST', `/api/open?name=${encodeURIComponent(name)}`, text),
   save: () => call('POST', '/api/save'),
   reload: () => call('POST', '/api/reload'),

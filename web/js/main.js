@@ -5,6 +5,7 @@ import { fillDefinition, setupDefinition, validate } from './define.js';
 import { $, notify, readFile } from './dom.js';
 import { drawResiduals, ContourPanel } from './plots.js';
 import { renderReport, renderTabs } from './fit.js';
+import { renderModelChoice } from './model.js';
 import { renderGoalTable, setupOptimum } from './optimum.js';
 import { renderRuns, setupRuns } from './runs.js';
 import { Views } from './views.js';
@@ -31,6 +32,11 @@ function selectResponse(name) {
   renderTabs(state.analyses, name, selectResponse);
   renderReport(analysis, state.study.factors, state.meanings);
   drawResiduals(analysis);
+  renderModelChoice(name, () => {
+    state.saved = false;
+    renderFileBar();
+    refit();
+  });
 }
 
 // Refits whenever the results change; a study with missing results shows

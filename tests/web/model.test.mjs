@@ -1,0 +1,74 @@
+// The fit step's model choice in a headless browser: a term list is tried
+// (ANOVA and outlier line shown), saved as the response's model, and the
+// fit report and the saved study file then carry it.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
+import { scratchDir, startServer, tavrin } from './server.mjs';
+
+const require = createRequire(new URL('../../web/package.json', import.meta.url));
+const puppeteer = require('puppeteer-core');
+const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
+
+describe('the fit step chooses a model', () => {
+  let scratch;
+  let server;
+  let browser;
+  let profile;
+  let page;
+
+  before(async () => {
+    scratch = scratchDir();
+    const file = join(scratch.dir, 'study.json');
+    execFileSync(tavrin, ['new', file, '--factor', 'Temperature=150:210[°C]', '--factor', 'Time=10:50[min]',
+      '--response', 'Yield[%]', '--response', 'Impurity[%]', '--seed', '7', '--center-runs', '3']);
+    const sheet = JSON.parse(execFileSync(tavrin, ['sheet', file, '--json'], { encoding: 'utf8' }));
+    const noise = noiseSource(77);
+    writeFileSync(join(scratch.dir, 'results.csv'), resultsCsv(sheet.runs, (s) => [
+      trueYield(s.Temperature, s.Time) + 0.3 * noise(), trueImpurity(s.Temperature, s.Time) * (1 + 0.02 * noise())]));
+    execFileSync(tavrin, ['enter', file, join(scratch.dir, 'results.csv')]);
+    server = await startServer(['study.json'], scratch.dir);
+    profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
+    browser = await puppeteer.launch({
+      executablePath: chromium,
+      headless: true,
+      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', `--user-data-dir=${profile}`],
+    });
+    page = await browser.newPage();
+    page.on('pageerror', (error) => { throw error; });
+    await page.goto(server.url);
+    await page.waitForSelector('#fit-body:not([hidden]) #fit-stats');
+  });
+  after(async () => {
+    await browser?.close();
+    if (profile) rmSync(profile, { recursive: true, force: true });
+    await server?.stop();
+    scratch?.remove();
+  });
+
+  test('try, then save a term list as the model of Yield', async () => {
+    await page.$eval('#model-terms', (input) => { input.value = 'Temperature Time Temperature^2'; });
+    await page.click('#model-try');
+    await page.waitForSelector('#model-result table');
+    assert.match(await page.$eval('#model-result', (d) => d.textContent), /Model: Temperature Time Temperature\^2/);
+    assert.match(await page.$eval('#model-outliers', (p) => p.textContent), /^Outliers: /);
+
+    await page.$eval('#model-terms', (input) => { input.value = 'Temperature Pressure'; });
+    await page.click('#model-try');
+    await page.waitForFunction(() => /Pressure/.test(document.querySelector('#model-error').textContent));
+
+    await page.$eval('#model-terms', (input) => { input.value = 'Temperature Time Temperature^2'; });
+    await page.click('#model-save');
+    await page.waitForFunction(() => /12 \/ 4 \/ 8/.test(document.querySelector('#fit-stats').textContent));
+    await page.click('#save');
+    await page.waitForFunction(() => document.querySelector('#file-state').textContent === 'saved');
+    const saved = JSON.parse(readFileSync(join(scratch.dir, 'study.json'), 'utf8'));
+    assert.equal(saved.models.Yield.terms, 'Temperature Time Temperature^2');
+    assert.equal(saved.models.Impurity, undefined);
+  });
+});
