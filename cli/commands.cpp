@@ -439,7 +439,7 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   const Fit fit = study.fit();
   goals = completeGoals(fit, goals, o.search);
   const Optimum optimum = optimize(fit, goals, o.search);
-  Json result = {{"models", modelsUsedJson(study)}, {"goals", json::toJson(goals)},
+  Json result = {{"models", json::modelsUsedJson(study)}, {"goals", json::toJson(goals)},
                  {"optimum", json::optimumJson(fit, optimum)}};
   if (!o.json) {
     out << "Models: " << modelsUsed(study) << "\n";
@@ -499,7 +499,7 @@ void runPredict(const PredictOptions& o, std::ostream& out) {
   if (!o.output.empty()) writeTextFile(o.output, predictionsCsv(fit, points, predictions));
   if (o.json) {
     Json result = json::predictionsJson(fit, points, predictions, o.confidence);
-    result["models"] = modelsUsedJson(study);
+    result["models"] = json::modelsUsedJson(study);
     return printJson(out, result);
   }
   out << "Models: " << modelsUsed(study) << "\n";

@@ -349,4 +349,13 @@ Json errorJson(const std::exception& error, std::string_view type) {
   return {{"error", std::move(body)}};
 }
 
+Json modelsUsedJson(const Study& study) {
+  Json out = Json::object();
+  for (const Response& r : study.responses()) {
+    const ModelChoice& c = study.modelChoice(r.name);
+    out[r.name] = {{"terms", c.terms}, {"transform", c.transform}, {"power", number(c.power)}};
+  }
+  return out;
+}
+
 }  // namespace tavrin::json

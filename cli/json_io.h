@@ -82,4 +82,7 @@ std::string errorType(const std::exception& error);
 // {"error": {type, message[, path][, source, line, column]}}.
 Json errorJson(const std::exception& error, std::string_view type);
 
+// Each response's model as the study fits it: {R: {terms, transform, power}}.
+Json modelsUsedJson(const Study& study);
+
 }  // namespace tavrin::json

@@ -232,15 +232,6 @@ std::string modelsUsed(const Study& study) {
   return text;
 }
 
-Json modelsUsedJson(const Study& study) {
-  Json out = Json::object();
-  for (const Response& r : study.responses()) {
-    const ModelChoice& c = study.modelChoice(r.name);
-    out[r.name] = {{"terms", c.terms}, {"transform", c.transform}, {"power", number(c.power)}};
-  }
-  return out;
-}
-
 void runPath(const PathOptions& o, std::ostream& out) {
   const Study study = Study::load(o.study);
   const ModelData data = modelData(study, o.response);

@@ -42,7 +42,6 @@ nlohmann::ordered_json buildJson(const std::string& response, const ModelBuild& 
 // use the study's fit name it: "Yield: quadratic; Impurity: A B A^2 (log,
 // power 0)".
 std::string modelsUsed(const Study& study);
-nlohmann::ordered_json modelsUsedJson(const Study& study);
 
 struct PathOptions {
   std::string study;

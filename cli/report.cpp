@@ -540,10 +540,12 @@ std::string robustnessPart(const Fit& fit, const Goals& goals, const Optimum& op
                            std::move(traces), label(fit.factors[0]), label(fit.factors[1]));
 }
 
-std::string optimumSection(const Fit& fit, const ReportRequest& request, Figures& figures, Json& data) {
+std::string optimumSection(const Study& study, const Fit& fit, const ReportRequest& request, Figures& figures,
+                           Json& data) {
   Goals goals = completeGoals(fit, *request.goals, request.search);
   const Optimum optimum = optimize(fit, goals, request.search);
-  Json result = {{"goals", json::toJson(goals)}, {"optimum", json::optimumJson(fit, optimum)}};
+  Json result = {{"models", json::modelsUsedJson(study)}, {"goals", json::toJson(goals)},
+                 {"optimum", json::optimumJson(fit, optimum)}};
   std::string out = "<section id=\"optimum\"><h2>Optimum</h2><ul>";
   for (const Goal& g : goals.goals) out += "<li>" + escaped(goalText(g)) + "</li>";
   for (const Constraint& c : goals.constraints) {
@@ -609,7 +611,7 @@ std::string html(const Study& study, const ReportRequest& request) {
   std::string body = definitionSection(study) + designSection(study, figures, data) + runSection(study);
   std::optional<Fit> fit;
   body += modelSections(study, figures, data, fit);
-  if (request.goals && fit) body += optimumSection(*fit, request, figures, data);
+  if (request.goals && fit) body += optimumSection(study, *fit, request, figures, data);
   if (!request.goals && fit)
     body += "<section id=\"profile\"><h2>Profiler</h2><div class=\"figures wide\">" +
             profilerFigure(figures, *fit, views::centreSetting(*fit), {}, "centre") + "</div></section>";
