@@ -22,18 +22,10 @@ if(NOT TAVRIN_CHROMIUM)
   message(WARNING "chromium not found: the workbench's browser test is not run (tools/deps.sh browser installs it)")
   return()
 endif()
-add_test(NAME web_browser COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/browser.test.mjs)
-set_tests_properties(web_browser PROPERTIES
-  ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
-  LABELS web TIMEOUT 600 RUN_SERIAL TRUE)
-add_test(NAME web_views COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/views.test.mjs)
-set_tests_properties(web_views PROPERTIES
-  ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
-  LABELS web TIMEOUT 600 RUN_SERIAL TRUE)
-add_test(NAME web_report COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/report.test.mjs)
-set_tests_properties(web_report PROPERTIES
-  ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
-  LABELS web TIMEOUT 600 RUN_SERIAL TRUE)
-add_test(NAME web_model COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/model.test.mjs)
-set_tests_properties(web_model PROPERTIES
-  ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM}" LABELS web TIMEOUT 300 RUN_SERIAL TRUE)
+# One headless-Chromium session per page or view, one at a time.
+foreach(page IN ITEMS browser views report model)
+  add_test(NAME web_${page} COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/${page}.test.mjs)
+  set_tests_properties(web_${page} PROPERTIES
+    ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
+    LABELS web TIMEOUT 600 RUN_SERIAL TRUE)
+endforeach()
