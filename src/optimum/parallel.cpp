@@ -67,12 +67,20 @@ class Pool {
   void grow(unsigned wanted) {
     while (threads_ < wanted) {
       try {
-        std::thread([this] { serve(); }).detach();
+        startThread();
       } catch (const std::system_error&) {
         return;
       }
       ++threads_;
     }
+  }
+
+  // Out of line, so that the thread's state, its one allocation, has a
+  // frame of its own: a child forked from this process has no pooled
+  // threads, and the memory checker's suppression of that state, lost in
+  // such a child, names this frame.
+  [[gnu::noinline]] void startThread() {
+    std::thread([this] { serve(); }).detach();
   }
 
   void serve() {
