@@ -174,6 +174,26 @@ Goal parseGoal(Goal::Kind kind, std::string_view text) {
   throw UsageError("goal kind without a command-line syntax");
 }
 
+std::vector<Goal> parseGoals(const std::vector<std::string>& maximize, const std::vector<std::string>& minimize,
+                             const std::vector<std::string>& target) {
+  std::vector<Goal> goals;
+  goals.reserve(maximize.size() + minimize.size() + target.size());
+  for (const std::string& g : maximize) goals.push_back(parseGoal(Goal::Maximize, g));
+  for (const std::string& g : minimize) goals.push_back(parseGoal(Goal::Minimize, g));
+  for (const std::string& g : target) goals.push_back(parseGoal(Goal::Target, g));
+  return goals;
+}
+
+std::vector<Constraint> parseConstraints(const std::vector<std::string>& within) {
+  std::vector<Constraint> constraints;
+  constraints.reserve(within.size());
+  for (const std::string& w : within) {
+    const NamedInterval interval = parseInterval(w, "--within constraint");
+    constraints.push_back({interval.name, interval.low, interval.high});
+  }
+  return constraints;
+}
+
 std::vector<std::pair<std::string, double>> parsePoint(std::string_view text) {
   constexpr std::string_view kExpected = "Name=value,Name=value, e.g. \"Temperature=180,Time=30\"";
   std::vector<std::pair<std::string, double>> values;

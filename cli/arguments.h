@@ -51,6 +51,12 @@ NamedInterval parseInterval(std::string_view text, std::string_view what);
 // Bounds not given are left NaN for the layer's defaults.
 Goal parseGoal(Goal::Kind kind, std::string_view text);
 
+// Every --maximize, --minimize and --target, in that order; and every
+// --within as a hard constraint.
+std::vector<Goal> parseGoals(const std::vector<std::string>& maximize, const std::vector<std::string>& minimize,
+                             const std::vector<std::string>& target);
+std::vector<Constraint> parseConstraints(const std::vector<std::string>& within);
+
 // "Temperature=180,Time=30" -> values by name in the order given.
 std::vector<std::pair<std::string, double>> parsePoint(std::string_view text);
 

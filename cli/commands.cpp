@@ -84,14 +84,9 @@ Goal& goalOf(Goals& goals, const std::string& response, const char* option) {
 
 Goals goalsOf(const OptimizeOptions& o, const Study& study) {
   Goals goals;
-  for (const std::string& g : o.maximize) goals.goals.push_back(parseGoal(Goal::Maximize, g));
-  for (const std::string& g : o.minimize) goals.goals.push_back(parseGoal(Goal::Minimize, g));
-  for (const std::string& g : o.target) goals.goals.push_back(parseGoal(Goal::Target, g));
+  goals.goals = parseGoals(o.maximize, o.minimize, o.target);
   if (goals.goals.empty()) throw UsageError("no goal: give --maximize, --minimize or --target");
-  for (const std::string& w : o.within) {
-    const NamedInterval interval = parseInterval(w, "--within constraint");
-    goals.constraints.push_back({interval.name, interval.low, interval.high});
-  }
+  goals.constraints = parseConstraints(o.within);
   for (const std::string& r : o.region) {
     NamedInterval interval = parseInterval(r, "--region");
     // A one-sided region keeps the factor's declared bound on the other side.

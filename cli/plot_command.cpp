@@ -12,13 +12,8 @@ namespace {
 // enough for the overlay.
 Goals goalsOf(const PlotOptions& o) {
   Goals goals;
-  for (const std::string& g : o.maximize) goals.goals.push_back(parseGoal(Goal::Maximize, g));
-  for (const std::string& g : o.minimize) goals.goals.push_back(parseGoal(Goal::Minimize, g));
-  for (const std::string& g : o.target) goals.goals.push_back(parseGoal(Goal::Target, g));
-  for (const std::string& w : o.within) {
-    const NamedInterval interval = parseInterval(w, "--within constraint");
-    goals.constraints.push_back({interval.name, interval.low, interval.high});
-  }
+  goals.goals = parseGoals(o.maximize, o.minimize, o.target);
+  goals.constraints = parseConstraints(o.within);
   return goals;
 }
 
