@@ -9,6 +9,7 @@
 #include "json_io.h"
 #include "tavrin/model_building.h"
 #include "tavrin/study_file.h"
+#include "tavrin/verdict.h"
 #include "text.h"
 
 namespace tavrin::cli {
@@ -47,7 +48,7 @@ Json rowsJson(const std::vector<AnovaRow>& rows) {
 
 }  // namespace
 
-Json buildJson(const std::string& response, const ModelBuild& b) {
+Json buildJson(const std::string& response, const ModelBuild& b, const ModelRequest& request) {
   const ModelFit& f = b.fit;
   Json out = {{"response", response},
               {"startModel", formatModelTerms(b.start, f.factorNames)},
@@ -92,6 +93,7 @@ Json buildJson(const std::string& response, const ModelBuild& b) {
                     {"normalScore", number(r.normalScore)}});
   out["diagnostics"] = {{"alpha", b.diagnostics.alpha}, {"durbinWatson", number(b.diagnostics.durbinWatson)},
                         {"runs", runs}};
+  out["verdict"] = json::toJson(buildVerdict(b, request));
   return out;
 }
 
@@ -172,7 +174,13 @@ void printOutliers(std::ostream& out, const Diagnostics& d) {
   out << "Durbin-Watson statistic of the residuals in run order: " << formatNumber(d.durbinWatson, 4) << "\n";
 }
 
-void printBuild(std::ostream& out, const std::string& response, const ModelBuild& b, const ModelOptions& o) {
+void printVerdict(std::ostream& out, const Verdict& v) {
+  out << "\n" << (v.warning ? "Warning" : "Verdict") << ":\n";
+  for (const std::string& finding : v.findings) out << "  - " << finding << "\n";
+}
+
+void printBuild(std::ostream& out, const std::string& response, const ModelBuild& b, const ModelOptions& o,
+                const ModelRequest& request) {
   const ModelFit& f = b.fit;
   out << response << ": model " << formatModelTerms(f.terms, f.factorNames) << "; " << f.runs << " runs, "
       << f.residualDf << " residual degrees of freedom\n";
@@ -183,6 +191,7 @@ void printBuild(std::ostream& out, const std::string& response, const ModelBuild
   printCoefficients(out, f);
   printAnova(out, b.anova, o.anova == "partial");
   printOutliers(out, b.diagnostics);
+  printVerdict(out, buildVerdict(b, request));
 }
 
 }  // namespace
@@ -210,11 +219,11 @@ void runModelFit(const std::string& studyFile, const std::vector<std::string>& r
   for (std::size_t k = 0; k < names.size(); ++k) {
     const ModelBuild& build = builds[k];
     if (json) {
-      all.push_back(buildJson(names[k], build));
+      all.push_back(buildJson(names[k], build, request));
       continue;
     }
     if (k > 0) out << "\n";
-    printBuild(out, names[k], build, o);
+    printBuild(out, names[k], build, o, request);
   }
   if (json) printJson(out, {{"responses", std::move(all)}, {"saved", o.save}});
   if (!json && o.save)

@@ -35,8 +35,9 @@ void runModelFit(const std::string& study, const std::vector<std::string>& respo
                  double confidence, bool json, std::ostream& out);
 
 // A model build as JSON: the models, the reduction steps, Box-Cox, the
-// estimates, the ANOVA and the run diagnostics.
-nlohmann::ordered_json buildJson(const std::string& response, const ModelBuild& build);
+// estimates, the ANOVA, the run diagnostics and the verdict on them
+// (buildVerdict with the request the build was made with).
+nlohmann::ordered_json buildJson(const std::string& response, const ModelBuild& build, const ModelRequest& request);
 
 // The model each response of a study is fitted with, as the commands that
 // use the study's fit name it: "Yield: quadratic; Impurity: A B A^2 (log,

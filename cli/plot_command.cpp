@@ -33,6 +33,7 @@ void addPlot(CLI::App& app, PlotOptions& o) {
   sub->add_option("--x", o.x, "Factor on the x axis (default: the first)");
   sub->add_option("--y", o.y, "Factor on the y axis (default: the next)");
   sub->add_option("--by", o.by, "Interaction: the factor at its low and high end (default: --y)");
+  sub->add_option("--model", o.model, "Box-Cox: the model profiled, as for fit (default: the response's chosen model)");
   sub->add_option("--at", o.at, "Settings of the other factors, Factor=value,Factor=value (default: the centre)");
   sub->add_option("--maximize", o.maximize, "Goal, as for optimize (profiler's desirability row, overlay's optimum)");
   sub->add_option("--minimize", o.minimize, "Goal, as for optimize");
@@ -55,6 +56,7 @@ void runPlot(const PlotOptions& o, std::ostream& out) {
   request.x = o.x;
   request.y = o.y;
   request.by = o.by;
+  request.model = o.model;
   if (!o.at.empty())
     for (const auto& [name, value] : parsePoint(o.at))
       if (!request.at.emplace(name, value).second) throw UsageError("--at gives \"" + name + "\" twice");

@@ -19,6 +19,7 @@ struct PlotOptions {
   std::string x;
   std::string y;
   std::string by;
+  std::string model;
   std::string at;  // "Factor=value,Factor=value"
   std::vector<std::string> maximize;
   std::vector<std::string> minimize;

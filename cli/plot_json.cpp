@@ -202,6 +202,24 @@ Json residualsJson(const Study& study, const PlotRequest& request) {
           {"factors", factors},  {"runs", runs}};
 }
 
+Json boxCoxJson(const Study& study, const PlotRequest& request) {
+  const std::size_t r = responseOf(study, request.response);
+  const views::BoxCoxProfile b = views::boxCoxProfile(study, study.responses()[r].name, request.model);
+  return {{"kind", "boxcox"},
+          {"response", b.response},
+          {"unit", b.unit},
+          {"model", b.model},
+          {"lambda", numbers(b.lambda)},
+          {"logLikelihood", numbers(b.logLikelihood)},
+          {"best", number(b.best)},
+          {"bestLogLikelihood", number(b.bestLogLikelihood)},
+          {"lower", number(b.lower)},
+          {"upper", number(b.upper)},
+          {"cut", number(b.cut)},
+          {"recommended", number(b.recommended)},
+          {"recommendation", b.recommendation}};
+}
+
 Json fdsJson(const Study& study) {
   const views::PredictionVariance v = views::predictionVariance(study.plan());
   return {{"kind", "fds"},           {"fractions", numbers(v.fractions)}, {"spv", numbers(v.spv)},
@@ -244,7 +262,7 @@ Json robustnessJson(const Study& study, const Fit& fit, const PlotRequest& reque
 
 const std::vector<std::string_view>& plotKinds() {
   static const std::vector<std::string_view> kinds = {"profiler",  "surface", "overlay",   "interaction",
-                                                      "residuals", "fds",     "robustness"};
+                                                      "residuals", "boxcox",  "fds",         "robustness"};
   return kinds;
 }
 
@@ -256,6 +274,7 @@ Json plotJson(const Study& study, const PlotRequest& request) {
     throw InvalidArgument("unknown plot kind \"" + kind + "\"; the kinds are " + names, "kind");
   }
   if (kind == "residuals") return residualsJson(study, request);
+  if (kind == "boxcox") return boxCoxJson(study, request);
   if (kind == "fds") return fdsJson(study);
   const Fit fit = study.fit();
   if (kind == "profiler") return profilerJson(study, fit, request);

@@ -20,6 +20,10 @@
 //   residuals:   response, unit, alpha, runs [{runId, order, observed,
 //                fitted, residual, externallyStudentized, normalScore,
 //                leverage, cooksDistance, outlier, settings {F: v}}]
+//   boxcox:      response, unit, model (the terms profiled), lambda [...],
+//                logLikelihood [...] (up to a constant), best,
+//                bestLogLikelihood, lower, upper (the 95 % interval), cut (the
+//                log-likelihood at its ends), recommended, recommendation
 //   fds:         fractions, spv, maxSpv, meanSpv, terms, correlations [[...]]
 //   robustness:  x, y {name, unit}, replicates, failedReplicates, cloud {x, y},
 //                nominal {x, y}, box {lowX, highX, lowY, highY, lowPercentile,
@@ -49,6 +53,7 @@ struct PlotRequest {
   std::string x;
   std::string y;
   std::string by;
+  std::string model;  // Box-Cox: the terms profiled; empty for the response's chosen model
   std::map<std::string, double, std::less<>> at;
   Goals goals;
   std::size_t steps = views::kDefaultSteps;
@@ -58,7 +63,7 @@ struct PlotRequest {
   unsigned threads = 0;
 };
 
-// The kinds: profiler, surface, overlay, interaction, residuals, fds, robustness.
+// The kinds: profiler, surface, overlay, interaction, residuals, boxcox, fds, robustness.
 const std::vector<std::string_view>& plotKinds();
 
 // The view as JSON. InvalidArgument naming the kinds for an unknown kind,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "json_io.h"
+#include "plot_json.h"
 #include "tavrin/analysis.h"
 #include "tavrin/design_evaluation.h"
 #include "tavrin/error.h"
@@ -215,16 +216,129 @@ std::string residualFigures(Figures& figures, const Study& study, const Response
                          {"y", numbers(y)}, {"text", labels}, {"marker", {{"size", 8}, {"symbol", symbols}}}}});
   };
   const std::string n = std::to_string(r + 1);
-  return figures.add("normal-" + n, "Normal probability of the residuals",
-                     "Residuals of " + response.name + " against their normal scores; a straight line means normal "
-                     "noise, outliers are crosses labelled with their run",
-                     traces(score, residual), "Normal score", "Residual" + unit) +
-         figures.add("fitted-" + n, "Residuals against fitted values",
+  std::string html = figures.add("normal-" + n, "Normal probability of the residuals",
+                                 "Residuals of " + response.name + " against their normal scores; a straight line "
+                                 "means normal noise, outliers are crosses labelled with their run",
+                                 traces(score, residual), "Normal score", "Residual" + unit);
+  html += figures.add("fitted-" + n, "Residuals against fitted values",
                      "Residuals of " + response.name + " against its fitted values; each point is a run",
-                     traces(fitted, residual), "Fitted " + response.name + unit, "Residual" + unit) +
-         figures.add("order-" + n, "Residuals in run order",
-                     "Residuals of " + response.name + " in the order the runs were made, to show drift",
-                     traces(order, residual), "Run order", "Residual" + unit);
+                     traces(fitted, residual), "Fitted " + response.name + unit, "Residual" + unit);
+  return html + figures.add("order-" + n, "Residuals in run order",
+                            "Residuals of " + response.name + " in the order the runs were made, to show drift",
+                            traces(order, residual), "Run order", "Residual" + unit);
+}
+
+// ------------------------------------------ figures from `tavrin plot` data
+
+// The view's plot data exactly as `tavrin plot --kind K --json` gives it,
+// drawn by `draw`; a view that cannot be drawn says why in its place.
+template <class Draw>
+std::string viewFigure(const Study& study, const std::string& kind, const std::string& response, const char* what,
+                       Draw draw) {
+  json::PlotRequest request;
+  request.kind = kind;
+  request.response = response;
+  Json data;
+  try {
+    data = json::plotJson(study, request);
+  } catch (const Error& error) {
+    return notice(std::string("No ") + what + ": " + error.what());
+  }
+  return draw(data);
+}
+
+std::string axisLabel(const Json& axis) {
+  return label(axis["name"].get<std::string>(), axis["unit"].get<std::string>());
+}
+
+// ", T at 180 °C" for the factors a two-factor view holds; units from the study.
+std::string heldOf(const Study& study, const Json& data) {
+  std::string text;
+  for (const Factor& f : study.factors()) {
+    if (f.name == data["x"]["name"] || f.name == data["y"]["name"]) continue;
+    text += (text.empty() ? "; " : ", ") + f.name + " at " + shown(data["held"][f.name].get<double>()) +
+            (f.unit.empty() ? "" : " " + f.unit);
+  }
+  return text;
+}
+
+// The fitted response as a 3-D surface over the first two factors, with the runs' results as points.
+std::string surface3dFigure(Figures& figures, const Study& study, const Response& response, std::size_t r) {
+  if (study.factors().size() < 2) return "";
+  return viewFigure(study, "surface", response.name, "3-D surface", [&](const Json& d) {
+    Json x = Json::array(), y = Json::array(), z = Json::array(), text = Json::array();
+    for (const Json& run : d["runs"]) {
+      x.push_back(run["x"]);
+      y.push_back(run["y"]);
+      z.push_back(run["observed"]);
+      text.push_back("run " + std::to_string(run["runId"].get<int>()));
+    }
+    Json traces = Json::array(
+        {{{"type", "surface"}, {"name", "fitted " + response.name}, {"x", d["x"]["values"]}, {"y", d["y"]["values"]},
+          {"z", d["z"]}, {"colorscale", "Viridis"}, {"opacity", 0.9},
+          {"colorbar", {{"title", {{"text", label(response)}}}}}},
+         {{"type", "scatter3d"}, {"mode", "markers"}, {"name", "runs"}, {"x", x}, {"y", y}, {"z", z}, {"text", text},
+          {"marker", {{"size", 4}, {"color", kPalette[5]}}}}});
+    std::string html = figures.add("surface3d-" + std::to_string(r + 1), response.name + " as a surface",
+                                   "The fitted " + response.name + " over " + d["x"]["name"].get<std::string>() +
+                                       " and " + d["y"]["name"].get<std::string>() + heldOf(study, d) +
+                                       ", with each run's result as a point",
+                                   std::move(traces), "", "");
+    figures.list.back()["layout"]["scene"] = {{"xaxis", {{"title", {{"text", axisLabel(d["x"])}}}}},
+                                              {"yaxis", {{"title", {{"text", axisLabel(d["y"])}}}}},
+                                              {"zaxis", {{"title", {{"text", label(response)}}}}}};
+    return html;
+  });
+}
+
+// The response along the first factor with the second at the low and the high end of its span.
+std::string interactionFigure(Figures& figures, const Study& study, const Response& response, std::size_t r) {
+  if (study.factors().size() < 2) return "";
+  return viewFigure(study, "interaction", response.name, "interaction plot", [&](const Json& d) {
+    const Json& by = d["by"];
+    const std::string unit = by["unit"].get<std::string>();
+    const auto at = [&](const char* end) {
+      return by["name"].get<std::string>() + " = " + shown(by[end].get<double>()) + (unit.empty() ? "" : " " + unit);
+    };
+    Json traces = Json::array(
+        {{{"type", "scatter"}, {"mode", "lines"}, {"name", at("low")}, {"x", d["x"]}, {"y", d["atLow"]},
+          {"line", {{"color", kPalette[0]}, {"width", 2}}}},
+         {{"type", "scatter"}, {"mode", "lines"}, {"name", at("high")}, {"x", d["x"]}, {"y", d["atHigh"]},
+          {"line", {{"color", kPalette[1]}, {"width", 2}, {"dash", "dash"}}}}});
+    const std::string factor = d["factor"]["name"].get<std::string>();
+    return figures.add("interaction-" + std::to_string(r + 1), "Interaction of " + factor + " and " +
+                           by["name"].get<std::string>(),
+                       "The fitted " + response.name + " along " + factor + " with " + by["name"].get<std::string>() +
+                           " at the low and at the high end of its runs; lines that are not parallel interact",
+                       std::move(traces), axisLabel(d["factor"]), "Fitted " + label(response));
+  });
+}
+
+// The Box-Cox profile: the log-likelihood over lambda, its 95 % cut and
+// interval, the maximum and the recommended power.
+std::string boxCoxFigure(Figures& figures, const Study& study, const Response& response, std::size_t r) {
+  return viewFigure(study, "boxcox", response.name, "Box-Cox profile", [&](const Json& d) {
+    const Json& lambda = d["lambda"];
+    Json traces = Json::array(
+        {{{"type", "scatter"}, {"mode", "lines"}, {"name", "profile log-likelihood"}, {"x", lambda},
+          {"y", d["logLikelihood"]}, {"line", {{"color", kPalette[0]}, {"width", 2}}}},
+         {{"type", "scatter"}, {"mode", "lines"}, {"name", "95 % interval"}, {"x", Json::array({d["lower"], d["upper"]})},
+          {"y", Json::array({d["cut"], d["cut"]})}, {"line", {{"color", kPalette[7]}, {"width", 3}, {"dash", "dot"}}}},
+         {{"type", "scatter"}, {"mode", "markers"}, {"name", "λ = " + shown(d["best"].get<double>(), 3)},
+          {"x", Json::array({d["best"]})}, {"y", Json::array({d["bestLogLikelihood"]})},
+          {"marker", {{"color", kPalette[5]}, {"size", 10}}}}});
+    std::string html = figures.add(
+        "boxcox-" + std::to_string(r + 1), "Box-Cox profile of " + response.name,
+        "The log-likelihood of the power λ of " + response.name + " under its model; λ = " +
+            shown(d["best"].get<double>(), 3) + ", 95 % interval " + shown(d["lower"].get<double>(), 3) + " .. " +
+            shown(d["upper"].get<double>(), 3) + "; recommended transform: " +
+            d["recommendation"].get<std::string>() + " (the green line)",
+        std::move(traces), "Box-Cox power λ", "Log-likelihood (up to a constant)");
+    figures.list.back()["layout"]["shapes"] = Json::array(
+        {{{"type", "line"}, {"xref", "x"}, {"yref", "paper"}, {"x0", d["recommended"]}, {"x1", d["recommended"]},
+          {"y0", 0}, {"y1", 1}, {"line", {{"color", kPalette[2]}, {"width", 2}}}}});
+    return html;
+  });
 }
 
 std::string axisName(const char* axis, std::size_t n) { return std::string(axis) + (n == 1 ? "" : std::to_string(n)); }
@@ -353,6 +467,29 @@ Json evaluationJson(const DesignEvaluation& e, const std::vector<std::string>& n
           {"fdsSpv", numbers(e.fdsSpv)}};
 }
 
+// How strongly the model's columns correlate over the runs, the intercept left out.
+std::string correlationFigure(Figures& figures, const Study& study) {
+  return viewFigure(study, "fds", "", "term correlations", [&](const Json& d) {
+    Json terms = d["terms"];
+    terms.erase(terms.begin());
+    Json z = Json::array();
+    for (std::size_t i = 1; i < d["correlations"].size(); ++i) {
+      Json row = d["correlations"][i];
+      row.erase(row.begin());
+      z.push_back(std::move(row));
+    }
+    Json traces = Json::array({{{"type", "heatmap"}, {"name", "term correlations"}, {"x", terms}, {"y", terms},
+                                {"z", std::move(z)}, {"zmin", -1}, {"zmax", 1}, {"colorscale", "RdBu"},
+                                {"colorbar", {{"title", {{"text", "correlation"}}}}}}});
+    std::string html = figures.add("correlations", "Correlation of the model terms",
+                                   "How strongly the full quadratic's terms correlate over the runs' settings; 0 "
+                                   "away from the diagonal is what an orthogonal design gives",
+                                   std::move(traces), "", "");
+    figures.list.back()["layout"]["yaxis"]["autorange"] = "reversed";
+    return html;
+  });
+}
+
 std::string designSection(const Study& study, Figures& figures, Json& data) {
   const Plan& plan = study.plan();
   std::vector<std::string> names;
@@ -380,11 +517,12 @@ std::string designSection(const Study& study, Figures& figures, Json& data) {
                           shown(e.vif[c], 4), shown(e.power[c], 3)});
   Json fds = Json::array({{{"type", "scatter"}, {"mode", "lines"}, {"name", "SPV"}, {"x", numbers(e.fdsFractions)},
                            {"y", numbers(e.fdsSpv)}}});
-  return out + summary.html() + terms.html() +
+  out += summary.html() + terms.html() +
          figures.add("fds", "Fraction of design space",
                      "Scaled prediction variance against the fraction of the region with at most that variance",
-                     std::move(fds), "Fraction of the design space", "Scaled prediction variance") +
-         "</section>";
+                     std::move(fds), "Fraction of the design space", "Scaled prediction variance");
+  out += correlationFigure(figures, study);
+  return out + "</section>";
 }
 
 std::string runSection(const Study& study) {
@@ -473,10 +611,17 @@ std::string modelSections(const Study& study, Figures& figures, Json& data, std:
   for (std::size_t r = 0; r < all.size(); ++r) {
     const FitReport report = analyze(*fit, r);
     const Canonical canonical = canonicalAnalysis(*fit, r);
+    const Response& response = fit->responses[r];
     out += "<section class=\"response\" id=\"response-" + std::to_string(r + 1) + "\"><h3>" +
-           escaped(label(fit->responses[r])) + "</h3>" + verdictHtml(modelVerdict(study, *fit, r)) +
-           statisticsTable(report) + coefficientTable(report) + canonicalText(canonical) + "<div class=\"figures\">" +
-           surfaceFigure(figures, *fit, r) + residualFigures(figures, study, fit->responses[r], r) + "</div></section>";
+           escaped(label(response)) + "</h3>" + verdictHtml(modelVerdict(study, *fit, r)) +
+           statisticsTable(report) + coefficientTable(report) + canonicalText(canonical) + "<div class=\"figures\">";
+    // One statement per figure: the figures' data is listed in the page's order.
+    out += surfaceFigure(figures, *fit, r);
+    out += surface3dFigure(figures, study, response, r);
+    out += interactionFigure(figures, study, response, r);
+    out += residualFigures(figures, study, response, r);
+    out += boxCoxFigure(figures, study, response, r);
+    out += "</div></section>";
   }
   return out + "</section>";
 }
@@ -574,8 +719,9 @@ std::string optimumSection(const Study& study, const Fit& fit, const ReportReque
   }
   out += settings.html() + predictions.html() + "<p>Overall desirability " + shown(best.overall, 4) +
          " <span class=\"meaning\">(" + escaped(meaningOf("overall").text) + ")</span></p>";
-  out += "<div class=\"figures wide\">" + profilerFigure(figures, fit, best.natural, goals, "optimum") +
-         (goals.constraints.empty() ? "" : overlayFigure(figures, fit, goals, optimum)) + "</div>";
+  out += "<div class=\"figures wide\">" + profilerFigure(figures, fit, best.natural, goals, "optimum");
+  if (!goals.constraints.empty()) out += overlayFigure(figures, fit, goals, optimum);
+  out += "</div>";
   out += robustnessPart(fit, goals, optimum, request.robustness, figures, result);
   data["optimum"] = std::move(result);
   return out + "</section>";

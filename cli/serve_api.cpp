@@ -395,7 +395,7 @@ ApiReply Workbench::model(std::string_view body) {
     Study changed = *study_;
     const ModelBuild result = save ? chooseModel(changed, response, build) : buildModel(modelData(changed, response), build);
     if (save) replace(std::move(changed), false);
-    return reply({{"build", buildJson(response, result)}, {"models", json::modelsUsedJson(*study_)}, {"saved", saved_}});
+    return reply({{"build", buildJson(response, result, build)}, {"models", json::modelsUsedJson(*study_)}, {"saved", saved_}});
   });
 }
 

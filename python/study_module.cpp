@@ -29,6 +29,7 @@
 #include "tavrin/quadratic.h"
 #include "tavrin/study.h"
 #include "tavrin/verdict.h"
+#include "arrays.h"
 #include "report.h"
 
 namespace py = pybind11;
@@ -101,17 +102,7 @@ Matrix to_matrix(const Array& a, const char* what) {
   return m;
 }
 
-py::array_t<double> to_array(const Matrix& m) {
-  py::array_t<double> a({m.rows(), m.cols()});
-  std::copy(m.data(), m.data() + m.rows() * m.cols(), a.mutable_data());
-  return a;
-}
-
-py::array_t<double> to_array(const std::vector<double>& v) {
-  py::array_t<double> a(v.size());
-  std::copy(v.begin(), v.end(), a.mutable_data());
-  return a;
-}
+using python::to_array;
 
 std::vector<Factor> to_factors(const std::vector<FactorTuple>& tuples) {
   std::vector<Factor> factors;
@@ -512,7 +503,7 @@ py::list anova_rows(const std::vector<AnovaRow>& rows) {
 }
 
 // One build of a response's model as plain values (dicts, lists, floats).
-py::dict model_build_dict(const ModelBuild& b) {
+py::dict model_build_dict(const ModelBuild& b, const ModelRequest& request) {
   const ModelFit& f = b.fit;
   py::dict d;
   d["start_model"] = formatModelTerms(b.start, f.factorNames);
@@ -595,6 +586,12 @@ py::dict model_build_dict(const ModelBuild& b) {
   diagnostics["durbin_watson"] = b.diagnostics.durbinWatson;
   diagnostics["runs"] = runs;
   d["diagnostics"] = diagnostics;
+  const Verdict v = buildVerdict(b, request);
+  py::dict verdict;
+  verdict["warning"] = v.warning;
+  verdict["text"] = v.text;
+  verdict["findings"] = v.findings;
+  d["verdict"] = verdict;
   return d;
 }
 
@@ -726,8 +723,8 @@ void bind_study(py::module_& m) {
              request.reduction.forceOut = force_out;
              request.confidence = confidence;
              request.outlierAlpha = outlier_alpha;
-             return model_build_dict(keep ? chooseModel(s, response, request)
-                                          : buildModel(modelData(s, response), request));
+             return model_build_dict(
+                 keep ? chooseModel(s, response, request) : buildModel(modelData(s, response), request), request);
            },
            py::arg("response"), py::arg("model"), py::arg("transform"), py::arg("reduce"), py::arg("p_to_remove"),
            py::arg("aicc"), py::arg("force_in"), py::arg("force_out"), py::arg("confidence"),

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "arrays.h"
 #include "tavrin/views.h"
 
 namespace py = pybind11;
@@ -14,34 +15,24 @@ using namespace tavrin;
 
 namespace {
 
-py::array_t<double> vec(const std::vector<double>& v) {
-  py::array_t<double> out(static_cast<py::ssize_t>(v.size()));
-  std::copy(v.begin(), v.end(), out.mutable_data());
-  return out;
-}
-
-py::array_t<double> mat(const Matrix& m) {
-  py::array_t<double> out({static_cast<py::ssize_t>(m.rows()), static_cast<py::ssize_t>(m.cols())});
-  std::copy(m.data(), m.data() + m.rows() * m.cols(), out.mutable_data());
-  return out;
-}
+using python::to_array;
 
 py::dict grid(const views::Grid& g) {
   py::dict d;
   d["x_factor"] = g.xFactor;
   d["y_factor"] = g.yFactor;
-  d["x"] = vec(g.x);
-  d["y"] = vec(g.y);
-  d["held"] = vec(g.held);
+  d["x"] = to_array(g.x);
+  d["y"] = to_array(g.y);
+  d["held"] = to_array(g.held);
   return d;
 }
 
 py::dict runs(const views::DesignPoints& p) {
   py::dict d;
   d["run_ids"] = p.runIds;
-  d["x"] = vec(p.x);
-  d["y"] = vec(p.y);
-  d["observed"] = vec(p.observed);
+  d["x"] = to_array(p.x);
+  d["y"] = to_array(p.y);
+  d["observed"] = to_array(p.observed);
   return d;
 }
 
@@ -55,25 +46,25 @@ py::dict profiler(const Fit& fit, const std::vector<double>& setting, const std:
     py::dict d;
     d["factor"] = t.factor;
     d["response"] = t.response;
-    d["x"] = vec(t.x);
-    d["value"] = vec(t.value);
-    d["lower"] = vec(t.lower);
-    d["upper"] = vec(t.upper);
+    d["x"] = to_array(t.x);
+    d["value"] = to_array(t.value);
+    d["lower"] = to_array(t.lower);
+    d["upper"] = to_array(t.upper);
     traces.append(d);
   }
   py::list desirability;
   for (const views::DesirabilityTrace& t : p.desirability) {
     py::dict d;
     d["factor"] = t.factor;
-    d["x"] = vec(t.x);
-    d["overall"] = vec(t.overall);
+    d["x"] = to_array(t.x);
+    d["overall"] = to_array(t.overall);
     desirability.append(d);
   }
   std::vector<double> at;
   for (const Prediction& q : p.atSetting) at.push_back(q.value);
   py::dict d;
-  d["setting"] = vec(p.setting);
-  d["at_setting"] = vec(at);
+  d["setting"] = to_array(p.setting);
+  d["at_setting"] = to_array(at);
   d["confidence"] = p.confidence;
   d["band_note"] = p.bandNote;
   d["traces"] = traces;
@@ -87,7 +78,7 @@ py::dict slice(const Fit& fit, std::size_t response, std::size_t x, std::size_t 
   const views::Slice s = views::slice(fit, response, x, y, held, steps);
   py::dict d = grid(s.grid);
   d["response"] = s.response;
-  d["value"] = mat(s.value);
+  d["value"] = to_array(s.value);
   d["runs"] = runs(s.runs);
   return d;
 }
@@ -101,7 +92,7 @@ py::dict overlay(const Fit& fit, const std::vector<Constraint>& constraints, std
     d["response"] = l.response;
     d["level"] = l.level;
     d["lower"] = l.lower;
-    d["value"] = mat(l.value);
+    d["value"] = to_array(l.value);
     limits.append(d);
   }
   py::array_t<bool> feasible({static_cast<py::ssize_t>(o.grid.y.size()), static_cast<py::ssize_t>(o.grid.x.size())});
@@ -110,7 +101,7 @@ py::dict overlay(const Fit& fit, const std::vector<Constraint>& constraints, std
   d["limits"] = limits;
   d["feasible"] = feasible;
   d["feasible_fraction"] = o.feasibleFraction;
-  d["optimum"] = vec(o.optimum);
+  d["optimum"] = to_array(o.optimum);
   d["runs"] = runs(o.runs);
   return d;
 }
@@ -122,11 +113,11 @@ py::dict interaction(const Fit& fit, std::size_t response, std::size_t factor, s
   d["response"] = in.response;
   d["factor"] = in.factor;
   d["by"] = in.by;
-  d["x"] = vec(in.x);
+  d["x"] = to_array(in.x);
   d["by_low"] = in.byLow;
   d["by_high"] = in.byHigh;
-  d["at_low"] = vec(in.atLow);
-  d["at_high"] = vec(in.atHigh);
+  d["at_low"] = to_array(in.atLow);
+  d["at_high"] = to_array(in.atHigh);
   return d;
 }
 
@@ -156,15 +147,32 @@ py::dict residuals(const Study& study, const std::string& response) {
   d["alpha"] = r.alpha;
   d["run_ids"] = ids;
   d["order"] = order;
-  d["observed"] = vec(observed);
-  d["fitted"] = vec(fitted);
-  d["residual"] = vec(residual);
-  d["externally_studentized"] = vec(studentized);
-  d["normal_score"] = vec(normal);
-  d["leverage"] = vec(leverage);
-  d["cooks_distance"] = vec(cooks);
+  d["observed"] = to_array(observed);
+  d["fitted"] = to_array(fitted);
+  d["residual"] = to_array(residual);
+  d["externally_studentized"] = to_array(studentized);
+  d["normal_score"] = to_array(normal);
+  d["leverage"] = to_array(leverage);
+  d["cooks_distance"] = to_array(cooks);
   d["outlier"] = outlier;
-  d["settings"] = mat(settings);
+  d["settings"] = to_array(settings);
+  return d;
+}
+
+py::dict boxCoxView(const Study& study, const std::string& response, const std::string& model) {
+  const views::BoxCoxProfile b = views::boxCoxProfile(study, response, model);
+  py::dict d;
+  d["response"] = b.response;
+  d["unit"] = b.unit;
+  d["model"] = b.model;
+  d["lambda"] = to_array(b.lambda);
+  d["log_likelihood"] = to_array(b.logLikelihood);
+  d["best"] = b.best;
+  d["best_log_likelihood"] = b.bestLogLikelihood;
+  d["interval"] = py::make_tuple(b.lower, b.upper);
+  d["cut"] = b.cut;
+  d["recommended"] = b.recommended;
+  d["recommendation"] = b.recommendation;
   return d;
 }
 
@@ -174,12 +182,12 @@ py::dict predictionVariance(const Study& study, std::size_t samples, std::uint64
   options.seed = seed;
   const views::PredictionVariance v = views::predictionVariance(study.plan(), options);
   py::dict d;
-  d["fractions"] = vec(v.fractions);
-  d["spv"] = vec(v.spv);
+  d["fractions"] = to_array(v.fractions);
+  d["spv"] = to_array(v.spv);
   d["max_spv"] = v.maxSpv;
   d["mean_spv"] = v.meanSpv;
   d["terms"] = v.terms;
-  d["correlations"] = mat(v.correlations);
+  d["correlations"] = to_array(v.correlations);
   return d;
 }
 
@@ -188,8 +196,8 @@ py::dict robustnessCloud(const Fit& fit, const Robustness& result, std::size_t x
   py::dict d;
   d["x_factor"] = c.xFactor;
   d["y_factor"] = c.yFactor;
-  d["x"] = vec(c.x);
-  d["y"] = vec(c.y);
+  d["x"] = to_array(c.x);
+  d["y"] = to_array(c.y);
   d["nominal"] = py::make_tuple(c.nominalX, c.nominalY);
   d["box"] = py::make_tuple(c.boxLowX, c.boxHighX, c.boxLowY, c.boxHighY);
   d["percentiles"] = py::make_tuple(c.lowPercentile, c.highPercentile);
@@ -209,6 +217,7 @@ void bind_views(py::module_& m) {
   m.def("views_interaction", &interaction, py::arg("fit"), py::arg("response"), py::arg("factor"), py::arg("by"),
         py::arg("held"), py::arg("steps"));
   m.def("views_residuals", &residuals, py::arg("study"), py::arg("response"));
+  m.def("views_box_cox", &boxCoxView, py::arg("study"), py::arg("response"), py::arg("model"));
   m.def("views_prediction_variance", &predictionVariance, py::arg("study"), py::arg("samples"), py::arg("seed"));
   m.def("views_robustness_cloud", &robustnessCloud, py::arg("fit"), py::arg("robustness"), py::arg("x"), py::arg("y"));
 }

@@ -205,12 +205,16 @@ struct BoxCox {
   // within the searched [-3, 3]; an end at the search bound means open.
   double lower = 0.0;
   double upper = 0.0;
+  // The profile at lambda, and the level the interval's ends lie at
+  // (logLikelihood - chi2_1(0.95) / 2).
+  double logLikelihood = 0.0;
+  double cut = 0.0;
   // The conventional power inside the interval nearest the optimum
   // (1 meaning no transform, 0 the log), or lambda when none is.
   double recommended = 1.0;
   std::string recommendation;  // in words, e.g. "log"
   std::vector<double> gridLambda;  // the profile, for plotting
-  std::vector<double> gridLogLikelihood;
+  std::vector<double> gridLogLikelihood;  // up to the same constant as logLikelihood
 };
 
 // The profile log-likelihood of lambda for `terms`. InvalidArgument naming

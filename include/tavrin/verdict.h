@@ -69,6 +69,18 @@ TAVRIN_LAYER_API Verdict modelVerdict(const Study& study, const Fit& fit, std::s
 // InvalidArgument for an optimum without candidates or of another factor count.
 TAVRIN_LAYER_API Verdict optimumVerdict(const Fit& fit, const Optimum& optimum);
 
+// The verdict on a model build (buildModel with `request`). Warnings, in
+// order: a saturated model (no residual df); a model no better than noise
+// (its ANOVA F test p >= significance); lack of fit (p < significance);
+// each outlier with its run id; a model that is not hierarchical. Then the
+// notes: what the transform means (with Box-Cox's lambda and 95 % interval
+// when it chose the power, or that its interval holds 1 and no transform
+// is used); which terms backward elimination dropped and why (partial-test
+// p above request.reduction.pToRemove, or AICc fell; forced removals named
+// as such), or that it dropped none; no lack of fit, or why it cannot be
+// tested.
+TAVRIN_LAYER_API Verdict buildVerdict(const ModelBuild& build, const ModelRequest& request);
+
 // A statistic's name and its meaning in one line, keyed as the JSON
 // outputs name the statistic (e.g. "rSquared", "press", "lackOfFit").
 struct Meaning {

@@ -184,6 +184,36 @@ struct Residuals {
 // degree of freedom (every residual would be zero); as buildModel otherwise.
 TAVRIN_LAYER_API Residuals residuals(const Study& study, std::string_view response, const ModelRequest& request = {});
 
+// ------------------------------------------------------------------ Box-Cox
+
+// The profile log-likelihood of the Box-Cox power lambda of one response
+// under a model, as boxCox() computes it (model_building.h), with the chosen
+// power, its 95 % interval and the conventional transform it recommends.
+struct BoxCoxProfile {
+  std::string response;
+  std::string unit;
+  std::string model;                  // the terms profiled, as parseModelTerms reads them
+  std::vector<double> lambda;         // the grid over [-3, 3]
+  std::vector<double> logLikelihood;  // per grid point, up to a constant
+  double best = 0.0;                  // the maximum-likelihood lambda
+  double bestLogLikelihood = 0.0;
+  double lower = 0.0;  // the 95 % interval; an end at -3 or 3 is open
+  double upper = 0.0;
+  double cut = 0.0;  // the log-likelihood at the interval's ends
+  double recommended = 1.0;
+  std::string recommendation;  // in words: "none", "log", "square root", ...
+};
+
+// The profile of the response as measured, under `model` (as
+// parseModelTerms reads it; "1" is the mean alone), or when empty the model
+// chosen for the response (Study::modelChoice: the terms asked, which a
+// build's Box-Cox profiles; the full quadratic unless chosen otherwise).
+// StateError when results are missing or the model leaves no residual
+// degree of freedom; InvalidArgument naming the first run whose response is
+// not positive, and as parseModelTerms for the model.
+TAVRIN_LAYER_API BoxCoxProfile boxCoxProfile(const Study& study, std::string_view response,
+                                             std::string_view model = {});
+
 // --------------------------------------------------- prediction variance
 
 // The fraction-of-design-space curve and the terms' correlations of the

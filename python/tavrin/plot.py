@@ -6,7 +6,7 @@ views; a new figure when None) and returns that Axes or Figure.
     profiler(study, at={"Temperature": 185}, goals={"Yield": "maximize"})
     overlay(study, {"Impurity": (None, 1.5)}, x="Temperature", y="Time", optimum=opt)
     contour(study, "Yield"); surface(study, "Yield"); interaction(study, "Yield")
-    residuals(study, "Yield", against="normal"); diagnostics(study, "Yield")
+    residuals(study, "Yield", against="normal"); diagnostics(study, "Yield"); boxcox(study, "Yield")
     fds(study); pareto(study, "Yield"); robustness(rob, study=study, constraints=...)
 
 A view that cannot be drawn (results missing, a saturated model, a single
@@ -25,7 +25,7 @@ from tavrin._errors import InvalidArgument, UnknownName
 from tavrin.study import Fit, Optimum, Robustness, Study, _to_constraints, _to_goals
 
 __all__ = ["PALETTE", "profiler", "contour", "surface", "overlay", "interaction", "residuals", "diagnostics",
-           "fds", "correlations", "pareto", "robustness"]
+           "boxcox", "fds", "correlations", "pareto", "robustness"]
 
 # Okabe and Ito's palette, told apart with every common colour-vision deficiency.
 PALETTE = ["#0072B2", "#E69F00", "#009E73", "#D55E00", "#CC79A7", "#56B4E9", "#F0E442", "#000000"]
@@ -340,6 +340,31 @@ def diagnostics(study: Study, response: str, *, studentized: bool = False, fig=N
     for ax in axes[len(panels):]:
         ax.set_visible(False)
     return fig
+
+
+def boxcox(study: Study, response: str, *, model: Optional[str] = None, ax=None):
+    """The Box-Cox profile of one response: the log-likelihood of the power
+    lambda under ``model`` (as build_model reads it, "1" the mean alone; None
+    for the response's chosen model), the maximum-likelihood lambda,
+    its 95 % interval (where the profile stays above the dashed cut) and
+    the transform the library recommends. A response with a value that is
+    not positive raises the library's error naming the run. Returns the
+    Axes; ``ax.boxcox`` is the plot data drawn."""
+    data = _study.views_box_cox(study._core, response, model or "")
+    lower, upper = data["interval"]
+    ax = _axes(ax)
+    ax.plot(data["lambda"], data["log_likelihood"], color=PALETTE[0], lw=2, label="profile log-likelihood")
+    ax.axhline(data["cut"], color="gray", ls="--", lw=1, label="95 % cut")
+    ax.axvspan(lower, upper, color=PALETTE[5], alpha=0.2, label=f"95 % interval {lower:.3g} .. {upper:.3g}")
+    ax.plot([data["best"]], [data["best_log_likelihood"]], "o", color=PALETTE[3], markeredgecolor="black",
+            label=f"lambda = {data['best']:.3g}")
+    ax.axvline(data["recommended"], color=PALETTE[2], lw=1.5, label=f"recommended: {data['recommendation']}")
+    ax.set_xlabel("Box-Cox power lambda")
+    ax.set_ylabel("log-likelihood (up to a constant)")
+    ax.set_title(f"Box-Cox profile of {response}", fontsize=10)
+    ax.legend(fontsize=8)
+    ax.boxcox = data
+    return ax
 
 
 def fds(study: Study, *, samples: int = 10000, seed: int = 1, ax=None):

@@ -679,7 +679,9 @@ class Study:
         ``p_to_remove``, or by AICc with ``aicc``), keeping ``force_in`` and
         removing ``force_out`` first. The dict holds the final model's
         coefficients, its ANOVA (sequential and partial), the reduction steps,
-        Box-Cox and the run diagnostics; estimates are on the transformed scale.
+        Box-Cox, the run diagnostics and the library's ``verdict`` on them
+        (``warning``, ``text``, ``findings``: dropped terms and why, lack of fit,
+        what the transform means); estimates are on the transformed scale.
         """
         return self._core.build_model(response, model, transform, bool(reduce), float(p_to_remove), bool(aicc),
                                       list(force_in), list(force_out), float(confidence), float(outlier_alpha))

@@ -155,7 +155,9 @@ BoxCox boxCox(const ModelData& data, const ModelTerms& terms) {
   out.lambda = maximize(profile, a, b);
 
   const double chi2 = boost::math::quantile(boost::math::chi_squared_distribution<>(1.0), 0.95);
-  const double cut = profile(out.lambda) - chi2 / 2.0;
+  out.logLikelihood = profile(out.lambda);
+  out.cut = out.logLikelihood - chi2 / 2.0;
+  const double cut = out.cut;
   out.lower = kSearchLow;
   for (std::size_t k = best; k-- > 0;)
     if (out.gridLogLikelihood[k] < cut) {

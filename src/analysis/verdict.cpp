@@ -130,7 +130,108 @@ std::string spanText(const Factor& f, double lowCoded, double highCoded) {
   return shown(toNatural(f, lowCoded), 6) + " .. " + withUnit(shown(toNatural(f, highCoded), 6), f.unit);
 }
 
+// ------------------------------------------------------------ model build
+
+// What fitting on a power's scale means, in words; power 1 is never asked.
+std::string powerMeaning(double lambda) {
+  const std::string scale = " Estimates and the ANOVA are on that scale; predictions and the optimum are mapped back "
+                            "to the response's own units.";
+  if (lambda == 0.0)
+    return "The model is fitted to log y, so each factor's effect multiplies the response (equal steps give equal "
+           "percentage changes); it suits noise that grows in proportion to the response." + scale;
+  if (lambda == 0.5)
+    return "The model is fitted to the square root of y, which suits noise that grows with the response's level, "
+           "as for counts." + scale;
+  if (lambda == -0.5)
+    return "The model is fitted to 1/√y (inverse square root), which strongly compresses large values." + scale;
+  if (lambda == -1.0)
+    return "The model is fitted to the inverse of y, natural for a rate such as the time something takes." + scale;
+  if (lambda == 2.0)
+    return "The model is fitted to the square of y, which suits noise that shrinks as the response grows." + scale;
+  return "The model is fitted to (y^λ - 1)/λ with λ = " + shown(lambda, 3) + "." + scale;
+}
+
+std::string transformNote(const ModelBuild& b) {
+  if (b.boxCox) {
+    const BoxCox& c = *b.boxCox;
+    const std::string found = "Box-Cox puts λ at " + shown(c.lambda, 3) + " (95 % interval " + shown(c.lower, 3) +
+                              " .. " + shown(c.upper, 3) + ")";
+    if (!b.transform) return found + ", which holds 1: the response is modelled as measured.";
+    return found + " and recommends the " + c.recommendation + " transform. " + powerMeaning(b.transform->lambda);
+  }
+  return b.transform ? powerMeaning(b.transform->lambda) : std::string();
+}
+
+std::string listed(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t k = 0; k < items.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == items.size() ? " and " : ", ") + items[k];
+  return text;
+}
+
+std::string reductionNote(const Reduction& r, const ReductionOptions& options) {
+  const bool byAicc = options.criterion == ReductionOptions::Aicc;
+  std::vector<std::string> forced;
+  std::vector<std::string> dropped;
+  for (const ReductionStep& s : r.steps) {
+    if (s.forced)
+      forced.push_back(s.term);
+    else
+      dropped.push_back(s.term + (byAicc ? " (AICc " + shown(s.deltaAicc, 3) + ")" : " (p = " + shown(s.p) + ")"));
+  }
+  std::string note;
+  if (!forced.empty()) note = listed(forced) + (forced.size() == 1 ? " was" : " were") + " removed as asked. ";
+  const std::string rule = byAicc ? "removing any further term would raise AICc"
+                                  : "every remaining candidate has p ≤ " + shown(options.pToRemove);
+  if (dropped.empty()) return note + "Backward elimination dropped no term: " + rule + ".";
+  const std::string why = byAicc ? "each removal lowered AICc, so the smaller model is expected to predict as well"
+                                 : "each had a partial-test p above " + shown(options.pToRemove) +
+                                       ", an effect not told apart from noise";
+  return note + "Backward elimination dropped " + listed(dropped) + ": " + why + "; then " + rule +
+         " (terms that a kept term contains stay, for hierarchy).";
+}
+
+void judgeAnova(const ModelBuild& b, std::vector<std::string>& warnings, std::vector<std::string>& notes) {
+  const Anova& a = b.anova;
+  if (!std::isnan(a.model.p) && a.model.p >= rules::significance)
+    warnings.push_back("The model explains no more than noise would (ANOVA F test p = " + shown(a.model.p) +
+                       "): its terms may not matter over this range, or the noise hides them.");
+  if (!a.lackOfFitReason.empty()) {
+    notes.push_back("Lack of fit cannot be tested: " + a.lackOfFitReason + ".");
+    return;
+  }
+  if (a.lackOfFit.p < rules::significance)
+    warnings.push_back("Lack of fit is significant (p = " + shown(a.lackOfFit.p) +
+                       "): the model misses a pattern that the repeated runs show is real; try a transform of the "
+                       "response or more terms.");
+  else
+    notes.push_back("No sign of lack of fit (p = " + shown(a.lackOfFit.p) +
+                    "): the model's errors are the size of the repeated runs' spread.");
+}
+
 }  // namespace
+
+Verdict buildVerdict(const ModelBuild& build, const ModelRequest& request) {
+  const ModelFit& f = build.fit;
+  std::vector<std::string> warnings;
+  std::vector<std::string> notes;
+  if (f.residualDf == 0)
+    warnings.push_back("Saturated model: " + std::to_string(f.estimates.size()) + " estimates from " +
+                       std::to_string(f.runs) + " runs leave nothing to judge it by; add runs or drop terms.");
+  judgeAnova(build, warnings, notes);
+  for (const RunDiagnostic& run : build.diagnostics.runs)
+    if (run.outlier)
+      warnings.push_back("Run " + std::to_string(run.row + 1) + " looks like an outlier (studentised residual " +
+                         shown(run.externallyStudentized) + ", Bonferroni p = " + shown(run.bonferroniP) +
+                         "): check how it was made and recorded before trusting the model.");
+  if (!f.hierarchy.empty())
+    warnings.push_back("The model is not hierarchical (" + f.hierarchy +
+                       "): its terms change meaning with the factors' coding; add the missing parents.");
+  if (const std::string t = transformNote(build); !t.empty()) notes.insert(notes.begin(), t);
+  if (build.reduction) notes.insert(notes.begin() + (build.transform || build.boxCox ? 1 : 0),
+                                    reductionNote(*build.reduction, request.reduction));
+  return verdictOf(std::move(warnings), notes);
+}
 
 Verdict modelVerdict(const FitReport& report, const Diagnostics& diagnostics, const Canonical& canonical) {
   std::vector<std::string> warnings;

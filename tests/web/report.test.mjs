@@ -77,9 +77,11 @@ describe('report', () => {
   test('draws every figure offline with no request and no console error', () => {
     assert.deepEqual(blocked, []);
     assert.deepEqual(problems, []);
-    // The design's variance curve, four per response, then the optimum's profiler, sweet spot and robustness cloud.
-    assert.deepEqual(figures.map((f) => f.id), ['fds', 'surface-1', 'normal-1', 'fitted-1', 'order-1', 'surface-2',
-      'normal-2', 'fitted-2', 'order-2', 'profiler', 'overlay', 'robustness']);
+    // The design's variance curve and term correlations, seven per response, then the optimum's profiler, sweet
+    // spot and robustness cloud.
+    const perResponse = ['surface', 'surface3d', 'interaction', 'normal', 'fitted', 'order', 'boxcox'];
+    assert.deepEqual(figures.map((f) => f.id), ['fds', 'correlations', ...perResponse.map((id) => `${id}-1`),
+      ...perResponse.map((id) => `${id}-2`), 'profiler', 'overlay', 'robustness']);
     for (const f of figures) assert.ok(f.traces > 0, f.id);
   });
 
@@ -110,6 +112,30 @@ describe('report', () => {
     }
     const cloud = figures.find((f) => f.id === 'robustness').data[0];
     assert.deepEqual(cloud.x, data.optimum.robustness.optima.Temperature);
+  });
+
+  test('draws the plot data of tavrin plot --json', () => {
+    const plot = (...args) => cli('plot', 'study.json', ...args);
+    const drawn = (id) => figures.find((f) => f.id === id).data;
+    const fds = plot('--kind', 'fds');
+    const [heatmap] = drawn('correlations');
+    assert.deepEqual(heatmap.x, fds.terms.slice(1));
+    assert.deepEqual(heatmap.z, fds.correlations.slice(1).map((row) => row.slice(1)));
+    for (const [k, response] of ['Yield', 'Impurity'].entries()) {
+      const n = k + 1;
+      const surface = plot('--kind', 'surface', '--response', response);
+      const [sheet, runs] = drawn(`surface3d-${n}`);
+      assert.deepEqual([sheet.x, sheet.y, sheet.z], [surface.x.values, surface.y.values, surface.z]);
+      assert.deepEqual(runs.z, surface.runs.map((r) => r.observed));
+      const interaction = plot('--kind', 'interaction', '--response', response);
+      const [low, high] = drawn(`interaction-${n}`);
+      assert.deepEqual([low.x, low.y, high.y], [interaction.x, interaction.atLow, interaction.atHigh]);
+      const boxcox = plot('--kind', 'boxcox', '--response', response);
+      const [profile, interval, best] = drawn(`boxcox-${n}`);
+      assert.deepEqual([profile.x, profile.y], [boxcox.lambda, boxcox.logLikelihood]);
+      assert.deepEqual([interval.x, interval.y], [[boxcox.lower, boxcox.upper], [boxcox.cut, boxcox.cut]]);
+      assert.deepEqual([best.x, best.y], [[boxcox.best], [boxcox.bestLogLikelihood]]);
+    }
   });
 
   test('shows each verdict and statistic as the command line words them', async () => {

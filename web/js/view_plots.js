@@ -1,7 +1,7 @@
 // The figures of the views other than the profiler, each from one plot
 // JSON answer (/api/plot): the sweet-spot overlay, the 3-D surface, the
-// interaction plot, the residual panels, the FDS plot and the robustness
-// cloud. They draw the numbers as given and compute none.
+// interaction plot, the residual panels, the Box-Cox profile, the FDS plot
+// and the robustness cloud. They draw the numbers as given and compute none.
 import { withUnit, num } from './format.js';
 import { PALETTE, SCALE, SWEET, config, font } from './palette.js';
 
@@ -101,6 +101,26 @@ export function drawResiduals(div, data) {
       marker: { color: PALETTE[3], size: 9, symbol: 'diamond', line: { color: '#000', width: 1 } } });
   }
   div.style.height = `${Math.max(380, 330 * rows + 60)}px`;
+  return Plotly.react(div, traces, layout, config);
+}
+
+// The profile log-likelihood of the Box-Cox power: the 95 % interval is
+// where it stays above the dotted cut; the green line is the power the
+// library recommends.
+export function drawBoxCox(div, data) {
+  const traces = [
+    { type: 'scatter', mode: 'lines', name: 'profile log-likelihood', x: data.lambda, y: data.logLikelihood, line: { color: PALETTE[0], width: 2 } },
+    { type: 'scatter', mode: 'lines', name: `95 % interval ${num(data.lower, 3)} .. ${num(data.upper, 3)}`, x: [data.lower, data.upper],
+      y: [data.cut, data.cut], line: { color: '#000', width: 3, dash: 'dot' } },
+    { type: 'scatter', mode: 'markers', name: `λ = ${num(data.best, 3)}`, x: [data.best], y: [data.bestLogLikelihood],
+      marker: { color: PALETTE[3], size: 10, line: { color: '#000', width: 1 } } },
+  ];
+  const layout = base(`Box-Cox profile of ${data.response} (${data.model} model): recommended transform ${data.recommendation}`);
+  Object.assign(layout, {
+    xaxis: { title: { text: 'Box-Cox power λ' }, zeroline: false }, yaxis: { title: { text: 'log-likelihood (up to a constant)' } },
+    shapes: [{ type: 'line', name: 'recommended', xref: 'x', yref: 'paper', x0: data.recommended, x1: data.recommended, y0: 0, y1: 1,
+      line: { color: PALETTE[2], width: 2 } }],
+  });
   return Plotly.react(div, traces, layout, config);
 }
 

@@ -6,16 +6,19 @@ import { api } from './api.js';
 import { $, el } from './dom.js';
 import { readRequest } from './optimum.js';
 import { Profiler } from './profiler.js';
-import { drawFds, drawInteraction, drawOverlay, drawResiduals, drawRobustness, drawSurface } from './view_plots.js';
+import { drawBoxCox, drawFds, drawInteraction, drawOverlay, drawResiduals, drawRobustness, drawSurface } from './view_plots.js';
 
 const VIEWS = [
   ['profiler', 'Profiler'], ['overlay', 'Sweet spot'], ['surface', '3-D surface'], ['interaction', 'Interaction'],
-  ['residuals', 'Residuals'], ['fds', 'Design: prediction variance'], ['robustness', 'Robustness'],
+  ['residuals', 'Residuals'], ['boxcox', 'Box-Cox'], ['fds', 'Design: prediction variance'], ['robustness', 'Robustness'],
 ];
-const DRAW = { overlay: drawOverlay, surface: drawSurface, interaction: drawInteraction, residuals: drawResiduals, fds: drawFds, robustness: drawRobustness };
+const DRAW = {
+  overlay: drawOverlay, surface: drawSurface, interaction: drawInteraction, residuals: drawResiduals, boxcox: drawBoxCox, fds: drawFds,
+  robustness: drawRobustness,
+};
 // Which of the response and axis choices each view uses.
 const USES = { profiler: [], overlay: ['x', 'y'], surface: ['response', 'x', 'y'], interaction: ['response', 'x', 'y'],
-  residuals: ['response'], fds: [], robustness: ['x', 'y'] };
+  residuals: ['response'], boxcox: ['response'], fds: [], robustness: ['x', 'y'] };
 
 export class Views {
   constructor() {
