@@ -162,7 +162,18 @@ TEST(PlotRefusals, SayWhyTheViewCannotBeDrawn) {
   } catch (const StateError& e) {
     EXPECT_NE(std::string(e.what()).find("no result for run 3"), std::string::npos) << e.what();
   }
+  EXPECT_THROW(views::boxCoxProfile(partial, "Cost"), StateError);
   EXPECT_THROW(views::overlay(noisyStudy().fit(), {}, 0, 1, {0.3, 13.7, 0.9}), InvalidArgument);
+  Study negative = noisyStudy();
+  negative.setResult(5, "Cost", -0.3);
+  try {
+    views::boxCoxProfile(negative, "Cost");
+    FAIL() << "a Box-Cox profile of a negative response was drawn";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("Box-Cox profile of \"Cost\": run 5: the response -0.3 is not positive"),
+              std::string::npos)
+        << e.what();
+  }
 }
 
 }  // namespace
