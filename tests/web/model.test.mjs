@@ -57,6 +57,11 @@ describe('the fit step chooses a model', () => {
     await page.waitForSelector('#model-result table');
     assert.match(await page.$eval('#model-result', (d) => d.textContent), /Model: Temperature Time Temperature\^2/);
     assert.match(await page.$eval('#model-outliers', (p) => p.textContent), /^Outliers: /);
+    // The library's verdict on the build, as `tavrin fit --json` words it.
+    const fit = JSON.parse(execFileSync(tavrin, ['fit', join(scratch.dir, 'study.json'), '--response', 'Yield', '--model',
+      'Temperature Time Temperature^2', '--json'], { encoding: 'utf8' }));
+    assert.deepEqual(await page.$$eval('#model-verdict li', (items) => items.map((li) => li.textContent)),
+      fit.responses[0].verdict.findings);
 
     await page.$eval('#model-terms', (input) => { input.value = 'Temperature Pressure'; });
     await page.click('#model-try');

@@ -30,6 +30,12 @@ function steps(build) {
     `${s.removed}${s.forced ? ' (forced)' : ''} (p ${pValue(s.p)})`).join(', then ') + ` → ${build.model}`);
 }
 
+// The library's verdict on the build: dropped terms and why, lack of fit, the transform.
+function buildVerdict(v) {
+  return el('div', { class: v.warning ? 'verdict warning' : 'verdict', id: 'model-verdict', role: 'note' },
+    el('strong', {}, v.warning ? 'Warning: ' : 'Verdict: '), el('ul', {}, v.findings.map((f) => el('li', {}, f))));
+}
+
 function request(response, save) {
   const terms = (id) => $(id).value.split(',').map((t) => t.trim()).filter(Boolean);
   return {
@@ -51,7 +57,7 @@ export function renderModelChoice(response, onSaved) {
       result.replaceChildren(
         el('p', {}, `Model: ${b.model}${b.hierarchy ? ` (hierarchy: ${b.hierarchy})` : ''}` +
           (b.transformPower === null ? '' : `, on the scale of power ${num(b.transformPower, 3)}`)),
-        steps(b), anovaTable(b.anova, partial), outliers(b.diagnostics));
+        buildVerdict(b.verdict), steps(b), anovaTable(b.anova, partial), outliers(b.diagnostics));
       if (save) {
         notify(`Saved the model of ${response}`);
         onSaved(answer.models);
