@@ -24,7 +24,7 @@ def make_study():
     s = tavrin.Study("box-behnken", FACTORS, [("Rate", "mg/h"), ("Shift", "")], seed=3, extra_center_runs=2)
     c = s.coded
     k = np.arange(len(c))
-    rate = np.exp(0.31 + 0.42 * c[:, 0] - 0.23 * c[:, 1] + 0.17 * c[:, 0] ** 2 + 0.11 * c[:, 2]
+    rate = np.exp(0.31 + 1.42 * c[:, 0] - 0.83 * c[:, 1] + 0.17 * c[:, 0] ** 2 + 0.11 * c[:, 2]
                   + 0.13 * np.sin(1.3 * k + 0.2))
     s.set_results({"run_id": s.run_ids, "Rate": rate, "Shift": rate - 1.37})
     return s, rate
@@ -96,3 +96,15 @@ def test_a_response_that_is_not_positive_says_why():
     with pytest.raises(tavrin.InvalidArgument, match=f"Box-Cox profile of \"Shift\": run {first}: .* not positive"):
         plot.boxcox(s, "Shift")
     plt.close("all")
+
+
+def test_the_builds_verdict_tells_the_transform_and_the_dropped_terms():
+    s, _ = make_study()
+    built = s.build_model("Rate", transform="boxcox", reduce=True, p_to_remove=0.2)
+    box, steps, findings = built["box_cox"], built["reduction"], built["verdict"]["findings"]
+    assert steps, "the rate has null terms to drop"
+    assert findings[-3].startswith(f"Box-Cox puts λ at {box['lambda']:.3g}")
+    assert f"recommends the {box['recommendation']} transform" in findings[-3]
+    assert all(f"{step['removed']} (p = {step['p']:.2g})" in findings[-2] for step in steps)
+    assert "above 0.2" in findings[-2]
+    assert findings[-1].startswith("No sign of lack of fit") == (built["anova"]["lack_of_fit"]["p"] >= 0.05)
