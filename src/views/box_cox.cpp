@@ -1,6 +1,7 @@
 // The Box-Cox profile of one response, laid out for plotting: the numbers
 // are boxCox()'s, with the reason prefixed when it cannot be drawn.
 #include <string>
+#include <utility>
 
 #include "study/text.h"
 #include "tavrin/error.h"
