@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the two libFuzzer targets with clang (ASan + UBSan) and runs each
-# for the given number of seconds (default 120). Exits non-zero when a
-# target finds a crash, a leak, a sanitizer report or a wrong answer.
+# Builds the two libFuzzer targets with clang (ASan + UBSan) and runs them at
+# the same time, one per core, each for the given number of seconds (default
+# 120). Exits non-zero when a target finds a crash, a leak, a sanitizer
+# report or a wrong answer.
 #   tools/fuzz.sh [seconds]          build and run both targets
 #   FUZZ_TARGETS=load tools/fuzz.sh  run only the load target
 #   FUZZ_BUILD_ONLY=1 tools/fuzz.sh  build only
@@ -42,28 +43,41 @@ done
 for pid in "${pids[@]}"; do wait "$pid"; done
 
 # One entry point, built once per harness: fuzz::runLoadInput and fuzz::runApiInput.
+pids=()
 for target in load api; do
   "$cxx" "${flags[@]}" -fsanitize=fuzzer -DTAVRIN_FUZZ_RUN="fuzz::run${target^}Input" "$root/tests/fuzz/fuzzer.cpp" \
-    "${objects[@]}" -o "$build/${target}_fuzzer"
+    "${objects[@]}" -o "$build/${target}_fuzzer" &
+  pids+=($!)
 done
+for pid in "${pids[@]}"; do wait "$pid"; done
 echo "==> fuzz targets built in $build"
 [[ ${FUZZ_BUILD_ONLY:-0} == 1 ]] && exit 0
 
-status=0
-for target in ${FUZZ_TARGETS:-load api}; do
+# The targets run at the same time, one per core, each for the full time;
+# their output is shown one after the other once both have finished.
+targets=(${FUZZ_TARGETS:-load api})
+declare -A pid_of
+for target in "${targets[@]}"; do
   case $target in
     load) max_len=4096 ;;
     api) max_len=2048 ;;
+    *) echo "tools/fuzz.sh: unknown target '$target'" >&2; exit 2 ;;
   esac
   work=$build/corpus-$target
   artifacts=$build/artifacts-$target/
   mkdir -p "$work" "$artifacts"
   echo "==> ${target}_fuzzer for $seconds s"
-  if ! "$build/${target}_fuzzer" "$work" "$root/tests/fuzz/corpus/$target" "$root/tests/fuzz/regressions/$target" \
-      -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$artifacts" -print_final_stats=1; then
-    echo "==> ${target}_fuzzer found a problem; inputs are in $artifacts" >&2
-    status=1
-  fi
+  "$build/${target}_fuzzer" "$work" "$root/tests/fuzz/corpus/$target" "$root/tests/fuzz/regressions/$target" \
+    -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$artifacts" -print_final_stats=1 >"$build/$target.log" 2>&1 &
+  pid_of[$target]=$!
+done
+
+status=0
+for target in "${targets[@]}"; do
+  if wait "${pid_of[$target]}"; then result=passed; else result=failed; status=1; fi
+  echo "==> ${target}_fuzzer output ($build/$target.log):"
+  cat "$build/$target.log"
+  [[ $result == passed ]] || echo "==> ${target}_fuzzer found a problem; inputs are in $build/artifacts-$target/" >&2
 done
 exit $status

@@ -18,18 +18,33 @@ if ! command -v valgrind >/dev/null; then
   "${sudo[@]}" apt-get install -y --no-install-recommends valgrind
 fi
 [[ -f $build/CMakeCache.txt ]] || cmake --preset release >/dev/null
-tests=(tavrin_tests designs_tests study_tests analysis_tests optimum_tests)
+tests=(tavrin_tests designs_tests optimum_tests study_tests analysis_tests)
 cmake --build "$build" --target "${tests[@]}" -j "${VALGRIND_JOBS:-2}"
 
+# Two binaries at a time (valgrind runs a program's threads on one core),
+# the longest first; each one's output is shown when it has finished.
+logs=$build/valgrind
+mkdir -p "$logs"
+declare -A test_of start_of
 status=0
+running=0
+finish_one() {
+  local pid result
+  if wait -n -p pid; then result=passed; else result=failed; status=1; fi
+  running=$((running - 1))
+  local test=${test_of[$pid]}
+  echo "==> valgrind memcheck: $test ($logs/$test.log)"
+  cat "$logs/$test.log"
+  echo "==> valgrind memcheck: $test: $result in $((SECONDS - start_of[$pid])) s"
+}
 for test in "${tests[@]}"; do
-  start=$SECONDS
-  echo "==> valgrind memcheck: $test"
-  if ! valgrind --error-exitcode=1 --suppressions=tools/valgrind.supp --leak-check=full \
-      --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect --track-origins=yes \
-      --trace-children=no "$build/tests/$test" --gtest_brief=1 "$@"; then
-    status=1
-  fi
-  echo "==> valgrind memcheck: $test: $((SECONDS - start)) s"
+  ((running < ${VALGRIND_PARALLEL:-2})) || finish_one
+  valgrind --error-exitcode=1 --suppressions=tools/valgrind.supp --leak-check=full \
+    --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect --track-origins=yes \
+    --trace-children=no "$build/tests/$test" --gtest_brief=1 "$@" >"$logs/$test.log" 2>&1 &
+  test_of[$!]=$test
+  start_of[$!]=$SECONDS
+  running=$((running + 1))
 done
+while ((running > 0)); do finish_one; done
 exit $status
