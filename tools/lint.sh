@@ -22,16 +22,23 @@ if ((${#missing[@]} > 0)); then
   "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTAVRIN_BUILD_TESTS=OFF \
-  -DTAVRIN_BUILD_EXAMPLES=OFF -DTAVRIN_BUILD_BENCHMARKS=OFF -DTAVRIN_BUILD_PYTHON=OFF >/dev/null
+# The compile commands of an existing Release build (the test command's) serve
+# as they are; without one, a build tree is configured for them alone.
+if [[ -f build/release/compile_commands.json ]]; then
+  build=build/release
+else
+  cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTAVRIN_BUILD_TESTS=OFF \
+    -DTAVRIN_BUILD_EXAMPLES=OFF -DTAVRIN_BUILD_BENCHMARKS=OFF -DTAVRIN_BUILD_PYTHON=OFF >/dev/null
+fi
 
 status=0
 echo "==> clang-tidy"
-# One clang-tidy per core, a few files each: it checks one file at a time.
+# One clang-tidy per core, one file each, so that no core idles at the end
+# while the other works through a batch: it checks one file at a time.
 # The per-file "N warnings generated" notes count suppressed system-header
 # warnings; they are filtered out, real findings are not.
 if ! find src cli -name '*.cpp' -print0 | sort -z |
-    xargs -0 -n 4 -P "$(nproc)" "$tidy" -p "$build" --quiet --warnings-as-errors='*' \
+    xargs -0 -n 1 -P "$(nproc)" "$tidy" -p "$build" --quiet --warnings-as-errors='*' \
       2> >(grep -v 'warnings\? generated\.$' >&2); then
   status=1
 fi
