@@ -5,7 +5,8 @@
 # They are the Release build's own binaries (build/release, which the test
 # command has built; configured and built here when missing), so nothing is
 # compiled for this check alone. Any memory error or definite/indirect leak
-# fails the run. Extra arguments go to every test binary.
+# fails the run. Extra arguments go to every test binary; VALGRIND_PARALLEL
+# (default 2) binaries run at a time.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
