@@ -34,10 +34,12 @@ constexpr std::size_t kMaxBodyBytes = 1u << 20;
 // that trickle their bytes, or never send any, cannot take them all. A
 // connection is closed when it sends nothing for kReadTimeout, takes no
 // bytes of an answer for kWriteTimeout, stays idle between requests for
-// kKeepAliveTimeout, or has made kKeepAliveRequests requests.
+// kKeepAliveTimeout, or has made kKeepAliveRequests requests. The write
+// timeout is long: a page on a busy machine can leave a large answer (the
+// report is about 5 MB) unread for several seconds without being gone.
 constexpr std::size_t kConnectionThreads = 64;
 constexpr std::chrono::seconds kReadTimeout{5};
-constexpr std::chrono::seconds kWriteTimeout{5};
+constexpr std::chrono::seconds kWriteTimeout{60};
 constexpr std::time_t kKeepAliveTimeoutSeconds = 2;
 constexpr std::size_t kKeepAliveRequests = 100;
 
