@@ -20,7 +20,6 @@ FILES = {
 # (case, arguments, status, pieces the message names)
 CASES = [
     ("unknown response to fit", ["fit", "study.json", "--response", "Yeld"], 1, ['"Yeld"']),
-    ("unknown response to maximize", ["optimize", "study.json", "--maximize", "Yeld"], 1, ['"Yeld"']),
     ("unknown response in a constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Purity<=1"], 1,
      ['"Purity"']),
     ("unknown response of a sigma", ["fit", "study.json", "--sigma", "Purity=0.1"], 1, ['"Purity"']),
@@ -30,8 +29,6 @@ CASES = [
     ("factor without a range", ["new", "x.json", "--factor", "Temperature", "--response", "Yield"], 2, ['"Temperature"']),
     ("factor with an open unit", ["new", "x.json", "--factor", "Temperature=150:210[°C", "--response", "Yield"], 2,
      ['"Temperature=150:210[°C"']),
-    ("factor range reversed", ["new", "x.json", "--factor", "Temperature=210:150", "--factor", "Time=10:50",
-                               "--response", "Yield"], 1, ['"Temperature"', "210"]),
     ("unknown design", ["new", "x.json", "--design", "central", "--factor", "A=1:2", "--response", "Y"], 2,
      ['"central"']),
     ("malformed constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<1.5"], 2,
@@ -53,7 +50,6 @@ CASES = [
     ("sigma without robust", ["optimize", "study.json", "--maximize", "Yield", "--sigma", "Yield=1"], 2, ["--robust"]),
     ("importance without a goal", ["optimize", "study.json", "--maximize", "Yield", "--importance", "Impurity=2"], 2,
      ['"Impurity"']),
-    ("target out of reach", ["optimize", "study.json", "--target", "Yield=95"], 1, ['"Yield"', "95"]),
     ("constraints nobody meets", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<=0.1"], 1,
      ["constraints"]),
     ("confidence out of range", ["fit", "study.json", "--confidence", "1.5"], 1, ["1.5"]),
