@@ -188,13 +188,8 @@ def test_optimum_matches_scipy(data):
     assert abs(top["predictions"]["Impurity"]["value"] - 1.5) < 1e-7
     assert top["activeConstraints"] == ["Impurity <= 1.5"]
 
-    # The goal's open bounds are the lowest and highest Yield over the region.
-    goal = got["goals"]["goals"][0]
-    assert goal["kind"] == "maximize"
-    np.testing.assert_allclose([goal["low"], goal["high"]],
-                               [scipy_extreme(b_yield, -1).fun, -scipy_extreme(b_yield, +1).fun], rtol=1e-9)
-    linear = (top["predictions"]["Yield"]["value"] - goal["low"]) / (goal["high"] - goal["low"])
-    np.testing.assert_allclose(top["overall"], linear, rtol=1e-12)
+    # How open bounds are completed is goals_test's; the output names the goal.
+    assert got["goals"]["goals"][0]["kind"] == "maximize"
 
 
 def test_target_and_minimize_goals_combine(data):
