@@ -1,7 +1,6 @@
 """Studies that hold any design from the command line: tavrin new --design,
 refusals that name the option and write nothing, augment, evaluate, and
 the fit of a blocked central composite design against statsmodels."""
-import json
 
 import numpy as np
 import pytest
