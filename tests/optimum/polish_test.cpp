@@ -1,6 +1,7 @@
 // The SLSQP polish on its own, without the refinement that follows it in
 // the search: from a start on the wrong side of an active response limit it
-// must end on the limit, at the constrained optimum.
+// must end on the limit, at the constrained optimum; and the surrogate it
+// maximises must have the derivatives it reports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
