@@ -13,6 +13,7 @@ FILES = {
     "no_run_id.csv": "Yield,Impurity\n80.1,1.1\n",
     "run_twice.csv": "run_id,Yield\n1,80.1\n2,81.3\n1,79.9\n",
     "text_cell.csv": "run_id,Yield\n1,80.1\n2,eighty\n",
+    "nan_cell.csv": "run_id,Yield\n1,80.1\n2,NaN\n",
     "points_no_time.csv": "Temperature,Yield\n180.5,1\n",
     "points_text.csv": "Temperature,Time\n180.5,30.25\n190.5,abc\n",
 }
@@ -38,6 +39,8 @@ CASES = [
     ("results without run ids", ["enter", "study.json", "no_run_id.csv"], 1, ["no_run_id.csv:1", '"run_id"']),
     ("run id given twice", ["enter", "study.json", "run_twice.csv"], 1, ["run_twice.csv:4:1", "run 1"]),
     ("text in a number cell", ["enter", "study.json", "text_cell.csv"], 1, ["text_cell.csv:3:3", '"eighty"']),
+    # NaN would clear the result silently: a missing result is an empty cell.
+    ("NaN in a number cell", ["enter", "study.json", "nan_cell.csv"], 1, ["nan_cell.csv:3:3", '"NaN"']),
     ("points without a factor column", ["predict", "study.json", "--csv", "points_no_time.csv"], 1,
      ["points_no_time.csv:1", '"Time"']),
     ("text in a point cell", ["predict", "study.json", "--csv", "points_text.csv"], 1, ["points_text.csv:3:7", '"abc"']),
