@@ -28,6 +28,8 @@ CASES = [
     ("malformed factor", ["new", "x.json", "--factor", "Temperature=150-210", "--response", "Yield"], 2,
      ['"Temperature=150-210"']),
     ("factor without a range", ["new", "x.json", "--factor", "Temperature", "--response", "Yield"], 2, ['"Temperature"']),
+    ("factor with an infinite end", ["new", "x.json", "--factor", "Temperature=150:inf", "--response", "Yield"], 2,
+     ['"Temperature=150:inf"']),
     ("factor with an open unit", ["new", "x.json", "--factor", "Temperature=150:210[°C", "--response", "Yield"], 2,
      ['"Temperature=150:210[°C"']),
     ("unknown design", ["new", "x.json", "--design", "central", "--factor", "A=1:2", "--response", "Y"], 2,
