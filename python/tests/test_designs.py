@@ -1,6 +1,6 @@
 """Studies of any design from Python: the constructors, refusals as
-tavrin's own errors naming the option, augmentation that keeps every run
-and result, and the design evaluation."""
+tavrin's own errors naming the option, augmentation and the design
+evaluation."""
 import math
 
 import numpy as np
@@ -41,24 +41,17 @@ def test_refusals_are_tavrins_errors_naming_the_option(make, field):
     assert error.value.field == field or field in str(error.value)
 
 
-def test_augment_keeps_every_run_and_result_and_evaluate_reports():
+def test_augment_takes_the_request_and_evaluate_reports():
     study = tavrin.Study.factorial(FACTORS, "Y", center_runs=3, seed=5)
-    y = {run: 0.1 * run + 0.37 / run for run in study.run_ids}
-    for run, value in y.items():
-        study.set_result(int(run), "Y", value)
-    natural = study.natural.copy()
+    for run in study.run_ids:
+        study.set_result(int(run), "Y", 0.1 * run + 0.37 / run)
     with pytest.raises(InvalidArgument):
         study.augment(4, model="A Q")
-    assert study.run_count == 11
+    # What augment keeps is held_designs_test's; Python passes the request and shows the runs.
     study.augment(6, criterion="i", model="quadratic", seed=8)
     assert study.run_count == 17
-    np.testing.assert_array_equal(study.natural[:11], natural)
-    assert [study.result(int(r), "Y") for r in y] == list(y.values())
     assert study.origins[11:] == ["augmented"] * 6 and set(study.blocks[11:]) == {2}
     assert all(math.isnan(study.result(r, "Y")) for r in range(12, 18))
     assert study.recipe["augmentations"][0]["seed"] == 8
     evaluation = study.evaluate("quadratic")
     assert evaluation["runs"] == 17 and len(evaluation["vif"]) == 10
-    # A 2^3 cube with centre runs is orthogonal for main effects: every VIF of a main effect is 1.
-    cube = tavrin.Study.factorial(FACTORS, "Y", center_runs=2, seed=1).evaluate("A B C")
-    assert cube["vif"][1:] == pytest.approx([1.0, 1.0, 1.0], abs=1e-12)

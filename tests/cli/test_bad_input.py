@@ -13,6 +13,7 @@ FILES = {
     "no_run_id.csv": "Yield,Impurity\n80.1,1.1\n",
     "run_twice.csv": "run_id,Yield\n1,80.1\n2,81.3\n1,79.9\n",
     "text_cell.csv": "run_id,Yield\n1,80.1\n2,eighty\n",
+    "nan_cell.csv": "run_id,Yield\n1,80.1\n2,NaN\n",
     "points_no_time.csv": "Temperature,Yield\n180.5,1\n",
     "points_text.csv": "Temperature,Time\n180.5,30.25\n190.5,abc\n",
 }
@@ -20,7 +21,6 @@ FILES = {
 # (case, arguments, status, pieces the message names)
 CASES = [
     ("unknown response to fit", ["fit", "study.json", "--response", "Yeld"], 1, ['"Yeld"']),
-    ("unknown response to maximize", ["optimize", "study.json", "--maximize", "Yeld"], 1, ['"Yeld"']),
     ("unknown response in a constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Purity<=1"], 1,
      ['"Purity"']),
     ("unknown response of a sigma", ["fit", "study.json", "--sigma", "Purity=0.1"], 1, ['"Purity"']),
@@ -28,10 +28,10 @@ CASES = [
     ("malformed factor", ["new", "x.json", "--factor", "Temperature=150-210", "--response", "Yield"], 2,
      ['"Temperature=150-210"']),
     ("factor without a range", ["new", "x.json", "--factor", "Temperature", "--response", "Yield"], 2, ['"Temperature"']),
+    ("factor with an infinite end", ["new", "x.json", "--factor", "Temperature=150:inf", "--response", "Yield"], 2,
+     ['"Temperature=150:inf"']),
     ("factor with an open unit", ["new", "x.json", "--factor", "Temperature=150:210[°C", "--response", "Yield"], 2,
      ['"Temperature=150:210[°C"']),
-    ("factor range reversed", ["new", "x.json", "--factor", "Temperature=210:150", "--factor", "Time=10:50",
-                               "--response", "Yield"], 1, ['"Temperature"', "210"]),
     ("unknown design", ["new", "x.json", "--design", "central", "--factor", "A=1:2", "--response", "Y"], 2,
      ['"central"']),
     ("malformed constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<1.5"], 2,
@@ -41,6 +41,8 @@ CASES = [
     ("results without run ids", ["enter", "study.json", "no_run_id.csv"], 1, ["no_run_id.csv:1", '"run_id"']),
     ("run id given twice", ["enter", "study.json", "run_twice.csv"], 1, ["run_twice.csv:4:1", "run 1"]),
     ("text in a number cell", ["enter", "study.json", "text_cell.csv"], 1, ["text_cell.csv:3:3", '"eighty"']),
+    # NaN would clear the result silently: a missing result is an empty cell.
+    ("NaN in a number cell", ["enter", "study.json", "nan_cell.csv"], 1, ["nan_cell.csv:3:3", '"NaN"']),
     ("points without a factor column", ["predict", "study.json", "--csv", "points_no_time.csv"], 1,
      ["points_no_time.csv:1", '"Time"']),
     ("text in a point cell", ["predict", "study.json", "--csv", "points_text.csv"], 1, ["points_text.csv:3:7", '"abc"']),
@@ -53,7 +55,6 @@ CASES = [
     ("sigma without robust", ["optimize", "study.json", "--maximize", "Yield", "--sigma", "Yield=1"], 2, ["--robust"]),
     ("importance without a goal", ["optimize", "study.json", "--maximize", "Yield", "--importance", "Impurity=2"], 2,
      ['"Impurity"']),
-    ("target out of reach", ["optimize", "study.json", "--target", "Yield=95"], 1, ['"Yield"', "95"]),
     ("constraints nobody meets", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<=0.1"], 1,
      ["constraints"]),
     ("confidence out of range", ["fit", "study.json", "--confidence", "1.5"], 1, ["1.5"]),

@@ -1,7 +1,6 @@
 """Studies that hold any design from the command line: tavrin new --design,
 refusals that name the option and write nothing, augment, evaluate, and
 the fit of a blocked central composite design against statsmodels."""
-import json
 
 import numpy as np
 import pytest
@@ -65,7 +64,7 @@ def test_refusals_name_the_option_and_write_nothing(cli, tmp_path, args, named):
     assert not (tmp_path / "s.json").exists()
 
 
-def test_augment_keeps_runs_and_results_and_evaluate_reports(cli, tmp_path):
+def test_augment_takes_the_request_refuses_without_writing_and_evaluate_reports(cli, tmp_path):
     run("new", "s.json", "--design", "factorial", "--center-runs", "2", *THREE, "--response", "Y", "--seed", "2",
         cwd=tmp_path, check=0)
     before = run_json("sheet", "s.json", cwd=tmp_path)
@@ -78,13 +77,10 @@ def test_augment_keeps_runs_and_results_and_evaluate_reports(cli, tmp_path):
     assert '"Q"' in refused.stderr
     assert run_json("sheet", "s.json", cwd=tmp_path) == entered
 
+    # What augment keeps is held_designs_test's; the command line passes the request and shows the runs.
     after = run_json("augment", "s.json", "--runs", "8", "--model", "quadratic", "--seed", "4", cwd=tmp_path)
-    kept = {r["run"]: r for r in entered["runs"]}
-    added = [r for r in after["runs"] if r["run"] not in kept]
+    added = after["runs"][len(entered["runs"]):]
     assert len(added) == 8
-    for r in after["runs"]:
-        if r["run"] in kept:
-            assert r == kept[r["run"]]
     assert {r["origin"] for r in added} == {"augmented"} and {r["block"] for r in added} == {2}
     assert all(v is None for r in added for v in r["results"].values())
     assert after["recipe"]["augmentations"] == [
@@ -92,9 +88,6 @@ def test_augment_keeps_runs_and_results_and_evaluate_reports(cli, tmp_path):
 
     evaluation = run_json("evaluate", "s.json", "--model", "quadratic", cwd=tmp_path)
     assert evaluation["runs"] == 18 and evaluation["terms"] == 10
-    # The 2^3 cube alone is D-optimal for its own model (main effects and interactions).
-    cube = run_json("evaluate", "s.json", "--model", "A B C", cwd=tmp_path)
-    assert 0 < cube["dEfficiency"] <= 100
 
 
 def test_plan_file_export_says_why_it_refuses(cli, tmp_path):

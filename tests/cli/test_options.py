@@ -34,21 +34,6 @@ def test_predict_reads_a_points_file_with_a_byte_order_mark(study):
     assert from_file == at
 
 
-def test_prediction_csv_columns_hold_what_their_headings_name(study):
-    work, _ = study
-    run("predict", "study.json", "--at", "Temperature=171.3,Time=44.7", "-o", "p.csv", "--force", cwd=work, check=0)
-    with open(work / "p.csv", newline="", encoding="utf-8") as f:
-        row = next(csv.DictReader(f))
-    for response in ("Yield", "Impurity"):
-        value = float(row[response])
-        ci = float(row[f"{response} CI low"]), float(row[f"{response} CI high"])
-        pi = float(row[f"{response} PI low"]), float(row[f"{response} PI high"])
-        assert pi[0] < ci[0] < value < ci[1] < pi[1], (response, row)
-        # Symmetric intervals about the value; the prediction interval is the wider one.
-        assert value - ci[0] == pytest.approx(ci[1] - value, rel=1e-9)
-        assert float(row[f"{response} std. error"]) > 0
-
-
 # A unit follows a name in brackets, and a number in brackets or after a blank.
 @pytest.mark.parametrize("factor, response, expected", [
     ("Temp=25.1:45.3 °C", "Activity [U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),

@@ -188,13 +188,8 @@ def test_optimum_matches_scipy(data):
     assert abs(top["predictions"]["Impurity"]["value"] - 1.5) < 1e-7
     assert top["activeConstraints"] == ["Impurity <= 1.5"]
 
-    # The goal's open bounds are the lowest and highest Yield over the region.
-    goal = got["goals"]["goals"][0]
-    assert goal["kind"] == "maximize"
-    np.testing.assert_allclose([goal["low"], goal["high"]],
-                               [scipy_extreme(b_yield, -1).fun, -scipy_extreme(b_yield, +1).fun], rtol=1e-9)
-    linear = (top["predictions"]["Yield"]["value"] - goal["low"]) / (goal["high"] - goal["low"])
-    np.testing.assert_allclose(top["overall"], linear, rtol=1e-12)
+    # How open bounds are completed is goals_test's; the output names the goal.
+    assert got["goals"]["goals"][0]["kind"] == "maximize"
 
 
 def test_target_and_minimize_goals_combine(data):
@@ -217,11 +212,11 @@ def robust_args(threads):
             "Yield=0.5", "--replicates", 120, "--seed", 5, "--threads", threads, "--points", 4096]
 
 
-def test_robustness_is_reproducible_and_quiet_without_a_terminal(data):
+# Reproducibility for any thread count is the library's (robustness_test).
+def test_robustness_is_quiet_without_a_terminal(data):
     work = data[0]
-    one = run(*robust_args(1), "--json", cwd=work, check=0)
-    two = run(*robust_args(2), "--json", cwd=work, check=0)
-    assert one.stdout == two.stdout and one.stderr == "" and two.stderr == ""
+    one = run(*robust_args(2), "--json", cwd=work, check=0)
+    assert one.stderr == ""
     robust = __import__("json").loads(one.stdout)["robustness"]
     assert robust["replicates"] == 120 and robust["seed"] == 5
     assert robust["sigma"]["Yield"] == {"value": 0.5, "source": "supplied"}
@@ -303,6 +298,9 @@ def test_predictions_csv_reads_the_run_sheet_and_writes_full_precision(data):
     assert len(rows) == len(got["points"]) == 12
     for row, point in zip(rows, got["points"]):
         assert float(row["Temperature"]) == point["settings"]["Temperature"]
-        yield_ = point["predictions"]["Yield"]
-        assert [float(row[k]) for k in ("Yield", "Yield std. error", "Yield PI high")] == \
-            [yield_["value"], yield_["stdError"], yield_["predictionHigh"]]
+        for response in ("Yield", "Impurity"):
+            p = point["predictions"][response]
+            columns = [response] + [f"{response} {k}" for k in ("std. error", "CI low", "CI high", "PI low", "PI high")]
+            assert [float(row[k]) for k in columns] == [p[k] for k in ("value", "stdError", "confidenceLow",
+                                                                     "confidenceHigh", "predictionLow",
+                                                                     "predictionHigh")]

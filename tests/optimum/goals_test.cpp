@@ -70,6 +70,7 @@ TEST(CompleteGoals, RefusalsCarryTheFieldTheyAreAbout) {
     std::function<void(Goals&, SearchOptions&)> change;
     const char* field;
     const char* part;
+    const char* type = "InvalidArgument";
   };
   const Case cases[] = {
       {"flat response", [](Goals& g, SearchOptions&) { g.goals.push_back(goal("Y3", Goal::Maximize, NAN, NAN)); },
@@ -80,7 +81,7 @@ TEST(CompleteGoals, RefusalsCarryTheFieldTheyAreAbout) {
        [](Goals& g, SearchOptions&) { g.goals[0] = goal("Y1", Goal::Minimize, NAN, -3.3); }, "goals[0].high",
        "never pass"},
       {"unknown response", [](Goals& g, SearchOptions&) { g.goals[0].response = "Y9"; }, "goals[0].response",
-       "\"Y9\""},
+       "\"Y9\"", "UnknownName"},
       {"bad shape", [](Goals& g, SearchOptions&) { g.goals.push_back(goal("Y2", Goal::Minimize, 0.1, 0.9)),
                                                    g.goals[1].shape = 0.0; },
        "goals[1].shape", "shape must be finite and > 0"},
@@ -91,13 +92,20 @@ TEST(CompleteGoals, RefusalsCarryTheFieldTheyAreAbout) {
       {"reversed constraint", [](Goals& g, SearchOptions&) { g.constraints = {{"Y2", 0.7, 0.2}}; },
        "constraints[0].high", "must not exceed high"},
       {"constraint on nothing", [](Goals& g, SearchOptions&) { g.constraints = {{"Y7", 0.1, 0.2}}; },
-       "constraints[0].response", "\"Y7\""},
+       "constraints[0].response", "\"Y7\"",
+       "UnknownName"},
       {"region outside", [](Goals& g, SearchOptions&) { g.region["A"] = {0.05, 0.3}; }, "region.A",
        "within the range the runs span"},
       {"region of nothing", [](Goals& g, SearchOptions&) { g.region["Z"] = {0.05, 0.3}; }, "region.Z",
-       "unknown factor"},
+       "unknown factor", "UnknownName"},
       {"two goals", [](Goals& g, SearchOptions&) { g.goals.push_back(goal("Y1", Goal::Minimize, 0.1, 0.9)); },
        "goals[1].response", "more than one goal"},
+      {"mixed kinds", [](Goals& g, SearchOptions&) { g.goals.push_back(goal("Y2", Goal::WeightedSum, NAN, NAN)); },
+       "goals[1].kind", "cannot be mixed"},
+      {"region above", [](Goals& g, SearchOptions&) { g.region["A"] = {0.3, 0.75}; }, "region.A",
+       "within the range the runs span"},
+      {"constraints nobody meets", [](Goals& g, SearchOptions&) { g.constraints = {{"Y2", -INFINITY, -0.5}}; }, "",
+       "no point of the search region meets the constraints", "StateError"},
       {"too many points", [](Goals&, SearchOptions& o) { o.points = 65537; }, "search.points", "65536"},
       {"no goal", [](Goals& g, SearchOptions&) { g.goals.clear(); }, "goals", "no goal"},
   };
@@ -112,6 +120,11 @@ TEST(CompleteGoals, RefusalsCarryTheFieldTheyAreAbout) {
     } catch (const Error& e) {
       EXPECT_EQ(e.field(), c.field) << c.what << ": " << e.what();
       EXPECT_NE(std::string(e.what()).find(c.part), std::string::npos) << c.what << ": " << e.what();
+      const char* type = dynamic_cast<const UnknownName*>(&e)  ? "UnknownName"
+                         : dynamic_cast<const StateError*>(&e) ? "StateError"
+                         : dynamic_cast<const InvalidArgument*>(&e) ? "InvalidArgument"
+                                                                    : "other";
+      EXPECT_STREQ(type, c.type) << c.what;
     }
   }
 }

@@ -133,13 +133,14 @@ TEST(Robustness, PredictionsSpreadAsTheLeastSquaresTheorySays) {
 }
 
 // Two replicates: the 0th and 100th percentiles are the two predictions,
-// whose sample standard deviation (n - 1) is their distance / sqrt(2).
-TEST(Robustness, StandardDeviationIsTheSampleOne) {
+// whose sample standard deviation (n - 1) is their distance / sqrt(2), and
+// the 25th lies a quarter of the way between them (numpy's interpolation).
+TEST(Robustness, StandardDeviationAndPercentilesAreTheSampleOnes) {
   const Fit fit = noisyFit();
   const Goals goals = yieldGoals();
   RobustnessOptions options;
   options.replicates = 2;
-  options.percentiles = {0, 100};
+  options.percentiles = {0, 100, 25};
   options.relocationPoints = 0;
   options.relocationStarts = 0;
   const Robustness r = robustness(fit, goals, optimize(fit, goals), options);
@@ -147,6 +148,7 @@ TEST(Robustness, StandardDeviationIsTheSampleOne) {
     const double distance = r.predictionPercentiles(j, 1) - r.predictionPercentiles(j, 0);
     EXPECT_GT(distance, 0.0) << j;
     EXPECT_NEAR(r.predictionStdDev[j], distance / std::sqrt(2.0), 1e-12 * distance) << j;
+    EXPECT_NEAR(r.predictionPercentiles(j, 2), r.predictionPercentiles(j, 0) + 0.25 * distance, 1e-12 * distance) << j;
   }
 }
 
