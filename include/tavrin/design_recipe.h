@@ -63,14 +63,18 @@ struct DesignRecipe {
   std::vector<LinearConstraint> constraints{};
 };
 
-// Runs added to a study after it was made (Study::augment): chosen for
-// `model` by `criterion` with the `seed`, in block `block`.
+// Runs added to a study after it was made, in block `block`, their order
+// shuffled with the `seed`: chosen for `model` by `criterion`
+// (Study::augment), or, with `fold` set, the axial block of a fold
+// (Study::fold), whose alpha and centre runs it records as placed, so the
+// runs are made again from the runs before them (criterion and model unused).
 struct Augmentation {
   std::size_t runs = 0;
   Criterion criterion = Criterion::D;
   std::string model;
   std::uint64_t seed = 0;
   int block = 1;
+  std::optional<FoldOptions> fold{};
 };
 
 }  // namespace tavrin

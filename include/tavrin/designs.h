@@ -91,6 +91,37 @@ TAVRIN_LAYER_API const DesignGenerator& findGenerator(std::string_view name);
 TAVRIN_LAYER_API DesignRuns generateDesign(std::string_view name, std::size_t factors,
                                            const DesignOptions& options = {});
 
+// Folding a two-level factorial into a central composite design: the
+// factorial's runs stay as they are and a new block of 2k axial runs at
+// +-alpha and centre runs completes the design for the full quadratic.
+struct FoldOptions {
+  // Default orthogonal: the axial block orthogonal to the factorial's
+  // blocks, alpha^2 = F (2k + c) / (2 n) for F corner runs, n runs kept and
+  // c centre runs added. Rotatable: F^(1/4) over the combined design.
+  std::optional<Alpha> alpha{};
+  // Centre runs of the axial block, 0..100. Default: the count whose
+  // orthogonal-blocking alpha lies nearest the rotatable one (fewest on a
+  // tie), which gives Box and Hunter's counts.
+  std::optional<int> centerRuns{};
+};
+struct FoldedRuns {
+  DesignRuns runs;     // the 2k axial runs (factor by factor, - then +), then the centre runs, all in one block
+  double alpha = 0.0;  // as placed, coded units
+  int centerRuns = 0;  // as placed
+};
+// The runs that fold `coded` (runs x factors, coded units; `blocks` per
+// run, from 1) into a central composite design, in block max(blocks) + 1.
+// `names` name the factors in messages (empty: A, B, ...). InvalidArgument
+// (field "fold", or "alpha" / "center-runs" for the option) naming why
+// when a run is neither a corner of the cube nor the centre (within 1e-9:
+// axial runs, a three-level design, data off the +-1 cube), when the
+// corners do not estimate every main effect and two-factor interaction
+// apart (not a full factorial or a fraction of resolution 5 or more), and,
+// for orthogonal alpha, when the factorial's own blocks are not orthogonal
+// to the model, so that no alpha could block orthogonally.
+TAVRIN_LAYER_API FoldedRuns foldDesign(const Matrix& coded, const std::vector<int>& blocks, const FoldOptions& options = {},
+                                       const std::vector<std::string>& names = {});
+
 // A tabulated two-level fraction 2^(k-p): generators such as "E=ABCD"
 // (factors lettered A.. without I) and its resolution. Sources in
 // docs/designs.md.

@@ -264,7 +264,20 @@ struct AugmentRequest {
   std::string model{};
   std::optional<std::uint64_t> seed{};
   Matrix cloud{};
+  // With goals (Study::augment(request, goals)): the replicates of the
+  // robustness that makes the cloud, and the threads of its search.
+  unsigned replicates = 1000;
+  unsigned threads = 0;
 };
+
+// A fold of a two-level factorial into a central composite design
+// (Study::fold, foldDesign in designs.h); no seed draws one, which is recorded.
+struct FoldRequest {
+  FoldOptions options{};
+  std::optional<std::uint64_t> seed{};
+};
+
+struct Goals;  // optimum.h
 
 struct MissingResult {
   int runId;
@@ -308,13 +321,31 @@ class TAVRIN_LAYER_API Study {
   // constraints hold for them. Throws as augmentDesign does; nothing
   // changes then.
   void augment(const AugmentRequest& request);
+  // The same for the Cloud and Optimum criteria, with the cloud made from
+  // goals (optimum.h): the fit's optimum for them, completed as optimize()
+  // completes them, and its robustness (request.replicates replicates,
+  // sigma from the residuals, the request's seed, which is recorded) give
+  // the relocated optima. Throws InvalidArgument (field "criterion") for
+  // another criterion, (field "cloud") when a cloud is given too, and as
+  // fit(), optimize() and robustness() do; nothing changes then.
+  void augment(const AugmentRequest& request, const Goals& goals);
+  // Folds a two-level factorial, with or without centre runs, into a
+  // central composite design (foldDesign on the runs' planned coded
+  // settings and blocks): every run and result stays; the axial runs and
+  // centre runs follow them as a block of their own (one more than the
+  // highest), with origins Axial and Center and missing results, after
+  // every run in the execution order (shuffled among themselves with the
+  // seed). Afterwards the design's model is the full quadratic. Throws as
+  // foldDesign does, naming factors by name; nothing changes then.
+  void fold(const FoldRequest& request = {});
 
   // The design evaluation (design_evaluation.h) of the runs' actual
   // settings for `model` (empty: the design's own, as augment takes it).
   DesignEvaluation evaluate(std::string_view model = {}, const EvaluationOptions& options = {}) const;
   // The model an empty model text stands for in augment and evaluate: an
   // optimal design's own; a two-level factorial's main effects and
-  // interactions (main effects only for a fraction); else the full quadratic.
+  // interactions (main effects only for a fraction) until it is folded;
+  // else the full quadratic.
   ModelTerms designModel() const;
 
   // The model chosen for a response (the full quadratic unless set), and
@@ -400,6 +431,9 @@ class TAVRIN_LAYER_API Study {
 
  private:
   Study() = default;
+  // Takes `plan`, the study's plan with the runs of `record` appended, and
+  // records them: their execution order, the record, missing results.
+  void addRuns(Plan plan, const Augmentation& record);
 
   Plan plan_;
   std::vector<Response> responses_;

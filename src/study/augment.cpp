@@ -5,6 +5,7 @@
 
 #include "study/held_design.h"
 #include "tavrin/optimal_design.h"
+#include "tavrin/optimum.h"
 
 namespace tavrin {
 namespace {
@@ -25,21 +26,42 @@ ModelTerms modelOf(const Study& study, std::string_view text) {
   }
 }
 
+std::uint64_t seedOf(const std::optional<std::uint64_t>& seed) {
+  return seed ? *seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());
+}
+
+bool folded(const Plan& plan) {
+  return std::any_of(plan.augmentations.begin(), plan.augmentations.end(),
+                     [](const Augmentation& a) { return a.fold.has_value(); });
+}
+
 }  // namespace
 
-ModelTerms Study::designModel() const { return recipeModel(plan_.kind, plan_.design, plan_.factors); }
+ModelTerms Study::designModel() const {
+  if (folded(plan_)) return ModelTerms::quadratic(plan_.factorCount());
+  return recipeModel(plan_.kind, plan_.design, plan_.factors);
+}
 
 DesignEvaluation Study::evaluate(std::string_view model, const EvaluationOptions& options) const {
   return evaluateDesign(plan_.actualCoded(), modelOf(*this, model), options);
 }
 
+// Everything below only adds; the study is replaced once it is complete.
+void Study::addRuns(Plan plan, const Augmentation& record) {
+  const std::size_t old = plan_.runCount();
+  for (const int id : executionOrder(record.runs, record.seed)) plan.executionOrder.push_back(static_cast<int>(old) + id);
+  plan.augmentations.push_back(record);
+  Matrix results(plan.runCount(), responses_.size(), std::numeric_limits<double>::quiet_NaN());
+  std::copy(results_.data(), results_.data() + results_.rows() * results_.cols(), results.data());
+  plan_ = std::move(plan);
+  results_ = std::move(results);
+}
+
 void Study::augment(const AugmentRequest& request) {
   const ModelTerms model = modelOf(*this, request.model);
-  const std::uint64_t seed =
-      request.seed ? *request.seed : (std::uint64_t{std::random_device{}()} << 32 | std::random_device{}());
+  const std::uint64_t seed = seedOf(request.seed);
   const OptimalDesign made = augmentRuns(plan_, model, request, seed);
 
-  // Everything below only adds; the study is replaced once it is complete.
   const std::size_t old = plan_.runCount();
   const std::size_t added = made.coded.rows() - old;
   Matrix coded(added, plan_.factorCount());
@@ -47,13 +69,39 @@ void Study::augment(const AugmentRequest& request) {
   Plan plan = plan_;
   const int block = *std::max_element(plan.blocks.begin(), plan.blocks.end()) + 1;
   appendRuns(plan, naturalOf(plan.factors, coded), block, RunOrigin::Augmented);
-  for (const int id : executionOrder(added, seed)) plan.executionOrder.push_back(static_cast<int>(old) + id);
-  plan.augmentations.push_back({added, request.criterion, request.model, seed, block});
+  addRuns(std::move(plan), {added, request.criterion, request.model, seed, block});
+}
 
-  Matrix results(old + added, responses_.size(), std::numeric_limits<double>::quiet_NaN());
-  std::copy(results_.data(), results_.data() + results_.rows() * results_.cols(), results.data());
-  plan_ = std::move(plan);
-  results_ = std::move(results);
+void Study::augment(const AugmentRequest& request, const Goals& goals) {
+  if (request.criterion != Criterion::Cloud && request.criterion != Criterion::Optimum)
+    throw InvalidArgument("goals make the cloud of the cloud and optimum criteria; the " +
+                              std::string(criterionName(request.criterion)) + " criterion takes none",
+                          "criterion");
+  if (request.cloud.rows() > 0) throw InvalidArgument("give goals or cloud points, not both", "cloud");
+  const Fit current = fit();
+  SearchOptions search;
+  search.threads = request.threads;
+  const Optimum nominal = optimize(current, goals, search);
+  RobustnessOptions spread;
+  spread.seed = seedOf(request.seed);
+  spread.replicates = request.replicates;
+  spread.threads = request.threads;
+  AugmentRequest withCloud = request;
+  withCloud.seed = spread.seed;
+  withCloud.cloud = robustness(current, goals, nominal, spread).optima;
+  augment(withCloud);
+}
+
+void Study::fold(const FoldRequest& request) {
+  const FoldedRuns made = foldRuns(plan_, request.options);
+  Plan plan = plan_;
+  appendCodedRuns(plan, made.runs);
+  Augmentation record;
+  record.runs = made.runs.runCount();
+  record.seed = seedOf(request.seed);
+  record.block = made.runs.blocks.front();
+  record.fold = FoldOptions{request.options.alpha.value_or(Alpha{AlphaKind::Orthogonal, 0.0}), made.centerRuns};
+  addRuns(std::move(plan), record);
 }
 
 }  // namespace tavrin

@@ -385,6 +385,30 @@ void appendRuns(Plan& plan, const Matrix& natural, int block, RunOrigin origin) 
   plan.origins.resize(plan.runCount(), origin);
 }
 
+FoldedRuns foldRuns(const Plan& plan, const FoldOptions& options) {
+  return foldDesign(plan.coded, plan.blocks, options, factorNames(plan.factors));
+}
+
+void appendCodedRuns(Plan& plan, const DesignRuns& runs) {
+  const std::size_t old = plan.runCount();
+  const std::size_t n = plan.factorCount();
+  const auto grown = [&](const Matrix& kept, bool natural) {
+    Matrix out(old + runs.runCount(), n);
+    std::copy(kept.data(), kept.data() + old * n, out.data());
+    for (std::size_t r = 0; r < runs.runCount(); ++r)
+      for (std::size_t i = 0; i < n; ++i)
+        out(old + r, i) = natural ? toNatural(plan.factors[i], runs.coded(r, i)) : runs.coded(r, i);
+    return out;
+  };
+  Matrix natural = grown(plan.natural, true);
+  Matrix actual = grown(plan.actual, true);
+  plan.coded = grown(plan.coded, false);
+  plan.natural = std::move(natural);
+  plan.actual = std::move(actual);
+  plan.blocks.insert(plan.blocks.end(), runs.blocks.begin(), runs.blocks.end());
+  plan.origins.insert(plan.origins.end(), runs.origins.begin(), runs.origins.end());
+}
+
 Plan planOfRuns(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options, const Matrix& natural) {
   validateFactors(kind, factors);
   checkHeldRecipe(kind, factors, options);

@@ -37,6 +37,13 @@ Matrix naturalOf(const std::vector<Factor>& factors, const Matrix& coded);
 // their block and origin; actual = planned.
 void appendRuns(Plan& plan, const Matrix& natural, int block, RunOrigin origin);
 
+// The fold of the plan's runs, at their planned coded settings and blocks
+// (foldDesign, factors named).
+FoldedRuns foldRuns(const Plan& plan, const FoldOptions& options);
+// Appends runs at coded settings (natural ones made from them, as the
+// registry's designs are) with their blocks and origins; actual = planned.
+void appendCodedRuns(Plan& plan, const DesignRuns& runs);
+
 // A plan whose runs are the given natural settings (an optimal design read
 // from its file): the recipe is checked, not made again.
 Plan planOfRuns(DesignKind kind, std::vector<Factor> factors, const PlanOptions& options, const Matrix& natural);

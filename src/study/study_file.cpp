@@ -32,8 +32,9 @@ constexpr std::string_view kFormatName = "tavrin-study";
 // Version 2 added the runs table (planned and actual settings, block,
 // origin) and studies of imported data; version 3 the design's recipe
 // (any design kind) and the runs added since; version 4 the model chosen per
-// response ("models"). Older files still load.
-constexpr int kFormatVersion = 4;
+// response ("models"); version 5 the folds among the runs added
+// ("augmentations" entries with "fold"). Older files still load.
+constexpr int kFormatVersion = 5;
 
 // Reads the parts of the document, naming the path of whatever is wrong.
 class Reader {
@@ -100,6 +101,12 @@ Matrix runSettings(const Reader& in, const ReadJson* runs, std::size_t n, const 
   return out;
 }
 
+std::uint64_t blockOf(const Reader& in, const ReadJson& run, const std::string& path) {
+  const std::uint64_t block = in.unsignedNumber(in.member(run, path, "block"), path + ".block");
+  if (block < 1 || block > 1000000) in.fail(path + ".block", "is not a block number 1..1000000");
+  return block;
+}
+
 // The runs table of a version 2 file into a plan built from the same
 // definition: its planned settings must be the plan's, bit for bit.
 void readRunTable(const Reader& in, const ReadJson& runs, Plan& plan) {
@@ -116,15 +123,35 @@ void readRunTable(const Reader& in, const ReadJson& runs, Plan& plan) {
       if (std::bit_cast<std::uint64_t>(planned(r, i)) != std::bit_cast<std::uint64_t>(plan.natural(r, i)))
         in.fail(at(path + ".planned", i), text::formatDouble(planned(r, i)) + " is not the plan's setting " +
                                               text::formatDouble(plan.natural(r, i)));
-    const std::uint64_t block = in.unsignedNumber(in.member(runs[r], path, "block"), path + ".block");
-    if (block < 1 || block > 1000000) in.fail(path + ".block", "is not a block number 1..1000000");
-    plan.blocks[r] = static_cast<int>(block);
+    plan.blocks[r] = static_cast<int>(blockOf(in, runs[r], path));
     try {
       plan.origins[r] = parseRunOrigin(in.string(runs[r], path, "origin"));
     } catch (const InvalidArgument& e) {
       in.fail(path + ".origin", e.what());
     }
   }
+}
+
+// The blocks of the runs table's first `count` entries.
+std::vector<int> tableBlocks(const Reader& in, const ReadJson& runs, std::size_t count) {
+  std::vector<int> blocks;
+  for (std::size_t r = 0; r < count; ++r) blocks.push_back(static_cast<int>(blockOf(in, runs[r], at("runs", r))));
+  return blocks;
+}
+
+// A fold is made again from the runs before it; its record must describe
+// those runs (the runs table then holds them bit for bit).
+void replayFold(const Reader& in, const std::string& path, const Augmentation& a, Plan& plan) {
+  FoldedRuns made;
+  try {
+    made = foldRuns(plan, *a.fold);
+  } catch (const InvalidArgument& e) {
+    in.fail(path + ".fold", e.what());
+  }
+  if (made.runs.runCount() != a.runs || made.runs.blocks.front() != a.block)
+    in.fail(path, "records " + std::to_string(a.runs) + " runs in block " + std::to_string(a.block) + "; the fold makes " +
+                      std::to_string(made.runs.runCount()) + " in block " + std::to_string(made.runs.blocks.front()));
+  appendCodedRuns(plan, made.runs);
 }
 
 constexpr std::array<std::pair<ReductionOptions::Criterion, std::string_view>, 2> kCriteria = {
@@ -302,8 +329,11 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   if (fileVersion >= 3) {
     options.design = detail::recipeFromJson(in.member(doc, "study", "design"), "design", in.failure());
     const ReadJson& added = in.array(doc, "study", "augmentations");
-    for (std::size_t k = 0; k < added.size(); ++k)
+    for (std::size_t k = 0; k < added.size(); ++k) {
       augmentations.push_back(detail::augmentationFromJson(added[k], at("augmentations", k), in.failure()));
+      if (augmentations.back().fold && fileVersion < 5)
+        in.fail(at("augmentations", k) + ".fold", "is not a member of a version " + std::to_string(fileVersion) + " file");
+    }
   }
   std::size_t addedRuns = 0;
   for (const Augmentation& a : augmentations) addedRuns += a.runs;
@@ -321,10 +351,13 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
       study.plan_ = planOfRuns(kind, std::move(factors), options, own);
       study.responses_ = std::move(responses);
     } else if (kind == DesignKind::Imported) {
+      // The data are the runs before those added; a fold is made again from them, in their blocks.
       if (options.extraCenterRuns != 0) in.fail("extraCenterRuns", "is not 0; imported data have no extra centre runs");
       const Matrix planned = runSettings(in, runTable, factors.size(), "planned");
-      const Matrix noResults(planned.rows(), responses.size(), std::numeric_limits<double>::quiet_NaN());
-      study = fromData(std::move(factors), std::move(responses), planned, noResults);
+      Matrix data(planned.rows() - addedRuns, factors.size());
+      std::copy(planned.data(), planned.data() + data.rows() * data.cols(), data.data());
+      const Matrix noResults(data.rows(), responses.size(), std::numeric_limits<double>::quiet_NaN());
+      study = fromData(std::move(factors), std::move(responses), data, noResults, tableBlocks(in, *runTable, data.rows()));
       study.plan_.seed = *options.seed;
     } else {
       study = Study(kind, std::move(factors), std::move(responses), options);
@@ -332,11 +365,16 @@ Study Study::fromJson(std::string_view text, const std::string& source) {
   } catch (const InvalidArgument& e) {
     in.fail("study", e.what());
   }
-  if (kind != DesignKind::Imported && addedRuns > 0) {
+  if (addedRuns > 0) {
     const Matrix planned = runSettings(in, runTable, study.plan_.factorCount(), "planned");
-    for (const Augmentation& a : augmentations) {
+    for (std::size_t k = 0; k < augmentations.size(); ++k) {
+      const Augmentation& a = augmentations[k];
       const std::size_t first = study.plan_.runCount();
       if (first + a.runs > planned.rows()) in.fail("runs", "has fewer entries than the design and the runs added");
+      if (a.fold) {
+        replayFold(in, at("augmentations", k), a, study.plan_);
+        continue;
+      }
       Matrix rows(a.runs, planned.cols());
       std::copy(planned.row(first), planned.row(first) + a.runs * planned.cols(), rows.data());
       appendRuns(study.plan_, rows, a.block, RunOrigin::Augmented);

@@ -9,6 +9,7 @@
 //            "runs": whole number, "criterion": "d"|"i",
 //            "constraints": [{"a": [numbers], "b": number}]}
 //   augmentation: {"runs", "criterion", "model", "seed", "block"}
+//   fold:         {"runs", "seed", "block", "fold": {"alpha", "centerRuns"}}
 //
 // Reading refuses an unknown member and a value of the wrong form with its
 // path; values are left to the checks of the layer.
@@ -35,10 +36,15 @@ inline const char* alphaName(AlphaKind kind) noexcept {
 }
 
 template <class Json>
+Json alphaJson(const Alpha& alpha) {
+  return alpha.kind == AlphaKind::Value ? Json(alpha.value) : Json(alphaName(alpha.kind));
+}
+
+template <class Json>
 Json recipeJson(const DesignRecipe& recipe) {
   Json out = Json::object();
   const DesignOptions& o = recipe.options;
-  if (o.alpha) out["alpha"] = o.alpha->kind == AlphaKind::Value ? Json(o.alpha->value) : Json(alphaName(o.alpha->kind));
+  if (o.alpha) out["alpha"] = alphaJson<Json>(*o.alpha);
   if (o.inscribed) out["inscribed"] = *o.inscribed;
   if (o.centerRuns) out["centerRuns"] = *o.centerRuns;
   if (o.axialCenterRuns) out["axialCenterRuns"] = *o.axialCenterRuns;
@@ -58,6 +64,12 @@ Json recipeJson(const DesignRecipe& recipe) {
 
 template <class Json>
 Json augmentationJson(const Augmentation& a) {
+  if (a.fold) {
+    Json fold = Json::object();
+    if (a.fold->alpha) fold["alpha"] = alphaJson<Json>(*a.fold->alpha);
+    if (a.fold->centerRuns) fold["centerRuns"] = *a.fold->centerRuns;
+    return Json{{"runs", a.runs}, {"seed", a.seed}, {"block", a.block}, {"fold", std::move(fold)}};
+  }
   return Json{{"runs", a.runs}, {"criterion", std::string(criterionName(a.criterion))}, {"model", a.model},
               {"seed", a.seed}, {"block", a.block}};
 }
@@ -122,6 +134,20 @@ std::vector<LinearConstraint> constraintsMember(const Json& object, const std::s
 }
 
 template <class Json, class Fail>
+std::optional<Alpha> alphaMember(const Json& object, const std::string& path, Fail&& fail) {
+  if (!object.contains("alpha")) return std::nullopt;
+  const Json& alpha = object.at("alpha");
+  if (alpha.is_number()) return Alpha{AlphaKind::Value, alpha.template get<double>()};
+  if (!alpha.is_string()) fail(path + ".alpha", "is neither a number nor a name");
+  try {
+    return parseAlpha(alpha.template get<std::string>());
+  } catch (const InvalidArgument& e) {
+    fail(path + ".alpha", e.what());
+  }
+  return std::nullopt;
+}
+
+template <class Json, class Fail>
 DesignRecipe recipeFromJson(const Json& object, const std::string& path, Fail&& fail) {
   if (!object.is_object()) fail(path, "is not an object");
   refuseUnknownMembers(object, path,
@@ -130,19 +156,7 @@ DesignRecipe recipeFromJson(const Json& object, const std::string& path, Fail&& 
                        fail);
   DesignRecipe recipe;
   DesignOptions& o = recipe.options;
-  if (object.contains("alpha")) {
-    const Json& alpha = object.at("alpha");
-    if (alpha.is_number()) o.alpha = Alpha{AlphaKind::Value, alpha.template get<double>()};
-    else if (alpha.is_string()) {
-      try {
-        o.alpha = parseAlpha(alpha.template get<std::string>());
-      } catch (const InvalidArgument& e) {
-        fail(path + ".alpha", e.what());
-      }
-    } else {
-      fail(path + ".alpha", "is neither a number nor a name");
-    }
-  }
+  o.alpha = alphaMember(object, path, fail);
   if (object.contains("inscribed")) {
     if (!object.at("inscribed").is_boolean()) fail(path + ".inscribed", "is not true or false");
     o.inscribed = object.at("inscribed").template get<bool>();
@@ -163,18 +177,35 @@ DesignRecipe recipeFromJson(const Json& object, const std::string& path, Fail&& 
   return recipe;
 }
 
+// A fold's "fold" member: the alpha and the centre runs it placed.
+template <class Json, class Fail>
+FoldOptions foldMember(const Json& object, const std::string& path, Fail&& fail) {
+  if (!object.is_object()) fail(path, "is not an object");
+  refuseUnknownMembers(object, path, {"alpha", "centerRuns"}, fail);
+  for (const char* key : {"alpha", "centerRuns"})
+    if (!object.contains(key)) fail(path, "has no \"" + std::string(key) + "\"");
+  return {alphaMember(object, path, fail), countMember(object, path, "centerRuns", fail)};
+}
+
 template <class Json, class Fail>
 Augmentation augmentationFromJson(const Json& object, const std::string& path, Fail&& fail) {
   if (!object.is_object()) fail(path, "is not an object");
-  refuseUnknownMembers(object, path, {"runs", "criterion", "model", "seed", "block"}, fail);
-  for (const char* key : {"runs", "criterion", "model", "seed", "block"})
+  const bool fold = object.contains("fold");
+  if (fold) refuseUnknownMembers(object, path, {"runs", "seed", "block", "fold"}, fail);
+  else refuseUnknownMembers(object, path, {"runs", "criterion", "model", "seed", "block"}, fail);
+  for (const char* key : {"runs", "seed", "block"})
     if (!object.contains(key)) fail(path, "has no \"" + std::string(key) + "\"");
   Augmentation a;
   const long long runs = wholeMember(object, path, "runs", fail);
   if (runs < 1) fail(path + ".runs", "is not a count of runs >= 1");
   a.runs = static_cast<std::size_t>(runs);
-  a.criterion = criterionMember(object, path, fail);
-  a.model = textMember(object, path, "model", fail);
+  if (fold) a.fold = foldMember(object.at("fold"), path + ".fold", fail);
+  else {
+    for (const char* key : {"criterion", "model"})
+      if (!object.contains(key)) fail(path, "has no \"" + std::string(key) + "\"");
+    a.criterion = criterionMember(object, path, fail);
+    a.model = textMember(object, path, "model", fail);
+  }
   if (!object.at("seed").is_number_unsigned()) fail(path + ".seed", "is not a whole number >= 0");
   a.seed = object.at("seed").template get<std::uint64_t>();
   const std::optional<int> block = countMember(object, path, "block", fail);
