@@ -203,7 +203,7 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
     const char* to;
     const char* mention;
   } edits[] = {
-      {"\"version\": 4", "\"version\": 5", "newer"},
+      {"\"version\": 5", "\"version\": 6", "newer"},
       {"\"box-behnken\"", "\"plackett\"", "study.kind"},
       {"\"low\": -0.7", "\"low\": \"-0.7\"", "factors[0].low: is not a number"},
       {"\"extraCenterRuns\": 2", "\"extraCenterRuns\": -2", "extraCenterRuns"},

@@ -290,7 +290,7 @@ TEST(StudyFile, AVersionOneFileLoadsWithPlannedRuns) {
   }
   EXPECT_TRUE(std::isnan(study.result(8, "Impurity")));
   EXPECT_EQ(study.result(11, "Yield"), 85.23);
-  EXPECT_NE(study.toJson().find("\"version\": 4"), std::string::npos);
+  EXPECT_NE(study.toJson().find("\"version\": 5"), std::string::npos);
 }
 
 }  // namespace

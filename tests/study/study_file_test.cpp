@@ -95,7 +95,7 @@ TEST(StudyFileText, UnknownAndRepeatedMembersAreRefusedWithTheirPath) {
   }
   // A newer version is refused for its version, not for members it may add.
   std::string newer = inserted(text, "{", "\"comment\": 1,");
-  newer.replace(newer.find("\"version\": 4"), 12, "\"version\": 5");
+  newer.replace(newer.find("\"version\": 5"), 12, "\"version\": 6");
   EXPECT_NE(refusal(newer).find("newer than this library reads"), std::string::npos) << refusal(newer);
 }
 
