@@ -101,12 +101,23 @@ struct PredictOptions {
   bool json = false;
 };
 
+// Runs chosen by a criterion (the cloud and optimum criteria from goals),
+// or with `fold` the axial block of a central composite design.
 struct AugmentCommandOptions {
   std::string study;
-  std::size_t runs = 0;
+  std::optional<std::size_t> runs;
   std::string criterion = "d";
   std::string model;
   std::optional<std::string> seed;
+  std::vector<std::string> maximize;
+  std::vector<std::string> minimize;
+  std::vector<std::string> target;
+  std::vector<std::string> within;
+  unsigned replicates = AugmentRequest{}.replicates;
+  unsigned threads = 0;
+  bool fold = false;
+  std::optional<std::string> alpha;
+  std::optional<int> centerRuns;
   bool json = false;
 };
 

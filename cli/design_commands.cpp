@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "commands.h"
 #include "json_io.h"
 #include "tavrin/study_file.h"
@@ -54,26 +55,54 @@ void printEvaluation(std::ostream& out, const DesignEvaluation& e, const ModelTe
   out << "\n";
 }
 
+// Runs by a criterion; goals (for cloud and optimum) go to the layer, which completes and checks them.
+void augmentByCriterion(Study& study, const AugmentCommandOptions& o) {
+  if (!o.runs) throw UsageError("augment needs --runs N, or --fold");
+  AugmentRequest request;
+  request.runs = *o.runs;
+  request.criterion = parseCriterion(o.criterion);
+  request.model = o.model;
+  request.replicates = o.replicates;
+  request.threads = o.threads;
+  if (o.seed) request.seed = parseSeed(*o.seed);
+  Goals goals;
+  goals.goals = parseGoals(o.maximize, o.minimize, o.target);
+  goals.constraints = parseConstraints(o.within);
+  if (goals.goals.empty() && goals.constraints.empty()) return study.augment(request);
+  study.augment(request, goals);
+}
+
+void foldStudy(Study& study, const AugmentCommandOptions& o) {
+  FoldRequest request;
+  if (o.alpha) request.options.alpha = parseAlpha(*o.alpha);
+  request.options.centerRuns = o.centerRuns;
+  if (o.seed) request.seed = parseSeed(*o.seed);
+  study.fold(request);
+}
+
+// The first run a fold adds is the axial run at -alpha on the first factor.
+std::string addedText(const Study& study, const Augmentation& added, std::size_t first) {
+  if (added.fold)
+    return "folded into a central composite design, alpha " + formatNumber(-study.plan().coded(first, 0), 6) + ", " +
+           std::to_string(*added.fold->centerRuns) + " centre runs, seed " + std::to_string(added.seed);
+  return "criterion " + std::string(criterionName(added.criterion)) + ", model " +
+         formatModelTerms(modelOf(study, added.model), namesOf(study.factors())) + ", seed " + std::to_string(added.seed);
+}
+
 }  // namespace
 
 void runAugment(const AugmentCommandOptions& o, std::ostream& out) {
   // Held from reading to saving: another writer waits instead of losing an update.
   const StudyFileLock lock(o.study);
   Study study = Study::load(o.study);
-  AugmentRequest request;
-  request.runs = o.runs;
-  request.criterion = parseCriterion(o.criterion);
-  request.model = o.model;
-  if (o.seed) request.seed = parseSeed(*o.seed);
   const std::size_t before = study.plan().runCount();
-  study.augment(request);
+  if (o.fold) foldStudy(study, o);
+  else augmentByCriterion(study, o);
   study.save(o.study);
   if (o.json) return printJson(out, json::studyJson(study));
   const Augmentation& added = study.plan().augmentations.back();
   out << "Added runs " << before + 1 << ".." << study.plan().runCount() << " to " << o.study << " in block "
-      << added.block << " (criterion " << criterionName(added.criterion) << ", model "
-      << formatModelTerms(modelOf(study, added.model), namesOf(study.factors())) << ", seed " << added.seed
-      << ")\n\n";
+      << added.block << " (" << addedText(study, added, before) << ")\n\n";
   printStudy(out, study);
 }
 

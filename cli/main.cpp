@@ -68,13 +68,30 @@ void addNew(CLI::App& app, NewOptions& o) {
 void addAugment(CLI::App& app, AugmentCommandOptions& o) {
   auto* sub = app.add_subcommand("augment", "Add runs to a study, keeping its runs and results");
   sub->add_option("study", o.study, "Study file to update")->required();
-  sub->add_option("--runs", o.runs, "Runs to add")->required();
-  sub->add_option("--criterion", o.criterion, "d or i")->capture_default_str();
-  sub->add_option("--model", o.model, "linear, interaction, quadratic or a term list (default: the design's)");
+  auto* fold = sub->add_flag("--fold", o.fold, "Fold a two-level factorial into a central composite design");
+  sub->add_option("--runs", o.runs, "Runs to add")->excludes(fold);
+  sub->add_option("--criterion", o.criterion, "d, i, cloud or optimum (the last two from goals)")
+      ->capture_default_str()->excludes(fold);
+  sub->add_option("--model", o.model, "linear, interaction, quadratic or a term list (default: the design's)")
+      ->excludes(fold);
   sub->add_option("--seed", o.seed, "Seed of the search and of the new runs' order (default: drawn, then recorded)");
+  sub->add_option("--maximize", o.maximize, "cloud, optimum: goal, as for optimize")->excludes(fold);
+  sub->add_option("--minimize", o.minimize, "cloud, optimum: goal, as for optimize")->excludes(fold);
+  sub->add_option("--target", o.target, "cloud, optimum: goal, as for optimize")->excludes(fold);
+  sub->add_option("--within", o.within, "cloud, optimum: hard constraint, as for optimize")->excludes(fold);
+  sub->add_option("--replicates", o.replicates, "cloud, optimum: replicates of the robustness that makes the cloud")
+      ->capture_default_str()->excludes(fold);
+  sub->add_option("--threads", o.threads, "Threads; 0 uses every core")->capture_default_str();
+  sub->add_option("--alpha", o.alpha, "fold: orthogonal (default), rotatable, spherical, face or a number")->needs(fold);
+  sub->add_option("--center-runs", o.centerRuns, "fold: centre runs of the axial block (default: Box and Hunter's)")
+      ->needs(fold);
   addJson(*sub, o.json);
   sub->footer("The new runs form a block of their own and come after every run in the execution order.\n"
-              "Example:\n  tavrin augment study.json --runs 6 --criterion d --model quadratic --seed 4");
+              "The cloud and optimum criteria add runs where the optimum of the goals moves under\n"
+              "simulated noise (the relocated optima of optimize --robust, with the same seed).\n"
+              "Examples:\n  tavrin augment study.json --runs 6 --criterion d --model quadratic --seed 4\n"
+              "  tavrin augment study.json --runs 4 --criterion optimum --maximize Yield --within \"Impurity<=1.5\"\n"
+              "  tavrin augment factorial.json --fold --alpha rotatable --center-runs 2");
 }
 
 void addEvaluate(CLI::App& app, EvaluateOptions& o) {

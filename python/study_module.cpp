@@ -945,14 +945,20 @@ void bind_views(py::module_& m);
 
 // ------------------------------------------------------------ held designs
 
+// An alpha as a name or a number; the layer checks the number.
+std::optional<Alpha> alpha_of(const py::object& alpha) {
+  if (py::isinstance<py::str>(alpha)) return parseAlpha(alpha.cast<std::string>());
+  if (alpha.is_none()) return std::nullopt;
+  return Alpha{AlphaKind::Value, number_arg(alpha, "alpha")};
+}
+
 DesignRecipe recipe_of(const std::vector<Factor>& factors, const py::object& alpha, std::optional<bool> inscribed,
                        std::optional<int> center_runs, std::optional<int> blocks, std::optional<int> fraction,
                        std::optional<int> levels, const std::string& model, std::size_t runs,
                        const std::optional<std::string>& criterion, const std::vector<std::string>& constraints) {
   DesignRecipe recipe;
   DesignOptions& o = recipe.options;
-  if (py::isinstance<py::str>(alpha)) o.alpha = parseAlpha(alpha.cast<std::string>());
-  else if (!alpha.is_none()) o.alpha = Alpha{AlphaKind::Value, number_arg(alpha, "alpha")};
+  o.alpha = alpha_of(alpha);
   if (o.alpha && o.alpha->kind == AlphaKind::Value && !(o.alpha->value > 0 && std::isfinite(o.alpha->value)))
     throw InvalidArgument("alpha must be a positive number or a name", "alpha");
   o.inscribed = inscribed;
@@ -992,8 +998,16 @@ py::dict recipe_dict(const Study& s) {
   for (const Augmentation& a : s.plan().augmentations) {
     py::dict item;
     item["runs"] = a.runs;
-    item["criterion"] = std::string(criterionName(a.criterion));
-    item["model"] = a.model;
+    if (a.fold) {
+      const Alpha& alpha = *a.fold->alpha;
+      item["fold"] = true;
+      item["alpha"] = alpha.kind == AlphaKind::Value ? py::object(py::float_(alpha.value))
+                                                      : py::object(py::str(detail::alphaName(alpha.kind)));
+      item["center_runs"] = *a.fold->centerRuns;
+    } else {
+      item["criterion"] = std::string(criterionName(a.criterion));
+      item["model"] = a.model;
+    }
     item["seed"] = a.seed;
     item["block"] = a.block;
     added.append(item);
@@ -1057,6 +1071,33 @@ void bind_designs(py::module_& m) {
           s.augment(request);
         },
         py::arg("study"), py::arg("runs"), py::arg("criterion"), py::arg("model"), py::arg("seed"), py::arg("cloud"));
+  m.def("augment_for_goals",
+        [](Study& s, std::size_t runs, const std::string& criterion, const std::string& model, const py::object& seed,
+           const std::vector<Goal>& goals, const std::vector<Constraint>& constraints,
+           const std::map<std::string, std::pair<double, double>>& region,
+           unsigned replicates, unsigned threads) {
+          AugmentRequest request;
+          request.runs = runs;
+          request.criterion = parseCriterion(criterion);
+          request.model = model;
+          request.seed = optional_seed(seed);
+          request.replicates = replicates;
+          request.threads = threads;
+          const Goals g = to_goals(goals, constraints, region);
+          py::gil_scoped_release nogil;
+          s.augment(request, g);
+        },
+        py::arg("study"), py::arg("runs"), py::arg("criterion"), py::arg("model"), py::arg("seed"), py::arg("goals"),
+        py::arg("constraints"), py::arg("region"), py::arg("replicates"), py::arg("threads"));
+  m.def("fold",
+        [](Study& s, const py::object& alpha, std::optional<int> center_runs, const py::object& seed) {
+          FoldRequest request;
+          request.options.alpha = alpha_of(alpha);
+          request.options.centerRuns = center_runs;
+          request.seed = optional_seed(seed);
+          s.fold(request);
+        },
+        py::arg("study"), py::arg("alpha"), py::arg("center_runs"), py::arg("seed"));
   m.def("evaluate", &evaluation_dict, py::arg("study"), py::arg("model"));
   m.def("recipe", &recipe_dict, py::arg("study"));
 }

@@ -409,15 +409,37 @@ class Study:
                           constraints=constraints, center_runs=center_runs)
 
     def augment(self, runs: int, *, criterion: str = "d", model: Optional[str] = None, seed: Optional[int] = None,
-                cloud: Any = None) -> None:
+                cloud: Any = None, goals: Any = None, constraints: Any = None,
+                region: Optional[Mapping[str, Tuple[float, float]]] = None, replicates: int = 1000,
+                threads: int = 0) -> None:
         """Adds ``runs`` runs chosen for ``model`` (default: the design's) by criterion d, i, cloud or optimum.
 
         Every run and result stays; the new runs are a block of their own, of
-        origin "augmented", with missing results. ``cloud`` (points x factors,
-        natural units, e.g. Robustness optima) is what cloud and optimum need.
+        origin "augmented", with missing results. Cloud and optimum need the
+        points of ``cloud`` (points x factors, natural units, e.g. Robustness
+        optima), or ``goals`` (and ``constraints``, ``region``, as optimize
+        takes them): the library then fits the study, finds the optimum and
+        relocates it in ``replicates`` noisy replicates seeded with ``seed``,
+        as ``tavrin augment --criterion optimum`` does.
         """
-        points = None if cloud is None else np.asarray(cloud, dtype=float)
-        _study.augment(self._core, runs, criterion, model or "", seed, points)
+        if goals is not None or constraints is not None:
+            _study.augment_for_goals(self._core, runs, criterion, model or "", seed, _to_goals(goals),
+                                     _to_constraints(constraints), _to_region(region), replicates, threads)
+        else:
+            points = None if cloud is None else np.asarray(cloud, dtype=float)
+            _study.augment(self._core, runs, criterion, model or "", seed, points)
+        self._fit = None
+
+    def fold(self, *, alpha: Any = None, center_runs: Optional[int] = None, seed: Optional[int] = None) -> None:
+        """Folds a two-level factorial (with or without centre runs) into a central composite design.
+
+        Every run and result stays; 2k axial runs at +-alpha and ``center_runs``
+        centre runs follow as a block of their own. ``alpha``: "orthogonal"
+        (the default: the new block orthogonal to the model), "rotatable",
+        "spherical", "face" or a number. Raises InvalidArgument naming why for
+        a design that is not a two-level factorial; nothing changes then.
+        """
+        _study.fold(self._core, alpha, center_runs, seed)
         self._fit = None
 
     def evaluate(self, model: Optional[str] = None) -> Dict[str, Any]:

@@ -1,0 +1,95 @@
+"""Augmentation from Python and the command line alike: a two-level
+factorial folded into a central composite design, refusals that leave the
+study file as it was, and runs added for the optimum of goals."""
+import os
+import subprocess
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import tavrin
+from tavrin import InvalidArgument
+
+CLI = Path(os.environ.get("TAVRIN_BUILD_DIR", "build/release")) / "cli" / "tavrin"
+needs_cli = pytest.mark.skipif(not CLI.exists(), reason="the command line is not built")
+
+FACTORS = {"A": (0.1, 0.7), "B": (12.5, 31.3), "C": (3.3, 7.9)}
+
+
+def tavrin_cli(*args, cwd):
+    return subprocess.run([str(CLI), *map(str, args)], cwd=cwd, capture_output=True, text=True, timeout=300)
+
+
+def measured(study, seed=4):
+    """Results of a quadratic with its maximum inside the region, plus noise."""
+    rng = np.random.default_rng(seed)
+    for run, x in zip(study.run_ids, study.coded):
+        y = 71.3 - 3.1 * (x[0] - 0.3) ** 2 - 2.2 * (x[1] + 0.2) ** 2 + 0.7 * x[0] * x[1] + rng.normal(0, 0.4)
+        study.set_result(int(run), "Y", float(y))
+    return study
+
+
+@needs_cli
+def test_fold_gives_box_and_hunters_design_the_same_from_python_and_the_command_line(tmp_path):
+    study = measured(tavrin.Study.factorial(FACTORS, "Y", center_runs=4, blocks=2, seed=3))
+    study.save(tmp_path / "cli.json")
+    kept = study.natural.copy()
+    study.fold(seed=6)
+    assert study.run_count == 20 and set(study.blocks[12:]) == {3}
+    np.testing.assert_array_equal(study.natural[:12], kept)
+    # Box and Hunter's orthogonally blocked design: alpha 1.633, 2 centre runs in the axial block.
+    assert np.abs(study.coded).max() == pytest.approx(1.63299316, abs=1e-8)
+    assert study.origins[12:] == ["axial"] * 6 + ["center"] * 2
+    fold = study.recipe["augmentations"][0]
+    assert (fold["alpha"], fold["center_runs"], fold["seed"]) == ("orthogonal", 2, 6)
+
+    tavrin_cli("augment", "cli.json", "--fold", "--seed", 6, cwd=tmp_path).check_returncode()
+    assert tavrin.Study.load(tmp_path / "cli.json") == study
+
+    rotatable = tavrin.Study.factorial(FACTORS, "Y", seed=3)
+    rotatable.fold(alpha="rotatable", center_runs=3)
+    assert np.abs(rotatable.coded).max() == pytest.approx(8 ** 0.25, abs=1e-15)
+
+
+@needs_cli
+@pytest.mark.parametrize("make, says", [
+    (lambda: tavrin.Study.central_composite(FACTORS, "Y", seed=1), "neither a corner"),
+    (lambda: tavrin.Study.factorial(FACTORS, "Y", levels=3, seed=1), "neither a corner"),
+    (lambda: tavrin.Study.factorial(FACTORS, "Y", blocks=2, center_runs=3, seed=1), "not orthogonal to the square terms"),
+    (lambda: tavrin.Study.factorial({**FACTORS, "D": (0, 1)}, "Y", fraction=1, seed=1), "resolution 5"),
+])
+def test_a_refused_fold_leaves_the_study_file_byte_for_byte(tmp_path, make, says):
+    study = make()
+    study.save(tmp_path / "s.json")
+    before = (tmp_path / "s.json").read_bytes()
+    result = tavrin_cli("augment", "s.json", "--fold", cwd=tmp_path)
+    assert result.returncode == 1 and says in result.stderr
+    assert (tmp_path / "s.json").read_bytes() == before
+    with pytest.raises(InvalidArgument):
+        study.fold()
+    assert study == tavrin.Study.load(tmp_path / "s.json")
+
+
+@needs_cli
+def test_runs_for_the_optimum_of_goals_are_the_same_from_python_and_the_command_line(tmp_path):
+    factors = {"A": (0.1, 0.7), "B": (12.5, 31.3)}
+    study = tavrin.Study.central_composite(factors, "Y", seed=2)
+    rng = np.random.default_rng(8)
+    for run, x in zip(study.run_ids, study.coded):
+        study.set_result(int(run), "Y", float(50.3 - 2.9 * (x[0] - 0.4) ** 2 - 1.7 * (x[1] - 0.1) ** 2
+                                              + rng.normal(0, 0.3)))
+    study.save(tmp_path / "cli.json")
+    before = study.run_count
+    study.augment(4, criterion="optimum", goals={"Y": "maximize"}, constraints={"Y": (49.0, None)}, seed=7,
+                  replicates=40)
+    assert study.run_count == before + 4 and study.origins[before:] == ["augmented"] * 4
+
+    args = ["--runs", 4, "--criterion", "optimum", "--maximize", "Y", "--within", "Y>=49", "--seed", 7,
+            "--replicates", 40]
+    refused = tavrin_cli("augment", "cli.json", *args[:2], "--criterion", "d", *args[4:], cwd=tmp_path)
+    assert refused.returncode == 1 and "criterion" in refused.stderr
+    tavrin_cli("augment", "cli.json", *args, cwd=tmp_path).check_returncode()
+    from_cli = tavrin.Study.load(tmp_path / "cli.json")
+    np.testing.assert_array_equal(from_cli.natural, study.natural)
+    assert from_cli == study
