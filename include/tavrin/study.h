@@ -335,8 +335,10 @@ class TAVRIN_LAYER_API Study {
   // centre runs follow them as a block of their own (one more than the
   // highest), with origins Axial and Center and missing results, after
   // every run in the execution order (shuffled among themselves with the
-  // seed). Afterwards the design's model is the full quadratic. Throws as
-  // foldDesign does, naming factors by name; nothing changes then.
+  // seed). Afterwards the design's model is the full quadratic. Throws
+  // InvalidArgument (field "fold") naming the first axial run of a study
+  // that has one, and as foldDesign does, naming factors by name; nothing
+  // changes then.
   void fold(const FoldRequest& request = {});
 
   // The design evaluation (design_evaluation.h) of the runs' actual

@@ -54,7 +54,7 @@ def test_fold_gives_box_and_hunters_design_the_same_from_python_and_the_command_
 
 @needs_cli
 @pytest.mark.parametrize("make, says", [
-    (lambda: tavrin.Study.central_composite(FACTORS, "Y", seed=1), "neither a corner"),
+    (lambda: tavrin.Study.central_composite(FACTORS, "Y", seed=1), "is an axial run"),
     (lambda: tavrin.Study.factorial(FACTORS, "Y", levels=3, seed=1), "neither a corner"),
     (lambda: tavrin.Study.factorial(FACTORS, "Y", blocks=2, center_runs=3, seed=1), "not orthogonal to the square terms"),
     (lambda: tavrin.Study.factorial({**FACTORS, "D": (0, 1)}, "Y", fraction=1, seed=1), "resolution 5"),

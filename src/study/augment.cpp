@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "study/held_design.h"
 #include "tavrin/optimal_design.h"
@@ -93,6 +94,12 @@ void Study::augment(const AugmentRequest& request, const Goals& goals) {
 }
 
 void Study::fold(const FoldRequest& request) {
+  const auto axial = std::find(plan_.origins.begin(), plan_.origins.end(), RunOrigin::Axial);
+  if (axial != plan_.origins.end())
+    throw InvalidArgument("run " + std::to_string(axial - plan_.origins.begin() + 1) +
+                              " is an axial run: the design is a central composite design already, and only a "
+                              "two-level factorial folds into one",
+                          "fold");
   const FoldedRuns made = foldRuns(plan_, request.options);
   Plan plan = plan_;
   appendCodedRuns(plan, made.runs);
