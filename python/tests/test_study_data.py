@@ -92,7 +92,7 @@ def test_a_study_from_a_frame_matches_statsmodels_and_pure_error_from_every_grou
     np.testing.assert_allclose(s.fit().coefficients("coded", as_frame=False)[:, 0], ols.params[factor_terms],
                                rtol=1e-10)
     table = report.coefficients("coded", as_frame=False)
-    np.testing.assert_allclose(table[:, 1], ols.bse[factor_terms], rtol=1e-10)
+    np.testing.assert_allclose(table["std_error"], ols.bse[factor_terms], rtol=1e-10)
     assert report.residual_df == ols.df_resid == 7
 
     # The days are their own source; R-squared and F count only the variation within them.
