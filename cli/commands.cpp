@@ -400,14 +400,6 @@ void runFit(const FitOptions& o, std::ostream& out) {
     return runModelFit(o.study, o.responses, o.model, o.confidence, o.json, out);
   }
   const Study study = Study::load(o.study);
-  // Runs in blocks are fitted with block effects, which the model-building fit carries.
-  const std::vector<int>& blocks = study.plan().blocks;
-  if (std::any_of(blocks.begin(), blocks.end(), [&blocks](int b) { return b != blocks.front(); })) {
-    if (!o.sigma.empty() || o.diagnostics)
-      throw UsageError("the study's runs are in blocks, fitted with block effects: --sigma and --runs belong to the "
-                       "report without blocks");
-    return runModelFit(o.study, o.responses, o.model, o.confidence, o.json, out);
-  }
   const Fit fit = study.fit();
   AnalysisOptions analysis;
   analysis.confidence = o.confidence;

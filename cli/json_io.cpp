@@ -93,6 +93,8 @@ Json toJson(const FitReport& r) {
           {"fPValue", number(r.fPValue)},
           {"residualSS", number(r.residualSS)},
           {"totalSS", number(r.totalSS)},
+          {"blocksDf", r.blocksDf},
+          {"blocksSS", number(r.blocksSS)},
           {"coefficients", std::move(coefficients)},
           {"diagnostics", std::move(diagnostics)},
           {"lackOfFit", toJson(r.lackOfFit)}};
@@ -114,6 +116,7 @@ Json toJson(const Canonical& c, const std::vector<Factor>& factors) {
           {"stationaryCoded", c.hasStationaryPoint ? keyed(factors, c.stationaryCoded) : Json(nullptr)},
           {"stationaryNatural", c.hasStationaryPoint ? keyed(factors, c.stationaryNatural) : Json(nullptr)},
           {"predictedAtStationary", c.hasStationaryPoint ? number(c.predictedAtStationary) : Json(nullptr)},
+          {"transformPower", number(c.power)},
           {"eigenvalues", std::move(eigenvalues)},
           {"eigenvectors", std::move(eigenvectors)},
           {"insideRegion", c.insideRegion},

@@ -246,7 +246,9 @@ void addPath(CLI::App& app, PathOptions& o) {
   auto* steepest = sub->add_flag("--steepest", o.steepest, "Steepest ascent of the model's first-order part");
   ridge->excludes(steepest);
   sub->add_flag("--minimize", o.minimize, "The lowest prediction (ridge) or steepest descent");
-  sub->add_option("--model", o.model, "linear, interaction, quadratic or a term list")->capture_default_str();
+  sub->add_option("--model", o.model,
+                  "linear, interaction, quadratic or a term list, of the response as measured (default: the "
+                  "response's saved model, terms and transform)");
   sub->add_option("--steps", o.steps, "Steps of the path (1..1000)")->capture_default_str();
   sub->add_option("--radius", o.radius, "Ridge: coded distance of the last step")->capture_default_str()->needs(ridge);
   sub->add_option("--step", o.step, "Steepest: Factor=change per step, natural units")->needs(steepest);

@@ -243,18 +243,18 @@ std::string modelsUsed(const Study& study) {
 
 void runPath(const PathOptions& o, std::ostream& out) {
   const Study study = Study::load(o.study);
-  const ModelData data = modelData(study, o.response);
-  const ModelFit fit = fitModel(data, parseModelTerms(o.model, data.factorNames), o.confidence);
+  const ModelBuild build = pathModel(study, o.response, o.model, o.confidence);
+  const ModelFit& fit = build.fit;
   const std::vector<Factor>& factors = study.factors();
   std::vector<PathPoint> path;
   if (o.ridge) {
-    path = ridgeAnalysis(fit, o.radius, o.steps, !o.minimize, o.confidence);
+    path = ridgeAnalysis(build, o.radius, o.steps, !o.minimize, o.confidence);
     for (PathPoint& p : path)
       for (std::size_t i = 0; i < factors.size(); ++i) p.natural.push_back(toNatural(factors[i], p.coded[i]));
   } else {
     if (o.step.empty()) throw UsageError("--steepest needs --step Factor=change, the factor's change per step");
     const auto [name, change] = parseAssignment(o.step, "--step");
-    path = steepestAscent(fit, factors, study.factorIndex(name), change, o.steps, !o.minimize, o.confidence);
+    path = steepestAscent(build, factors, study.factorIndex(name), change, o.steps, !o.minimize, o.confidence);
   }
   if (o.json) {
     Json points = Json::array();
@@ -268,12 +268,16 @@ void runPath(const PathOptions& o, std::ostream& out) {
                     {"path", o.ridge ? "ridge" : "steepest"},
                     {"direction", o.minimize ? "minimize" : "maximize"},
                     {"model", formatModelTerms(fit.terms, fit.factorNames)},
+                    {"transformPower", build.transform ? number(build.transform->lambda) : Json(nullptr)},
                     {"points", points}});
     return;
   }
   out << (o.ridge ? "Ridge analysis" : o.minimize ? "Steepest descent" : "Steepest ascent") << " of " << o.response
       << (o.ridge ? (o.minimize ? " (lowest prediction at each radius)" : " (highest prediction at each radius)") : "")
       << ", model " << formatModelTerms(fit.terms, fit.factorNames) << "\n";
+  if (build.transform)
+    out << "Fitted on the transformed scale (power " << formatNumber(build.transform->lambda, 4)
+        << "); predictions in the response's units, standard errors on the transformed scale\n";
   std::vector<std::string> headings{"Radius"};
   for (const Factor& f : factors) headings.push_back(label(f));
   for (const char* h : {"Predicted", "Std. error", "Region"}) headings.emplace_back(h);

@@ -50,7 +50,7 @@ struct PathOptions {
   bool ridge = false;
   bool steepest = false;
   bool minimize = false;  // the ridge of the minimum, or steepest descent
-  std::string model = "quadratic";
+  std::string model;  // empty: the response's saved model (terms and transform)
   int steps = 10;
   double radius = 1.0;  // ridge: coded distance of the last step
   std::string step;     // steepest: Factor=change in natural units per step

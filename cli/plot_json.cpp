@@ -177,9 +177,7 @@ Json interactionJson(const Study& study, const Fit& fit, const PlotRequest& requ
 
 Json residualsJson(const Study& study, const PlotRequest& request) {
   const std::size_t r = responseOf(study, request.response);
-  ModelRequest model;
-  model.confidence = request.confidence;
-  const views::Residuals res = views::residuals(study, study.responses()[r].name, model);
+  const views::Residuals res = views::residuals(study, study.responses()[r].name);
   Json runs = Json::array();
   for (const views::ResidualPoint& p : res.runs) {
     Json settings = Json::object();

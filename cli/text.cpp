@@ -47,6 +47,7 @@ void printStatistics(std::ostream& out, const FitReport& r) {
   add("p of F", r.fPValue, "fPValue", 3);
   add("Residual SS", r.residualSS, "residualSS");
   add("Total SS", r.totalSS, "totalSS");
+  if (r.blocksDf > 0) add("Blocks SS (" + std::to_string(r.blocksDf) + " df)", r.blocksSS, "blocksSS");
   stats.print(out);
 }
 
@@ -76,6 +77,9 @@ void printLackOfFit(std::ostream& out, const LackOfFit& l) {
 
 void printCanonical(std::ostream& out, const Canonical& c, const std::vector<Factor>& factors, int digits) {
   out << "\n  Canonical analysis: " << canonicalKindName(c.kind) << "\n";
+  if (!std::isnan(c.power))
+    out << "  Done on the transformed scale (power " << formatNumber(c.power, 4)
+        << "); the prediction is in the response's units\n";
   if (!c.hasStationaryPoint) {
     out << "  No unique stationary point: the second-order part is singular.\n";
   } else {

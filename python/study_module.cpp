@@ -502,6 +502,44 @@ py::list anova_rows(const std::vector<AnovaRow>& rows) {
   return out;
 }
 
+// A ridge or steepest path as columns: radius, settings (points x factors,
+// coded and natural), the prediction with its intervals, and the model.
+py::dict path_dict(const std::vector<Factor>& factors, const ModelBuild& build, const std::vector<PathPoint>& path) {
+  Matrix coded(path.size(), factors.size());
+  Matrix natural(path.size(), factors.size());
+  std::vector<double> radius, value, se, ciLow, ciHigh, piLow, piHigh;
+  std::vector<bool> inside;
+  for (std::size_t k = 0; k < path.size(); ++k) {
+    const PathPoint& p = path[k];
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      coded(k, i) = p.coded[i];
+      natural(k, i) = toNatural(factors[i], p.coded[i]);
+    }
+    radius.push_back(p.radius);
+    value.push_back(p.prediction.value);
+    se.push_back(p.prediction.stdError);
+    ciLow.push_back(p.prediction.confidenceLow);
+    ciHigh.push_back(p.prediction.confidenceHigh);
+    piLow.push_back(p.prediction.predictionLow);
+    piHigh.push_back(p.prediction.predictionHigh);
+    inside.push_back(p.insideRegion);
+  }
+  py::dict d;
+  d["model"] = formatModelTerms(build.fit.terms, build.fit.factorNames);
+  d["transform_power"] = build.transform ? py::object(py::float_(build.transform->lambda)) : py::object(py::none());
+  d["radius"] = to_array(radius);
+  d["coded"] = to_array(coded);
+  d["natural"] = to_array(natural);
+  d["predicted"] = to_array(value);
+  d["std_error"] = to_array(se);
+  d["confidence_low"] = to_array(ciLow);
+  d["confidence_high"] = to_array(ciHigh);
+  d["prediction_low"] = to_array(piLow);
+  d["prediction_high"] = to_array(piHigh);
+  d["inside_region"] = inside;
+  return d;
+}
+
 // One build of a response's model as plain values (dicts, lists, floats).
 py::dict model_build_dict(const ModelBuild& b, const ModelRequest& request) {
   const ModelFit& f = b.fit;
@@ -729,6 +767,17 @@ void bind_study(py::module_& m) {
            py::arg("response"), py::arg("model"), py::arg("transform"), py::arg("reduce"), py::arg("p_to_remove"),
            py::arg("aicc"), py::arg("force_in"), py::arg("force_out"), py::arg("confidence"),
            py::arg("outlier_alpha"), py::arg("keep") = false)
+      .def("path",
+           [](const Study& s, const std::string& response, const std::string& model, bool ridge, bool maximize,
+              double radius, const std::string& factor, double step, int steps, double confidence) {
+             const ModelBuild build = pathModel(s, response, model, confidence);
+             const std::vector<PathPoint> path =
+                 ridge ? ridgeAnalysis(build, radius, steps, maximize, confidence)
+                       : steepestAscent(build, s.factors(), s.factorIndex(factor), step, steps, maximize, confidence);
+             return path_dict(s.factors(), build, path);
+           },
+           py::arg("response"), py::arg("model"), py::arg("ridge"), py::arg("maximize"), py::arg("radius"),
+           py::arg("factor"), py::arg("step"), py::arg("steps"), py::arg("confidence"))
       .def("model_choice",
            [](const Study& s, const std::string& response) {
              const ModelChoice& c = s.modelChoice(response);
@@ -867,6 +916,8 @@ void bind_results(py::module_& m) {
       .def_readonly("f_p_value", &FitReport::fPValue)
       .def_readonly("residual_ss", &FitReport::residualSS)
       .def_readonly("total_ss", &FitReport::totalSS)
+      .def_readonly("blocks_df", &FitReport::blocksDf)
+      .def_readonly("blocks_ss", &FitReport::blocksSS)
       .def_property_readonly("terms_labels",
                              [](const FitReport& r) {
                                std::vector<std::string> out;
@@ -899,6 +950,7 @@ void bind_results(py::module_& m) {
       .def_property_readonly("stationary_coded", [](const Canonical& c) { return to_array(c.stationaryCoded); })
       .def_property_readonly("stationary_natural", [](const Canonical& c) { return to_array(c.stationaryNatural); })
       .def_readonly("predicted_at_stationary", &Canonical::predictedAtStationary)
+      .def_readonly("power", &Canonical::power)
       .def_property_readonly("eigenvalues", [](const Canonical& c) { return to_array(c.eigenvalues); })
       .def_property_readonly("eigenvectors", [](const Canonical& c) { return to_array(c.eigenvectors); })
       .def_readonly("inside_region", &Canonical::insideRegion)

@@ -7,6 +7,7 @@
 // sigma, standard errors use it and tests use the normal distribution.
 #pragma once
 
+#include <limits>
 #include <map>
 #include <string>
 #include <string_view>
@@ -53,7 +54,9 @@ struct RunDiagnostics {
   double cooksDistance = 0.0;
 };
 
-// Pure error from replicated settings and the lack of fit beyond it.
+// Pure error from replicated settings and the lack of fit beyond it. Pure
+// error is the residual of a mean per distinct setting plus the block
+// effects, on runs minus that model's rank.
 struct LackOfFit {
   bool available = false;
   std::string reason;  // why not, when unavailable
@@ -70,7 +73,7 @@ struct FitReport {
   std::string unit;
   double confidence = 0.95;
   int runs = 0;
-  int terms = 0;
+  int terms = 0;  // estimated columns: the model's terms and block effects
   int residualDf = 0;
   // The error standard deviation used: sigma when known, else the RMSE,
   // NaN when neither exists.
@@ -79,17 +82,26 @@ struct FitReport {
   // Empty when every number is estimable; else the reason some are not.
   std::string notEstimable;
 
+  // With blocks (Fit::blocks), the sum of squares between the blocks'
+  // means on levels - 1 df: its own source, before the model's terms; 0 without.
+  int blocksDf = 0;
+  double blocksSS = 0.0;
+
   // NaN where not estimable: adjusted R-squared and RMSE without residual
   // df, PRESS and predicted R-squared when a run has leverage 1, R-squared
   // and F for a response that is the same in every run.
+  // R-squared = SS(model | blocks) / (total SS - blocks SS), and adjusted and
+  // predicted R-squared on that same total: the blocks explain nothing.
   double rSquared = 0.0;
   double adjustedRSquared = 0.0;
   double rmse = 0.0;
   double press = 0.0;
   double predictedRSquared = 0.0;
   double fStatistic = 0.0;
-  // Model df of the overall F test (terms - 1). With a known sigma the test
-  // is on (fDfModel, infinity) degrees of freedom: the chi-square test.
+  // The overall F test of the model's terms given the blocks, on
+  // fDfModel = terms without the intercept (block effects not counted).
+  // With a known sigma the test is on (fDfModel, infinity) degrees of
+  // freedom: the chi-square test.
   int fDfModel = 0;
   double fPValue = 0.0;
   double residualSS = 0.0;
@@ -123,6 +135,10 @@ struct Canonical {
   bool hasStationaryPoint = false;
   std::vector<double> stationaryCoded;
   std::vector<double> stationaryNatural;
+  // The response's Box-Cox power when its model is transformed, else NaN:
+  // the eigenvalues are then on the transformed scale; the prediction at
+  // the stationary point is always in the response's units.
+  double power = std::numeric_limits<double>::quiet_NaN();
   double predictedAtStationary = 0.0;
   std::vector<double> eigenvalues;  // ascending
   Matrix eigenvectors;              // factors x factors; column k belongs to eigenvalue k

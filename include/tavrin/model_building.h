@@ -64,6 +64,8 @@ struct ModelFit {
   double residualSS = 0.0;
   double totalSS = 0.0;  // about the mean
   double sigma = 0.0;    // RMSE; NaN without residual df
+  // Of the variation within blocks, as FitReport's: 1 - residualSS / (SS
+  // about the block means), adjusted on that SS's df.
   double rSquared = 0.0;
   double adjustedRSquared = 0.0;
   // Gaussian log-likelihood at the maximum-likelihood variance, and AICc
@@ -319,6 +321,29 @@ TAVRIN_LAYER_API ModelBuild buildModel(const ModelData& data, const ModelRequest
 // The choice a request and its build make: what was asked, and the final
 // terms ("quadratic" when they are the full quadratic) and power.
 TAVRIN_LAYER_API ModelChoice modelChoice(const ModelRequest& request, const ModelBuild& build);
+
+// The build of the response's saved model (Study::modelChoice) as the
+// study's fit() fits it: the saved terms, on the saved power's scale, with
+// the blocks; nothing is chosen again (no Box-Cox search, no reduction), so
+// `start` is the saved terms. Throws as modelData and fitModel do.
+TAVRIN_LAYER_API ModelBuild savedModel(const Study& study, std::string_view response, double confidence = 0.95,
+                                       double outlierAlpha = 0.05);
+
+// The model a path of one response follows: the saved one (savedModel)
+// when `model` is empty, else `model` (as parseModelTerms reads it) fitted
+// to the response as measured. Throws as those do.
+TAVRIN_LAYER_API ModelBuild pathModel(const Study& study, std::string_view response, const std::string& model,
+                                      double confidence = 0.95);
+
+// The paths of a build's final model; with a transform, each point's
+// prediction (value and interval ends) is in the original units, stdError
+// on the transformed scale, as predictOriginal's. The transform is
+// increasing, so the best point at each radius is the same on both scales.
+TAVRIN_LAYER_API std::vector<PathPoint> ridgeAnalysis(const ModelBuild& build, double radius, int steps,
+                                                      bool maximize = true, double confidence = 0.95);
+TAVRIN_LAYER_API std::vector<PathPoint> steepestAscent(const ModelBuild& build, const std::vector<Factor>& ranges,
+                                                       std::size_t factor, double step, int steps,
+                                                       bool ascent = true, double confidence = 0.95);
 
 // Builds the model of one response of the study (buildModel on
 // modelData) and keeps it as the response's chosen model, which the

@@ -192,6 +192,10 @@ struct TAVRIN_LAYER_API Fit {
   Matrix design;            // model matrix in coded units: runs x terms
   Matrix observations;      // runs x responses, as measured
   std::vector<Model> models;      // per response
+  // Per run, its block when the runs are in two or more blocks, else empty.
+  // Every model then carries the blocks as sum-coded fixed effects; its
+  // coefficients leave them out, so predictions are at the average block.
+  std::vector<int> blocks;
   // Per factor, coded: the lowest and highest actual setting of the runs,
   // the box the optimum searches unless told otherwise.
   std::vector<std::pair<double, double>> span;
@@ -229,7 +233,8 @@ TAVRIN_LAYER_API void validateModelChoice(const ModelChoice& choice, const std::
 // Fits every response by least squares (column-pivoted QR, double
 // precision) on the runs' actual settings: the full quadratic, or, where
 // `choices` (empty, or one per response) holds another, that choice's
-// terms with the runs' blocks as fixed effects and its transform. This is
+// terms and its transform; either with the runs' blocks, when there are two
+// or more, as sum-coded fixed effects (see Fit::blocks). This is
 // the one place a choice becomes a fitted model. Throws StateError naming
 // every missing (run, response) when a result is NaN, InvalidArgument for
 // an infinite result, a non-positive result of a transformed response, or

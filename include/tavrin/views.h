@@ -179,10 +179,11 @@ struct Residuals {
   std::vector<ResidualPoint> runs;  // in execution order
 };
 
-// The diagnostics of buildModel(modelData(study, response), request).
-// StateError when results are missing or the model leaves no residual
-// degree of freedom (every residual would be zero); as buildModel otherwise.
-TAVRIN_LAYER_API Residuals residuals(const Study& study, std::string_view response, const ModelRequest& request = {});
+// The diagnostics of the response's saved model (savedModel: its terms,
+// transform and the blocks), as the study's fit uses it. StateError when
+// results are missing or the model leaves no residual degree of freedom
+// (every residual would be zero); as savedModel otherwise.
+TAVRIN_LAYER_API Residuals residuals(const Study& study, std::string_view response, double outlierAlpha = 0.05);
 
 // ------------------------------------------------------------------ Box-Cox
 

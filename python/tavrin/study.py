@@ -722,6 +722,27 @@ class Study:
         self._fit = None
         return built
 
+    def ridge_path(self, response: str, *, radius: float = 1.0, steps: int = 10, minimize: bool = False,
+                   model: Optional[str] = None, confidence: float = 0.95) -> Dict[str, Any]:
+        """Ridge analysis: the best prediction on spheres of radius k * radius / steps (coded) about the centre.
+
+        The response's saved model (terms and transform) unless ``model`` names
+        one, fitted to the response as measured. Returns columns: radius,
+        coded and natural settings (points x factors), predicted with its
+        confidence and prediction intervals (in the response's units),
+        std_error (on the model's scale), inside_region, and the model and
+        transform_power followed.
+        """
+        return self._core.path(response, model or "", True, not minimize, float(radius), "", 0.0, int(steps),
+                               float(confidence))
+
+    def steepest_path(self, response: str, factor: str, step: float, *, steps: int = 10, minimize: bool = False,
+                      model: Optional[str] = None, confidence: float = 0.95) -> Dict[str, Any]:
+        """The path of steepest ascent (descent with ``minimize``) of the model's first-order part, ``factor``
+        moving by ``step`` natural units per step; the model and the columns as ridge_path's."""
+        return self._core.path(response, model or "", False, not minimize, 0.0, factor, float(step), int(steps),
+                               float(confidence))
+
     def model(self, response: str) -> Dict[str, Any]:
         """The chosen model of one response: what was asked (model, transform,
         reduction) and what it gave (``terms``, ``power``; None for none)."""
@@ -1024,7 +1045,7 @@ def meanings() -> Dict[str, Tuple[str, str]]:
     return {key: (name, text) for key, name, text in _study.statistic_meanings()}
 
 _STATISTICS = ("r_squared", "adjusted_r_squared", "predicted_r_squared", "rmse", "press", "f_statistic",
-               "f_df_model", "f_p_value", "residual_ss", "total_ss", "runs", "terms", "residual_df",
+               "f_df_model", "f_p_value", "residual_ss", "total_ss", "blocks_df", "blocks_ss", "runs", "terms", "residual_df",
                "sigma", "sigma_known", "not_estimable", "confidence", "response", "unit")
 
 
@@ -1033,7 +1054,8 @@ class FitReport:
 
     Attributes: response, unit, r_squared, adjusted_r_squared,
     predicted_r_squared, rmse, press, f_statistic, f_df_model, f_p_value,
-    residual_ss, total_ss, runs, terms, residual_df, sigma, sigma_known,
+    residual_ss, total_ss, blocks_df, blocks_ss (between the blocks' means; R-squared and F count only the
+    rest), runs, terms, residual_df, sigma, sigma_known,
     not_estimable (why some numbers are NaN, or ""), confidence, lack_of_fit
     (a dict), canonical (a Canonical).
     """
@@ -1085,7 +1107,9 @@ class Canonical:
         self.has_stationary_point: bool = core.has_stationary_point
         self.stationary_coded: np.ndarray = core.stationary_coded
         self.stationary_natural: np.ndarray = core.stationary_natural
+        # In the response's units; with a transformed model (power not NaN) the rest is on its scale.
         self.predicted_at_stationary: float = core.predicted_at_stationary
+        self.power: float = core.power
         self.eigenvalues: np.ndarray = core.eigenvalues
         self.eigenvectors: np.ndarray = core.eigenvectors
         self.inside_region: bool = core.inside_region

@@ -43,3 +43,60 @@ def test_a_refused_model_changes_nothing():
     with pytest.raises(tavrin.InvalidArgument):
         s.set_model("y", transform="cube")
     assert s.to_json() == before
+
+
+def test_the_residual_view_uses_the_saved_model():
+    s = measured_study()
+    s.set_model("y", model="A B C A^2 A:C")
+    view = tavrin._study.views_residuals(s._core, "y")
+    ols = reduced_ols(s)
+    by_run = np.argsort(view["run_ids"])
+    np.testing.assert_allclose(np.asarray(view["residual"])[by_run], ols.resid, rtol=0,
+                               atol=1e-12 * np.abs(s.results[:, 0]).max())
+
+
+def test_canonical_analysis_of_a_log_model_predicts_in_the_response_units():
+    s = measured_study()
+    s.set_model("z", transform="log")
+    x = s.coded
+    cols = [np.ones(len(x))] + [x[:, i] for i in range(3)] + [x[:, i] ** 2 for i in range(3)]
+    cols += [x[:, i] * x[:, k] for i in range(3) for k in range(i + 1, 3)]
+    b = sm.OLS(np.log(s.results[:, 1]), np.column_stack(cols)).fit().params
+    # y = b0 + x'g + x'Bx: squares on B's diagonal, half of each product off it.
+    g = b[1:4]
+    B = np.diag(b[4:7])
+    for (i, k), v in zip([(0, 1), (0, 2), (1, 2)], b[7:10]):
+        B[i, k] = B[k, i] = v / 2
+    stationary = np.linalg.solve(B, -g / 2)
+    canonical = s.report("z").canonical
+    assert canonical.power == 0.0
+    np.testing.assert_allclose(canonical.stationary_coded, stationary, rtol=1e-8)
+    logged = b[0] + g @ stationary + stationary @ B @ stationary
+    assert canonical.predicted_at_stationary == pytest.approx(np.exp(logged), rel=1e-10)
+
+
+def test_paths_follow_the_saved_model_unless_one_is_given():
+    s = measured_study()
+    s.set_model("z", model="A B C A^2 A:C", transform="log")
+    x = s.coded
+
+    def columns(c):
+        return np.column_stack([np.ones(len(c)), c[:, 0], c[:, 1], c[:, 2], c[:, 0] ** 2, c[:, 0] * c[:, 2]])
+
+    logged = sm.OLS(np.log(s.results[:, 1]), columns(x)).fit()
+    ridge = s.ridge_path("z", radius=1.3, steps=4)
+    assert ridge["model"] == "A B C A^2 A:C" and ridge["transform_power"] == 0.0
+    np.testing.assert_allclose(np.linalg.norm(ridge["coded"], axis=1), np.linspace(0, 1.3, 5), atol=1e-9)
+    # Predictions in the response's units: exp of the log model's.
+    np.testing.assert_allclose(ridge["predicted"], np.exp(logged.predict(columns(ridge["coded"]))), rtol=1e-10)
+
+    steepest = s.steepest_path("z", "B", 6.0, steps=3)
+    gradient = logged.params[1:4]
+    direction = steepest["coded"][1] / np.linalg.norm(steepest["coded"][1])
+    np.testing.assert_allclose(direction, gradient / np.linalg.norm(gradient), rtol=1e-9)
+
+    given = s.ridge_path("z", radius=1.3, steps=4, model="A B C")
+    assert given["transform_power"] is None
+    plain = sm.OLS(s.results[:, 1], np.column_stack([np.ones(len(x)), x])).fit()
+    np.testing.assert_allclose(given["predicted"], plain.predict(np.column_stack([np.ones(5), given["coded"]])),
+                               rtol=1e-10)

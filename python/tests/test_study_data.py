@@ -6,12 +6,12 @@ import math
 
 import numpy as np
 import pytest
-import scipy.stats
 
 import tavrin
 
 pd = pytest.importorskip("pandas")
 sm = pytest.importorskip("statsmodels.api")
+smf = pytest.importorskip("statsmodels.formula.api")
 
 RANGES = {"A": (0.15, 0.35, "g"), "B": (10.0, 50.0)}
 
@@ -82,25 +82,40 @@ def test_a_study_from_a_frame_matches_statsmodels_and_pure_error_from_every_grou
     assert (name, low, high) == ("Time", 77.93, 92.07)
     assert high_coded == pytest.approx(1.414, abs=1e-12)
 
-    x = CCD[["Time", "Temperature"]].to_numpy(dtype=float)
-    y = CCD["Yield"].to_numpy(dtype=float)
-    X = quadratic_columns(coded(x, [80, 167.93], [90, 182.07]))
-    ols = sm.OLS(y, X).fit()
+    # The fit carries the days as sum-coded block effects: statsmodels' formula on the same rows.
+    x = coded(CCD[["Time", "Temperature"]].to_numpy(dtype=float), [80, 167.93], [90, 182.07])
+    rows = CCD.assign(a=x[:, 0], b=x[:, 1])
+    terms = "a + b + I(a**2) + I(b**2) + a:b"  # the study's order: linear, squares, products
+    ols = smf.ols("Yield ~ " + terms + " + C(Day, Sum)", rows).fit()
     report = s.report("Yield")
-    np.testing.assert_allclose(s.fit().coefficients("coded", as_frame=False)[:, 0], ols.params, rtol=1e-10)
-    assert report.r_squared == pytest.approx(ols.rsquared, rel=1e-12)
+    factor_terms = ["Intercept", "a", "b", "I(a ** 2)", "I(b ** 2)", "a:b"]
+    np.testing.assert_allclose(s.fit().coefficients("coded", as_frame=False)[:, 0], ols.params[factor_terms],
+                               rtol=1e-10)
+    table = report.coefficients("coded", as_frame=False)
+    np.testing.assert_allclose(table["std_error"], ols.bse[factor_terms], rtol=1e-10)
+    assert report.residual_df == ols.df_resid == 7
 
-    # Pure error: the five centre runs and the repeated cube point.
-    groups = CCD.groupby(["Time", "Temperature"])["Yield"]
-    pure_ss = float(((CCD["Yield"] - groups.transform("mean")) ** 2).sum())
-    pure_df = int((groups.size() - 1).sum())
-    assert pure_df == 5
+    # The days are their own source; R-squared and F count only the variation within them.
+    days = smf.ols("Yield ~ C(Day, Sum)", rows).fit()
+    assert report.blocks_df == 1 and report.blocks_ss == pytest.approx(ols.centered_tss - days.ssr, rel=1e-10)
+    assert report.r_squared == pytest.approx(1 - ols.ssr / days.ssr, rel=1e-12)
+    assert report.adjusted_r_squared == pytest.approx(1 - ols.mse_resid / days.mse_resid, rel=1e-12)
+    model_test = sm.stats.anova_lm(days, ols)
+    assert report.f_df_model == model_test["df_diff"][1] == 5
+    assert report.f_statistic == pytest.approx(model_test["F"][1], rel=1e-10)
+    assert report.f_p_value == pytest.approx(model_test["Pr(>F)"][1], rel=1e-9)
+
+    # Pure error: the cell-means model with the days. The centre runs and the repeated cube point span both days,
+    # so the days cost a degree of freedom: 14 runs - (9 settings + 1 day effect) = 4, not the 5 repeats.
+    rows["cell"] = rows["Time"].astype(str) + "," + rows["Temperature"].astype(str)
+    cells = smf.ols("Yield ~ C(Day, Sum) + C(cell)", rows).fit()
     lof = report.lack_of_fit
-    assert lof["pure_error_df"] == pure_df and lof["pure_error_ss"] == pytest.approx(pure_ss, rel=1e-12)
-    lof_df = int(ols.df_resid) - pure_df
-    f = ((ols.ssr - pure_ss) / lof_df) / (pure_ss / pure_df)
-    assert lof["lack_of_fit_df"] == lof_df and lof["f"] == pytest.approx(f, rel=1e-10)
-    assert lof["p"] == pytest.approx(scipy.stats.f.sf(f, lof_df, pure_df), rel=1e-9)
+    assert lof["pure_error_df"] == cells.df_resid == 4
+    assert lof["pure_error_ss"] == pytest.approx(cells.ssr, rel=1e-10)
+    lack = sm.stats.anova_lm(ols, cells)
+    assert lof["lack_of_fit_df"] == lack["df_diff"][1] == 3
+    assert lof["f"] == pytest.approx(lack["F"][1], rel=1e-9)
+    assert lof["p"] == pytest.approx(lack["Pr(>F)"][1], rel=1e-8)
 
     # The optimum searches the box the runs span, axial runs included.
     again = tavrin.Study.from_json(s.to_json())

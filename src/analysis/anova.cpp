@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "analysis/inference.h"
+#include "analysis/lack_of_fit.h"
 #include "analysis/model_matrix.h"
 #include "tavrin/error.h"
 
@@ -84,42 +84,14 @@ std::vector<AnovaRow> partialRows(const ModelData& data, const ModelFit& fit, co
 
 // Pure error: the residual of one mean per distinct setting plus the block effects.
 void splitResidual(const ModelData& data, const ModelFit& fit, const Eigen::VectorXd& y, Anova& out) {
-  std::map<std::vector<double>, Eigen::Index> cells;
-  const std::size_t n = data.coded.cols();
-  std::vector<Eigen::Index> cellOf(data.coded.rows());
-  for (std::size_t r = 0; r < data.coded.rows(); ++r) {
-    const std::vector<double> setting(data.coded.row(r), data.coded.row(r) + n);
-    cellOf[r] = cells.emplace(setting, static_cast<Eigen::Index>(cells.size())).first->second;
-  }
-  const Eigen::MatrixXd blocks = analysis::blockMatrix(data, fit.blockLevels);
-  Eigen::MatrixXd x = Eigen::MatrixXd::Zero(y.size(), static_cast<Eigen::Index>(cells.size()) + blocks.cols() - 1);
-  for (Eigen::Index r = 0; r < y.size(); ++r) x(r, cellOf[static_cast<std::size_t>(r)]) = 1.0;
-  x.rightCols(blocks.cols() - 1) = blocks.rightCols(blocks.cols() - 1);
-  const analysis::ResidualFit pure = analysis::residualFit(x, y);
-
-  const int pureDf = static_cast<int>(y.size() - pure.rank);
-  const int lackDf = fit.residualDf - pureDf;
-  out.pureError = {"Pure error", pureDf, pure.ss, pureDf > 0 ? pure.ss / pureDf : kNaN, kNaN, kNaN};
-  // Rounding can leave a tiny negative difference when the model passes through every cell mean.
-  const double lackSS = std::max(0.0, fit.residualSS - pure.ss);
-  out.lackOfFit = {"Lack of fit", lackDf, lackSS, lackDf > 0 ? lackSS / lackDf : kNaN, kNaN, kNaN};
-  if (pureDf == 0) {
-    out.lackOfFitReason = "no setting is repeated, so there is no pure error to test the lack of fit against";
-    return;
-  }
-  if (lackDf <= 0) {
-    out.lackOfFitReason = "as many distinct settings (" + std::to_string(cells.size()) +
-                          ") as model terms: no degree of freedom is left for lack of fit";
-    return;
-  }
-  if (pure.ss == 0.0) {
-    out.lackOfFitReason = "the repeated runs agree exactly (pure error 0), so the lack-of-fit F is not defined";
-    return;
-  }
-  out.lackOfFit.f = out.lackOfFit.ms / out.pureError.ms;
-  out.lackOfFit.p = boost::math::cdf(boost::math::complement(
-      boost::math::fisher_f_distribution<>(static_cast<double>(lackDf), static_cast<double>(pureDf)),
-      out.lackOfFit.f));
+  const LackOfFit split = analysis::lackOfFit(analysis::pureError(data.coded, data.blocks, y), fit.residualSS,
+                                              fit.residualDf);
+  const auto meanSquare = [](double ss, int df) { return df > 0 ? ss / df : kNaN; };
+  out.pureError = {"Pure error", split.pureErrorDf, split.pureErrorSS,
+                   meanSquare(split.pureErrorSS, split.pureErrorDf), kNaN, kNaN};
+  out.lackOfFit = {"Lack of fit", split.lackOfFitDf, split.lackOfFitSS,
+                   meanSquare(split.lackOfFitSS, split.lackOfFitDf), split.f, split.p};
+  out.lackOfFitReason = split.reason;
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ Canonical canonicalAnalysis(const Fit& fit, std::size_t response, double ridgeTo
   out.response = fit.responses[response].name;
   for (const Factor& f : fit.factors) out.factors.push_back(f.name);
   out.ridgeTolerance = ridgeTolerance;
+  out.power = fit.models[response].power;
 
   const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> solver(analysis::secondOrderPart(n, coef));
   const Eigen::VectorXd& lambda = solver.eigenvalues();  // ascending
@@ -78,7 +79,9 @@ Canonical canonicalAnalysis(const Fit& fit, std::size_t response, double ridgeTo
     out.stationaryNatural.push_back(toNatural(fit.factors[i], c));
     out.insideRegion = out.insideRegion && c >= -1.0 && c <= 1.0;
   }
-  out.predictedAtStationary = quadratic::evaluate(n, coef.data(), out.stationaryCoded.data());
+  // Back in the response's units, as the predictions are.
+  out.predictedAtStationary =
+      analysis::toOriginal(fit.models[response], quadratic::evaluate(n, coef.data(), out.stationaryCoded.data()));
   out.distanceFromCenter = x.norm();
   return out;
 }

@@ -4,6 +4,8 @@
 #include <boost/math/distributions/fisher_f.hpp>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -77,9 +79,27 @@ std::vector<int> fillDiagnostics(const Fit& fit, std::size_t response, const Eig
   return unitLeverage;
 }
 
-void fillOverallTest(const analysis::ErrorScale& scale, FitReport& report) {
-  report.fDfModel = report.terms - 1;
-  const double modelMeanSquare = (report.totalSS - report.residualSS) / report.fDfModel;
+// The sum of squares between the blocks' means of y (shifted as the total SS is).
+void fillBlocks(const Fit& fit, const Eigen::ArrayXd& shifted, FitReport& report) {
+  if (fit.blocks.empty()) return;
+  std::map<int, std::pair<double, int>> sums;
+  for (Eigen::Index r = 0; r < shifted.size(); ++r) {
+    auto& [sum, count] = sums[fit.blocks[static_cast<std::size_t>(r)]];
+    sum += shifted(r);
+    ++count;
+  }
+  const double mean = shifted.mean();
+  for (const auto& entry : sums) {
+    const auto& [sum, count] = entry.second;
+    const double deviation = sum / count - mean;
+    report.blocksSS += count * deviation * deviation;
+  }
+  report.blocksDf = static_cast<int>(sums.size()) - 1;
+}
+
+void fillOverallTest(const Model& model, const analysis::ErrorScale& scale, FitReport& report) {
+  report.fDfModel = static_cast<int>(model.terms.size()) - 1;
+  const double modelMeanSquare = (report.totalSS - report.blocksSS - report.residualSS) / report.fDfModel;
   report.fStatistic = kNaN;
   report.fPValue = kNaN;
   if (report.totalSS == 0.0) return;
@@ -143,6 +163,9 @@ FitReport analyzeAtScale(const Fit& fit, std::size_t response, const AnalysisOpt
   // About the first run first: exactly 0 when every run gave the same.
   const Eigen::ArrayXd shifted = observed.array() - observed(0);
   report.totalSS = (shifted - shifted.mean()).square().sum();
+  fillBlocks(fit, shifted, report);
+  // What the blocks leave for the model's terms and the residual.
+  const double withinBlocksSS = report.totalSS - report.blocksSS;
 
   const analysis::ErrorScale scale =
       analysis::errorScale(report.residualSS, report.residualDf, analysis::knownSigma(fit, response, options));
@@ -151,15 +174,17 @@ FitReport analyzeAtScale(const Fit& fit, std::size_t response, const AnalysisOpt
 
   const double runs = report.runs;
   report.rmse = report.residualDf > 0 ? std::sqrt(report.residualSS / report.residualDf) : kNaN;
-  report.rSquared = report.totalSS > 0.0 ? 1.0 - report.residualSS / report.totalSS : kNaN;
+  report.rSquared = report.totalSS > 0.0 ? 1.0 - report.residualSS / withinBlocksSS : kNaN;
   report.adjustedRSquared =
-      report.residualDf > 0 ? 1.0 - (1.0 - report.rSquared) * (runs - 1.0) / report.residualDf : kNaN;
+      report.residualDf > 0 ? 1.0 - (1.0 - report.rSquared) * (runs - 1.0 - report.blocksDf) / report.residualDf
+                            : kNaN;
 
   fillCoefficients(fit, response, scale, options.confidence, report);
   const std::vector<int> unitLeverage = fillDiagnostics(fit, response, observed, residual, scale, report);
-  report.predictedRSquared = report.totalSS > 0.0 ? 1.0 - report.press / report.totalSS : kNaN;
-  fillOverallTest(scale, report);
-  report.lackOfFit = analysis::lackOfFit(fit, response, observed, report.residualSS);
+  report.predictedRSquared = report.totalSS > 0.0 ? 1.0 - report.press / withinBlocksSS : kNaN;
+  fillOverallTest(fit.models[response], scale, report);
+  report.lackOfFit = analysis::lackOfFit(analysis::pureError(analysis::settingsOf(fit), fit.blocks, observed),
+                                         report.residualSS, report.residualDf);
   report.notEstimable = notEstimableReason(fit, response, scale, report, unitLeverage);
   return report;
 }
@@ -173,7 +198,7 @@ void scaleEstimate(Estimate& e, int k) {
 void scaleReport(FitReport& r, int k) {
   r.sigma = std::ldexp(r.sigma, k);
   r.rmse = std::ldexp(r.rmse, k);
-  for (double* ss : {&r.residualSS, &r.totalSS, &r.press, &r.lackOfFit.pureErrorSS, &r.lackOfFit.lackOfFitSS})
+  for (double* ss : {&r.residualSS, &r.totalSS, &r.blocksSS, &r.press, &r.lackOfFit.pureErrorSS, &r.lackOfFit.lackOfFitSS})
     *ss = std::ldexp(*ss, 2 * k);
   for (CoefficientRow& row : r.coefficients) {
     scaleEstimate(row.coded, k);

@@ -97,6 +97,9 @@ void statistics(std::string& out, const FitReport& r) {
                " degrees of freedom\n");
   else
     out += "Residual standard error: not estimable (no residual degree of freedom)\n";
+  if (r.blocksDf > 0)
+    out += cat("Blocks: sum of squares ", number(r.blocksSS, 4), " on ", std::to_string(r.blocksDf),
+               " DF, set aside before the model's terms\n");
   if (r.residualDf > 0)
     out += cat("Multiple R-squared: ", number(r.rSquared, 4), ",  Adjusted R-squared: ",
                number(r.adjustedRSquared, 4), "\n");
@@ -144,6 +147,9 @@ void runTable(std::string& out, const FitReport& r) {
 void canonicalSection(std::string& out, const Canonical& c) {
   const std::size_t n = c.eigenvalues.size();
   out += "\nCanonical analysis (coded units):\n";
+  if (!std::isnan(c.power))
+    out += cat("Done on the transformed scale (power ", number(c.power, 4),
+               "); the predicted value is in the response's units\n");
   std::vector<Row> rows{{"Eigenvalue"}};
   for (std::size_t k = 0; k < n; ++k) rows[0].push_back(number(c.eigenvalues[k]));
   for (std::size_t i = 0; i < n; ++i) {

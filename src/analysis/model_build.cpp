@@ -1,6 +1,7 @@
 // One build of a response's model: terms, transform, reduction, ANOVA and
 // diagnostics, in the order a practitioner takes them.
 #include <array>
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,30 @@ ModelChoice modelChoice(const ModelRequest& request, const ModelBuild& build) {
   if (!(terms == ModelTerms::quadratic(terms.factors))) choice.terms = formatModelTerms(terms, build.fit.factorNames);
   if (build.transform) choice.power = build.transform->lambda;
   return choice;
+}
+
+ModelBuild savedModel(const Study& study, std::string_view response, double confidence, double outlierAlpha) {
+  const ModelChoice& choice = study.modelChoice(response);
+  const ModelData data = modelData(study, response);
+  ModelBuild out;
+  out.start = parseModelTerms(choice.terms, data.factorNames);
+  ModelData working = data;
+  if (!std::isnan(choice.power)) {
+    out.transform = PowerTransform{choice.power};
+    working = transformResponse(data, *out.transform);
+  }
+  out.fit = fitModel(working, out.start, confidence);
+  out.anova = anova(working, out.fit);
+  out.diagnostics = diagnose(working, out.fit, outlierAlpha);
+  return out;
+}
+
+ModelBuild pathModel(const Study& study, std::string_view response, const std::string& model, double confidence) {
+  if (model.empty()) return savedModel(study, response, confidence);
+  ModelRequest request;
+  request.model = model;
+  request.confidence = confidence;
+  return buildModel(modelData(study, response), request);
 }
 
 ModelBuild chooseModel(Study& study, std::string_view response, const ModelRequest& request) {

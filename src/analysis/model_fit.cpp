@@ -148,13 +148,16 @@ Eigen::MatrixXd inverseGram(const Eigen::ColPivHouseholderQR<Eigen::MatrixXd>& q
   return (c + c.transpose()) * 0.5;
 }
 
-void fillStatistics(ModelFit& out, const Eigen::VectorXd& y) {
+void fillStatistics(ModelFit& out, const ModelData& data, const Eigen::VectorXd& y) {
   const double n = out.runs;
   out.totalSS = (y.array() - y.mean()).square().sum();
   out.sigma = out.residualDf > 0 ? std::sqrt(out.residualSS / out.residualDf) : kNaN;
-  out.rSquared = out.totalSS > 0.0 ? 1.0 - out.residualSS / out.totalSS : kNaN;
+  // The blocks explain nothing: R-squared is of the variation within them.
+  const analysis::ResidualFit withinBlocks = analysis::residualFit(analysis::blockMatrix(data, out.blockLevels), y);
+  const double withinDf = n - static_cast<double>(withinBlocks.rank);
+  out.rSquared = out.totalSS > 0.0 ? 1.0 - out.residualSS / withinBlocks.ss : kNaN;
   out.adjustedRSquared = out.totalSS > 0.0 && out.residualDf > 0
-                             ? 1.0 - (out.residualSS / out.residualDf) / (out.totalSS / (n - 1.0))
+                             ? 1.0 - (out.residualSS / out.residualDf) / (withinBlocks.ss / withinDf)
                              : kNaN;
   out.logLikelihood =
       out.residualSS > 0.0 ? -0.5 * n * (std::log(2.0 * std::numbers::pi * out.residualSS / n) + 1.0) : kNaN;
@@ -250,7 +253,7 @@ ModelFit fitModel(const ModelData& data, const ModelTerms& terms, double confide
   out.residualSS = residual.squaredNorm();
   out.coefficients.assign(quadratic::termCount(terms.factors), 0.0);
   for (std::size_t c = 0; c < terms.size(); ++c) out.coefficients[terms.indices[c]] = b(static_cast<Eigen::Index>(c));
-  fillStatistics(out, y);
+  fillStatistics(out, data, y);
   fillEstimates(out, b, cov, confidence);
   out.hierarchy = hierarchyWarning(terms, data.factorNames);
   return out;

@@ -189,3 +189,30 @@ std::vector<PathPoint> steepestAscent(const ModelFit& fit, const std::vector<Fac
 }
 
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+// The transform is increasing, so each interval end maps to the same end.
+std::vector<PathPoint> inOriginalUnits(const ModelBuild& build, std::vector<PathPoint> path) {
+  if (!build.transform) return path;
+  for (PathPoint& point : path)
+    for (double* v : {&point.prediction.value, &point.prediction.confidenceLow, &point.prediction.confidenceHigh,
+                      &point.prediction.predictionLow, &point.prediction.predictionHigh})
+      *v = build.transform->invert(*v);
+  return path;
+}
+
+}  // namespace
+
+std::vector<PathPoint> ridgeAnalysis(const ModelBuild& build, double radius, int steps, bool maximize,
+                                     double confidence) {
+  return inOriginalUnits(build, ridgeAnalysis(build.fit, radius, steps, maximize, confidence));
+}
+
+std::vector<PathPoint> steepestAscent(const ModelBuild& build, const std::vector<Factor>& ranges, std::size_t factor,
+                                      double step, int steps, bool ascent, double confidence) {
+  return inOriginalUnits(build, steepestAscent(build.fit, ranges, factor, step, steps, ascent, confidence));
+}
+
+}  // namespace tavrin

@@ -291,6 +291,8 @@ const std::vector<Meaning>& statisticMeanings() {
       {"fPValue", "p of F", "Chance of a fit this good if no factor mattered; below 0.05 the model is significant."},
       {"residualSS", "Residual SS", "Sum of squared differences between the results and the model."},
       {"totalSS", "Total SS", "Sum of squared differences between the results and their mean."},
+      {"blocksSS", "Blocks SS",
+       "Variation between the blocks' means: set aside before the model, so R² and F count only the rest."},
       {"coefficient", "Coefficient", "Change in the response per coded unit of a term (from the centre to the edge)."},
       {"stdError", "Standard error", "How uncertain an estimate is, in its own units."},
       {"pValue", "p value", "Chance of an estimate this far from zero if the term had no effect; small means it matters."},

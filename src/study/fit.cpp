@@ -1,5 +1,6 @@
 // Least-squares fits of each response's model (the full quadratic unless
-// another is chosen), in coded units, and their expansion into natural units.
+// another is chosen), with the runs' blocks as sum-coded fixed effects, in
+// coded units, and their expansion into natural units.
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
@@ -105,32 +106,44 @@ std::size_t Fit::responseIndex(std::string_view name) const {
 
 namespace {
 
-// The least-squares map of the full quadratic, shared by every response
-// that keeps it: coefficients = solver * y, and the leverages.
+// The least-squares map of the full quadratic (and the block effects when
+// the runs are in blocks), shared by every response that keeps it:
+// the model matrix x, the map full = solver * y and the leverages.
 struct QuadraticMap {
-  EigenMatrix solver;
+  Eigen::MatrixXd x;
+  Eigen::MatrixXd solver;
   std::vector<double> leverages;
 };
 
-QuadraticMap quadraticMap(const Matrix& design) {
-  const auto runs = static_cast<Eigen::Index>(design.rows());
-  const auto terms = static_cast<Eigen::Index>(design.cols());
-  const Eigen::Map<const EigenMatrix> x(design.data(), runs, terms);
-  const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(x);
-  if (qr.rank() < terms)
-    throw StateError("the plan's model matrix has rank " + std::to_string(qr.rank()) + " < " +
-                     std::to_string(terms) + " terms: the quadratic model cannot be fitted on it");
+// The plan's coded actual settings and, when there are two or more, its blocks.
+ModelData settingsData(const Plan& plan) {
+  ModelData data;
+  for (const Factor& f : plan.factors) data.factorNames.push_back(f.name);
+  data.coded = plan.actualCoded();
+  if (std::any_of(plan.blocks.begin(), plan.blocks.end(), [&plan](int b) { return b != plan.blocks.front(); }))
+    data.blocks = plan.blocks;
+  return data;
+}
+
+QuadraticMap quadraticMap(const ModelData& data) {
   QuadraticMap out;
+  out.x = analysis::modelMatrix(data, ModelTerms::quadratic(data.factorNames.size()),
+                                analysis::blockLevels(data.blocks));
+  const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(out.x);
+  if (qr.rank() < out.x.cols())
+    throw StateError("the plan's model matrix has rank " + std::to_string(qr.rank()) + " < " +
+                     std::to_string(out.x.cols()) + " columns (terms" + (data.blocks.empty() ? "" : " and block effects") +
+                     "): the quadratic model cannot be fitted on it");
+  const auto runs = out.x.rows();
   out.solver = qr.solve(Eigen::MatrixXd::Identity(runs, runs));
   out.leverages.resize(static_cast<std::size_t>(runs));
-  for (Eigen::Index r = 0; r < runs; ++r) out.leverages[static_cast<std::size_t>(r)] = x.row(r).dot(out.solver.col(r));
+  for (Eigen::Index r = 0; r < runs; ++r) out.leverages[static_cast<std::size_t>(r)] = out.x.row(r).dot(out.solver.col(r));
   return out;
 }
 
 Model quadraticModel(const Fit& fit, const QuadraticMap& map, std::size_t j) {
-  const Eigen::Map<const EigenMatrix> x(fit.design.data(), static_cast<Eigen::Index>(fit.design.rows()),
-                                        static_cast<Eigen::Index>(fit.design.cols()));
-  const auto runs = x.rows();
+  const auto runs = map.x.rows();
+  const auto terms = static_cast<Eigen::Index>(fit.termCount());
   // The fit is shift-equivariant: removing a common offset first keeps
   // an offset of 1e7 from swamping the other coefficients' digits.
   Eigen::VectorXd y(runs);
@@ -138,27 +151,24 @@ Model quadraticModel(const Fit& fit, const QuadraticMap& map, std::size_t j) {
   const double offset = y(0);
   y.array() -= offset;
   const Eigen::VectorXd b = map.solver * y;
-  const Eigen::VectorXd residuals = y - x * b;
+  const Eigen::VectorXd residuals = y - map.x * b;
   Model model;
-  model.coded.assign(b.data(), b.data() + b.size());
+  // The terms only: the block effects sum to zero, so this is the average block.
+  model.coded.assign(b.data(), b.data() + terms);
   model.coded[0] += offset;
   model.natural = naturalCoefficients(fit.factors, model.coded);
   for (std::size_t k = 0; k < fit.termCount(); ++k) model.terms.push_back(k);
-  model.solver = toMatrix(map.solver);
+  model.solver = toMatrix(map.solver.topRows(terms));
   model.leverages = map.leverages;
   model.residuals.assign(residuals.data(), residuals.data() + residuals.size());
-  model.residualDf = static_cast<int>(runs - x.cols());
+  model.residualDf = static_cast<int>(runs - map.x.cols());
   return model;
 }
 
 // The model a choice names, fitted by fitModel (blocks as fixed effects)
 // to the response on the choice's scale, in the Fit's full layout.
-Model chosenModel(const Plan& plan, const Fit& fit, std::size_t j, const ModelChoice& choice) {
-  ModelData data;
-  for (const Factor& f : plan.factors) data.factorNames.push_back(f.name);
-  data.coded = plan.actualCoded();
-  if (std::any_of(plan.blocks.begin(), plan.blocks.end(), [&plan](int b) { return b != plan.blocks.front(); }))
-    data.blocks = plan.blocks;
+Model chosenModel(const ModelData& settings, const Fit& fit, std::size_t j, const ModelChoice& choice) {
+  ModelData data = settings;
   for (std::size_t r = 0; r < fit.runCount(); ++r) data.response.push_back(fit.observations(r, j));
   if (choice.power == choice.power) {
     try {
@@ -206,10 +216,12 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
     validateModelChoice(choices[j], plan.factors, "models." + responses[j].name);
   checkResults(responses, results);
 
+  const ModelData settings = settingsData(plan);
   Fit fit;
   fit.factors = plan.factors;
   fit.responses = responses;
-  const Matrix coded = plan.actualCoded();
+  fit.blocks = settings.blocks;
+  const Matrix& coded = settings.coded;
   fit.design = modelMatrix(coded);
   for (std::size_t i = 0; i < plan.factorCount(); ++i) {
     std::pair<double, double> span{coded(0, i), coded(0, i)};
@@ -228,10 +240,10 @@ Fit fitModels(const Plan& plan, const std::vector<Response>& responses, const Ma
   std::optional<QuadraticMap> quadratic;
   for (std::size_t j = 0; j < responses.size(); ++j) {
     if (!choices.empty() && !choices[j].isDefault()) {
-      fit.models.push_back(chosenModel(plan, fit, j, choices[j]));
+      fit.models.push_back(chosenModel(settings, fit, j, choices[j]));
       continue;
     }
-    if (!quadratic) quadratic = quadraticMap(fit.design);
+    if (!quadratic) quadratic = quadraticMap(settings);
     fit.models.push_back(quadraticModel(fit, *quadratic, j));
   }
   return fit;

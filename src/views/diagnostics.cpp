@@ -8,15 +8,14 @@
 
 namespace tavrin::views {
 
-Residuals residuals(const Study& study, std::string_view response, const ModelRequest& request) {
+Residuals residuals(const Study& study, std::string_view response, double outlierAlpha) {
   const std::string what = "cannot draw the residuals of " + text::quoted(response) + ": ";
-  ModelData data;
+  ModelBuild build;
   try {
-    data = modelData(study, response);
+    build = savedModel(study, response, 0.95, outlierAlpha);
   } catch (const StateError& e) {
     throw StateError(what + e.what(), e.field());
   }
-  const ModelBuild build = buildModel(data, request);
   if (build.fit.residualDf <= 0)
     throw StateError(what + "the model is saturated (" + std::to_string(build.fit.runs) + " runs for as many "
                          "columns), so every residual is zero; add runs or drop terms",

@@ -160,8 +160,12 @@ def test_fit_matches_statsmodels(n, blocks, centres, model, offset):
                    effects + [-sum(effects)])
     assert fit["residualDf"] == ols.df_resid
     assert_rel("residual SS", fit["residualSS"], ols.ssr)
-    assert_rel("R squared", fit["rSquared"], ols.rsquared)
-    assert_rel("adjusted R squared", fit["adjustedRSquared"], ols.rsquared_adj)
+    # R squared of the variation within blocks: against the blocks-only fit (the mean alone without blocks).
+    base = smf.ols(formula([], blocks > 1), df).fit()
+    assert_rel("R squared", fit["rSquared"], 1 - ols.ssr / base.ssr)
+    assert_rel("adjusted R squared", fit["adjustedRSquared"], 1 - ols.mse_resid / base.mse_resid)
+    if blocks == 1:
+        assert_rel("R squared without blocks", fit["rSquared"], ols.rsquared)
     assert_rel("log-likelihood", fit["logLikelihood"], ols.llf)
     # Residuals of a response offset by 1e6 carry statsmodels' rounding of y.
     atol = 1e-9 * np.abs(ols.resid).max() + 1e-14 * np.abs(y).max()

@@ -81,8 +81,8 @@ def test_a_study_from_existing_data_says_how_it_is_coded(cli, tmp_path):
     fit = run_json("fit", "c.json", cwd=tmp_path)["responses"][0]
     # The runs are in two blocks, so the fit has block effects and pure error comes from the centre runs
     # within each block: 79.9, 80.3, 80.0 (SS 0.086667) and 79.7, 79.8 (SS 0.005), 3 df.
-    assert fit["anova"]["pureError"]["df"] == 3
-    assert fit["anova"]["pureError"]["ss"] == pytest.approx(0.26 / 3 + 0.005, rel=1e-9)
+    assert fit["lackOfFit"]["pureErrorDf"] == 3
+    assert fit["lackOfFit"]["pureErrorSS"] == pytest.approx(0.26 / 3 + 0.005, rel=1e-9)
     # The optimum may search out to the axial runs, not beyond.
     assert run("optimize", "c.json", "--maximize", "Yield", "--region", "Time=78:92", cwd=tmp_path).returncode == 0
     assert "the range the runs span" in run("optimize", "c.json", "--maximize", "Yield", "--region", "Time=75:92",
