@@ -103,7 +103,14 @@ TEST(HeldDesigns, RecipeRefusalsNameTheOption) {
       {DesignKind::Optimal, optimalCloud, "criterion"},
       {DesignKind::Optimal, optimalAlpha, "alpha"},
       {DesignKind::Optimal, badModel, "model"},
-      {DesignKind::CentralComposite, withOptions({.fraction = 3}), "design"},
+      // A generator's own refusals name the option at fault too.
+      {DesignKind::CentralComposite, withOptions({.fraction = 3}), "fraction"},
+      {DesignKind::CentralComposite, withOptions({.blocks = 4}), "blocks"},
+      {DesignKind::CentralComposite, withOptions({.axialCenterRuns = 2}), "axial-center-runs"},
+      {DesignKind::CentralComposite, withOptions({.alpha = Alpha{AlphaKind::Value, 0.7}, .inscribed = true}), "inscribed"},
+      {DesignKind::CentralComposite, withOptions({.alpha = Alpha{AlphaKind::Value, -0.3}}), "alpha"},
+      {DesignKind::Factorial, withOptions({.fraction = 1, .levels = 3}), "fraction"},
+      {DesignKind::Factorial, withOptions({.centerRuns = 101}), "center-runs"},
   };
   for (const Case& c : cases) {
     try {
