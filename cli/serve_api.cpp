@@ -129,6 +129,8 @@ template <typename Parse>
 auto withField(const std::string& field, Parse&& parse) {
   try {
     return parse();
+  } catch (const UnknownName& e) {
+    throw UnknownName(e.what(), e.field().empty() ? field : e.field());
   } catch (const InvalidArgument& e) {
     throw InvalidArgument(e.what(), e.field().empty() ? field : e.field());
   }

@@ -158,8 +158,9 @@ export async function validate() {
   if (mine !== generation) return false;
   for (const [field, message] of unreadable) fields[field] = fields[field] ? `${message}; ${fields[field]}` : message;
   const ok = showFaults(fields);
-  if (ok) evaluate(definition, mine);
+  if (ok) await evaluate(definition, mine);
   else $('#evaluation').hidden = true;
+  if (mine === generation) $('#define').setAttribute('aria-busy', 'false');
   return ok;
 }
 
@@ -282,7 +283,9 @@ export function fillDefinition(study, onEdit) {
 
 export function setupDefinition({ onCreated, hasResults }) {
   let timer = 0;
+  // Busy from an edit until its check and evaluation are shown.
   const onEdit = () => {
+    $('#define').setAttribute('aria-busy', 'true');
     clearTimeout(timer);
     timer = setTimeout(validate, 150);
   };

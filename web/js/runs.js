@@ -90,7 +90,7 @@ export function renderRuns(study, onStudy) {
   table.dataset.layout = layoutOf(study);
   const head = el('tr', {},
     el('th', {}, 'Order'), el('th', {}, 'Run'), el('th', {}, 'Block'), el('th', {}, 'Origin'),
-    study.factors.map((f) => el('th', {}, withUnit(f.name, f.unit))),
+    study.factors.map((f) => el('th', { dataset: { factor: f.name } }, withUnit(f.name, f.unit))),
     study.responses.map((r) => el('th', {}, withUnit(r.name, r.unit))));
   const rows = study.runs.map((run) => el('tr', { dataset: { run: String(run.run) } },
     el('td', {}, run.order), el('td', {}, run.run),
