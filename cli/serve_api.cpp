@@ -245,24 +245,13 @@ Json studyReply(const Study& study) {
   return out;
 }
 
-// The options an optimal design takes, named as the layer names their
-// faults; the registry's generators list their own.
-constexpr const char* kOptimalOptions[] = {"center-runs", "model", "runs", "criterion", "constraint"};
-
 Json designsJson() {
   Json list = Json::array();
-  for (const DesignGenerator& g : designGenerators()) {
-    Json options = Json::array();
-    for (const DesignOption o : g.options) options.push_back(std::string(designOptionName(o)));
-    list.push_back({{"name", std::string(g.name)},
-                    {"summary", std::string(g.summary)},
-                    {"factorCounts", g.factorCounts},
-                    {"options", std::move(options)}});
-  }
-  list.push_back({{"name", std::string(designKindName(DesignKind::Optimal))},
-                  {"summary", "optimal: D- or I-optimal runs for a model, under linear constraints"},
-                  {"factorCounts", supportedFactorCounts(DesignKind::Optimal)},
-                  {"options", kOptimalOptions}});
+  for (const DesignKindInfo& k : generatedDesignKinds())
+    list.push_back({{"name", std::string(k.name)},
+                    {"summary", std::string(k.summary)},
+                    {"factorCounts", k.factorCounts},
+                    {"options", k.options}});
   Json alphas = Json::array();
   for (const AlphaKind k : {AlphaKind::Rotatable, AlphaKind::Orthogonal, AlphaKind::Spherical, AlphaKind::Face})
     alphas.push_back(detail::alphaName(k));
