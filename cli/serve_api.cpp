@@ -172,16 +172,22 @@ DesignRecipe recipeOf(const Json& options, const std::vector<Factor>& factors) {
   return recipe;
 }
 
+// A seed as a whole number or as its decimal text (which a page keeps
+// exact past 2^53), read by the layer; none when null.
+std::optional<std::uint64_t> seedOf(const Json& seed) {
+  if (seed.is_null()) return std::nullopt;
+  if (seed.is_string()) return parseSeed(seed.get<std::string>());
+  if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0, its text or null", "seed");
+  return seed.get<std::uint64_t>();
+}
+
 // The definition's shape; the layer judges its values. The design's
 // options are read only when `withRecipe`.
 Definition definitionOf(const Json& body, bool withRecipe = true) {
   Definition d;
   d.factors = factorsOf(member(body, "factors"));
   d.responses = responsesOf(member(body, "responses"));
-  if (const Json& seed = member(body, "seed"); !seed.is_null()) {
-    if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0 or null", "seed");
-    d.options.seed = seed.get<std::uint64_t>();
-  }
+  d.options.seed = seedOf(member(body, "seed"));
   if (const Json& extra = member(body, "extraCenterRuns"); !extra.is_null())
     d.options.extraCenterRuns = static_cast<int>(integerOf(extra, "extraCenterRuns", -1000000, 1000000));
   if (withRecipe) d.options.design = recipeOf(member(body, "options"), d.factors);
@@ -204,8 +210,11 @@ Json definitionFaults(const Json& body) {
   } catch (const InvalidArgument& e) {
     note(fieldOf(e, "design"), e.what());
   }
-  Definition d = definitionOf(body, false);
+  Json rest = body;
+  rest.erase("seed");
+  Definition d = definitionOf(rest, false);
   try {
+    d.options.seed = seedOf(member(body, "seed"));
     d.options.design = recipeOf(member(body, "options"), d.factors);
   } catch (const InvalidArgument& e) {
     note(fieldOf(e, "design"), e.what());
@@ -234,14 +243,15 @@ Json definitionFaults(const Json& body) {
   return fields;
 }
 
-// The study as json::studyJson gives it, with its design's constraints as
-// the text the definition form edits.
+// The study as json::studyJson gives it, with its design's constraints and
+// its seed as the text the definition form edits.
 Json studyReply(const Study& study) {
   Json out = json::studyJson(study);
   Json texts = Json::array();
   for (const LinearConstraint& c : study.plan().design.constraints)
     texts.push_back(formatConstraint(c, namesOf(study.factors())));
   out["constraintTexts"] = std::move(texts);
+  out["seedText"] = std::to_string(study.plan().seed);
   return out;
 }
 

@@ -30,7 +30,8 @@ class Workbench {
 
   // {file, saved, study} with study as json::studyJson, or null.
   ApiReply state() const;
-  // Checks a definition {design, factors, responses, seed, extraCenterRuns,
+  // Checks a definition {design, factors, responses, seed (a number or its
+  // text), extraCenterRuns,
   // options: {alpha, inscribed, center-runs, ..., constraint: [text]}}
   // without keeping it: {ok, message, fields: {"factors/0": message, ...}}.
   ApiReply validate(std::string_view body) const;

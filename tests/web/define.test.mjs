@@ -110,19 +110,25 @@ describe('the definition step offers every design, evaluated before it is made',
       ['factorial', { levels: '3', fraction: '1' }, ['--levels', '3', '--fraction', '1'], 'fraction'],
       ['optimal', { runs: '5' }, ['--runs', '5'], 'runs'],
       ['optimal', { runs: '12', constraint: 'A + Pressure <= 1' }, ['--runs', '12', '--constraint', 'A + Pressure <= 1'], 'constraint'],
+      ['box-behnken', {}, ['--seed=18446744073709551616'], 'seed', '18446744073709551616'],
     ];
-    for (const [design, options, args, field] of cases) {
+    for (const [design, options, args, field, seed = ''] of cases) {
       const refused = cli('new', join(scratch.dir, 'refused.json'), '--design', design, ...args, ...factorArgs, '--response', 'Y');
       assert.notEqual(refused.status, 0, `${design} ${args}`);
-      await define(page, design, options);
+      await define(page, design, options, seed);
       await page.waitForSelector('#define[aria-busy="false"]');
-      assert.deepEqual(await shownFaults(page), { [field]: refused.message }, `${design} ${args}`);
+      // The command line may name its option first ("--seed: ...").
+      const shown = await shownFaults(page);
+      assert.deepEqual(Object.keys(shown), [field], `${design} ${args}`);
+      assert.equal(refused.message.replace(/^--[a-z-]+: /, ''), shown[field]);
       assert.equal(await page.$eval('#create', (b) => b.disabled), true);
       assert.equal(await page.$eval('#evaluation', (d) => d.hidden), true);
     }
   });
 
   test('the evaluation shown is that of `tavrin evaluate --json`; the runs table shows blocks and origins', async () => {
+    // A seed past 2^53, which a JavaScript number would round.
+    const seed = '18446744073709551557';
     const designs = [
       // [design, options on the page, the same on the command line, evaluation model]
       ['ccd', { alpha: 'orthogonal', blocks: '3', 'center-runs': '4' }, ['--alpha', 'orthogonal', '--blocks', '3', '--center-runs', '4'], ''],
@@ -130,10 +136,10 @@ describe('the definition step offers every design, evaluated before it is made',
         ['--runs', '12', '--model', 'A B C A:B A^2 C^2', '--criterion', 'i', '--constraint', 'A + 0.3*B <= 1.45'], 'A B C'],
     ];
     for (const [design, options, args, model] of designs) {
-      await define(page, design, options, '11');
+      await define(page, design, options, seed);
       await setField(page, '#evaluation-model', model);
       const file = join(scratch.dir, `${design}.json`);
-      assert.equal(cli('new', file, '--force', '--design', design, ...args, ...factorArgs, '--response', 'Y', '--seed', '11').status, 0);
+      assert.equal(cli('new', file, '--force', '--design', design, ...args, ...factorArgs, '--response', 'Y', '--seed', seed).status, 0);
       const expected = cli('evaluate', file, '--json', ...(model ? ['--model', model] : [])).json;
       await page.waitForSelector('#define[aria-busy="false"]');
       assert.match(await page.$eval('#evaluation-summary', (p) => p.textContent), new RegExp(`^Model ${expected.model.replace(/[\^]/g, '\\$&')}:`));
@@ -148,7 +154,7 @@ describe('the definition step offers every design, evaluated before it is made',
     }
 
     // The blocked ccd made by the page is the command line's, run for run.
-    await define(page, ...designs[0].slice(0, 2), '11');
+    await define(page, ...designs[0].slice(0, 2), seed);
     await setField(page, '#evaluation-model', '');
     await page.waitForSelector('#define[aria-busy="false"]');
     await page.screenshot({ path: join(screenshots, 'workbench-define.png'), clip: await sectionClip(page, '#define') });
@@ -160,6 +166,8 @@ describe('the definition step offers every design, evaluated before it is made',
     })));
     const sheet = cli('sheet', join(scratch.dir, 'ccd.json'), '--json').json;
     assert.deepEqual(shown, sheet.runs.map(({ run, block, origin }) => ({ run, block, origin })));
+    // The seed kept to its last digit, in the form as in the run order above.
+    assert.equal(await page.$eval('#seed', (input) => input.value), seed);
     // Orthogonal blocking puts every axial run in the last block, apart from the cube's.
     const axialBlocks = new Set(shown.filter((r) => r.origin === 'axial').map((r) => r.block));
     assert.deepEqual([...axialBlocks], [3]);

@@ -68,7 +68,9 @@ function readOptions(design) {
   const options = {};
   const set = (name, value) => { if (value !== undefined && value !== '') options[name] = value; };
   for (const name of designs.get(design)?.options ?? []) {
-    if (name === 'alpha') set(name, $('#option-alpha').value === 'value' ? $('#option-alpha-value').value.trim() : $('#option-alpha').value);
+    // A value asked for is sent even when empty, for the layer to refuse.
+    if (name === 'alpha' && $('#option-alpha').value === 'value') options.alpha = $('#option-alpha-value').value.trim();
+    else if (name === 'alpha') set(name, $('#option-alpha').value);
     else if (name === 'inscribed') set(name, $('#option-inscribed').checked ? true : undefined);
     else if (name === 'levels') set(name, $('#option-levels').value === '' ? undefined : Number($('#option-levels').value));
     else if (name === 'model') set(name, $('#option-model').value.trim());
@@ -92,15 +94,14 @@ export function readDefinition() {
     unit: value(row, 'unit'),
   }));
   const responses = responseRows().map((row) => ({ name: value(row, 'name'), unit: value(row, 'unit') }));
-  const seed = parseNumber($('#seed').value);
-  if (Number.isNaN(seed) || (seed !== null && (!Number.isInteger(seed) || seed < 0)))
-    unreadable.set('seed', 'the seed is a whole number from 0, or empty for a random order');
+  // The seed goes as text: a 64-bit seed is not exact as a JavaScript number.
+  const seed = $('#seed').value.trim();
   const design = $('#design').value;
   return {
     design,
     factors,
     responses,
-    seed: Number.isInteger(seed) && seed >= 0 ? seed : null,
+    seed: seed === '' ? null : seed,
     options: readOptions(design),
   };
 }
@@ -144,23 +145,29 @@ function showFaults(fields) {
 }
 
 let generation = 0;
-// Checks the definition now, and evaluates its design when it is valid;
-// the answer of an older edit is dropped.
+// Checks the definition now and says whether it is valid; the page shows
+// the faults, and the design's evaluation when it is valid, unless a newer
+// edit has been checked meanwhile.
 export async function validate() {
   const mine = ++generation;
   const definition = readDefinition();
+  const unread = new Map(unreadable);
   let fields;
   try {
     fields = (await api.validate(definition)).fields;
   } catch (error) {
     fields = { [error.field || 'design']: error.message };
   }
-  if (mine !== generation) return false;
-  for (const [field, message] of unreadable) fields[field] = fields[field] ? `${message}; ${fields[field]}` : message;
-  const ok = showFaults(fields);
-  if (ok) await evaluate(definition, mine);
-  else $('#evaluation').hidden = true;
-  if (mine === generation) $('#define').setAttribute('aria-busy', 'false');
+  for (const [field, message] of unread) fields[field] = fields[field] ? `${message}; ${fields[field]}` : message;
+  const ok = Object.keys(fields).length === 0;
+  if (mine !== generation) return ok;
+  showFaults(fields);
+  const settled = () => { if (mine === generation) $('#define').setAttribute('aria-busy', 'false'); };
+  if (ok) evaluate(definition, mine).then(settled);
+  else {
+    $('#evaluation').hidden = true;
+    settled();
+  }
   return ok;
 }
 
@@ -276,7 +283,7 @@ export function fillDefinition(study, onEdit) {
   factors.forEach((f) => addFactor(f, onEdit));
   responses.forEach((r) => addResponse(r, onEdit));
   $('#design').value = designs.has(study?.design) ? study.design : 'box-behnken';
-  $('#seed').value = study ? String(study.seed) : '';
+  $('#seed').value = study?.seedText ?? '';
   fillOptions(study);
   showDesign();
 }
