@@ -111,9 +111,11 @@ void addApiRoutes(httplib::Server& server, Workbench& bench, const std::string& 
   server.Get("/api/state", [&](Req, Res res) { send(res, bench.state()); });
   server.Post("/api/validate", [&](Req req, Res res) { send(res, bench.validate(req.body)); });
   server.Post("/api/new", [&](Req req, Res res) { send(res, bench.create(req.body)); });
+  server.Get("/api/designs", [&](Req, Res res) { send(res, bench.designs()); });
+  server.Post("/api/evaluate", [&](Req req, Res res) { send(res, bench.evaluate(req.body)); });
   server.Post("/api/results", [&](Req req, Res res) { send(res, bench.enterResults(req.body)); });
   server.Post("/api/results.csv", [&](Req req, Res res) {
-    send(res, bench.enterResultsCsv(req.body, uploadName(req, "uploaded results")));
+    send(res, bench.enterResultsCsv(req.body, uploadName(req, "uploaded results"), req.get_param_value("actual") == "1"));
   });
   server.Get("/api/sheet.csv", [&](Req, Res res) {
     send(res, bench.runSheet());

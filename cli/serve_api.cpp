@@ -15,6 +15,7 @@
 #include "tavrin/model_building.h"
 #include "tavrin/analysis.h"
 #include "tavrin/detail/definition_json.h"
+#include "tavrin/detail/recipe_json.h"
 #include "tavrin/optimum.h"
 
 namespace tavrin::cli {
@@ -116,17 +117,80 @@ std::vector<Factor> factorsOf(const Json& list) { return detail::factorsFromJson
 
 std::vector<Response> responsesOf(const Json& list) { return detail::responsesFromJson(list, "responses", badRequest); }
 
-// The definition's shape; the layer judges its values.
-Definition definitionOf(const Json& body) {
+std::vector<std::string> namesOf(const std::vector<Factor>& factors) {
+  std::vector<std::string> names;
+  names.reserve(factors.size());
+  for (const Factor& f : factors) names.push_back(f.name);
+  return names;
+}
+
+// Runs `parse` and gives what it refuses the field `field` unless the layer named one.
+template <typename Parse>
+auto withField(const std::string& field, Parse&& parse) {
+  try {
+    return parse();
+  } catch (const UnknownName& e) {
+    throw UnknownName(e.what(), e.field().empty() ? field : e.field());
+  } catch (const InvalidArgument& e) {
+    throw InvalidArgument(e.what(), e.field().empty() ? field : e.field());
+  }
+}
+
+std::optional<int> countOf(const Json& options, const char* key) {
+  const Json& value = member(options, key);
+  if (value.is_null()) return std::nullopt;
+  return static_cast<int>(integerOf(value, key, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// The design's options {alpha, inscribed, center-runs, ..., model, runs,
+// criterion, constraint: [text]}, keyed by the names the layer gives its
+// options and their faults; the layer parses and judges the values.
+DesignRecipe recipeOf(const Json& options, const std::vector<Factor>& factors) {
+  DesignRecipe recipe;
+  if (options.is_null()) return recipe;
+  if (!options.is_object()) throw RequestError("options must be an object", "options");
+  DesignOptions& o = recipe.options;
+  if (const Json& alpha = member(options, "alpha"); !alpha.is_null())
+    o.alpha = withField("alpha", [&] { return parseAlpha(textOf(alpha, "alpha")); });
+  if (const Json& inscribed = member(options, "inscribed"); !inscribed.is_null()) {
+    if (!inscribed.is_boolean()) throw RequestError("inscribed must be true, false or null", "inscribed");
+    o.inscribed = inscribed.get<bool>();
+  }
+  o.centerRuns = countOf(options, "center-runs");
+  o.axialCenterRuns = countOf(options, "axial-center-runs");
+  o.blocks = countOf(options, "blocks");
+  o.fraction = countOf(options, "fraction");
+  o.levels = countOf(options, "levels");
+  recipe.model = textOf(member(options, "model"), "model", false);
+  if (const Json& runs = member(options, "runs"); !runs.is_null())
+    recipe.runs = static_cast<std::size_t>(integerOf(runs, "runs", 0, std::numeric_limits<int>::max()));
+  if (const std::string c = textOf(member(options, "criterion"), "criterion", false); !c.empty())
+    recipe.criterion = parseCriterion(c);
+  if (const Json& list = member(options, "constraint"); !list.is_null())
+    for (const Json& text : arrayOf(list, "constraint"))
+      recipe.constraints.push_back(parseConstraint(textOf(text, "constraint"), namesOf(factors)));
+  return recipe;
+}
+
+// A seed as a whole number or as its decimal text (which a page keeps
+// exact past 2^53), read by the layer; none when null.
+std::optional<std::uint64_t> seedOf(const Json& seed) {
+  if (seed.is_null()) return std::nullopt;
+  if (seed.is_string()) return parseSeed(seed.get<std::string>());
+  if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0, its text or null", "seed");
+  return seed.get<std::uint64_t>();
+}
+
+// The definition's shape; the layer judges its values. The design's
+// options are read only when `withRecipe`.
+Definition definitionOf(const Json& body, bool withRecipe = true) {
   Definition d;
   d.factors = factorsOf(member(body, "factors"));
   d.responses = responsesOf(member(body, "responses"));
-  if (const Json& seed = member(body, "seed"); !seed.is_null()) {
-    if (!seed.is_number_unsigned()) throw RequestError("seed must be a whole number from 0 or null", "seed");
-    d.options.seed = seed.get<std::uint64_t>();
-  }
+  d.options.seed = seedOf(member(body, "seed"));
   if (const Json& extra = member(body, "extraCenterRuns"); !extra.is_null())
     d.options.extraCenterRuns = static_cast<int>(integerOf(extra, "extraCenterRuns", -1000000, 1000000));
+  if (withRecipe) d.options.design = recipeOf(member(body, "options"), d.factors);
   return d;
 }
 
@@ -146,7 +210,15 @@ Json definitionFaults(const Json& body) {
   } catch (const InvalidArgument& e) {
     note(fieldOf(e, "design"), e.what());
   }
-  const Definition d = definitionOf(body);
+  Json rest = body;
+  rest.erase("seed");
+  Definition d = definitionOf(rest, false);
+  try {
+    d.options.seed = seedOf(member(body, "seed"));
+    d.options.design = recipeOf(member(body, "options"), d.factors);
+  } catch (const InvalidArgument& e) {
+    note(fieldOf(e, "design"), e.what());
+  }
   // Each half on its own, so that a fault among the factors does not hide
   // one among the responses.
   const std::vector<Factor> oneFactor = {{"x", 0.0, 1.0, ""}};
@@ -165,10 +237,37 @@ Json definitionFaults(const Json& body) {
     try {
       makePlan(kind, d.factors, d.options);
     } catch (const InvalidArgument& e) {
-      note(fieldOf(e, "extraCenterRuns"), e.what());
+      note(fieldOf(e, "design"), e.what());
     }
   }
   return fields;
+}
+
+// The study as json::studyJson gives it, with its design's constraints and
+// its seed as the text the definition form edits.
+Json studyReply(const Study& study) {
+  Json out = json::studyJson(study);
+  Json texts = Json::array();
+  for (const LinearConstraint& c : study.plan().design.constraints)
+    texts.push_back(formatConstraint(c, namesOf(study.factors())));
+  out["constraintTexts"] = std::move(texts);
+  out["seedText"] = std::to_string(study.plan().seed);
+  return out;
+}
+
+Json designsJson() {
+  Json list = Json::array();
+  for (const DesignKindInfo& k : generatedDesignKinds())
+    list.push_back({{"name", std::string(k.name)},
+                    {"summary", std::string(k.summary)},
+                    {"factorCounts", k.factorCounts},
+                    {"options", k.options}});
+  Json alphas = Json::array();
+  for (const AlphaKind k : {AlphaKind::Rotatable, AlphaKind::Orthogonal, AlphaKind::Spherical, AlphaKind::Face})
+    alphas.push_back(detail::alphaName(k));
+  Json criteria = Json::array();
+  for (const Criterion c : {Criterion::D, Criterion::I}) criteria.push_back(std::string(criterionName(c)));
+  return {{"designs", std::move(list)}, {"alpha", std::move(alphas)}, {"criterion", std::move(criteria)}};
 }
 
 // Missing study: the page has nothing to show until one is created or opened.
@@ -294,13 +393,32 @@ ApiReply Workbench::state() const {
   Json file = path_ ? Json(std::filesystem::path(*path_).filename().string()) : Json(nullptr);
   return reply({{"file", std::move(file)},
                 {"saved", saved_},
-                {"study", study_ ? json::studyJson(*study_) : Json(nullptr)}});
+                {"study", study_ ? studyReply(*study_) : Json(nullptr)}});
 }
 
 ApiReply Workbench::validate(std::string_view body) const {
   return answer([&] {
     const Json fields = definitionFaults(parseBody(body));
     return reply({{"ok", fields.empty()}, {"fields", fields}});
+  });
+}
+
+ApiReply Workbench::designs() const { return reply(designsJson()); }
+
+ApiReply Workbench::evaluate(std::string_view body) const {
+  return answer([&] {
+    const Json request = parseBody(body);
+    Definition d = definitionOf(request);
+    // The design does not depend on the responses: one stands in for them.
+    const Study study(parseDesignKind(textOf(member(request, "design"), "design")), std::move(d.factors),
+                      {{"y", ""}}, d.options);
+    const std::string model = textOf(member(request, "model"), "model", false);
+    const ModelTerms terms = model.empty() ? study.designModel()
+                                           : withField("evaluation.model", [&] {
+                                               return parseModelTerms(model, namesOf(study.factors()));
+                                             });
+    const DesignEvaluation evaluation = withField("evaluation.model", [&] { return study.evaluate(model); });
+    return reply({{"evaluation", json::evaluationJson(evaluation, terms, study.factors())}});
   });
 }
 
@@ -312,7 +430,7 @@ ApiReply Workbench::create(std::string_view body) {
                 std::move(d.responses), d.options);
     std::lock_guard lock(mutex_);
     replace(std::move(study), false);
-    return reply({{"study", json::studyJson(*study_)}});
+    return reply({{"study", studyReply(*study_)}});
   });
 }
 
@@ -332,19 +450,19 @@ ApiReply Workbench::enterResults(std::string_view body) {
                         numberOf(member(cells[k], "value"), what + ".value"));
     }
     replace(std::move(changed), false);
-    return reply({{"study", json::studyJson(*study_)}});
+    return reply({{"study", studyReply(*study_)}});
   });
 }
 
-ApiReply Workbench::enterResultsCsv(std::string_view body, const std::string& source) {
+ApiReply Workbench::enterResultsCsv(std::string_view body, const std::string& source, bool recordActual) {
   return answer([&] {
     std::lock_guard lock(mutex_);
     if (!study_) noStudy();
     Study changed = *study_;
     std::istringstream in{std::string(body)};
-    changed.readResults(in, source);
+    changed.readResults(in, source, recordActual ? SettingsColumns::RecordActual : SettingsColumns::Check);
     replace(std::move(changed), false);
-    return reply({{"study", json::studyJson(*study_)}});
+    return reply({{"study", studyReply(*study_)}});
   });
 }
 
@@ -534,7 +652,7 @@ ApiReply Workbench::open(std::string_view body, const std::string& source) {
     Study study = Study::fromJson(body, source);
     std::lock_guard lock(mutex_);
     replace(std::move(study), false);
-    return reply({{"study", json::studyJson(*study_)}});
+    return reply({{"study", studyReply(*study_)}});
   });
 }
 
@@ -558,7 +676,7 @@ ApiReply Workbench::reload() {
     StampedStudy read = loadStamped(*path_);
     replace(std::move(read.study), true);
     stamp_ = read.stamp;
-    return reply({{"study", json::studyJson(*study_)}});
+    return reply({{"study", studyReply(*study_)}});
   });
 }
 

@@ -30,16 +30,27 @@ class Workbench {
 
   // {file, saved, study} with study as json::studyJson, or null.
   ApiReply state() const;
-  // Checks a definition {design, factors, responses, seed, extraCenterRuns}
+  // Checks a definition {design, factors, responses, seed (a number or its
+  // text), extraCenterRuns,
+  // options: {alpha, inscribed, center-runs, ..., constraint: [text]}}
   // without keeping it: {ok, message, fields: {"factors/0": message, ...}}.
   ApiReply validate(std::string_view body) const;
+  // The design generators with the options and factor counts each takes:
+  // {designs: [{name, summary, factorCounts, options}], alpha, criterion}.
+  ApiReply designs() const;
+  // The evaluation of the design a definition makes (as for validate, with
+  // the design's `options`), for `model` or the design's own: {evaluation}
+  // as json::evaluationJson gives it. Nothing is kept.
+  ApiReply evaluate(std::string_view body) const;
   // Replaces the study by a new plan from such a definition.
   ApiReply create(std::string_view body);
   // {results: [{run, response, value}]}, value null to clear; all or none.
   ApiReply enterResults(std::string_view body);
   // Results as CSV text, read as Study::readResults reads a file; `source`
-  // (the uploaded file's name) names it in messages.
-  ApiReply enterResultsCsv(std::string_view body, const std::string& source);
+  // (the uploaded file's name) names it in messages. Settings columns are
+  // checked against the runs, or with `recordActual` recorded as their
+  // actual settings.
+  ApiReply enterResultsCsv(std::string_view body, const std::string& source, bool recordActual = false);
   // The run sheet as CSV, in execution order.
   ApiReply runSheet() const;
   // The fit report and canonical analysis of every response.

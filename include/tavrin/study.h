@@ -44,6 +44,18 @@ TAVRIN_LAYER_API DesignKind parseDesignKind(std::string_view text);
 // The factor counts a design kind supports: the registry's for its generators; optimal designs and imported data 1-20.
 TAVRIN_LAYER_API const std::vector<int>& supportedFactorCounts(DesignKind kind);
 
+// A kind a study's plan can be generated as, for listings: the registry's
+// generators, then optimal designs. `options` are named as the recipe's
+// refusals name their field ("alpha", "center-runs", "runs", "constraint").
+struct DesignKindInfo {
+  DesignKind kind;
+  std::string_view name;
+  std::string_view summary;
+  std::vector<int> factorCounts;
+  std::vector<std::string> options;
+};
+TAVRIN_LAYER_API std::vector<DesignKindInfo> generatedDesignKinds();
+
 // The candidates `name` is probably a misspelling of, closest first: equal
 // ignoring case and a trailing " [unit]", or within an edit distance of a
 // third of the shorter name. Every "did you mean" of every front end uses it.

@@ -30,7 +30,7 @@ def test_constructors_hold_the_published_designs():
 
 @pytest.mark.parametrize("make, field", [
     (lambda: tavrin.Study.central_composite(FACTORS, "Y", alpha="steep"), "alpha"),
-    (lambda: tavrin.Study.factorial(FACTORS, "Y", levels=3, blocks=2, fraction=None), "design"),
+    (lambda: tavrin.Study.factorial(FACTORS, "Y", levels=3, blocks=2, fraction=None), "blocks"),
     (lambda: tavrin.Study.design("box-behnken", FACTORS, "Y", alpha="face"), "alpha"),
     (lambda: tavrin.Study.optimal(FACTORS, "Y", runs=4), "runs"),
     (lambda: tavrin.Study.optimal(FACTORS, "Y", runs=12, constraints=["A + Q <= 1"]), "constraint"),

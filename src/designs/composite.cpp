@@ -77,22 +77,27 @@ CenterDefaults blockedCenters(int k, int cubeRuns, int cubeBlocks) {
 CenterDefaults centersOf(const DesignOptions& o, int k, int cubeRuns, int cubeBlocks, int blocks) {
   if (blocks == 1) {
     if (o.axialCenterRuns)
-      throw InvalidArgument("axial center runs: an unblocked ccd has no axial block; set blocks to 2 or more");
-    return {countOption(o.centerRuns, uniformPrecisionCenters(k, cubeRuns), 0, kMaxCenterRuns, "center runs of a ccd"),
+      throw InvalidArgument("axial center runs: an unblocked ccd has no axial block; set blocks to 2 or more",
+                            "axial-center-runs");
+    return {countOption(o.centerRuns, uniformPrecisionCenters(k, cubeRuns), 0, kMaxCenterRuns, "center runs of a ccd",
+                        DesignOption::CenterRuns),
             0};
   }
   const CenterDefaults table = blockedCenters(k, cubeRuns, cubeBlocks);
   if (!o.centerRuns)
-    return {table.cube, countOption(o.axialCenterRuns, table.axial, 0, kMaxCenterRuns, "axial center runs of a ccd")};
-  const int total = countOption(o.centerRuns, 0, 0, kMaxCenterRuns, "center runs of a ccd");
+    return {table.cube, countOption(o.axialCenterRuns, table.axial, 0, kMaxCenterRuns, "axial center runs of a ccd",
+                                      DesignOption::AxialCenterRuns)};
+  const int total = countOption(o.centerRuns, 0, 0, kMaxCenterRuns, "center runs of a ccd", DesignOption::CenterRuns);
   if (!o.axialCenterRuns) {
     const int share = total / blocks;
     return {share, total - share * cubeBlocks};
   }
-  const int axial = countOption(o.axialCenterRuns, 0, 0, total, "axial center runs of a ccd (at most its center runs)");
+  const int axial = countOption(o.axialCenterRuns, 0, 0, total, "axial center runs of a ccd (at most its center runs)",
+                                 DesignOption::AxialCenterRuns);
   if ((total - axial) % cubeBlocks != 0)
     throw InvalidArgument("axial center runs: the other " + std::to_string(total - axial) +
-                          " center runs do not split equally over the " + std::to_string(cubeBlocks) + " cube blocks");
+                              " center runs do not split equally over the " + std::to_string(cubeBlocks) + " cube blocks",
+                          "axial-center-runs");
   return {(total - axial) / cubeBlocks, axial};
 }
 
@@ -114,7 +119,8 @@ double alphaOf(const Alpha& alpha, int k, int cubeRuns, int cubeBlocks, int bloc
       return blocks == 1 ? orthogonalQuadraticAlpha(k, cubeRuns, c.cube) : orthogonalAlpha(k, cubeRuns, cubeBlocks, c);
     case AlphaKind::Value:
       if (!std::isfinite(alpha.value) || alpha.value <= 0.0)
-        throw InvalidArgument("alpha " + std::to_string(alpha.value) + ": the axial distance must be positive and finite");
+        throw InvalidArgument("alpha " + std::to_string(alpha.value) + ": the axial distance must be positive and finite",
+                              "alpha");
       return alpha.value;
   }
   return 0.0;
@@ -123,13 +129,15 @@ double alphaOf(const Alpha& alpha, int k, int cubeRuns, int cubeBlocks, int bloc
 int fractionOf(const DesignOptions& o, int k) {
   if (!o.fraction) return smallestFraction(k, 5);
   if (*o.fraction == 0) return 0;
-  if (*o.fraction < 0) throw InvalidArgument("fraction " + std::to_string(*o.fraction) + ": p must be 0 or more");
+  if (*o.fraction < 0)
+    throw InvalidArgument("fraction " + std::to_string(*o.fraction) + ": p must be 0 or more", "fraction");
   const TwoLevelFraction& f = findFraction(k, *o.fraction);
   if (f.resolution < 5)
     throw InvalidArgument("fraction " + std::to_string(f.p) + ": the 2^(" + std::to_string(k) + "-" +
                           std::to_string(f.p) + ") cube has resolution " + std::to_string(f.resolution) +
                           "; a central composite design needs resolution 5 or more to estimate every "
-                          "two-factor interaction");
+                          "two-factor interaction",
+                          "fraction");
   return f.p;
 }
 
@@ -139,17 +147,19 @@ DesignRuns buildCentralComposite(std::size_t factors, const DesignOptions& o) {
   const int k = static_cast<int>(factors);
   const int p = fractionOf(o, k);
   const int cubeRuns = 1 << (k - p);
-  const int blocks = countOption(o.blocks, 1, 1, kMaxBlocks, "blocks of a ccd");
+  const int blocks = countOption(o.blocks, 1, 1, kMaxBlocks, "blocks of a ccd", DesignOption::Blocks);
   const int cubeBlocks = blocks == 1 ? 1 : blocks - 1;
   if (!std::has_single_bit(static_cast<unsigned>(cubeBlocks)))
     throw InvalidArgument("blocks of a ccd: " + std::to_string(blocks) +
-                          " is not the axial block plus 1, 2, 4 or 8 cube blocks; use 1, 2, 3, 5 or 9");
+                          " is not the axial block plus 1, 2, 4 or 8 cube blocks; use 1, 2, 3, 5 or 9",
+                          "blocks");
   const CenterDefaults c = centersOf(o, k, cubeRuns, cubeBlocks, blocks);
   const double alpha = alphaOf(o.alpha.value_or(Alpha{}), k, cubeRuns, cubeBlocks, blocks, c);
   const bool inscribed = o.inscribed.value_or(false);
   if (inscribed && alpha < 1.0)
     throw InvalidArgument("inscribed: alpha " + std::to_string(alpha) +
-                          " is below 1, so scaling the axial runs to +-1 would put the cube outside the region");
+                          " is below 1, so scaling the axial runs to +-1 would put the cube outside the region",
+                          "inscribed");
   const double scale = inscribed ? 1.0 / alpha : 1.0;
 
   const TwoLevelCube cube = twoLevelCube(k, p, cubeBlocks, 3, "ccd");

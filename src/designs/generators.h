@@ -19,8 +19,10 @@ DesignRuns buildFactorial(std::size_t factors, const DesignOptions& options);
 // Largest number of centre runs per block an option may ask for.
 constexpr int kMaxCenterRuns = 100;
 
-// `value` if set, else `fallback`; refused outside [low, high] with `what` named.
-int countOption(const std::optional<int>& value, int fallback, int low, int high, const std::string& what);
+// `value` if set, else `fallback`; refused outside [low, high] with `what`
+// named and the option as the error's field.
+int countOption(const std::optional<int>& value, int fallback, int low, int high, const std::string& what,
+                DesignOption option);
 
 // Runs collected in order, then moved into a DesignRuns.
 struct RunList {

@@ -28,7 +28,7 @@ RunList fromTable(const Table<std::int32_t>& table, int runs, std::size_t factor
 
 DesignRuns buildBoxBehnken(std::size_t factors, const DesignOptions& options) {
   // The plan ends with its own centre run; added ones follow it.
-  const int centers = countOption(options.centerRuns, 0, 0, kMaxCenterRuns, "center runs of a box-behnken design");
+  const int centers = countOption(options.centerRuns, 0, 0, kMaxCenterRuns, "center runs of a box-behnken design", DesignOption::CenterRuns);
   const int n = static_cast<int>(factors);
   RunList list = fromTable(buildBoxBehnkenPlan(n), boxBehnkenRunCount(n), factors);
   list.addCenter(centers, 1);
@@ -37,7 +37,7 @@ DesignRuns buildBoxBehnken(std::size_t factors, const DesignOptions& options) {
 
 DesignRuns buildRechtschaffner(std::size_t factors, const DesignOptions& options) {
   const int centers =
-      countOption(options.centerRuns, 0, 0, kMaxCenterRuns, "center runs of a rechtschaffner design");
+      countOption(options.centerRuns, 0, 0, kMaxCenterRuns, "center runs of a rechtschaffner design", DesignOption::CenterRuns);
   const int n = static_cast<int>(factors);
   RunList list = fromTable(buildRechtschaffnerPlan(n), rechtschaffnerRunCount(n), factors);
   list.addCenter(centers, 1);

@@ -110,7 +110,8 @@ DesignRuns generateDesign(std::string_view name, std::size_t factors, const Desi
                           std::to_string(factors));
   for (const DesignOption option : kAllOptions)
     if (isSet(options, option) && !g.takes(option))
-      throw InvalidArgument(std::string(g.name) + " takes no option \"" + std::string(designOptionName(option)) + "\"");
+      throw InvalidArgument(std::string(g.name) + " takes no option \"" + std::string(designOptionName(option)) + "\"",
+                            std::string(designOptionName(option)));
   return g.build(factors, options);
 }
 
@@ -148,17 +149,20 @@ Alpha parseAlpha(std::string_view text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0.0)
     throw InvalidArgument("alpha \"" + std::string(text) +
-                          "\": use rotatable, orthogonal, spherical, face or a positive number");
+                              "\": use rotatable, orthogonal, spherical, face or a positive number",
+                          "alpha");
   return {AlphaKind::Value, value};
 }
 
 namespace designs {
 
-int countOption(const std::optional<int>& value, int fallback, int low, int high, const std::string& what) {
+int countOption(const std::optional<int>& value, int fallback, int low, int high, const std::string& what,
+                DesignOption option) {
   const int v = value.value_or(fallback);
   if (v < low || v > high)
     throw InvalidArgument(what + ": " + std::to_string(v) + " is outside the allowed " + std::to_string(low) + ".." +
-                          std::to_string(high));
+                              std::to_string(high),
+                          std::string(designOptionName(option)));
   return v;
 }
 

@@ -140,7 +140,8 @@ const TwoLevelFraction& findFraction(int factors, int p) {
   const std::string name = "2^(" + std::to_string(factors) + "-" + std::to_string(p) + ")";
   throw InvalidArgument("fraction " + std::to_string(p) + ": there is no tabulated " + name + " design; for " +
                         std::to_string(factors) + " factors the fractions are p = 0 (full)" +
-                        (available.empty() ? "" : ", " + available));
+                            (available.empty() ? "" : ", " + available),
+                        "fraction");
 }
 
 int smallestFraction(int factors, int resolution) {
@@ -169,7 +170,8 @@ TwoLevelCube twoLevelCube(int factors, int p, int cubeBlocks, int minAliasLength
       throw InvalidArgument("blocks: the " + std::to_string(1 << basic) + " cube runs of the " + design +
                             " cannot be split into " + std::to_string(cubeBlocks) + " blocks without confounding " +
                             (minAliasLength > 2 ? "a main effect or two-factor interaction" : "a main effect") +
-                            " with blocks");
+                                " with blocks",
+                            "blocks");
   }
   const std::size_t runs = std::size_t{1} << basic;
   const Word basicMask = (Word{1} << basic) - 1;

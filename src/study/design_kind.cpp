@@ -61,4 +61,19 @@ const std::vector<int>& supportedFactorCounts(DesignKind kind) {
   return findGenerator(designKindName(kind)).factorCounts;
 }
 
+std::vector<DesignKindInfo> generatedDesignKinds() {
+  std::vector<DesignKindInfo> kinds;
+  for (const KindName& k : kKinds) {
+    const DesignGenerator& g = findGenerator(k.generator);
+    std::vector<std::string> options;
+    for (const DesignOption o : g.options) options.emplace_back(designOptionName(o));
+    kinds.push_back({k.kind, g.name, g.summary, g.factorCounts, std::move(options)});
+  }
+  // An optimal design's recipe (held_design.cpp refuses any other option).
+  kinds.push_back({DesignKind::Optimal, kOptimal, "optimal: D- or I-optimal runs for a model, under linear constraints",
+                   supportedFactorCounts(DesignKind::Optimal),
+                   {std::string(designOptionName(DesignOption::CenterRuns)), "model", "runs", "criterion", "constraint"}});
+  return kinds;
+}
+
 }  // namespace tavrin

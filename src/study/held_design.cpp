@@ -94,7 +94,7 @@ HeldRuns registryRuns(DesignKind kind, const std::vector<Factor>& factors, const
   try {
     held.runs = generateDesign(design, factors.size(), recipe.options);
   } catch (const InvalidArgument& e) {
-    throw InvalidArgument(e.what(), "design");
+    throw InvalidArgument(e.what(), e.field().empty() ? "design" : e.field());
   }
   held.recipe = std::move(recipe);
   return held;

@@ -3,6 +3,7 @@
 // study, the file round trip and the plan file's refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -103,7 +104,14 @@ TEST(HeldDesigns, RecipeRefusalsNameTheOption) {
       {DesignKind::Optimal, optimalCloud, "criterion"},
       {DesignKind::Optimal, optimalAlpha, "alpha"},
       {DesignKind::Optimal, badModel, "model"},
-      {DesignKind::CentralComposite, withOptions({.fraction = 3}), "design"},
+      // A generator's own refusals name the option at fault too.
+      {DesignKind::CentralComposite, withOptions({.fraction = 3}), "fraction"},
+      {DesignKind::CentralComposite, withOptions({.blocks = 4}), "blocks"},
+      {DesignKind::CentralComposite, withOptions({.axialCenterRuns = 2}), "axial-center-runs"},
+      {DesignKind::CentralComposite, withOptions({.alpha = Alpha{AlphaKind::Value, 0.7}, .inscribed = true}), "inscribed"},
+      {DesignKind::CentralComposite, withOptions({.alpha = Alpha{AlphaKind::Value, -0.3}}), "alpha"},
+      {DesignKind::Factorial, withOptions({.fraction = 1, .levels = 3}), "fraction"},
+      {DesignKind::Factorial, withOptions({.centerRuns = 101}), "center-runs"},
   };
   for (const Case& c : cases) {
     try {
@@ -111,6 +119,49 @@ TEST(HeldDesigns, RecipeRefusalsNameTheOption) {
       ADD_FAILURE() << "accepted a recipe with a bad " << c.field;
     } catch (const InvalidArgument& e) {
       EXPECT_EQ(e.field(), c.field) << e.what();
+    }
+  }
+}
+
+// The listing of generated kinds says what the recipe checks accept: each
+// option listed is taken (set alone to a value that exists), each other one
+// refused with its name as the field.
+TEST(HeldDesigns, TheListedOptionsAreTheOnesTaken) {
+  const auto set = [](DesignRecipe& r, const std::string& option) {
+    if (option == "alpha") r.options.alpha = Alpha{AlphaKind::Face};
+    if (option == "inscribed") r.options.inscribed = false;
+    if (option == "center-runs") r.options.centerRuns = 2;
+    if (option == "axial-center-runs") r.options.axialCenterRuns = 1;
+    if (option == "blocks") r.options.blocks = 1;
+    if (option == "fraction") r.options.fraction = 0;
+    if (option == "levels") r.options.levels = 2;
+    if (option == "model") r.model = "A B C A:B";
+    if (option == "runs") r.runs = 16;
+    if (option == "criterion") r.criterion = Criterion::I;
+    if (option == "constraint") r.constraints = {parseConstraint("A + 0.3*B <= 1.45", {"A", "B", "C", "D"})};
+  };
+  const std::vector<std::string> every = {"alpha", "inscribed", "center-runs", "axial-center-runs", "blocks", "fraction",
+                                          "levels", "model", "runs", "criterion", "constraint"};
+  const std::vector<DesignKindInfo> kinds = generatedDesignKinds();
+  ASSERT_EQ(kinds.size(), 5U);
+  for (const DesignKindInfo& k : kinds) {
+    EXPECT_EQ(parseDesignKind(k.name), k.kind);
+    EXPECT_EQ(k.factorCounts, supportedFactorCounts(k.kind)) << k.name;
+    for (const std::string& option : every) {
+      // Four factors, which every kind supports; an optimal design needs its
+      // runs (the quadratic has 15 terms); an axial block needs blocks.
+      DesignRecipe recipe;
+      if (k.kind == DesignKind::Optimal) recipe.runs = 16;
+      if (option == "axial-center-runs" && k.kind == DesignKind::CentralComposite) recipe.options.blocks = 3;
+      set(recipe, option);
+      const bool listed = std::find(k.options.begin(), k.options.end(), option) != k.options.end();
+      try {
+        study(k.kind, 4, recipe);
+        EXPECT_TRUE(listed) << k.name << " took " << option;
+      } catch (const InvalidArgument& e) {
+        EXPECT_FALSE(listed) << k.name << " refused " << option << ": " << e.what();
+        EXPECT_EQ(e.field(), option) << k.name << ": " << e.what();
+      }
     }
   }
 }

@@ -66,6 +66,9 @@ describe('workbench API', () => {
     ['another port', 'GET', '/api/state', { host: '127.0.0.1', port: 1 }, 403, 'Forbidden', /not this server's/],
     ['a path outside the page', 'GET', '/../web/package.json', {}, 404, 'NotFound', /nothing is at/],
     ['an unknown API', 'GET', '/api/files?path=/etc/passwd', {}, 404, 'NotFound', /no API/],
+    ['an option the design does not take', 'POST', '/api/new', { body: { ...definition, options: { alpha: 'face' } } }, 422, 'InvalidArgument', /box-behnken design takes no option "alpha"/],
+    ['a count option as text', 'POST', '/api/new', { body: { ...definition, design: 'factorial', options: { blocks: '2' } } }, 400, 'BadRequest', /blocks must be a whole number/],
+    ['an evaluation for a factor the study lacks', 'POST', '/api/evaluate', { body: { ...definition, model: 'Temperature Pressure' } }, 422, 'UnknownName', /no factor is named "Pressure"/],
   ];
 
   for (const [what, method, path, options, status, type, message] of refusals) {
@@ -125,6 +128,29 @@ describe('workbench API', () => {
     assert.equal(answer.status, 422, answer.text);
     const after = await request(server.port, 'GET', '/api/state');
     assert.deepEqual(after.json.study, before.json.study);
+  });
+
+  test('a design is evaluated before it is made as `tavrin evaluate` evaluates it once made', async () => {
+    const scratchFile = join(scratch.dir, 'fraction.json');
+    const factors = [['A', 0.1, 0.7], ['B', 1.5, 3.5], ['C', 0.35, 0.95], ['D', 20, 45], ['E', 0.2, 0.3]];
+    const design = {
+      design: 'factorial', seed: 3, responses: [],
+      factors: factors.map(([name, low, high]) => ({ name, low, high, unit: '' })),
+      options: { fraction: 1, blocks: 2, 'center-runs': 2 },
+    };
+    const before = await studyText();
+    const answer = await request(server.port, 'POST', '/api/evaluate', { body: design });
+    assert.equal(answer.status, 200, answer.text);
+    assert.equal(await studyText(), before);
+    const made = spawnSync(tavrin, ['new', scratchFile, '--design', 'factorial', '--fraction', '1', '--blocks', '2',
+      '--center-runs', '2', '--seed', '3', ...factors.flatMap(([n, l, h]) => ['--factor', `${n}=${l}:${h}`]), '--response', 'Y']);
+    assert.equal(made.status, 0, made.stderr?.toString());
+    const evaluated = spawnSync(tavrin, ['evaluate', scratchFile, '--json'], { encoding: 'utf8' });
+    assert.deepEqual(answer.json.evaluation, JSON.parse(evaluated.stdout));
+    // A half fraction of resolution V estimates its main-effects model with every VIF 1.
+    assert.deepEqual(answer.json.evaluation.coefficients.slice(1).map((c) => c.vif), [1, 1, 1, 1, 1]);
+    const unestimable = await request(server.port, 'POST', '/api/evaluate', { body: { ...design, model: 'quadratic' } });
+    assert.equal(unestimable.json.error.field, 'evaluation.model', unestimable.text);
   });
 
   test('live validation names the field and uses the layer\'s message', async () => {

@@ -57,15 +57,13 @@ async function defineStudy(page, factors, responses) {
   await page.waitForFunction(() => document.querySelector('#define-status').textContent.includes('valid'));
 }
 
-// The runs as the page's table shows them: [{order, run, settings}].
+// The runs as the page's table shows them: [{order, run, settings}], the planned settings.
 function readRunTable(page) {
-  return page.$$eval('#run-table thead th', (heads) => heads.map((h) => h.textContent)).then((heads) =>
-    page.$$eval('#run-table tbody tr', (rows, heads) => rows.map((row) => {
-      const cells = [...row.children].map((c) => c.textContent);
-      const settings = {};
-      heads.forEach((h, k) => { if (k >= 2 && !row.children[k].querySelector('input')) settings[h.replace(/ \(.*\)$/, '')] = Number(cells[k]); });
-      return { order: Number(cells[0]), run: Number(cells[1]), settings };
-    }), heads));
+  return page.$$eval('#run-table tbody tr', (rows) => rows.map((row) => ({
+    order: Number(row.children[0].textContent),
+    run: Number(row.dataset.run),
+    settings: Object.fromEntries([...row.querySelectorAll('td[data-factor]')].map((td) => [td.dataset.factor, Number(td.dataset.planned)])),
+  })));
 }
 
 async function uploadResults(page, scratch, name, csv) {
@@ -111,7 +109,6 @@ describe('workbench in a browser', () => {
     assert.equal(await page.$eval('#create', (b) => b.disabled), true);
     // The layer names the input at fault as data: only "high" is marked.
     assert.deepEqual(await page.$$eval('#factor-table input.invalid', (list) => list.map((i) => i.name)), ['high']);
-    await page.screenshot({ path: join(screenshots, 'workbench-define.png'), clip: await clipOf(page, '#define') });
     await typeInto(page, rowInput('#factor-table', 2, 'high'), '50');
     await page.waitForFunction(() => !document.querySelector('#create').disabled);
     await page.click('#create');
@@ -133,7 +130,6 @@ describe('workbench in a browser', () => {
     await page.waitForFunction(() => /4 of \d+ results missing/.test(document.querySelector('#missing-count').textContent));
     assert.equal((await page.$$('#run-table input.missing')).length, 4);
     await page.waitForFunction(() => /missing results/.test(document.querySelector('#fit-error').textContent));
-    await page.screenshot({ path: join(screenshots, 'workbench-runs.png'), clip: await clipOf(page, '#runs') });
     for (const r of typed) {
       for (const [k, name] of ['Yield', 'Impurity'].entries()) {
         const selector = `#run-table input[data-run="${r.run}"][data-response="${name}"]`;
@@ -240,7 +236,7 @@ describe('workbench in a browser', () => {
       { name: 'Catalyst', low: 0.1, high: 0.7, unit: '%' }];
     await defineStudy(page, factors, [{ name: 'Yield', unit: '%' }, { name: 'Impurity', unit: '%' }]);
     await page.click('#create');
-    await page.waitForFunction(() => document.querySelectorAll('#run-table thead th').length === 7);
+    await page.waitForFunction(() => document.querySelectorAll('#run-table thead th[data-factor]').length === 3);
     const runs = await readRunTable(page);
     const noise = noiseSource(99);
     await uploadResults(page, scratch.dir, 'three.csv', resultsCsv(runs, ({ Temperature: t, Time: m, Catalyst: c }) => [

@@ -1,6 +1,7 @@
-// The fit step's model choice in a headless browser: a term list is tried
-// (ANOVA and outlier line shown), saved as the response's model, and the
-// fit report and the saved study file then carry it.
+// The fit step's model choice in a headless browser: the form starts from
+// a response's saved choice (made here by the command line), a term list
+// is tried (ANOVA and outlier line shown), saved as the response's model,
+// and the fit report and the saved study file then carry it.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -32,6 +33,8 @@ describe('the fit step chooses a model', () => {
     writeFileSync(join(scratch.dir, 'results.csv'), resultsCsv(sheet.runs, (s) => [
       trueYield(s.Temperature, s.Time) + 0.3 * noise(), trueImpurity(s.Temperature, s.Time) * (1 + 0.02 * noise())]));
     execFileSync(tavrin, ['enter', file, join(scratch.dir, 'results.csv')]);
+    execFileSync(tavrin, ['fit', file, '--response', 'Impurity', '--model', 'Temperature Time Temperature^2 Temperature:Time',
+      '--reduce', '--alpha', '0.15', '--force', 'Time', '--transform', 'log', '--save']);
     server = await startServer(['study.json'], scratch.dir);
     profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
     browser = await puppeteer.launch({
@@ -49,6 +52,29 @@ describe('the fit step chooses a model', () => {
     if (profile) rmSync(profile, { recursive: true, force: true });
     await server?.stop();
     scratch?.remove();
+  });
+
+  test('the form shows each response\'s saved choice, or the full quadratic without one', async () => {
+    const saved = JSON.parse(readFileSync(join(scratch.dir, 'study.json'), 'utf8')).models.Impurity;
+    const form = () => page.evaluate(() => ({
+      model: document.querySelector('#model-terms').value, transform: document.querySelector('#model-transform').value,
+      reduce: document.querySelector('#model-reduce').checked, aicc: document.querySelector('#model-aicc').checked,
+      pToRemove: document.querySelector('#model-p-remove').value, forceIn: document.querySelector('#model-force-in').value,
+      forceOut: document.querySelector('#model-force-out').value,
+    }));
+    const select = async (name) => {
+      await page.$$eval('#fit-tabs button', (buttons, n) => buttons.find((b) => b.textContent === n).click(), name);
+      await page.waitForFunction((n) => document.querySelector('#model-response').textContent === n &&
+        document.querySelector('#model-choice').dataset.filledFor, {}, name);
+    };
+    await select('Impurity');
+    assert.deepEqual(await form(), {
+      model: saved.model, transform: 'log', reduce: true, aicc: false, pToRemove: String(saved.reduction.pToRemove),
+      forceIn: 'Time', forceOut: '',
+    });
+    assert.equal(saved.reduction.pToRemove, 0.15);
+    await select('Yield');
+    assert.deepEqual(await form(), { model: '', transform: 'none', reduce: false, aicc: false, pToRemove: '', forceIn: '', forceOut: '' });
   });
 
   test('try, then save a term list as the model of Yield', async () => {
@@ -74,6 +100,6 @@ describe('the fit step chooses a model', () => {
     await page.waitForFunction(() => document.querySelector('#file-state').textContent === 'saved');
     const saved = JSON.parse(readFileSync(join(scratch.dir, 'study.json'), 'utf8'));
     assert.equal(saved.models.Yield.terms, 'Temperature Time Temperature^2');
-    assert.equal(saved.models.Impurity, undefined);
+    assert.equal(saved.models.Impurity.transform, 'log');
   });
 });

@@ -31,10 +31,15 @@ async function call(method, path, body, contentType = 'application/json') {
 
 export const api = {
   state: () => call('GET', '/api/state'),
+  designs: () => call('GET', '/api/designs'),
   validate: (definition) => call('POST', '/api/validate', definition),
+  evaluate: (definition) => call('POST', '/api/evaluate', definition),
   create: (definition) => call('POST', '/api/new', definition),
   enterResults: (results) => call('POST', '/api/results', { results }),
-  enterResultsCsv: (text, name) => call('POST', `/api/results.csv?name=${encodeURIComponent(name)}`, text, 'text/csv'),
+  // recordActual: the file's settings columns become the runs' actual settings.
+  enterResultsCsv: (text, name, recordActual = false) =>
+    call('POST', `/api/results.csv?name=${encodeURIComponent(name)}${recordActual ? '&actual=1' : ''}`, text, 'text/csv'),
+  studyFile: () => call('GET', '/api/study.json'),
   fit: () => call('GET', '/api/fit'),
   surface: (request) => call('POST', '/api/surface', request),
   optimize: (request) => call('POST', '/api/optimize', request),

@@ -1,7 +1,7 @@
 // The workbench page: one study, kept by the server; the page shows it and
 // sends every change through the API.
 import { api } from './api.js';
-import { fillDefinition, setupDefinition, validate } from './define.js';
+import { fillDefinition, loadDesigns, setupDefinition, validate } from './define.js';
 import { $, notify, readFile } from './dom.js';
 import { drawResiduals, ContourPanel } from './plots.js';
 import { renderReport, renderTabs } from './fit.js';
@@ -159,6 +159,7 @@ window.addEventListener('beforeunload', (event) => {
 });
 
 async function start() {
+  await loadDesigns();
   const initial = await api.state();
   state.file = initial.file;
   onStudy(initial.study, { definitionChanged: true, saved: initial.saved });

@@ -4,7 +4,7 @@
 // model, which the fit report, the surface and the optimum then use.
 import { api } from './api.js';
 import { $, el, notify } from './dom.js';
-import { num, numberCell, pValue } from './format.js';
+import { num, numberCell, parseNumber, pValue } from './format.js';
 
 function anovaTable(anova, partial) {
   const rows = [...(partial ? anova.partial : anova.sequential), anova.model, anova.residual];
@@ -40,9 +40,23 @@ function request(response, save) {
   const terms = (id) => $(id).value.split(',').map((t) => t.trim()).filter(Boolean);
   return {
     response, save, model: $('#model-terms').value.trim() || 'quadratic', transform: $('#model-transform').value,
-    reduce: $('#model-reduce').checked, aicc: $('#model-aicc').checked, forceIn: terms('#model-force-in'),
-    forceOut: terms('#model-force-out'),
+    reduce: $('#model-reduce').checked, aicc: $('#model-aicc').checked, pToRemove: parseNumber($('#model-p-remove').value),
+    forceIn: terms('#model-force-in'), forceOut: terms('#model-force-out'),
   };
+}
+
+// The form as the study file keeps the response's chosen model (its
+// "models" member; a response without one has the full quadratic).
+function fillForm(choice) {
+  const reduction = choice?.reduction ?? {};
+  $('#model-terms').value = choice?.model ?? '';
+  $('#model-transform').value = choice?.transform ?? 'none';
+  $('#model-reduce').checked = choice?.reduce ?? false;
+  $('#model-aicc').checked = reduction.criterion === 'aicc';
+  $('#model-p-remove').value = reduction.pToRemove === undefined ? '' : String(reduction.pToRemove);
+  $('#model-force-in').value = (reduction.forceIn ?? []).join(', ');
+  $('#model-force-out').value = (reduction.forceOut ?? []).join(', ');
+  $('#model-choice').dataset.filledFor = choice ? 'saved' : 'default';
 }
 
 // Shows the controls for `response`; onSaved(models) runs after a save.
@@ -70,4 +84,8 @@ export function renderModelChoice(response, onSaved) {
   $('#model-try').onclick = () => run(false);
   $('#model-save').onclick = () => run(true);
   result.replaceChildren();
+  delete $('#model-choice').dataset.filledFor;
+  api.studyFile().then((file) => {
+    if ($('#model-response').textContent === response) fillForm(file.models?.[response]);
+  }).catch((error) => { $('#model-error').textContent = error.message; });
 }

@@ -1,6 +1,7 @@
-// Steps 2 and 3: the run sheet in execution order, with a cell per result.
-// A cell is sent when it changes; a refused value is put back and the
-// layer's message shown.
+// Steps 2 and 3: the run sheet in execution order, with each run's block
+// and origin, its actual settings where they differ from the planned ones,
+// and a cell per result. A cell is sent when it changes; a refused value is
+// put back and the layer's message shown.
 import { api } from './api.js';
 import { $, $$, el, notify, readFile } from './dom.js';
 import { num, parseNumber, withUnit } from './format.js';
@@ -57,7 +58,19 @@ function resultInput(run, response, value, onStudy) {
 
 // The table's layout: the same layout is updated in place, so that a reply
 // arriving while the user types in another cell does not rebuild it.
-const layoutOf = (study) => JSON.stringify([study.factors, study.responses, study.runs.map((r) => r.run)]);
+const layoutOf = (study) => JSON.stringify([study.factors, study.responses,
+  study.runs.map((r) => [r.run, r.block, r.origin, r.actual])]);
+
+// A factor's setting: the planned one, or the actual one marked with the
+// planned beneath when the run was made elsewhere.
+function settingCell(run, factor) {
+  const planned = run.settings[factor.name];
+  const actual = run.actual[factor.name];
+  const dataset = { factor: factor.name, planned: String(planned), actual: String(actual) };
+  if (actual === planned) return el('td', { dataset }, num(planned, 8));
+  return el('td', { class: 'deviates', dataset, title: `Made at ${actual}; planned ${planned}` },
+    num(actual, 8), el('small', {}, `planned ${num(planned, 8)}`));
+}
 
 export function renderRuns(study, onStudy) {
   const table = $('#run-table');
@@ -76,12 +89,13 @@ export function renderRuns(study, onStudy) {
   }
   table.dataset.layout = layoutOf(study);
   const head = el('tr', {},
-    el('th', {}, 'Order'), el('th', {}, 'Run'),
-    study.factors.map((f) => el('th', {}, withUnit(f.name, f.unit))),
+    el('th', {}, 'Order'), el('th', {}, 'Run'), el('th', {}, 'Block'), el('th', {}, 'Origin'),
+    study.factors.map((f) => el('th', { dataset: { factor: f.name } }, withUnit(f.name, f.unit))),
     study.responses.map((r) => el('th', {}, withUnit(r.name, r.unit))));
-  const rows = study.runs.map((run) => el('tr', {},
+  const rows = study.runs.map((run) => el('tr', { dataset: { run: String(run.run) } },
     el('td', {}, run.order), el('td', {}, run.run),
-    study.factors.map((f) => el('td', {}, num(run.settings[f.name], 8))),
+    el('td', { dataset: { block: String(run.block) } }, run.block), el('td', { dataset: { origin: run.origin } }, run.origin),
+    study.factors.map((f) => settingCell(run, f)),
     study.responses.map((r) => el('td', {}, resultInput(run, r, run.results[r.name], onStudy)))));
   table.replaceChildren(el('thead', {}, head), el('tbody', {}, rows));
 }
@@ -99,7 +113,7 @@ export function setupRuns(onStudy) {
     const file = await readFile(event.target);
     if (file === null) return;
     try {
-      const reply = await api.enterResultsCsv(file.text, file.name);
+      const reply = await api.enterResultsCsv(file.text, file.name, $('#record-actual').checked);
       $('#runs-error').textContent = '';
       onStudy(reply.study);
       notify(`Results read from ${file.name}.`);
