@@ -5,34 +5,17 @@
 // moves. Screenshots go to TAVRIN_SCREENSHOT_DIR (default: a scratch folder).
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
+import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
+import { launch, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
-// puppeteer-core is the workbench's test dependency, in web/node_modules.
-const require = createRequire(new URL('../../web/package.json', import.meta.url));
-const puppeteer = require('puppeteer-core');
 
-const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
-const screenshots = process.env.TAVRIN_SCREENSHOT_DIR ?? mkdtempSync(join(tmpdir(), 'tavrin-shots-'));
-mkdirSync(screenshots, { recursive: true });
 
 const cli = (...args) => JSON.parse(execFileSync(tavrin, args, { encoding: 'utf8' }));
 
-async function launch() {
-  const profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`],
-  });
-  return { browser, close: async () => { await browser.close(); rmSync(profile, { recursive: true, force: true }); } };
-}
 
 // Replaces the text of an input as typing would, firing input and change.
 async function typeInto(page, selector, text) {

@@ -6,19 +6,13 @@
 // settings are checked, or recorded as actual settings as `tavrin enter
 // --actual` records them.
 import assert from 'node:assert/strict';
-import { copyFileSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { copyFileSync, writeFileSync } from 'node:fs';
 import { spawnSync } from 'node:child_process';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
+import { launch, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
-const require = createRequire(new URL('../../web/package.json', import.meta.url));
-const puppeteer = require('puppeteer-core');
-const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
-const screenshots = process.env.TAVRIN_SCREENSHOT_DIR ?? mkdtempSync(join(tmpdir(), 'tavrin-shots-'));
-mkdirSync(screenshots, { recursive: true });
 
 // A section of the page, full width, from the top of the page (the bar stays there).
 const sectionClip = (page, selector) => page.$eval(selector, (section) => {
@@ -73,21 +67,15 @@ const shownFaults = (page) => page.$$eval('#define .field-error[data-field]', (c
 describe('the definition step offers every design, evaluated before it is made', () => {
   let scratch;
   let server;
-  let browser;
-  let profile;
+  let chrome;
   let page;
 
   before(async () => {
     scratch = scratchDir();
     workDir = scratch.dir;
     server = await startServer(['study.json'], scratch.dir);
-    profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
-    browser = await puppeteer.launch({
-      executablePath: chromium,
-      headless: true,
-      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', `--user-data-dir=${profile}`],
-    });
-    page = await browser.newPage();
+    chrome = await launch();
+    page = await chrome.browser.newPage();
     await page.setViewport({ width: 1280, height: 900 });
     page.on('dialog', (dialog) => dialog.accept());
     page.on('pageerror', (error) => { throw error; });
@@ -95,8 +83,7 @@ describe('the definition step offers every design, evaluated before it is made',
     await page.waitForSelector('body[data-ready="true"]');
   });
   after(async () => {
-    await browser?.close();
-    if (profile) rmSync(profile, { recursive: true, force: true });
+    await chrome?.close();
     await server?.stop();
     scratch?.remove();
   });

@@ -4,23 +4,18 @@
 // and the fit report and the saved study file then carry it.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
+import { launch } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
-const require = createRequire(new URL('../../web/package.json', import.meta.url));
-const puppeteer = require('puppeteer-core');
-const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
 
 describe('the fit step chooses a model', () => {
   let scratch;
   let server;
-  let browser;
-  let profile;
+  let chrome;
   let page;
 
   before(async () => {
@@ -36,20 +31,14 @@ describe('the fit step chooses a model', () => {
     execFileSync(tavrin, ['fit', file, '--response', 'Impurity', '--model', 'Temperature Time Temperature^2 Temperature:Time',
       '--reduce', '--alpha', '0.15', '--force', 'Time', '--transform', 'log', '--save']);
     server = await startServer(['study.json'], scratch.dir);
-    profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
-    browser = await puppeteer.launch({
-      executablePath: chromium,
-      headless: true,
-      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', `--user-data-dir=${profile}`],
-    });
-    page = await browser.newPage();
+    chrome = await launch();
+    page = await chrome.browser.newPage();
     page.on('pageerror', (error) => { throw error; });
     await page.goto(server.url);
     await page.waitForSelector('#fit-body:not([hidden]) #fit-stats');
   });
   after(async () => {
-    await browser?.close();
-    if (profile) rmSync(profile, { recursive: true, force: true });
+    await chrome?.close();
     await server?.stop();
     scratch?.remove();
   });

@@ -4,20 +4,14 @@
 // `tavrin optimize --robust --json` and `tavrin predict --json`.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, trueImpurity, trueYield } from './process.mjs';
+import { launch, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
-const require = createRequire(new URL('../../web/package.json', import.meta.url));
-const puppeteer = require('puppeteer-core');
-const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
-const screenshots = process.env.TAVRIN_SCREENSHOT_DIR ?? mkdtempSync(join(tmpdir(), 'tavrin-shots-'));
-mkdirSync(screenshots, { recursive: true });
 
 const goals = ['--maximize', 'Yield', '--within', 'Impurity<=1.5'];
 
@@ -25,7 +19,7 @@ describe('report', () => {
   const scratch = scratchDir();
   const run = (...args) => execFileSync(tavrin, args, { cwd: scratch.dir, encoding: 'utf8' });
   const cli = (...args) => JSON.parse(run(...args, '--json'));
-  let browser, profile, page, figures, data;
+  let chrome, page, figures, data;
   const blocked = [];
   const problems = [];
 
@@ -42,14 +36,8 @@ describe('report', () => {
     run('enter', 'study.json', 'results.csv');
     run('report', 'study.json', '-o', 'study.html', ...goals);
 
-    profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
-    browser = await puppeteer.launch({
-      executablePath: chromium,
-      headless: true,
-      args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`],
-    });
-    page = await browser.newPage();
+    chrome = await launch();
+    page = await chrome.browser.newPage();
     await page.setViewport({ width: 1280, height: 800 });
     const url = pathToFileURL(join(scratch.dir, 'study.html')).href;
     await page.setRequestInterception(true);
@@ -69,8 +57,7 @@ describe('report', () => {
   });
 
   after(async () => {
-    await browser?.close();
-    if (profile) rmSync(profile, { recursive: true, force: true });
+    await chrome?.close();
     scratch.remove();
   });
 
@@ -158,7 +145,7 @@ describe('report', () => {
       assert.equal(response.status, 200);
       assert.equal(await response.text(), readFileSync(join(scratch.dir, 'study.html'), 'utf8'));
 
-      const bench = await browser.newPage();
+      const bench = await chrome.browser.newPage();
       await bench.goto(server.url);
       await bench.waitForSelector('#fit-body:not([hidden]) #fit-stats .has-meaning');
       const fit = cli('fit', 'study.json');

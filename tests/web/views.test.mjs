@@ -5,19 +5,13 @@
 // Screenshots of each view go to TAVRIN_SCREENSHOT_DIR.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
-import { tmpdir } from 'node:os';
+import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
+import { launch, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
-const require = createRequire(new URL('../../web/package.json', import.meta.url));
-const puppeteer = require('puppeteer-core');
 
-const chromium = process.env.TAVRIN_CHROMIUM ?? '/usr/bin/chromium';
-const screenshots = process.env.TAVRIN_SCREENSHOT_DIR ?? mkdtempSync(join(tmpdir(), 'tavrin-shots-'));
-mkdirSync(screenshots, { recursive: true });
 
 const cli = (...args) => JSON.parse(execFileSync(tavrin, ['plot', ...args, '--json'], { encoding: 'utf8' }));
 
@@ -42,15 +36,6 @@ function makeStudy(dir, name, { factors, missing = [] }) {
   return file;
 }
 
-async function launch() {
-  const profile = mkdtempSync(join(tmpdir(), 'tavrin-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: chromium, headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync', `--user-data-dir=${profile}`],
-  });
-  return { browser, close: async () => { await browser.close(); rmSync(profile, { recursive: true, force: true }); } };
-}
 
 // Opens the workbench on `file`; console errors and page errors are collected.
 async function open(chrome, file, dir, width = 1280, height = 800) {
