@@ -72,12 +72,6 @@ std::pair<double, double> predictionRange(const Fit& fit, const Goals& goals, co
   return {low, high};
 }
 
-double distance(const std::vector<double>& a, const std::vector<double>& b) {
-  double d2 = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) d2 += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(d2);
-}
-
 // The admissible points, best first, each farther than `tolerance` from
 // every better one.
 std::vector<Located> distinctBest(std::vector<Located> located, std::size_t count, double tolerance) {
@@ -86,7 +80,7 @@ std::vector<Located> distinctBest(std::vector<Located> located, std::size_t coun
   for (Located& l : located) {
     if (!l.admissible || chosen.size() == count) break;
     const bool distinct = std::all_of(chosen.begin(), chosen.end(),
-                                      [&](const Located& c) { return distance(c.coded, l.coded) > tolerance; });
+                                      [&](const Located& c) { return codedDistance(c.coded, l.coded) > tolerance; });
     if (distinct) chosen.push_back(std::move(l));
   }
   return chosen;
@@ -157,7 +151,7 @@ std::vector<Located> searchOptima(const Problem& p, const std::vector<double>& c
     const bool foundBefore = std::any_of(located.begin(), located.end(), [](const Located& l) { return l.admissible; });
     const bool newOptimum = std::any_of(round.begin(), round.end(), [&](const Located& r) {
       return r.admissible && std::none_of(located.begin(), located.end(), [&](const Located& l) {
-               return l.admissible && distance(l.coded, r.coded) <= options.distinctTolerance;
+               return l.admissible && codedDistance(l.coded, r.coded) <= options.distinctTolerance;
              });
     });
     std::move(round.begin(), round.end(), std::back_inserter(located));

@@ -5,6 +5,7 @@
 // of the slots, laid out slot after slot in the order of quadratic.h.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <string>
@@ -111,5 +112,12 @@ double surrogate(const Problem& problem, const double* values, double floor, dou
 
 // Smallest desirability ratio of the goals at a point (1 when none bites).
 double smallestRatio(const Problem& problem, const double* values) noexcept;
+
+// Euclidean distance between two coded points of the same length.
+inline double codedDistance(const std::vector<double>& a, const std::vector<double>& b) noexcept {
+  double d2 = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) d2 += (a[i] - b[i]) * (a[i] - b[i]);
+  return std::sqrt(d2);
+}
 
 }  // namespace tavrin::optimum

@@ -34,12 +34,6 @@ constexpr int kMaxProbeIterations = 8;
 constexpr double kProbeContraction = 0.5;
 constexpr double kProbeReach = 1.0;
 
-double distance(const std::vector<double>& a, const std::vector<double>& b) {
-  double d2 = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) d2 += (a[i] - b[i]) * (a[i] - b[i]);
-  return std::sqrt(d2);
-}
-
 struct ActiveRow {
   std::size_t slot;
   double sign;  // +1 for y <= bound, -1 for y >= bound
@@ -347,7 +341,7 @@ bool refineActiveSet(const Problem& p, const double* coef, double floor, std::ve
       std::sort(active.moving.begin(), active.moving.end());
       continue;
     }
-    if (probe && distance(x, coded) > kProbeReach) return false;
+    if (probe && codedDistance(x, coded) > kProbeReach) return false;
     coded = x;
     return true;
   }
