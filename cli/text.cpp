@@ -186,13 +186,25 @@ std::string label(const Response& response) {
   return response.unit.empty() ? response.name : response.name + " [" + response.unit + "]";
 }
 
+// What was added to the design since it was made, for the heading.
+static std::string additions(const Plan& plan) {
+  const std::size_t folds = static_cast<std::size_t>(std::count_if(
+      plan.augmentations.begin(), plan.augmentations.end(), [](const Augmentation& a) { return a.fold.has_value(); }));
+  std::string text;
+  if (folds > 0) text += ", folded into a central composite";
+  const std::size_t others = plan.augmentations.size() - folds;
+  if (others > 0) text += ", augmented " + std::to_string(others) + (others == 1 ? " time" : " times");
+  return text;
+}
+
 void printStudy(std::ostream& out, const Study& study) {
   const Plan& plan = study.plan();
   if (plan.kind == DesignKind::Imported)
-    out << "existing data of " << plan.factorCount() << " factors: " << plan.runCount() << " runs in the data's order\n\n";
+    out << "existing data of " << plan.factorCount() << " factors" << additions(plan) << ": " << plan.runCount()
+        << " runs in the data's order\n\n";
   else
-    out << designKindName(plan.kind) << " plan of " << plan.factorCount() << " factors: " << plan.runCount()
-        << " runs in execution order (seed " << plan.seed << ")\n\n";
+    out << designKindName(plan.kind) << " plan of " << plan.factorCount() << " factors" << additions(plan) << ": "
+        << plan.runCount() << " runs in execution order (seed " << plan.seed << ")\n\n";
   const bool blocked = std::any_of(plan.blocks.begin(), plan.blocks.end(), [](int b) { return b != 1; });
   std::vector<int> deviating;
   for (std::size_t r = 0; r < plan.runCount(); ++r)

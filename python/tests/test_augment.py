@@ -46,6 +46,8 @@ def test_fold_gives_box_and_hunters_design_the_same_from_python_and_the_command_
 
     tavrin_cli("augment", "cli.json", "--fold", "--seed", 6, cwd=tmp_path).check_returncode()
     assert tavrin.Study.load(tmp_path / "cli.json") == study
+    sheet = tavrin_cli("sheet", "cli.json", cwd=tmp_path)
+    assert "factors, folded into a central composite: 20 runs" in sheet.stdout.splitlines()[0]
 
     rotatable = tavrin.Study.factorial(FACTORS, "Y", seed=3)
     rotatable.fold(alpha="rotatable", center_runs=3)
