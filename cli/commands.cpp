@@ -233,6 +233,7 @@ DesignRecipe recipeOf(const NewOptions& o, const std::vector<Factor>& factors) {
   if (o.alpha) options.alpha = parseAlpha(*o.alpha);
   if (o.inscribed) options.inscribed = true;
   options.centerRuns = o.centerRuns;
+  options.axialCenterRuns = o.axialCenterRuns;
   options.blocks = o.blocks;
   options.levels = o.levels;
   options.fraction = o.fraction;
@@ -247,7 +248,7 @@ DesignRecipe recipeOf(const NewOptions& o, const std::vector<Factor>& factors) {
 }
 
 void runNewFromData(const NewOptions& o, std::ostream& out) {
-  if (o.design != NewOptions{}.design || o.seed || o.centerRuns || o.alpha || o.inscribed || o.blocks || o.levels ||
+  if (o.design != NewOptions{}.design || o.seed || o.centerRuns || o.axialCenterRuns || o.alpha || o.inscribed || o.blocks || o.levels ||
       o.fraction || o.runs || !o.model.empty() || !o.criterion.empty() || !o.constraints.empty())
     throw UsageError("--data makes a study of existing runs: --design, --seed and the design's options do not apply");
   std::vector<Factor> factors;

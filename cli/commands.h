@@ -23,6 +23,7 @@ struct NewOptions {
   std::vector<std::string> responses;
   std::optional<std::string> seed;  // text: the layer parses it
   std::optional<int> centerRuns;
+  std::optional<int> axialCenterRuns;
   // The design's options, as text where the layer parses them.
   std::optional<std::string> alpha;
   bool inscribed = false;

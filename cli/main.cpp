@@ -38,6 +38,7 @@ void addNew(CLI::App& app, NewOptions& o) {
   sub->add_option("--seed", o.seed, "Seed of the execution order, 0..2^64-1 (default: drawn at random, then recorded)");
   sub->add_option("--center-runs", o.centerRuns,
                   "Centre runs added to the design's own (0..100); a ccd's centre runs, spread over its blocks");
+  sub->add_option("--axial-center-runs", o.axialCenterRuns, "blocked ccd: how many of the centre runs the axial block takes");
   sub->add_option("--alpha", o.alpha, "ccd: rotatable, orthogonal, spherical, face or a number");
   sub->add_flag("--inscribed", o.inscribed, "ccd: scale the design so the axial runs are at the factor ranges");
   sub->add_option("--blocks", o.blocks, "ccd, factorial: number of blocks (1 = unblocked)");

@@ -38,6 +38,13 @@ def test_each_design_holds_the_published_runs(cli, tmp_path, args, runs, blocks,
     assert again["runs"] == sheet["runs"] and again["recipe"] == sheet["recipe"]
 
 
+def test_the_axial_block_of_a_blocked_ccd_takes_the_centre_runs_asked_for(cli, tmp_path):
+    sheet = run_json("new", "s.json", *THREE, "--response", "Y", "--design", "ccd", "--blocks", "3",
+                     "--center-runs", "8", "--axial-center-runs", "3", cwd=tmp_path)
+    centres = [r["block"] for r in sheet["runs"] if r["origin"] == "center"]
+    assert len(centres) == 8 and centres.count(max(centres)) == 3
+
+
 def test_optimal_design_keeps_its_constraint_and_seed(cli, tmp_path):
     args = ["--design", "optimal", "--runs", "9", "--model", "quadratic", "--criterion", "i",
             "--constraint", "A + 0.05*B <= 1.5", *THREE[:4], "--response", "Y", "--seed", "8"]
@@ -57,6 +64,7 @@ def test_optimal_design_keeps_its_constraint_and_seed(cli, tmp_path):
     (["--design", "optimal", "--runs", "5"], "runs"),
     (["--design", "optimal", "--runs", "12", "--constraint", "A + Q <= 1"], '"Q"'),
     (["--design", "box-behnken", "--runs", "12"], '"runs"'),
+    (["--design", "ccd", "--blocks", "3", "--center-runs", "4", "--axial-center-runs", "5"], "axial center runs"),
 ])
 def test_refusals_name_the_option_and_write_nothing(cli, tmp_path, args, named):
     result = run("new", "s.json", *THREE, "--response", "Y", *args, cwd=tmp_path, check=1)
