@@ -9,7 +9,7 @@ import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
-import { launch, screenshots } from './chromium.mjs';
+import { launch, openPage, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
 
@@ -68,12 +68,7 @@ describe('workbench in a browser', () => {
     scratch = scratchDir();
     server = await startServer(['study.json'], scratch.dir);
     chrome = await launch();
-    page = await chrome.browser.newPage();
-    await page.setViewport({ width: 1280, height: 900 });
-    page.on('dialog', (dialog) => dialog.accept());
-    page.on('pageerror', (error) => { throw error; });
-    await page.goto(server.url);
-    await page.waitForSelector('body[data-ready="true"]');
+    page = await openPage(chrome, server.url);
   });
   after(async () => {
     await chrome?.close();

@@ -25,3 +25,15 @@ export async function launch() {
   });
   return { browser, close: async () => { await browser.close(); rmSync(profile, { recursive: true, force: true }); } };
 }
+
+// A page of the workbench at `url`, ready once `ready` matches: dialogs are
+// accepted, and an uncaught error in the page fails the test.
+export async function openPage(chrome, url, { ready = 'body[data-ready="true"]', width = 1280, height = 900 } = {}) {
+  const page = await chrome.browser.newPage();
+  await page.setViewport({ width, height });
+  page.on('dialog', (dialog) => dialog.accept());
+  page.on('pageerror', (error) => { throw error; });
+  await page.goto(url);
+  await page.waitForSelector(ready);
+  return page;
+}

@@ -10,7 +10,7 @@ import { copyFileSync, writeFileSync } from 'node:fs';
 import { spawnSync } from 'node:child_process';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { launch, screenshots } from './chromium.mjs';
+import { launch, openPage, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
 
@@ -75,12 +75,7 @@ describe('the definition step offers every design, evaluated before it is made',
     workDir = scratch.dir;
     server = await startServer(['study.json'], scratch.dir);
     chrome = await launch();
-    page = await chrome.browser.newPage();
-    await page.setViewport({ width: 1280, height: 900 });
-    page.on('dialog', (dialog) => dialog.accept());
-    page.on('pageerror', (error) => { throw error; });
-    await page.goto(server.url);
-    await page.waitForSelector('body[data-ready="true"]');
+    page = await openPage(chrome, server.url);
   });
   after(async () => {
     await chrome?.close();

@@ -8,7 +8,7 @@ import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
-import { launch } from './chromium.mjs';
+import { launch, openPage } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
 
@@ -32,10 +32,7 @@ describe('the fit step chooses a model', () => {
       '--reduce', '--alpha', '0.15', '--force', 'Time', '--transform', 'log', '--save']);
     server = await startServer(['study.json'], scratch.dir);
     chrome = await launch();
-    page = await chrome.browser.newPage();
-    page.on('pageerror', (error) => { throw error; });
-    await page.goto(server.url);
-    await page.waitForSelector('#fit-body:not([hidden]) #fit-stats');
+    page = await openPage(chrome, server.url, { ready: '#fit-body:not([hidden]) #fit-stats' });
   });
   after(async () => {
     await chrome?.close();
