@@ -35,9 +35,8 @@ constexpr BoxHunterEntry kBoxHunter[] = {
 };
 
 double orthogonalAlpha(int k, int cubeRuns, int cubeBlocks, CenterDefaults c) {
-  // Each block's share of sum x_i^2 equals its share of the runs.
   const double f = cubeRuns;
-  return std::sqrt(f * (2.0 * k + c.axial) / (2.0 * (f + cubeBlocks * c.cube)));
+  return orthogonalBlockingAlpha(f, f + cubeBlocks * c.cube, k, c.axial);
 }
 
 // Centre runs that make the rotatable design of uniform precision (Box and
@@ -182,6 +181,10 @@ DesignRuns buildCentralComposite(std::size_t factors, const DesignOptions& o) {
     }
   list.addCenter(blocks == 1 ? c.cube : c.axial, axialBlock);
   return std::move(list).finish();
+}
+
+double orthogonalBlockingAlpha(double corners, double cubeBlockRuns, int k, int axialCenters) {
+  return std::sqrt(corners * (2.0 * k + axialCenters) / (2.0 * cubeBlockRuns));
 }
 
 }  // namespace tavrin::designs

@@ -147,27 +147,21 @@ void requireOrthogonalBlocks(const CubeRuns& cube, const std::vector<int>& block
     }
 }
 
-// alpha^2 = F (2k + c) / (2 n): the axial block's share of sum x_i^2 is
-// its share of the runs.
-double orthogonalAlpha(double corners, double kept, double k, double centers) {
-  return std::sqrt(corners * (2.0 * k + centers) / (2.0 * kept));
-}
-
-int defaultCenters(double corners, double kept, double k) {
+int defaultCenters(double corners, double kept, int k) {
   const double rotatable = std::pow(corners, 0.25);
   int best = 0;
   for (int c = 1; c <= designs::kMaxCenterRuns; ++c)
-    if (std::fabs(orthogonalAlpha(corners, kept, k, c) - rotatable) <
-        std::fabs(orthogonalAlpha(corners, kept, k, best) - rotatable) - 1e-12)
+    if (std::fabs(designs::orthogonalBlockingAlpha(corners, kept, k, c) - rotatable) <
+        std::fabs(designs::orthogonalBlockingAlpha(corners, kept, k, best) - rotatable) - 1e-12)
       best = c;
   return best;
 }
 
-double alphaOf(const Alpha& alpha, double corners, double kept, double k, int centers) {
+double alphaOf(const Alpha& alpha, double corners, double kept, int k, int centers) {
   switch (alpha.kind) {
     case AlphaKind::Rotatable: return std::pow(corners, 0.25);
-    case AlphaKind::Orthogonal: return orthogonalAlpha(corners, kept, k, centers);
-    case AlphaKind::Spherical: return std::sqrt(k);
+    case AlphaKind::Orthogonal: return designs::orthogonalBlockingAlpha(corners, kept, k, centers);
+    case AlphaKind::Spherical: return std::sqrt(static_cast<double>(k));
     case AlphaKind::Face: return 1.0;
     case AlphaKind::Value:
       if (!std::isfinite(alpha.value) || alpha.value <= 0.0)
@@ -195,13 +189,10 @@ FoldedRuns foldDesign(const Matrix& coded, const std::vector<int>& blocks, const
   const std::size_t k = coded.cols();
   const auto corners = static_cast<double>(cube.corners.size());
   const auto kept = static_cast<double>(coded.rows());
-  const auto factors = static_cast<double>(k);
-  if (options.centerRuns && (*options.centerRuns < 0 || *options.centerRuns > designs::kMaxCenterRuns))
-    refuse("center runs: " + std::to_string(*options.centerRuns) + " is outside the allowed 0.." +
-               std::to_string(designs::kMaxCenterRuns),
-           "center-runs");
+  const auto factors = static_cast<int>(k);
   FoldedRuns folded;
-  folded.centerRuns = options.centerRuns.value_or(defaultCenters(corners, kept, factors));
+  folded.centerRuns = designs::countOption(options.centerRuns, defaultCenters(corners, kept, factors), 0,
+                                           designs::kMaxCenterRuns, "center runs", DesignOption::CenterRuns);
   folded.alpha = alphaOf(alpha, corners, kept, factors, folded.centerRuns);
 
   const int block = *std::max_element(blocks.begin(), blocks.end()) + 1;

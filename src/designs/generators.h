@@ -16,6 +16,11 @@ DesignRuns buildRechtschaffner(std::size_t factors, const DesignOptions& options
 DesignRuns buildCentralComposite(std::size_t factors, const DesignOptions& options);
 DesignRuns buildFactorial(std::size_t factors, const DesignOptions& options);
 
+// The axial distance of orthogonal blocking: alpha^2 = F (2k + c) / (2 n)
+// for F corners among the n runs of the cube's blocks and c centre runs in
+// the axial block (each block's share of sum x_i^2 is its share of the runs).
+double orthogonalBlockingAlpha(double corners, double cubeBlockRuns, int k, int axialCenters);
+
 // Largest number of centre runs per block an option may ask for.
 constexpr int kMaxCenterRuns = 100;
 
