@@ -4,19 +4,17 @@
 #include <boost/math/distributions/fisher_f.hpp>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "analysis/inference.h"
 #include "analysis/lack_of_fit.h"
 #include "analysis/model_matrix.h"
+#include "study/not_a_number.h"
 #include "tavrin/error.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A row tested against the residual mean square; no test without df on either side.
 AnovaRow tested(std::string source, int df, double ss, const ModelFit& fit) {

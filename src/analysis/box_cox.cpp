@@ -4,16 +4,15 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <string>
 
 #include "analysis/model_matrix.h"
+#include "study/not_a_number.h"
 #include "tavrin/error.h"
 
 namespace tavrin {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kSearchLow = -3.0;
 constexpr double kSearchHigh = 3.0;
 constexpr double kGridStep = 0.05;

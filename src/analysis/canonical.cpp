@@ -3,11 +3,11 @@
 // products off it). Its stationary point solves 2Bx + b = 0.
 #include <Eigen/Eigenvalues>
 #include <cmath>
-#include <limits>
 #include <string>
 
 #include "analysis/inference.h"
 #include "analysis/second_order.h"
+#include "study/not_a_number.h"
 #include "tavrin/analysis.h"
 #include "tavrin/error.h"
 #include "tavrin/quadratic.h"
@@ -15,7 +15,6 @@
 namespace tavrin {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // B counts as singular when its smallest eigenvalue is this small relative
 // to its largest: the stationary point is then not unique (or at infinity)
 // within rounding.

@@ -11,6 +11,7 @@
 
 #include "analysis/inference.h"
 #include "analysis/lack_of_fit.h"
+#include "study/not_a_number.h"
 #include "tavrin/analysis.h"
 #include "tavrin/error.h"
 #include "tavrin/quadratic.h"
@@ -18,7 +19,6 @@
 namespace tavrin {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // A leverage this close to 1 means the run is fitted exactly whatever it
 // measures: its left-out residual is not defined.
 constexpr double kUnitLeverageGap = 1e-9;

@@ -6,14 +6,13 @@
 #include <cmath>
 #include <limits>
 
+#include "study/not_a_number.h"
 #include "tavrin/error.h"
 #include "tavrin/model_building.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin::analysis {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string responseList(const Fit& fit) {
   std::string names;

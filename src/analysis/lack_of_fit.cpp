@@ -3,13 +3,13 @@
 #include <boost/math/distributions/fisher_f.hpp>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "analysis/inference.h"
 #include "analysis/model_matrix.h"
+#include "study/not_a_number.h"
 #include "tavrin/quadratic.h"
 
 namespace tavrin::analysis {
@@ -53,7 +53,6 @@ PureError pureError(const Matrix& settings, const std::vector<int>& blocks, cons
 }
 
 LackOfFit lackOfFit(const PureError& pure, double residualSS, int residualDf) {
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   LackOfFit out;
   out.f = kNaN;
   out.p = kNaN;

@@ -4,16 +4,15 @@
 #include <boost/math/distributions/students_t.hpp>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numeric>
 
 #include "analysis/model_matrix.h"
+#include "study/not_a_number.h"
 #include "tavrin/error.h"
 
 namespace tavrin {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // A run whose leverage is this close to 1 is fitted exactly: it has no
 // deleted residual.
 constexpr double kExactLeverage = 1e-10;

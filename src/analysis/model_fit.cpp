@@ -2,7 +2,6 @@
 // predictions at the average block.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <set>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "analysis/inference.h"
 #include "analysis/model_matrix.h"
+#include "study/not_a_number.h"
 #include "study/text.h"
 #include "tavrin/error.h"
 
@@ -123,8 +123,6 @@ ResidualFit residualFit(const Eigen::MatrixXd& x, const Eigen::VectorXd& y) {
 }  // namespace analysis
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string columnLabel(const ModelFit& fit, std::size_t c) {
   if (c < fit.terms.size()) return quadratic::termLabel(fit.factorNames, fit.terms.indices[c]);

@@ -2,19 +2,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/model_matrix.h"
+#include "study/not_a_number.h"
 #include "study/text.h"
 #include "tavrin/error.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 ModelTerms without(const ModelTerms& model, std::size_t index) {
   ModelTerms out = model;

@@ -5,12 +5,12 @@
 #include <boost/math/distributions/non_central_t.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
-#include <limits>
 #include <numbers>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "study/not_a_number.h"
 #include "tavrin/design_evaluation.h"
 #include "tavrin/designs.h"
 #include "tavrin/error.h"
@@ -22,7 +22,6 @@ using Eigen::Index;
 using Eigen::MatrixXd;
 using Eigen::VectorXd;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kMaxGridFactors = 7;    // 3^7 grid points
 constexpr std::size_t kMaxVertexFactors = 12;  // 2^12 vertices or diagonals
 constexpr std::size_t kMaxSamples = 10'000'000;

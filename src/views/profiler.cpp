@@ -1,9 +1,9 @@
 // The prediction profiler: each response along each factor with its
 // confidence band, the other factors held, and the overall desirability.
 #include <cmath>
-#include <limits>
 
 #include "optimum/problem.h"
+#include "study/not_a_number.h"
 #include "tavrin/error.h"
 #include "tavrin/views.h"
 #include "views/grid.h"
@@ -11,8 +11,6 @@
 namespace tavrin::views {
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool hasDesirabilityGoal(const Goals& goals) {
   for (const Goal& g : goals.goals)
