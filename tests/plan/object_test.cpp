@@ -36,9 +36,12 @@ TEST(Flags, TransitionTable) {
 #define OP(call) #call, [&](CTavrin& s) { return s.call; }
   const struct { const char* what; std::function<Result(CTavrin&)> call; const char* expected; } kCases[] = {
       {OP(planAddDesignVar(L"z", 0, 1)), "0:--- 12:P-- 12:PM- 12:PMO "},
+      {OP(planAddObjective(L"w")), "0:--- 13:P-- 13:PM- 13:PMO "},
+      {OP(planSetType(CTavrin::RechschafnerPlan)), "0:--- 0:--- 0:--- 0:--- "},
       {OP(planCompute()), "0:P-- 0:P-- 0:P-- 0:P-- "},
       {OP(modelCompute()), "1:--- 0:PM- 0:PM- 0:PMO "},
       {OP(planSetObjectiveValue(L"y1", 1, 2)), "1:--- 0:P-- 0:P-- 0:P-- "},
+      {OP(planSetObjectiveValue(L"nope", 1, 2)), "1:--- 5:P-- 5:P-- 5:P-- "},
       {OP(modelSetDesignVarValue(L"x1", 1.5)), "1:--- 0:P-- 0:P-- 0:P-- "},
       {OP(modelSetObjectiveLimits(L"y1", 1, 0, 1)), "1:--- 2:P-- 0:PM- 0:PM- "},
       {OP(modelSetDesignVarLimits(L"x9", 0, 1)), "1:--- 2:P-- 5:PM- 5:PM- "},
