@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <csignal>
 
@@ -145,24 +144,45 @@ TEST(NumberFormat, GeneralNotationAsPrintf) {
   }
 }
 
-// The example byte for byte in versions 1 and 0; refusals leave no file created or changed.
-TEST(PlanFile, SaveExampleAndRefusals) {
+// The example byte for byte in versions 1 and 0. Refusals leave no file created or changed; so does a write
+// that fails (full device, file size limit), which leaves the old file, its mode and no temporary file.
+TEST(PlanFile, SaveExampleRefusalsAndFailedWrites) {
   CTavrin empty(CTavrin::BoxBehnkenPlan), planOnly(CTavrin::BoxBehnkenPlan), done(CTavrin::BoxBehnkenPlan);
   planOnly.planAddDesignVar(L"A", 0, 1), planOnly.planAddObjective(L"Y"), planOnly.planCompute();
   buildExample(done);
   EXPECT_EQ(saved(done), kExample);
   EXPECT_EQ(saved(done, 0), "0" + kExample.substr(1));
-  const std::string missing = kScratch.at("missing"), kept = kScratch.at("kept"), noDir = kScratch.at("a/b");
-  std::ofstream(kept) << std::string(5000, 'x');
+  const fs::path dir = kScratch.dir / "save";
+  fs::create_directory(dir);
+  const std::string missing = dir / "missing", kept = dir / "kept", noDir = dir / "a/b";
+  std::ofstream(kept) << "old";
+  const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(kept, mode);
   const auto result = [](const Result& r) { return std::to_wstring(r.code) + L' ' + r.message; };
+  const std::wstring cannot = L"20 Tavrin Error. Save(). Can not open file to save.";
   for (const std::string& path : {missing, kept}) {
     EXPECT_EQ(result(empty.Save(path.c_str(), 1)), L"1 Tavrin Error. Save(). Plan is not computed.");
     EXPECT_EQ(result(planOnly.Save(path.c_str(), 1)), L"2 Tavrin Error. Save(). Model is not computed.");
     EXPECT_EQ(result(done.Save(path.c_str(), 2)), L"20 Tavrin Error. Save(). File version is wrong.");
   }
-  EXPECT_EQ(result(done.Save(noDir.c_str(), 1)), L"20 Tavrin Error. Save(). Can not open file to save.");
+  EXPECT_EQ(result(done.Save(noDir.c_str(), 1)), cannot);
+  if (fs::exists("/dev/full")) {
+    EXPECT_EQ(result(done.Save("/dev/full", 1)), cannot);
+  }
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{100, limit.rlim_max};
+  std::signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &small);
+  const Result failed = done.Save(kept.c_str(), 1);
+  setrlimit(RLIMIT_FSIZE, &limit), std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_EQ(result(failed), cannot);
+  std::ostringstream old;
+  EXPECT_EQ((old << std::ifstream(kept).rdbuf(), old.str()), "old");
   EXPECT_FALSE(fs::exists(missing) || fs::exists(noDir));
-  EXPECT_EQ(fs::file_size(kept), 5000u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  ASSERT_EQ(done.Save(kept.c_str(), 1).code, 0u);
+  EXPECT_EQ(fs::file_size(kept), kExample.size());
+  EXPECT_EQ(fs::status(kept).permissions(), mode);
 }
 
 // 19 variables of 14 characters and one of 293 give a long heading; objective names of 295 to 299 bytes, some of
@@ -193,38 +213,6 @@ TEST(PlanFile, SaveWritesOnlyLinesLoadReads) {
   EXPECT_EQ(names, L"TTTTTTTTTTTT aaaaaaaaaaaa bbbbbbbbbbbb Objective3 \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"
                    L"\u00e9\u00e9\u00e9\u00e9 Objective5 ");
   std::setlocale(LC_ALL, "C");
-}
-
-// A full device reports code 20; a write that fails leaves the old file, its mode and no temporary file.
-TEST(PlanFile, SaveFailureKeepsTheOldFile) {
-  CTavrin done(CTavrin::BoxBehnkenPlan);
-  buildExample(done);
-  const auto result = [](const Result& r) { return std::to_wstring(r.code) + L' ' + r.message; };
-  const std::wstring cannot = L"20 Tavrin Error. Save(). Can not open file to save.";
-  if (fs::exists("/dev/full")) {
-    EXPECT_EQ(result(done.Save("/dev/full", 1)), cannot);
-  }
-  const fs::path dir = kScratch.dir / "replace";
-  fs::create_directory(dir);
-  const std::string path = (dir / "study.plan").string();
-  std::ofstream(path) << "old";
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  const rlimit small{100, limit.rlim_max};
-  std::signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &small);
-  const Result failed = done.Save(path.c_str(), 1);
-  setrlimit(RLIMIT_FSIZE, &limit);
-  std::signal(SIGXFSZ, SIG_DFL);
-  EXPECT_EQ(result(failed), cannot);
-  std::ostringstream old;
-  old << std::ifstream(path).rdbuf();
-  EXPECT_EQ(old.str(), "old");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-  ASSERT_EQ(done.Save(path.c_str(), 1).code, 0u);
-  EXPECT_EQ(fs::file_size(path), kExample.size());
-  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 // Coefficient labels for n = 3; distinct coefficients make a label naming the wrong term show.
