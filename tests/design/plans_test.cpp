@@ -65,29 +65,6 @@ TEST(BoxBehnkenPlan, EverySupportedCountRunByRun) {
   }
 }
 
-// Natural [10, 20], [20, 10], [5, 5]: coded -1, 0, 1, 2, .5 forward; natural 10, 15, 20, 25, 0, 5 back.
-TEST(Transforms, ForwardAndInverseForOrdinaryReversedAndEqualLimits) {
-  const double kInputs[] = {-1, 0, 1, 2, 0.5, 10, 15, 20, 25, 0, 5};
-  const int j = 2;
-  tavrin::NumericWorkspace ws;
-  ws.varCount = ws.objCount = 3;
-  for (int i = 1; i <= 3; ++i) ws.transformKind[j][i] = tavrin::kLinearTransform;
-  ws.varMin[1] = ws.varMax[2] = 10, ws.varMax[1] = ws.varMin[2] = 20, ws.varMin[3] = ws.varMax[3] = 5;
-  tavrin::mapRanges(j, ws);
-  int failure = 7;
-  std::ostringstream got;
-  for (int k = 0; k < 11; ++k) {
-    std::fill(ws.pointNatural + 1, ws.pointNatural + 4, kInputs[k]);
-    (k < 5 ? tavrin::transformForward : tavrin::transformInverse)(j, ws, failure = 7);
-    const double* out = k < 5 ? ws.pointNatural : ws.pointCoded;
-    got << out[1] << ' ' << out[2] << ' ' << (std::isnan(out[3]) ? "NaN" : std::to_string(out[3]));
-    got << failure << ';';
-  }
-  EXPECT_EQ(got.str(),
-            "10 20 5.0000000;15 15 5.0000000;20 10 5.0000000;25 5 5.0000000;17.5 12.5 5.0000000;"
-            "-1 1 inf0;0 -0 inf0;1 -1 inf0;2 -2 inf0;-3 3 -inf0;-2 2 NaN0;");
-}
-
 // {type, variables, objectives, code, runs}: "code flags runs vars objs"; a refusal changes nothing.
 TEST(PlanCompute, CountsRefusedOrAcceptedByType) {
   const int BB = 2, R = 1, kCases[][5] = {{BB, 0, 1, 6, 0}, {BB, 8, 1, 6, 0}, {BB, 17, 1, 6, 0},

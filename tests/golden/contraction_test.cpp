@@ -75,17 +75,4 @@ TEST(Contraction, SearchMappingRoundsTheProduct) {
   }
 }
 
-// The baseline can be forced and undone; by default the widest path runs.
-TEST(BlockPath, BaselineCanBeForced) {
-  using tavrin::BlockPath;
-  ASSERT_TRUE(tavrin::useBlockPath(BlockPath::Baseline));
-  EXPECT_EQ(tavrin::activeBlockPath(), BlockPath::Baseline);
-  ASSERT_TRUE(tavrin::useBlockPath(BlockPath::Best));
-#if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) {
-    EXPECT_NE(tavrin::activeBlockPath(), BlockPath::Baseline);
-  }
-#endif
-}
-
 }  // namespace

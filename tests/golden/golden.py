@@ -298,17 +298,20 @@ def search(b, n, lo, hi):
 
 
 # ---- the cases -------------------------------------------------------------
-CASES = [("BoxBehnkenPlan", 1, False), ("BoxBehnkenPlan", 2, False), ("BoxBehnkenPlan", 6, False),
-         ("BoxBehnkenPlan", 10, False), ("BoxBehnkenPlan", 16, False), ("BoxBehnkenPlan", 16, True),
-         ("RechschafnerPlan", 4, False), ("RechschafnerPlan", 5, False), ("RechschafnerPlan", 20, False)]
+PLAIN, CANCELLING, FLAT = 0, 1, 2
+CASES = [("BoxBehnkenPlan", 1, PLAIN), ("BoxBehnkenPlan", 2, PLAIN), ("BoxBehnkenPlan", 6, PLAIN),
+         ("BoxBehnkenPlan", 9, FLAT), ("BoxBehnkenPlan", 10, PLAIN), ("BoxBehnkenPlan", 16, PLAIN),
+         ("BoxBehnkenPlan", 16, CANCELLING), ("RechschafnerPlan", 4, PLAIN), ("RechschafnerPlan", 5, PLAIN),
+         ("RechschafnerPlan", 20, PLAIN)]
 
 
-def observation(r, cancelling):
+def observation(r, data):
     # Plain: 1000 + ((37 r) mod 101) / 7. Cancelling: 1e6 on even runs and small values on odd ones, so
-    # the sums over the runs cancel and their order shows in the last bits.
-    if cancelling:
+    # the sums over the runs cancel and their order shows in the last bits. Flat: 1000 + 1/7 in every run,
+    # so the square terms cancel to a rounding residue that depends on the order of their sums.
+    if data == CANCELLING:
         return F(Q(1e6)) if r % 2 == 0 else F(div(Q(37 * r % 101), Q(70000)))
-    return F(add(Q(1000), div(Q(37 * r % 101), Q(7))))
+    return F(add(Q(1000), div(Q(1 if data == FLAT else 37 * r % 101), Q(7))))
 
 
 def main():
@@ -318,20 +321,20 @@ def main():
         [("RechschafnerPlan", n) for n in range(4, 21)]
     print("#ifdef TAVRIN_GOLDEN_EVERY_COUNT")
     for kind, n in counts:
-        y = [None] + [observation(r, True) for r in range(1, run_count(kind, n) + 1)]
+        y = [None] + [observation(r, CANCELLING) for r in range(1, run_count(kind, n) + 1)]
         b = fit_box_behnken(n, y) if kind == "BoxBehnkenPlan" else fit_rechtschaffner(n, y)
         lo, hi, point = ranges(n)
         print(f"{{CTavrin::{kind}, {n}, {hexf(evaluate(b, n, point, lo, hi))}}},")
     print("#else")
-    for kind, n, cancelling in CASES:
-        y = [None] + [observation(r, cancelling) for r in range(1, run_count(kind, n) + 1)]
+    for kind, n, data in CASES:
+        y = [None] + [observation(r, data) for r in range(1, run_count(kind, n) + 1)]
         b = fit_box_behnken(n, y) if kind == "BoxBehnkenPlan" else fit_rechtschaffner(n, y)
         lo, hi, point = ranges(n)
         picks = sorted({(0, 0), (0, 1), (0, n), (1, 0), (n, 0), (1, 1), (1, n - 1), (n - 1, 1)})
         picks = [(r, c) for r, c in picks if r + c <= n and (r == 0 or c == 0 or (r < n and c >= 1))]
         coefs = ", ".join(f"{{{r}, {c}, {hexf(b[r, c])}}}" for r, c in picks)
         best = search(b, n, lo, hi)
-        print(f"{{CTavrin::{kind}, {n}, {str(cancelling).lower()}, {{{coefs}}},\n {hexf(evaluate(b, n, point, lo, hi))},"
+        print(f"{{CTavrin::{kind}, {n}, {data}, {{{coefs}}},\n {hexf(evaluate(b, n, point, lo, hi))},"
               f" {{{', '.join(hexf(v) for v, _ in best)}}}, {hexf(best[0][1])}}},")
     print("#endif")
 

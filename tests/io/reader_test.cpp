@@ -47,16 +47,14 @@ TEST(Reader, RealNumbersAsPercentLg) {
 
 // A numeric locale with a decimal comma changes nothing, out-of-range values included.
 TEST(Reader, RealNumbersIgnoreTheNumericLocale) {
-  const char* const locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE"};
   const char* chosen = nullptr;
-  for (const char* name : locales)
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE"})
     if ((chosen = std::setlocale(LC_NUMERIC, name)) && *std::localeconv()->decimal_point == ',') break;
-    else chosen = nullptr;
-  if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
-  std::optional<double> values[3];
+  if (!chosen || *std::localeconv()->decimal_point != ',') GTEST_SKIP() << "no locale with a decimal comma";
   std::string_view texts[3] = {"1.5e400", "2.5", "-1.5e-400"};
+  std::optional<double> values[3];
   for (int k = 0; k < 3; ++k) values[k] = tavrin::parseReal(texts[k]);
-  std::setlocale(LC_NUMERIC, "C");
+  std::setlocale(LC_NUMERIC, "C");  // before the values are printed
   std::string got;
   for (int k = 0; k < 3; ++k) got += std::to_string(values[k].value_or(-1)) + "|" + std::string(texts[k]);
   EXPECT_EQ(got, "inf|2.500000|-0.000000|");

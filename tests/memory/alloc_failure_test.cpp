@@ -1,7 +1,9 @@
 // Allocation failures injected at every allocation in turn: no exception
 // crosses Load, assignment leaves the target as it was, and a fit that
-// cannot get its scratch ends the process like a numeric table.
+// cannot get its scratch ends the process like a numeric table that cannot
+// be allocated, printing what it could not get.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,12 +14,13 @@
 #include <new>
 #include <string>
 
+#include "design/tables.h"
 #include "plan/study_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TAVRIN_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
 #define TAVRIN_SANITIZED 1
 #endif
 #endif
@@ -48,10 +51,10 @@ __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { 
 namespace {
 using namespace tavrin_test;
 
-// The sanitizers and valgrind provide operator new themselves, so nothing can be injected there.
+// The sanitizers and valgrind provide operator new and manage the address space themselves.
 void skipWhenSanitized() {
 #ifdef TAVRIN_SANITIZED
-  GTEST_SKIP() << "the sanitizers provide operator new themselves";
+  GTEST_SKIP() << "the sanitizers provide operator new and reserve address space themselves";
 #endif
   const char* preload = std::getenv("LD_PRELOAD");
   if (preload && std::strstr(preload, "vgpreload")) GTEST_SKIP() << "valgrind provides operator new";
@@ -121,6 +124,22 @@ TEST(AllocationFailureDeathTest, FitWithoutMemoryEndsTheProcess) {
   auto s = makeStudy(CTavrin::RechschafnerPlan, 4, 1, Stage::Planned);
   EXPECT_EXIT((std::fflush(stdout), dup2(STDERR_FILENO, STDOUT_FILENO), allocationsLeft = 0, s->modelCompute()),
               testing::ExitedWithCode(1), "^\nInsufficient memory, model fit\n N=15  Nbite=8$");
+}
+
+// Runs `body` in the death test's child capped at 512 MB, with standard output sent to standard error.
+void capped(void (*body)()) {
+  const rlimit cap{512ul << 20, 512ul << 20};
+  dup2(STDERR_FILENO, STDOUT_FILENO), setrlimit(RLIMIT_AS, &cap), body();
+}
+
+TEST(OutOfMemory, TwoLevelAndTriangularTables) {  // sizes are printed as int, so they wrap
+  skipWhenSanitized();
+  if (testing::Test::IsSkipped()) return;
+  EXPECT_EXIT(capped([] { tavrin::allocTable<float>(100000, 100000); }), ::testing::ExitedWithCode(1),
+              "^\nInsufficient memory, mass1 v mass2\n N=1410065408  Nbite=4$");
+  EXPECT_EXIT(capped([] { tavrin::allocTriangularTable<float>(100000, 1000); }), ::testing::ExitedWithCode(1),
+              "^\nInsufficient memory, mass1 v mass3 \n"
+              " Ntrg=100000  Nkat=1000  m=500500  N=-1489607552  Nbite=4$");
 }
 
 }  // namespace

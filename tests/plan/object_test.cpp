@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <cwchar>
 #include <functional>
 #include <new>
 #include <sstream>
@@ -12,52 +12,22 @@
 
 using namespace tavrin_test;
 
-// The alphabet cycles, so a cut at the wrong place changes the last character; element 299 stays null.
-TEST(Result, KeepsAtMost298CharactersByConstructionAndAssignment) {
+// Built in storage full of junk and assigned over one: at most 298 characters (the alphabet cycles, so a
+// cut at the wrong place shows), every element after them null, null read as "".
+TEST(Result, KeepsAtMost298CharactersAndANullTail) {
   std::wstring text;
   for (int k = 0; k < 400; ++k) text += static_cast<wchar_t>(L'a' + k % 26);
-  for (std::size_t length : {0u, 298u, 299u, 400u}) {
-    Result made(9, text.substr(0, length).c_str()), assigned(4, L"a former text");
-    assigned = made;
-    const std::wstring want = L"9" + text.substr(0, std::min<std::size_t>(length, 298)) + L'\0';
-    for (const Result& r : {made, assigned})
-      EXPECT_EQ(std::to_wstring(r.code) + r.message + r.message[299], want);
-  }
-}
-
-// Every element after the text is null whatever the storage held before, so no indeterminate value is copied.
-TEST(Result, TailAfterTheTextIsNull) {
-  alignas(Result) unsigned char storage[sizeof(Result)];
-  for (const wchar_t* text : {L"", L"No Errors", static_cast<const wchar_t*>(nullptr)}) {
+  alignas(Result) unsigned char storage[2][sizeof(Result)];
+  for (int length : {-1, 0, 298, 299, 400}) {
+    const std::wstring kept = text.substr(0, std::clamp(length, 0, 298));
     std::memset(storage, 0xA5, sizeof storage);
-    const Result* r = new (storage) Result(3, text);
-    std::wstring tail(r->message + std::wcslen(r->message), r->message + Result::kMessageSize);
-    EXPECT_EQ(tail, std::wstring(tail.size(), L'\0'));
-    std::memset(storage, 0x5A, sizeof storage);
-    Result* assigned = new (storage) Result(1, L"x");
-    *assigned = Result(2, text);
-    tail.assign(assigned->message + std::wcslen(assigned->message), assigned->message + Result::kMessageSize);
-    EXPECT_EQ(tail, std::wstring(tail.size(), L'\0'));
+    Result* made = new (storage[0]) Result(9, length < 0 ? nullptr : text.substr(0, length).c_str());
+    Result* assigned = new (storage[1]) Result(4, L"a former text");
+    *assigned = *made;
+    for (const Result* r : {made, assigned})
+      EXPECT_EQ(std::to_wstring(r->code) + std::wstring(r->message, Result::kMessageSize),
+                L"9" + kept + std::wstring(Result::kMessageSize - kept.size(), L'\0')) << length;
   }
-}
-
-// The index at every size from 1 to 400 records: each key finds its first record, near misses find nothing.
-TEST(ExperimentTable, HitsAndMissesAtEverySize) {
-  tavrin::ExperimentTable table;
-  std::string bad;
-  for (int size = 1; size <= 400; ++size) {
-    table.append(L"v" + std::to_wstring(size % 97), L"o" + std::to_wstring(size));
-    for (int k = 1; k <= size; ++k) {
-      const std::wstring var = L"v" + std::to_wstring(k % 97), obj = L"o" + std::to_wstring(k);
-      const tavrin::DesignVarValuesRecord* hit = table.find(var.c_str(), obj.c_str());
-      if (hit != &table.records()[static_cast<std::size_t>(k - 1)]) bad += " hit" + std::to_string(k);
-      const std::wstring near = L"v" + std::to_wstring(k % 97 + 97), other = L"o" + std::to_wstring(k + size);
-      if (table.find(near.c_str(), obj.c_str()) || table.find(var.c_str(), other.c_str()))
-        bad += " miss" + std::to_string(k);
-    }
-    if (!bad.empty()) break;
-  }
-  EXPECT_EQ(bad, "");
 }
 
 // Each operation from each stage (declared, planned, modeled, optimized): the "code:flags" it leaves.
@@ -66,14 +36,20 @@ TEST(Flags, TransitionTable) {
 #define OP(call) #call, [&](CTavrin& s) { return s.call; }
   const struct { const char* what; std::function<Result(CTavrin&)> call; const char* expected; } kCases[] = {
       {OP(planAddDesignVar(L"z", 0, 1)), "0:--- 12:P-- 12:PM- 12:PMO "},
+      {OP(planAddObjective(L"w")), "0:--- 13:P-- 13:PM- 13:PMO "},
+      {OP(planSetType(CTavrin::RechschafnerPlan)), "0:--- 0:--- 0:--- 0:--- "},
       {OP(planCompute()), "0:P-- 0:P-- 0:P-- 0:P-- "},
       {OP(modelCompute()), "1:--- 0:PM- 0:PM- 0:PMO "},
       {OP(planSetObjectiveValue(L"y1", 1, 2)), "1:--- 0:P-- 0:P-- 0:P-- "},
+      {OP(planSetObjectiveValue(L"nope", 1, 2)), "1:--- 5:P-- 5:P-- 5:P-- "},
       {OP(modelSetDesignVarValue(L"x1", 1.5)), "1:--- 0:P-- 0:P-- 0:P-- "},
       {OP(modelSetObjectiveLimits(L"y1", 1, 0, 1)), "1:--- 2:P-- 0:PM- 0:PM- "},
+      {OP(modelSetDesignVarLimits(L"x9", 0, 1)), "1:--- 2:P-- 5:PM- 5:PM- "},
       {OP(modelOptimize(0, 16)), "1:--- 2:P-- 4:PM- 0:PMO "},
       {OP(planGetDesignVarValue(L"no", L"nothing", 10, a)), "1:--- 11:P-- 11:PM- 11:PMO "},
       {OP(modelGetDesignVarBestResult(L"x2", 5, a)), "1:--- 2:P-- 3:PM- 0:PMO "},
+      {OP(modelGetObjectiveBestResult(L"y1", 5, a)), "1:--- 2:P-- 3:PM- 0:PMO "},
+      {OP(modelGetObjectiveBestResult(L"y1", 6, a)), "11:--- 11:P-- 11:PM- 11:PMO "},
   };
 #undef OP
   for (const auto& c : kCases) {
@@ -119,8 +95,9 @@ TEST(Registry, LookupsByNameAndPosition) {
   EXPECT_EQ(got, L"0 1;0 3;5 0;5 0;0 7;0 7;5 ?0;0 Speed1;0 Speed5;0 9;5 ?0;");
 }
 
-// A value reads back in single precision; experiment 0 is stored but not fitted.
-TEST(ExperimentAccess, ValuesAreSinglePrecisionAndExperimentZeroIsNotFitted) {
+// Values read back in single precision; experiment 0 is stored but not fitted. "a,b"+"c" and "a"+"b,c" form
+// one key: the record built first (objectives outer, "c" first) answers both.
+TEST(ExperimentAccess, SinglePrecisionExperimentZeroAndCollidingKeys) {
   auto s = makeStudy(CTavrin::BoxBehnkenPlan, 1, 2, Stage::Modeled);
   double v[4] = {};
   s->modelGetObjectiveValue(L"y1", v[2]);
@@ -128,16 +105,11 @@ TEST(ExperimentAccess, ValuesAreSinglePrecisionAndExperimentZeroIsNotFitted) {
   s->planGetObjectiveValue(L"y1", 3, v[0]), s->planGetObjectiveValue(L"y1", 0, v[1]);
   s->planSetObjectiveValue(L"y1", 3, 4), s->modelCompute(), s->modelGetObjectiveValue(L"y1", v[3]);
   EXPECT_EQ(std::vector<double>(v, v + 4), (std::vector<double>{0.10000000149011612, 1e6, v[2], v[2]}));
-}
-
-// "a,b"+"c" and "a"+"b,c" form one key; the record built first (objectives outer, "c" first) answers both.
-TEST(ExperimentAccess, CollidingKeysResolveToTheFirstRecordBuilt) {
-  CTavrin s(CTavrin::BoxBehnkenPlan);
-  s.planAddDesignVar(L"a", 10, 20), s.planAddDesignVar(L"a,b", 100, 200);
-  s.planAddObjective(L"c"), s.planAddObjective(L"b,c");
-  ASSERT_EQ(s.planCompute().code, 0u);
-  double v[4] = {};
-  s.planGetDesignVarValue(L"a", L"b,c", 4, v[0]), s.planGetDesignVarValue(L"a,b", L"c", 4, v[1]);
-  s.planGetDesignVarValue(L"a", L"c", 1, v[2]), s.planGetDesignVarValue(L"a,b", L"b,c", 1, v[3]);
+  CTavrin c(CTavrin::BoxBehnkenPlan);
+  c.planAddDesignVar(L"a", 10, 20), c.planAddDesignVar(L"a,b", 100, 200);
+  c.planAddObjective(L"c"), c.planAddObjective(L"b,c");
+  ASSERT_EQ(c.planCompute().code, 0u);
+  c.planGetDesignVarValue(L"a", L"b,c", 4, v[0]), c.planGetDesignVarValue(L"a,b", L"c", 4, v[1]);
+  c.planGetDesignVarValue(L"a", L"c", 1, v[2]), c.planGetDesignVarValue(L"a,b", L"b,c", 1, v[3]);
   EXPECT_EQ(std::vector<double>(v, v + 4), (std::vector<double>{100, 100, 20, 200}));
 }
