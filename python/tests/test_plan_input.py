@@ -15,24 +15,11 @@ def computed():
     return s
 
 
+# One call per kind of argument: a first or later name, a list beside a name.
 NUL_CALLS = [
     ("planAddDesignVar", ("a\x00b", 0.0, 1.0)),
-    ("planAddObjective", ("Yield\x00",)),
-    ("planGetDesignVar", ("Speed\x00Feed",)),
-    ("planGetObjective", ("Yield\x00",)),
-    ("planGetDesignVarValue", ("Speed\x00", "Yield", 1)),
     ("planGetDesignVarValue", ("Speed", "Yield\x00x", 1)),
-    ("planGetObjectiveValue", ("Yield\x00", 1)),
-    ("planSetObjectiveValue", ("Yield\x00", 1, 2.0)),
-    ("modelSetDesignVarValue", ("Speed\x00", 0.2)),
-    ("modelGetObjectiveValue", ("Yield\x00",)),
-    ("modelSetObjectiveLimits", ("Yield\x00", 1.0, 0.0, 0.0)),
-    ("modelGetObjectiveLimits", ("Yield\x00",)),
     ("modelSetDesignVarLimits", ("Speed\x00", 0.1, 0.7)),
-    ("modelGetDesignVarLimits", ("Speed\x00",)),
-    ("modelGetObjectiveBestResult", ("Yield\x00", 1)),
-    ("modelGetDesignVarBestResult", ("Speed\x00", 1)),
-    ("experiment_table", ("Yield\x00",)),
     ("set_objective_values", ("Yield\x00", [1.0] * 9)),
 ]
 
@@ -48,7 +35,7 @@ def test_nul_in_a_path_raises_and_writes_nothing(tmp_path):
     s = computed()
     precious = tmp_path / "precious.tvr"
     precious.write_bytes(b"keep me")
-    for path in (f"{precious}\x00.new", f"{precious}\x00.new".encode(), ):
+    for path in (f"{precious}\x00.new", f"{precious}\x00.new".encode()):
         with pytest.raises(ValueError, match="embedded null byte"):
             s.Save(path)
         with pytest.raises(ValueError, match="embedded null byte"):

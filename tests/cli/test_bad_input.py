@@ -1,7 +1,6 @@
 """Every bad input ends with exit status 2 (bad usage) or 1 (failure), one
 line on stderr naming it, and an unchanged study file."""
 import json
-import os
 import shutil
 import subprocess
 
@@ -21,13 +20,8 @@ FILES = {
 # (case, arguments, status, pieces the message names)
 CASES = [
     ("unknown response to fit", ["fit", "study.json", "--response", "Yeld"], 1, ['"Yeld"']),
-    ("unknown response in a constraint", ["optimize", "study.json", "--maximize", "Yield", "--within", "Purity<=1"], 1,
-     ['"Purity"']),
-    ("unknown response of a sigma", ["fit", "study.json", "--sigma", "Purity=0.1"], 1, ['"Purity"']),
-    ("unknown factor in a point", ["predict", "study.json", "--at", "Temp=180,Time=30"], 1, ['"Temp"']),
     ("malformed factor", ["new", "x.json", "--factor", "Temperature=150-210", "--response", "Yield"], 2,
      ['"Temperature=150-210"']),
-    ("factor without a range", ["new", "x.json", "--factor", "Temperature", "--response", "Yield"], 2, ['"Temperature"']),
     ("factor with an infinite end", ["new", "x.json", "--factor", "Temperature=150:inf", "--response", "Yield"], 2,
      ['"Temperature=150:inf"']),
     ("factor with an open unit", ["new", "x.json", "--factor", "Temperature=150:210[°C", "--response", "Yield"], 2,
@@ -40,7 +34,6 @@ CASES = [
     ("point without a factor", ["predict", "study.json", "--at", "Temperature=180"], 2, ['"Time"']),
     ("results without run ids", ["enter", "study.json", "no_run_id.csv"], 1, ["no_run_id.csv:1", '"run_id"']),
     ("run id given twice", ["enter", "study.json", "run_twice.csv"], 1, ["run_twice.csv:4:1", "run 1"]),
-    ("text in a number cell", ["enter", "study.json", "text_cell.csv"], 1, ["text_cell.csv:3:3", '"eighty"']),
     # NaN would clear the result silently: a missing result is an empty cell.
     ("NaN in a number cell", ["enter", "study.json", "nan_cell.csv"], 1, ["nan_cell.csv:3:3", '"NaN"']),
     ("points without a factor column", ["predict", "study.json", "--csv", "points_no_time.csv"], 1,
@@ -48,8 +41,6 @@ CASES = [
     ("text in a point cell", ["predict", "study.json", "--csv", "points_text.csv"], 1, ["points_text.csv:3:7", '"abc"']),
     ("missing results file", ["enter", "study.json", "nowhere.csv"], 1, ['"nowhere.csv"']),
     ("missing study file", ["fit", "nostudy.json"], 1, ['"nostudy.json"']),
-    ("missing points file", ["predict", "study.json", "--csv", "nopoints.csv"], 1, ['"nopoints.csv"']),
-    ("missing plan file", ["import", "nothing.tvr", "new.json"], 1, ['"nothing.tvr"']),
     ("study file replaced", ["new", "study.json", "--factor", "A=1:2", "--response", "Y"], 1, ['"study.json"', "--force"]),
     ("no goal", ["optimize", "study.json", "--within", "Impurity<=1.5"], 2, ["--maximize"]),
     ("sigma without robust", ["optimize", "study.json", "--maximize", "Yield", "--sigma", "Yield=1"], 2, ["--robust"]),
@@ -57,17 +48,13 @@ CASES = [
      ['"Impurity"']),
     ("constraints nobody meets", ["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity<=0.1"], 1,
      ["constraints"]),
-    ("confidence out of range", ["fit", "study.json", "--confidence", "1.5"], 1, ["1.5"]),
     ("number option given text", ["optimize", "study.json", "--maximize", "Yield", "--points", "many"], 2,
      ["--points", "many"]),
     # A seed is 0..2^64-1, never wrapped or clamped.
     ("negative seed", ["new", "x.json", "--factor", "A=1:2", "--factor", "B=1:2", "--factor", "C=1:2",
                        "--response", "Y", "--seed", "-1"], 2, ['"-1"', "18446744073709551615"]),
-    ("seed of 2^64", ["new", "x.json", "--factor", "A=1:2", "--factor", "B=1:2", "--factor", "C=1:2",
-                      "--response", "Y", "--seed", "18446744073709551616"], 2, ['"18446744073709551616"']),
     ("seed past 2^64", ["optimize", "study.json", "--maximize", "Yield", "--robust", "--seed", "1e30"], 2,
      ['"1e30"', "--seed"]),
-    ("fractional seed", ["optimize", "study.json", "--maximize", "Yield", "--robust", "--seed", "2.5"], 2, ['"2.5"']),
     ("unknown subcommand", ["frobnicate", "study.json"], 2, ['"frobnicate"']),
     ("unknown option", ["fit", "study.json", "--frob"], 2, ["--frob"]),
     ("missing argument", ["fit"], 2, ["study"]),
@@ -91,26 +78,6 @@ def test_bad_input_is_refused_by_name(work, case, args, status, names):
     for name in names:
         assert name in result.stderr, (case, result.stderr)
     assert (work / "study.json").read_bytes() == before
-
-
-def test_a_crafted_study_file_is_refused_not_crashed(work):
-    text = (work / "study.json").read_text(encoding="utf-8")
-    (work / "deep.json").write_text(text.replace("{", '{"x": ' + "[" * 100000 + "]" * 100000 + ",", 1))
-    result = run("sheet", "deep.json", cwd=work)
-    assert result.returncode == 1 and "deeper than" in result.stderr, result.stderr
-
-
-def test_enter_keeps_the_mode_and_writes_through_a_link(work):
-    os.chmod(work / "study.json", 0o600)
-    os.symlink("study.json", work / "link.json")
-    (work / "one.csv").write_text("run_id,Yield\n1,80.125\n", encoding="utf-8")
-    result = run("enter", "link.json", "one.csv", cwd=work)
-    assert result.returncode == 0, result.stderr
-    assert (work / "link.json").is_symlink() and os.stat(work / "study.json").st_mode & 0o777 == 0o600
-    assert json.loads((work / "study.json").read_text(encoding="utf-8"))["results"][0][0] == 80.125
-    os.chmod(work / "study.json", 0o444)
-    result = run("enter", "study.json", "one.csv", cwd=work)
-    assert result.returncode == 1 and "read-only" in result.stderr, result.stderr
 
 
 @pytest.mark.parametrize("args,kind", [
@@ -152,9 +119,3 @@ def test_json_failure_quotes_bytes_that_are_not_utf8(work, args, kind):
     error = json.loads(result.stdout)["error"]
     assert error["type"] == kind and "\ufffd" in error["message"]
     assert result.stderr.startswith(b"tavrin: ") and b"\xe9" in result.stderr
-
-
-@pytest.mark.parametrize("command", ["new", "sheet", "enter", "fit", "optimize", "predict", "export", "import"])
-def test_every_subcommand_has_help_with_an_example(cli, tmp_path, command):
-    result = run(command, "--help", cwd=tmp_path, check=0)
-    assert f"tavrin {command} " in result.stdout and "Example" in result.stdout and "--json" in result.stdout

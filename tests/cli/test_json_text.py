@@ -42,32 +42,19 @@ def both(work, *args):
     return text, data
 
 
-def json_numbers(value):
-    if isinstance(value, bool):
-        return []
-    if isinstance(value, (int, float)):
-        return [value]
+def leaves(value):
+    """Every number and text in a JSON value (booleans left out)."""
     if isinstance(value, dict):
-        return [n for v in value.values() for n in json_numbers(v)]
+        return [leaf for v in value.values() for leaf in leaves(v)]
     if isinstance(value, list):
-        return [n for v in value for n in json_numbers(v)]
-    return []
-
-
-def json_texts(value):
-    if isinstance(value, str):
-        return [value]
-    if isinstance(value, dict):
-        return [t for v in value.values() for t in json_texts(v)]
-    if isinstance(value, list):
-        return [t for v in value for t in json_texts(v)]
-    return []
+        return [leaf for v in value for leaf in leaves(v)]
+    return [] if isinstance(value, bool) or value is None else [value]
 
 
 def assert_every_table_number_is_in_json(text, data):
-    numbers = json_numbers(data)
+    numbers = [n for n in leaves(data) if not isinstance(n, str)]
     # Sentences the JSON carries as text (verdicts, meanings) are not numbers to match.
-    sentences = sorted((t for t in json_texts(data) if " " in t), key=len, reverse=True)
+    sentences = sorted((t for t in leaves(data) if isinstance(t, str) and " " in t), key=len, reverse=True)
     # Settings and responses may show more digits; levels show as
     # percentages: 0.95 as "95%", percentiles as "5%".
     shown = {"%.*g" % (d, n) for n in numbers for d in range(3, 18)} | {g6(100 * n) + "%" for n in numbers} | \
@@ -92,8 +79,6 @@ def test_fit_text_and_json_agree(work):
     for report in data["responses"]:
         part = text[text.index(report["response"] + ":"):]
         statistics = {row[0]: row[1] for row in table(part, "Statistic")}
-        assert [row[2] for row in table(part, "Statistic")][:2] == [data["meanings"][k]["text"]
-                                                                    for k in ("rSquared", "adjustedRSquared")]
         assert f"Verdict: {report['verdict']['text']}" in part
         assert statistics["R-squared"] == g6(report["rSquared"])
         assert statistics["Predicted R-squared"] == g6(report["predictedRSquared"])
@@ -105,9 +90,6 @@ def test_fit_text_and_json_agree(work):
                 e = c[units]
                 assert row[1:] == [g6(e["value"]), g6(e["stdError"]), g6(e["t"]), g3(e["p"]), g6(e["lower"]),
                                    g6(e["upper"])]
-        runs = table(part, "Runs")[1:]
-        assert [r[0] for r in runs] == [str(d["run"]) for d in report["diagnostics"]]
-        assert [r[6] for r in runs] == [g6(d["cooksDistance"]) for d in report["diagnostics"]]
         stationary = report["canonical"]["stationaryNatural"]
         assert f"Temperature = {g6(stationary['Temperature'])}, Time = {g6(stationary['Time'])}" in part
 
@@ -123,13 +105,6 @@ def test_optimize_text_and_json_agree(work):
                     g6(c["predictions"]["Yield"]["value"]), g6(c["predictions"]["Impurity"]["value"]),
                     g6(c["overall"])]
         assert row[:6] == expected
-    robust = data["robustness"]
-    quantities = {r[0]: r[1:] for r in table(text, "Quantity")}
-    assert quantities["Time [min]"] == [g6(v) for v in robust["settingPercentiles"]["Time"]]
-    impurity = robust["predictionPercentiles"]["Impurity"]
-    assert quantities["Impurity [%]"] == [g6(v) for v in impurity["percentiles"]] + [g6(impurity["mean"]),
-                                                                                   g6(impurity["stdDev"])]
-    assert table(text, "Constraint ")[0] == ["Impurity <= 2", g6(robust["constraints"][0]["probability"])]
 
 
 def test_predict_text_and_json_agree(work):
@@ -144,15 +119,6 @@ def test_predict_text_and_json_agree(work):
             p = point["predictions"][response]
             assert row[-7:] == [response, g6(p["value"]), g6(p["stdError"]), g6(p["confidenceLow"]),
                                 g6(p["confidenceHigh"]), g6(p["predictionLow"]), g6(p["predictionHigh"])]
-
-
-def test_sheet_text_and_json_agree(work):
-    text, data = both(work, "sheet", "study.json")
-    assert_every_table_number_is_in_json(text, data)
-    rows = table(text, "Order")
-    for row, r in zip(rows, data["runs"]):
-        assert row == [str(r["order"]), str(r["run"]), g6(r["settings"]["Temperature"]), g6(r["settings"]["Time"]),
-                       g6(r["results"]["Yield"]), g6(r["results"]["Impurity"])]
 
 
 def test_settings_close_together_print_apart(cli, tmp_path):

@@ -39,6 +39,7 @@ def test_predict_reads_a_points_file_with_a_byte_order_mark(study):
     ("Temp=25.1:45.3 °C", "Activity [U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),
     ("Temp=25.1:45.3[°C]", "Activity[U/mL]", (("Temp", 25.1, 45.3, "°C"), ("Activity", "U/mL"))),
     ("Temp=25.1:45.3", "2 theta", (("Temp", 25.1, 45.3, ""), ("2 theta", ""))),
+    ("Reaction time = 10.1:50.3 [min]", "Conversion rate[%]", (("Reaction time", 10.1, 50.3, "min"), ("Conversion rate", "%"))),
 ])
 def test_units_after_names_and_numbers(tmp_path, factor, response, expected):
     got = run_json("new", "u.json", "--factor", factor, "--factor", "B=0.1:0.7", "--response", response, cwd=tmp_path)
@@ -54,13 +55,6 @@ def test_units_after_names_and_numbers(tmp_path, factor, response, expected):
 def test_a_near_miss_gets_a_suggestion(study, args, suggestion):
     work, _ = study
     assert f"did you mean {suggestion}?" in run(*args, cwd=work, check=2).stderr
-
-
-def test_predictions_beyond_the_runs_are_marked(study):
-    work, _ = study
-    got = run_json("predict", "study.json", "--at", "Temperature=210,Time=10", "--at", "Temperature=210.1,Time=30",
-                   cwd=work)
-    assert [p["extrapolates"] for p in got["points"]] == [False, True]
 
 
 def test_the_predictions_csv_echoes_points_as_typed(study):

@@ -1,10 +1,7 @@
 """The runs table from the command line: settings columns checked or
-recorded with --actual, and studies made from existing data with --data."""
+recorded with --actual (the fit on them is tests/study's), and studies made
+from existing data with --data."""
 import shutil
-
-import numpy as np
-import pytest
-import statsmodels.api as sm
 
 from conftest import run, run_json
 
@@ -42,17 +39,8 @@ def test_settings_are_checked_and_recorded_with_actual(study, tmp_path):
     got = run_json("enter", "study.json", "made.csv", "--actual", cwd=tmp_path)
     assert got["actualSettings"] == [{"run": first["run"], "factor": "Temperature", "planned": planned,
                                       "was": planned, "value": made}]
-    runs = {r["run"]: r for r in run_json("sheet", "study.json", cwd=tmp_path)["runs"]}
-    assert runs[first["run"]]["actual"]["Temperature"] == made
-    assert runs[first["run"]]["settings"]["Temperature"] == planned
-    # The fit now uses the setting the run was made at.
-    x = np.array([[r["actual"]["Temperature"], r["actual"]["Time"]] for r in runs.values()])
-    y = np.array([r["results"]["Yield"] for r in runs.values()])
-    c1, c2 = (x[:, 0] - 180.0) / 30.0, (x[:, 1] - 30.0) / 20.0
-    X = np.column_stack([np.ones_like(c1), c1, c2, c1 * c1, c2 * c2, c1 * c2])
-    fit = run_json("fit", "study.json", "--response", "Yield", cwd=tmp_path)["responses"][0]
-    estimates = [c["coded"]["value"] for c in fit["coefficients"]]
-    np.testing.assert_allclose(estimates, sm.OLS(y, X).fit().params, rtol=1e-9)
+    recorded = next(r for r in run_json("sheet", "study.json", cwd=tmp_path)["runs"] if r["run"] == first["run"])
+    assert (recorded["actual"]["Temperature"], recorded["settings"]["Temperature"]) == (made, planned)
     exported = run("export", "study.json", "s.tvr", cwd=tmp_path, check=1)
     assert "actual settings recorded" in exported.stderr
 
@@ -78,15 +66,6 @@ def test_a_study_from_existing_data_says_how_it_is_coded(cli, tmp_path):
     got = run_json(*args, "--force", cwd=tmp_path)
     assert [r["block"] for r in got["runs"]] == [1] * 7 + [2] * 6
     assert {r["origin"] for r in got["runs"]} == {"imported"}
-    fit = run_json("fit", "c.json", cwd=tmp_path)["responses"][0]
-    # The runs are in two blocks, so the fit has block effects and pure error comes from the centre runs
-    # within each block: 79.9, 80.3, 80.0 (SS 0.086667) and 79.7, 79.8 (SS 0.005), 3 df.
-    assert fit["lackOfFit"]["pureErrorDf"] == 3
-    assert fit["lackOfFit"]["pureErrorSS"] == pytest.approx(0.26 / 3 + 0.005, rel=1e-9)
-    # The optimum may search out to the axial runs, not beyond.
-    assert run("optimize", "c.json", "--maximize", "Yield", "--region", "Time=78:92", cwd=tmp_path).returncode == 0
-    assert "the range the runs span" in run("optimize", "c.json", "--maximize", "Yield", "--region", "Time=75:92",
-                                            cwd=tmp_path, check=1).stderr
     mixed = run("new", "d.json", "--data", "ccd.csv", "--factor", "Time", "--response", "Yield", "--seed", 3,
                 cwd=tmp_path, check=2)
     assert "--seed" in mixed.stderr

@@ -1,8 +1,10 @@
 // The workbench in a headless Chromium, driven as a person would: the
 // example study from its definition to its saved file. The R² and the
 // optimum shown must be those of `tavrin fit --json` and `tavrin optimize
-// --json` on the saved file, and the contour must redraw when a slider
-// moves. Screenshots go to TAVRIN_SCREENSHOT_DIR (default: a scratch folder).
+// --json` on the saved file; a model tried and saved in the fit step reaches
+// the file; a file with a model chosen by the command line fills the form;
+// the contour redraws when a slider moves. Screenshots go to
+// TAVRIN_SCREENSHOT_DIR (default: a scratch folder).
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
@@ -12,10 +14,7 @@ import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs'
 import { launch, openPage, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
-
-
 const cli = (...args) => JSON.parse(execFileSync(tavrin, args, { encoding: 'utf8' }));
-
 
 // Replaces the text of an input as typing would, firing input and change.
 async function typeInto(page, selector, text) {
@@ -121,10 +120,12 @@ describe('workbench in a browser', () => {
     await page.waitForSelector('#fit-body:not([hidden]) #fit-stats td[data-stat="R²"]');
     await page.waitForFunction(() => Number(document.querySelector('#contour').dataset.revision) >= 1);
     const shownR2 = {};
+    const shownVerdicts = {};
     for (const name of ['Impurity', 'Yield']) {
       await page.$$eval('#fit-tabs button', (buttons, n) => buttons.find((b) => b.textContent === n).click(), name);
       await page.waitForFunction((n) => document.querySelector('#fit-tabs button.active')?.textContent === n, {}, name);
       shownR2[name] = await dataValue(page, '#fit-stats td[data-stat="R²"]');
+      shownVerdicts[name] = await page.$$eval('#fit-verdict li', (items) => items.map((li) => li.textContent));
     }
     await page.waitForFunction(() => getComputedStyle(document.querySelector('#status')).opacity === '0', { timeout: 10000 });
     await page.screenshot({ path: join(screenshots, 'workbench-fit.png'), clip: await clipOf(page, '#fit') });
@@ -169,7 +170,10 @@ describe('workbench in a browser', () => {
 
     // The command line on the saved file shows the same numbers.
     const fit = cli('fit', file, '--json');
-    for (const report of fit.responses) assert.equal(shownR2[report.response], report.rSquared, report.response);
+    for (const report of fit.responses) {
+      assert.equal(shownR2[report.response], report.rSquared, report.response);
+      assert.deepEqual(shownVerdicts[report.response], report.verdict.findings, report.response);
+    }
     const optimum = cli('optimize', file, '--maximize', 'Yield', '--within', 'Impurity<=1.5', '--points', '8192',
       '--robust', '--replicates', '200', '--json');
     const top = optimum.optimum.candidates[0];
@@ -179,18 +183,61 @@ describe('workbench in a browser', () => {
     assert.equal(best.Impurity, top.predictions.Impurity.value);
     assert.ok(best.Impurity <= 1.5);
     assert.equal(probability, optimum.robustness.constraints[0].probability);
+
+    // 7. A term list tried (the library's verdict on it shown), a bad one refused, then saved as Yield's model.
+    const terms = 'Temperature Time Temperature^2';
+    await typeInto(page, '#model-terms', terms);
+    await page.click('#model-try');
+    await page.waitForSelector('#model-result table');
+    assert.match(await page.$eval('#model-result', (d) => d.textContent), /Model: Temperature Time Temperature\^2/);
+    assert.match(await page.$eval('#model-outliers', (p) => p.textContent), /^Outliers: /);
+    const built = cli('fit', file, '--response', 'Yield', '--model', terms, '--json');
+    assert.deepEqual(await page.$$eval('#model-verdict li', (items) => items.map((li) => li.textContent)),
+      built.responses[0].verdict.findings);
+    await typeInto(page, '#model-terms', 'Temperature Pressure');
+    await page.click('#model-try');
+    await page.waitForFunction(() => /Pressure/.test(document.querySelector('#model-error').textContent));
+    await typeInto(page, '#model-terms', terms);
+    await page.click('#model-save');
+    await page.waitForFunction(() => /9 \/ 4 \/ 5/.test(document.querySelector('#fit-stats').textContent));
+    await page.click('#save');
+    await page.waitForFunction(() => document.querySelector('#file-state').textContent === 'saved');
+    assert.equal(JSON.parse(readFileSync(file, 'utf8')).models.Yield.terms, terms);
   });
 
-  test('a study file made by the command line opens in the page', async () => {
+  test('a study file made by the command line opens in the page with its model choice', async () => {
     const other = join(scratch.dir, 'other.json');
     execFileSync(tavrin, ['new', other, '--factor', 'Pressure=1.5:3.5[bar]', '--factor', 'Flow=0.1:0.7[l/min]',
-      '--response', 'Conversion[%]', '--seed', '11']);
-    const input = await page.$('#open-study');
-    await input.uploadFile(other);
+      '--response', 'Conversion[%]', '--response', 'Purity', '--seed', '11', '--center-runs', '3']);
+    const noise = noiseSource(77);
+    const runs = cli('sheet', other, '--json').runs;
+    writeFileSync(join(scratch.dir, 'other.csv'), ['run_id,Conversion,Purity', ...runs.map(({ run, settings: s }) =>
+      `${run},${60 + 8 * s.Pressure - 1.5 * s.Pressure ** 2 + 9 * s.Flow + 0.3 * noise()},${90 - s.Pressure + noise()}`)].join('\n'));
+    execFileSync(tavrin, ['enter', other, join(scratch.dir, 'other.csv')]);
+    execFileSync(tavrin, ['fit', other, '--response', 'Conversion', '--model', 'Pressure Flow Pressure^2 Pressure:Flow',
+      '--reduce', '--alpha', '0.15', '--force', 'Flow', '--transform', 'log', '--save']);
+    const saved = JSON.parse(readFileSync(other, 'utf8')).models.Conversion;
+    await (await page.$('#open-study')).uploadFile(other);
     await page.waitForFunction(() => document.querySelector('#run-table thead').textContent.includes('Pressure (bar)'));
     assert.equal(await page.$eval(rowInput('#factor-table', 2, 'name'), (i) => i.value), 'Flow');
     assert.equal(await page.$eval('#file-state', (s) => s.textContent), 'unsaved changes');
-    await page.waitForFunction(() => /missing results/.test(document.querySelector('#fit-error').textContent));
+
+    // The model form shows each response's saved choice, or the full quadratic without one.
+    const form = () => page.evaluate(() => Object.fromEntries(['terms', 'transform', 'p-remove', 'force-in', 'force-out']
+      .map((id) => [id, document.querySelector(`#model-${id}`).value])
+      .concat(['reduce', 'aicc'].map((id) => [id, document.querySelector(`#model-${id}`).checked]))));
+    const select = async (name) => {
+      await page.waitForSelector('#fit-body:not([hidden]) #fit-tabs button');
+      await page.$$eval('#fit-tabs button', (buttons, n) => buttons.find((b) => b.textContent === n).click(), name);
+      await page.waitForFunction((n) => document.querySelector('#model-response').textContent === n &&
+        document.querySelector('#model-choice').dataset.filledFor, {}, name);
+    };
+    await select('Conversion');
+    assert.deepEqual(await form(), { terms: saved.model, transform: 'log', 'p-remove': '0.15', 'force-in': 'Flow',
+      'force-out': '', reduce: true, aicc: false });
+    await select('Purity');
+    assert.deepEqual(await form(), { terms: '', transform: 'none', 'p-remove': '', 'force-in': '', 'force-out': '',
+      reduce: false, aicc: false });
   });
 
   test('a save over a file another program changed offers reload or save as', async () => {

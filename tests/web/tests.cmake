@@ -24,7 +24,7 @@ if(NOT TAVRIN_CHROMIUM)
 endif()
 # One headless-Chromium session per page or view, one at a time; the other
 # tests go on beside it.
-foreach(page IN ITEMS browser define views report model)
+foreach(page IN ITEMS browser define views report)
   add_test(NAME web_${page} COMMAND ${TAVRIN_NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/${page}.test.mjs)
   set_tests_properties(web_${page} PROPERTIES
     ENVIRONMENT "${web_test_env};TAVRIN_CHROMIUM=${TAVRIN_CHROMIUM};TAVRIN_SCREENSHOT_DIR=${CMAKE_CURRENT_BINARY_DIR}/web/screenshots"
