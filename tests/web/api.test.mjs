@@ -209,6 +209,7 @@ describe('a study file another program writes', () => {
       assert.equal(reloaded.status, 200, reloaded.text);
       const run = (id) => reloaded.json.study.runs.find((r) => r.run === id).results;
       assert.deepEqual([run(3).Impurity, run(4).Yield], [0.75, null]);
+      assert.equal(await isSaved(), true);
       assert.equal((await post('/api/save')).status, 200);
     } finally {
       await server.stop();
