@@ -8,7 +8,7 @@ import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { noiseSource, trueImpurity, trueYield } from './process.mjs';
+import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
 import { launch } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
@@ -26,12 +26,8 @@ describe('report', () => {
     run('new', 'study.json', '--factor', 'Temperature=150:210[°C]', '--factor', 'Time=10:50[min]',
       '--response', 'Yield[%]', '--response', 'Impurity[%]', '--seed', '7', '--center-runs', '3');
     const noise = noiseSource(99);
-    const lines = ['run_id,Yield,Impurity'];
-    for (const r of cli('sheet', 'study.json').runs) {
-      const { Temperature: t, Time: m } = r.settings;
-      lines.push(`${r.run},${trueYield(t, m) + 0.2 * noise()},${trueImpurity(t, m) + 0.02 * noise()}`);
-    }
-    writeFileSync(join(scratch.dir, 'results.csv'), lines.join('\n') + '\n');
+    writeFileSync(join(scratch.dir, 'results.csv'), resultsCsv(cli('sheet', 'study.json').runs,
+      ({ Temperature: t, Time: m }) => [trueYield(t, m) + 0.2 * noise(), trueImpurity(t, m) + 0.02 * noise()]));
     run('enter', 'study.json', 'results.csv');
     run('report', 'study.json', '-o', 'study.html', ...goals);
 

@@ -16,24 +16,18 @@ const cli = (...args) => JSON.parse(execFileSync(tavrin, ['plot', ...args, '--js
 // A three-factor study whose results are smooth, noisy and not exact in binary.
 function makeStudy(dir, name, { factors, missing = [] }) {
   const file = join(dir, name);
-  execFileSync(tavrin, ['new', file, ...factors.flatMap((f) => ['--factor', f]), '--response', 'Yield[%]',
-    '--response', 'Impurity[%]', '--seed', '7']);
-  const sheet = JSON.parse(execFileSync(tavrin, ['sheet', file, '--json'], { encoding: 'utf8' }));
-  const lines = ['run_id,Yield,Impurity'];
-  for (const [k, run] of sheet.runs.entries()) {
-    if (missing.includes(run.run)) continue;
-    const c = sheet.factors.map((f) => (2 * run.settings[f.name] - f.low - f.high) / (f.high - f.low));
-    const a = c[0];
-    const b = c[1] ?? 0;
-    const y = 80.3 + 4.1 * a + 2.7 * b - 3.9 * a * a - 2.2 * b * b + 1.3 * a * b + 0.37 * Math.sin(1.7 * k);
-    const i = 1.1 + 0.4 * a - 0.2 * b + 0.15 * a * a + 0.05 * Math.cos(2.1 * k);
-    lines.push(`${run.run},${y},${i}`);
-  }
-  writeFileSync(join(dir, `${name}.csv`), lines.join('\n') + '\n');
-  execFileSync(tavrin, ['enter', file, join(dir, `${name}.csv`)]);
+  const run = (...args) => execFileSync(tavrin, args, { encoding: 'utf8' });
+  run('new', file, ...factors.flatMap((f) => ['--factor', f]), '--response', 'Yield[%]', '--response', 'Impurity[%]', '--seed', '7');
+  const sheet = JSON.parse(run('sheet', file, '--json'));
+  const rows = sheet.runs.filter((r) => !missing.includes(r.run)).map((r, k) => {
+    const [a, b = 0] = sheet.factors.map((f) => (2 * r.settings[f.name] - f.low - f.high) / (f.high - f.low));
+    return `${r.run},${80.3 + 4.1 * a + 2.7 * b - 3.9 * a * a - 2.2 * b * b + 1.3 * a * b + 0.37 * Math.sin(1.7 * k)},` +
+      `${1.1 + 0.4 * a - 0.2 * b + 0.15 * a * a + 0.05 * Math.cos(2.1 * k)}`;
+  });
+  writeFileSync(join(dir, `${name}.csv`), ['run_id,Yield,Impurity', ...rows].join('\n') + '\n');
+  run('enter', file, join(dir, `${name}.csv`));
   return file;
 }
-
 
 // Opens the workbench on `file`; console errors and page errors are collected.
 async function open(chrome, file, dir, width = 1280, height = 800) {
