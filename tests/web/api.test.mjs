@@ -145,17 +145,23 @@ describe('workbench API', () => {
 });
 
 describe('workbench without a study file', () => {
-  test('a fit with missing results and a save are refused with the reason', async () => {
+  test('a fit with missing results and a save are refused with the reason; a surface holds a third factor at its centre', async () => {
     const scratch = scratchDir();
     const server = await startServer([], scratch.dir);
     try {
-      assert.equal((await request(server.port, 'POST', '/api/new', { body: definition })).status, 200);
+      const three = { ...definition, factors: [...definition.factors, { name: 'Catalyst', low: 0.1, high: 0.7, unit: '' }] };
+      const created = await request(server.port, 'POST', '/api/new', { body: three });
+      assert.equal(created.status, 200, created.text);
       const fit = await request(server.port, 'GET', '/api/fit');
       assert.equal(fit.status, 409);
       assert.match(fit.json.error.message, /missing results: "Yield" has no result for runs 1, 2/);
       const answer = await request(server.port, 'POST', '/api/save');
       assert.equal(answer.status, 409);
       assert.match(answer.json.error.message, /download the study/);
+      const csv = resultsCsv(created.json.study.runs, (x) => [trueYield(x.Temperature, x.Time) + x.Catalyst, x.Catalyst + 0.01 * x.Time]);
+      assert.equal((await request(server.port, 'POST', '/api/results.csv', { body: csv })).status, 200);
+      const surface = await request(server.port, 'POST', '/api/surface', { body: { response: 'Yield', x: 'Temperature', y: 'Time' } });
+      assert.ok(Math.abs(surface.json.at.Catalyst - 0.4) < 1e-12, surface.text);
       assert.deepEqual(readdirSync(scratch.dir), []);
     } finally {
       await server.stop();
