@@ -29,8 +29,6 @@ namespace {
 
 using json::Json;
 
-void printJson(std::ostream& out, const Json& value) { out << json::serialized(value, 2) << "\n"; }
-
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 
 // Files the user may have edited by hand are replaced only when asked.
@@ -267,7 +265,7 @@ void runNewFromData(const NewOptions& o, std::ostream& out) {
     Json json = json::studyJson(study);
     json["factorSpans"] = spansJson(study, codedByData);
     json["ignoredColumns"] = ignored;
-    return printJson(out, json);
+    return json::printJson(out, json);
   }
   out << "Created " << o.study << " from " << o.data << ": " << study.plan().runCount() << " runs of existing data\n";
   if (!ignored.empty()) {
@@ -300,7 +298,7 @@ void runNew(const NewOptions& o, std::ostream& out) {
   refuseOverwrite(o.study, o.force);
   const Study study(kind, std::move(factors), std::move(responses), plan);
   study.save(o.study);
-  if (o.json) return printJson(out, json::studyJson(study));
+  if (o.json) return json::printJson(out, json::studyJson(study));
   out << "Created " << o.study << ": ";
   printStudy(out, study);
 }
@@ -317,7 +315,7 @@ void runSheet(const SheetOptions& o, std::ostream& out) {
       return;
     }
   }
-  if (o.json) return printJson(out, json::studyJson(study));
+  if (o.json) return json::printJson(out, json::studyJson(study));
   printStudy(out, study);
 }
 
@@ -368,7 +366,7 @@ void runEnter(const EnterOptions& o, std::ostream& out) {
   Json missing = Json::array();
   for (const MissingResult& m : study.missing()) missing.push_back({{"run", m.runId}, {"response", m.response}});
   if (o.json)
-    return printJson(out, {{"entered", entered},
+    return json::printJson(out, {{"entered", entered},
                            {"changed", changed},
                            {"cleared", cleared},
                            {"actualSettings", actual},
@@ -410,7 +408,7 @@ void runFit(const FitOptions& o, std::ostream& out) {
   if (indices.empty())
     for (std::size_t r = 0; r < fit.responses.size(); ++r) indices.push_back(r);
 
-  if (o.json) return printJson(out, json::analysesJson(study, fit, indices, analysis));
+  if (o.json) return json::printJson(out, json::analysesJson(study, fit, indices, analysis));
   for (std::size_t k = 0; k < indices.size(); ++k) {
     if (k > 0) out << "\n";
     printAnalysis(out, analyze(fit, indices[k], analysis), canonicalAnalysis(fit, indices[k]), fit.factors,
@@ -434,7 +432,7 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
     printOptimum(out, fit, goals, optimum);
   }
   if (!o.robust) {
-    if (o.json) printJson(out, result);
+    if (o.json) json::printJson(out, result);
     return;
   }
   robust.replicates = o.replicates;
@@ -445,7 +443,7 @@ void runOptimize(const OptimizeOptions& o, std::ostream& out) {
   if (!o.json) return printRobustness(out, fit, goals, robustness, robust.seed);
   result["robustness"] = json::robustnessJson(fit, goals, robustness);
   result["robustness"]["seed"] = robust.seed;
-  printJson(out, result);
+  json::printJson(out, result);
 }
 
 void runReport(const ReportOptions& o, std::ostream& out) {
@@ -488,7 +486,7 @@ void runPredict(const PredictOptions& o, std::ostream& out) {
   if (o.json) {
     Json result = json::predictionsJson(fit, points, predictions, o.confidence);
     result["models"] = json::modelsUsedJson(study);
-    return printJson(out, result);
+    return json::printJson(out, result);
   }
   out << "Models: " << modelsUsed(study) << "\n";
   printPredictions(out, fit, points, predictions, o.confidence);
@@ -499,7 +497,7 @@ void runExport(const ExchangeOptions& o, std::ostream& out) {
   refuseOverwrite(o.to, o.force);
   const Study study = Study::load(o.from);
   study.exportPlanFile(o.to);
-  if (o.json) return printJson(out, {{"study", o.from}, {"planFile", o.to}});
+  if (o.json) return json::printJson(out, {{"study", o.from}, {"planFile", o.to}});
   out << "Exported " << o.from << " to the plan file " << o.to << "\n";
 }
 
@@ -507,7 +505,7 @@ void runImport(const ExchangeOptions& o, std::ostream& out) {
   refuseOverwrite(o.to, o.force);
   const Study study = Study::importPlanFile(o.from);
   study.save(o.to);
-  if (o.json) return printJson(out, json::studyJson(study));
+  if (o.json) return json::printJson(out, json::studyJson(study));
   out << "Imported the plan file " << o.from << " into " << o.to << ": ";
   printStudy(out, study);
 }

@@ -15,8 +15,6 @@ namespace {
 
 using json::Json;
 
-void printJson(std::ostream& out, const Json& value) { out << json::serialized(value, 2) << "\n"; }
-
 std::vector<std::string> namesOf(const std::vector<Factor>& factors) {
   std::vector<std::string> names;
   names.reserve(factors.size());
@@ -99,7 +97,7 @@ void runAugment(const AugmentCommandOptions& o, std::ostream& out) {
   if (o.fold) foldStudy(study, o);
   else augmentByCriterion(study, o);
   study.save(o.study);
-  if (o.json) return printJson(out, json::studyJson(study));
+  if (o.json) return json::printJson(out, json::studyJson(study));
   const Augmentation& added = study.plan().augmentations.back();
   out << "Added runs " << before + 1 << ".." << study.plan().runCount() << " to " << o.study << " in block "
       << added.block << " (" << addedText(study, added, before) << ")\n\n";
@@ -110,7 +108,7 @@ void runEvaluate(const EvaluateOptions& o, std::ostream& out) {
   const Study study = Study::load(o.study);
   const ModelTerms model = modelOf(study, o.model);
   const DesignEvaluation evaluation = study.evaluate(o.model);
-  if (o.json) return printJson(out, json::evaluationJson(evaluation, model, study.factors()));
+  if (o.json) return json::printJson(out, json::evaluationJson(evaluation, model, study.factors()));
   printEvaluation(out, evaluation, model, study.factors());
 }
 

@@ -326,6 +326,8 @@ std::string serialized(const Json& value, int indent) {
   return value.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
+void printJson(std::ostream& out, const Json& value) { out << serialized(value, 2) << "\n"; }
+
 std::string errorType(const std::exception& error) {
   if (dynamic_cast<const ParseError*>(&error)) return "ParseError";
   if (dynamic_cast<const FileChanged*>(&error)) return "FileChanged";

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <exception>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,8 @@ Json predictionsJson(const Fit& fit, const Matrix& points, const std::vector<std
 // that are not UTF-8 (a file name in another encoding, quoted in an error
 // message) become U+FFFD; nlohmann's default would throw.
 std::string serialized(const Json& value, int indent = -1);
+// Writes `value` as every --json output does: indented by two, then a line end.
+void printJson(std::ostream& out, const Json& value);
 
 // The name of an error's class ("ParseError", "UnknownName", ...; "Error"
 // for anything else).

@@ -290,7 +290,7 @@ std::string optionSuggestion(const CLI::App& sub, int argc, char** argv) {
 }
 
 int fail(const std::exception& error, const std::string& type, bool json, int status) {
-  if (json) std::cout << tavrin::json::serialized(tavrin::json::errorJson(error, type), 2) << "\n";
+  if (json) tavrin::json::printJson(std::cout, tavrin::json::errorJson(error, type));
   std::cerr << "tavrin: " << error.what() << "\n";
   return status;
 }

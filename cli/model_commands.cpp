@@ -18,8 +18,6 @@ namespace {
 using json::Json;
 using json::number;
 
-void printJson(std::ostream& out, const Json& value) { out << json::serialized(value, 2) << "\n"; }
-
 ModelRequest requestOf(const ModelOptions& o, double confidence) {
   ModelRequest request;
   if (!o.model.empty()) request.model = o.model;
@@ -225,7 +223,7 @@ void runModelFit(const std::string& studyFile, const std::vector<std::string>& r
     if (k > 0) out << "\n";
     printBuild(out, names[k], build, o, request);
   }
-  if (json) printJson(out, {{"responses", std::move(all)}, {"saved", o.save}});
+  if (json) json::printJson(out, {{"responses", std::move(all)}, {"saved", o.save}});
   if (!json && o.save)
     out << "\nSaved in " << studyFile << " as the chosen model of " << names.size()
         << (names.size() == 1 ? " response" : " responses") << "; optimize and predict now use it\n";
@@ -264,7 +262,7 @@ void runPath(const PathOptions& o, std::ostream& out) {
       points.push_back({{"radius", number(p.radius)}, {"settings", settings}, {"insideRegion", p.insideRegion},
                         {"prediction", json::toJson(p.prediction)}});
     }
-    printJson(out, {{"response", o.response},
+    json::printJson(out, {{"response", o.response},
                     {"path", o.ridge ? "ridge" : "steepest"},
                     {"direction", o.minimize ? "minimize" : "maximize"},
                     {"model", formatModelTerms(fit.terms, fit.factorNames)},

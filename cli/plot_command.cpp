@@ -71,7 +71,7 @@ void runPlot(const PlotOptions& o, std::ostream& out) {
   }
   const json::Json data = json::plotJson(study, request);
   if (o.json) {
-    out << json::serialized(data, 2) << "\n";
+    json::printJson(out, data);
     return;
   }
   out << "The " << o.kind << " view of " << o.study << " can be drawn; add --json for its data.\n";
