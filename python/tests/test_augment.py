@@ -55,18 +55,13 @@ def test_fold_gives_box_and_hunters_design_the_same_from_python_and_the_command_
 
 
 @needs_cli
-@pytest.mark.parametrize("make, says", [
-    (lambda: tavrin.Study.central_composite(FACTORS, "Y", seed=1), "is an axial run"),
-    (lambda: tavrin.Study.factorial(FACTORS, "Y", levels=3, seed=1), "neither a corner"),
-    (lambda: tavrin.Study.factorial(FACTORS, "Y", blocks=2, center_runs=3, seed=1), "not orthogonal to the square terms"),
-    (lambda: tavrin.Study.factorial({**FACTORS, "D": (0, 1)}, "Y", fraction=1, seed=1), "resolution 5"),
-])
-def test_a_refused_fold_leaves_the_study_file_byte_for_byte(tmp_path, make, says):
-    study = make()
+def test_a_refused_fold_leaves_the_study_file_byte_for_byte(tmp_path):
+    # Which designs fold is the library's (fold_test); both front ends refuse alike and change nothing.
+    study = tavrin.Study.central_composite(FACTORS, "Y", seed=1)
     study.save(tmp_path / "s.json")
     before = (tmp_path / "s.json").read_bytes()
     result = tavrin_cli("augment", "s.json", "--fold", cwd=tmp_path)
-    assert result.returncode == 1 and says in result.stderr
+    assert result.returncode == 1 and "is an axial run" in result.stderr
     assert (tmp_path / "s.json").read_bytes() == before
     with pytest.raises(InvalidArgument):
         study.fold()

@@ -150,15 +150,18 @@ TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
     return study;
   };
   const std::vector<Factor> ok = {{"A", 0.1, 0.7, ""}, {"B", 1, 2, ""}};
+  Study augmented = make(ok, {{"Y", ""}});
+  augmented.augment({.runs = 2, .criterion = Criterion::D, .model = "", .seed = 1, .cloud = {}});
   std::setlocale(LC_CTYPE, "C");
   const struct {
     const char* label;
     Study study;
     const char* mention;
   } cases[] = {
+      {"composite", Study(DesignKind::CentralComposite, ok, {{"Y", ""}}, {.seed = 1}), "ccd design"},
+      {"augmented", augmented, "runs were added"},
       {"blank", make({{"Reaction Time", 1, 2, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "holds a blank"},
       {"locale", make(ok, {{"Ausbeute μ", ""}}), "has no encoding for it"},
-      {"extra centre", make(ok, {{"Y", ""}}, 2), "2 extra centre runs"},
       {"one extra centre", make(ok, {{"Y", ""}}, 1), "the 1 extra centre run;"},
       {"range digits", make({{"A", 0.1234567, 0.7, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "6 significant digits"},
       {"heading", make({{std::string(64, 'a'), 1, 2, ""}, {std::string(64, 'b'), 1, 2, ""},
