@@ -14,6 +14,7 @@
 #include <string>
 #include <tuple>
 
+#include "study/csv.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 
@@ -60,6 +61,14 @@ TEST(RunSheet, HeaderAndRowsInExecutionOrder) {
   const std::string row1 = sheet.substr(sheet.find("\r\n") + 2);
   EXPECT_EQ(row1.substr(0, row1.find("\r\n")).substr(0, firstId.size() + 3), firstId + ",1,");
   EXPECT_EQ(row1.substr(0, row1.find("\r\n")).substr(row1.find("\r\n") - 4), ",0.1");
+}
+
+// A field is quoted when a spreadsheet would otherwise split it or trim it.
+TEST(RunSheet, FieldsAreQuotedWhereTheyMustBe) {
+  EXPECT_EQ(csv::escape("Yield %"), "Yield %");
+  EXPECT_EQ(csv::escape("a,b"), "\"a,b\"");
+  EXPECT_EQ(csv::escape(" lead"), "\" lead\"");
+  EXPECT_EQ(csv::escape("trail "), "\"trail \"");
 }
 
 TEST(RunSheet, ReadsByRunIdWithFreeColumnsBomAndQuotes) {

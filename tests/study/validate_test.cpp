@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "tavrin/study.h"
 
@@ -72,6 +73,17 @@ TEST(Validation, AcceptsWhatTheRulesAllow) {
   factors[1].name = std::string(64, 'y');  // exactly the limit
   factors[2].name = "pH/1";                // a single slash
   EXPECT_NO_THROW(validateDefinition(DesignKind::BoxBehnken, factors, {{"Yield %", ""}, {"Ausbeute (g)", "g/L"}}));
+}
+
+// A heading as a spreadsheet or the command line gives it: "Name [unit]" or "45 °C".
+TEST(Validation, SplitUnitTakesABracketedOrTrailingUnit) {
+  const std::pair<const char*, LabelAndUnit> cases[] = {
+      {" Temperature [ °C ] ", {"Temperature", "°C"}}, {"45 °C", {"45", "°C"}}, {"Reaction Time", {"Reaction Time", ""}}};
+  for (const auto& [text, expected] : cases) {
+    const LabelAndUnit got = splitUnit(text);
+    EXPECT_EQ(got.label, expected.label) << text;
+    EXPECT_EQ(got.unit, expected.unit) << text;
+  }
 }
 
 TEST(Validation, RechtschaffnerCountsAreListed) {
