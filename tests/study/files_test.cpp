@@ -109,6 +109,8 @@ TEST(RunSheet, BadInputNamesLineAndColumnAndChangesNothing) {
       {"two run_id", "run_id,run_id\n", 1, 8, "a second column \"run_id\" (the first is column 1)"},
       {"unterminated", "run_id,Yield\n1,\"2.5\n2,3\n", 2, 3, "no closing quote"},
       {"text after quote", "run_id,Yield\n1,\"2.5\"x\n", 2, 8, "after a closing quote"},
+      {"after a quoted é", "run_id,Yield\n1,\"é\"x\n", 2, 6, "after a closing quote"},
+      {"nan", "run_id,Yield\n1,nan\n", 2, 3, "\"nan\" for response \"Yield\" is not a finite number"},
       {"stray quote", "run_id,Yield\n1,2\"5\n", 2, 4, "a quote inside an unquoted field"},
       {"column of UTF-8", "run_id,é,Yield\n1,,x\n", 1, 8, "column \"é\" is not a response or factor of the study"},
       {"text under no header", "run_id,,Yield\n1,,2\n2,x,3\n", 3, 3, "in a column without a header"},
