@@ -203,6 +203,16 @@ TEST(DataStudies, RefuseWhatCannotBeARun) {
   }
 }
 
+// A row a spreadsheet left with every cell cleared is no run; the fit's span
+// is that of the runs, here A's highest setting on the second.
+TEST(DataStudies, ATableSkipsClearedRowsAndTheFitSpansItsRuns) {
+  const std::vector<std::vector<std::string>> rows = {
+      {"0.3", "2.5", ""}, {"0.7", "1.5", "x"}, {"", "", ""}, {"0.1", "0.5", ""}};
+  const Study study = Study::fromTable({"A", "Y", "note"}, rows, {{"A", 0.1, 0.9, ""}}, {{"Y", ""}});
+  ASSERT_EQ(study.plan().runCount(), 3u);
+  EXPECT_NEAR(study.fit().span[0].second, 0.5, 1e-12);  // 0.7 coded on 0.1..0.9
+}
+
 TEST(ModelData, TakesTheActualSettingsAndTheBlocks) {
   const Matrix settings{{0.1, 1}, {0.7, 1}, {0.1, 3}, {0.7, 3}, {0.4, 2}, {0.4, 2}};
   const Matrix results{{1}, {2}, {3}, {4}, {5}, {6}};
