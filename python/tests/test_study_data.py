@@ -1,6 +1,6 @@
 """Runs as a table from Python: the run sheet read back with pandas, actual
 settings recorded with actual=True, and studies made from existing data,
-checked against statsmodels OLS and pure error from numpy."""
+checked against statsmodels."""
 import io
 import math
 
@@ -79,17 +79,12 @@ def test_a_study_from_a_frame_matches_statsmodels_and_pure_error_from_every_grou
     assert (name, low, high) == ("Time", 77.93, 92.07)
     assert high_coded == pytest.approx(1.414, abs=1e-12)
 
-    # The fit carries the days as sum-coded block effects: statsmodels' formula on the same rows.
+    # The days are sum-coded block effects (their fit against statsmodels is model building's test): the same
+    # model by statsmodels' formula, as the reference for the sources below.
     x = coded(CCD[["Time", "Temperature"]].to_numpy(dtype=float), [80, 167.93], [90, 182.07])
     rows = CCD.assign(a=x[:, 0], b=x[:, 1])
-    terms = "a + b + I(a**2) + I(b**2) + a:b"  # the study's order: linear, squares, products
-    ols = smf.ols("Yield ~ " + terms + " + C(Day, Sum)", rows).fit()
+    ols = smf.ols("Yield ~ a + b + I(a**2) + I(b**2) + a:b + C(Day, Sum)", rows).fit()
     report = s.report("Yield")
-    factor_terms = ["Intercept", "a", "b", "I(a ** 2)", "I(b ** 2)", "a:b"]
-    np.testing.assert_allclose(s.fit().coefficients("coded", as_frame=False)[:, 0], ols.params[factor_terms],
-                               rtol=1e-10)
-    table = report.coefficients("coded", as_frame=False)
-    np.testing.assert_allclose(table["std_error"], ols.bse[factor_terms], rtol=1e-10)
     assert report.residual_df == ols.df_resid == 7
 
     # The days are their own source.
