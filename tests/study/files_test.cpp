@@ -101,7 +101,7 @@ TEST(RunSheet, BadInputNamesLineAndColumnAndChangesNothing) {
   } cases[] = {
       {"extra field", "run_id,Yield\n1,2.5\n2,2,5x\n", 3, 0, "the row has 3 fields; the header has 2"},
       {"not a number", "run_id,Yield\n1,2.5\n2,abc\n", 3, 3, "\"abc\" for response \"Yield\" is not a finite number"},
-      {"infinite", "Yield,run_id\n1e999,1\n", 2, 1, "is not a finite number"},
+      {"infinite", "Yield,run_id\n-inf,1\n", 2, 1, "\"-inf\" for response \"Yield\" is not a finite number"},
       {"unknown run", "run_id,Yield\n1,2.5\n10,1\n", 3, 1, "run id \"10\" is not a run of the study; run ids are 1..9"},
       {"fractional run", "run_id,Yield\n1.5,2\n", 2, 1, "is not a run of the study"},
       {"twice", "run_id,Yield\n1,2.5\n2,3\n1,4\n", 4, 1, "run 1 is given twice; it was first given on line 2"},
