@@ -23,17 +23,12 @@ def test_constructors_hold_the_published_designs():
     optimal = tavrin.Study.optimal(FACTORS, "Y", runs=12, model="A B C A:B A^2", criterion="i",
                                    constraints=["A + 0.01*B <= 0.9"], seed=4)
     assert (optimal.natural[:, 0] + 0.01 * optimal.natural[:, 1] <= 0.9 + 1e-12).all()
-    assert optimal == tavrin.Study.optimal(FACTORS, "Y", runs=12, model="A B C A:B A^2", criterion="i",
-                                           constraints=["A + 0.01*B <= 0.9"], seed=4)
-    assert tavrin.Study.from_json(optimal.to_json()) == optimal
 
 
+# Which recipes a kind refuses is held_designs_test's; Python passes the options and the field back.
 @pytest.mark.parametrize("make, field", [
     (lambda: tavrin.Study.central_composite(FACTORS, "Y", alpha="steep"), "alpha"),
-    (lambda: tavrin.Study.factorial(FACTORS, "Y", levels=3, blocks=2, fraction=None), "blocks"),
-    (lambda: tavrin.Study.design("box-behnken", FACTORS, "Y", alpha="face"), "alpha"),
     (lambda: tavrin.Study.optimal(FACTORS, "Y", runs=4), "runs"),
-    (lambda: tavrin.Study.optimal(FACTORS, "Y", runs=12, constraints=["A + Q <= 1"]), "constraint"),
 ])
 def test_refusals_are_tavrins_errors_naming_the_option(make, field):
     with pytest.raises(InvalidArgument) as error:
@@ -45,8 +40,6 @@ def test_augment_takes_the_request_and_evaluate_reports():
     study = tavrin.Study.factorial(FACTORS, "Y", center_runs=3, seed=5)
     for run in study.run_ids:
         study.set_result(int(run), "Y", 0.1 * run + 0.37 / run)
-    with pytest.raises(InvalidArgument):
-        study.augment(4, model="A Q")
     # What augment keeps is held_designs_test's; Python passes the request and shows the runs.
     study.augment(6, criterion="i", model="quadratic", seed=8)
     assert study.run_count == 17

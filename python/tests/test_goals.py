@@ -3,9 +3,7 @@ spellings every front end shares, and tavrin's errors (with the field at
 fault) for every bad argument."""
 
 import math
-import re
 
-import numpy as np
 import pytest
 
 import tavrin
@@ -33,22 +31,10 @@ def test_goals_are_the_library_classes():
     assert (options.points, options.starts) == (4096, 16)
 
 
-def test_open_bounds_rank_by_the_response_as_far_bounds_do():
-    s = measured_study()
-    opened = s.optimize({"y": "maximize"}, {"z": (None, 1.62)}, points=4096)
-    far = s.optimize([Goal.maximize("y", -1000.3, 1000.7)], [Constraint("z", high=1.62)], points=4096)
-    np.testing.assert_allclose(opened.settings[0], far.settings[0], rtol=1e-7)
-    completed = opened.goals[0]
-    assert completed.unbounded and completed.low < completed.high
-    # The span is that of the whole region; the limit on z keeps the optimum below its top.
-    assert completed.high > opened.predicted[0, 0]
-
-
 def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
     s = measured_study()
     folder = tmp_path / "a folder.json"
     folder.mkdir()
-    (tmp_path / "huge.json").write_text(re.sub(r'"version": (\d+)', r'"version": \1e400', s.to_json(), count=1))
     opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, points=1024)
     cases = [
         ("scalar constraint", lambda: s.optimize({"y": "maximize"}, {"z": 1.62}), tavrin.InvalidArgument,
@@ -64,8 +50,6 @@ def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
          "region.A"),
         ("negative points", lambda: s.optimize({"y": "maximize"}, points=-3), tavrin.InvalidArgument,
          "search.points"),
-        ("negative seed", lambda: tavrin.Study("box-behnken", RANGES, ["y"], seed=-1), tavrin.InvalidArgument,
-         "seed"),
         ("seed of 2**64", lambda: tavrin.Study("box-behnken", RANGES, ["y"], seed=2**64), tavrin.InvalidArgument,
          "seed"),
         ("robustness seed", lambda: opt.robustness(replicates=2, seed=-1), tavrin.InvalidArgument, "seed"),
@@ -78,6 +62,3 @@ def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
     with pytest.raises(tavrin.FileError) as info:
         tavrin.Study.load(folder)
     assert info.value.filename == str(folder) and "a folder" in str(info.value)
-    with pytest.raises(tavrin.ParseError) as info:
-        tavrin.Study.load(tmp_path / "huge.json")
-    assert "e400" in str(info.value) and info.value.line == 3 and info.value.column > 0

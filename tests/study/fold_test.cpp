@@ -106,10 +106,8 @@ TEST(StudyFold, RefusalsChangeNothing) {
     const char* says;
   } cases[] = {
       {"a composite", designed(DesignKind::CentralComposite, {}), "run 9 is an axial run"},
-      {"three levels", designed(DesignKind::Factorial, {.levels = 3}), "is neither a corner of the cube nor its centre"},
       {"folded already", foldedOnce, "run 9 is an axial run"},
       {"data off the cube", Study::fromData(kFactors, {{"Y", ""}}, settings, Matrix(4, 1, 1.0)), "run 1"},
-      {"a resolution 3 half fraction", designed(DesignKind::Factorial, {.fraction = 1}), "Temp and Time:pH apart"},
   };
   for (const auto& c : cases) {
     Study study = c.study;

@@ -1,6 +1,6 @@
 // Studies that hold any design: the registry's runs through a study, the
 // refusals of a recipe, optimal designs with constraints, runs added to a
-// study, the file round trip and the plan file's refusals.
+// study and the file round trip.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "study/scratch_folder.h"
@@ -43,84 +44,52 @@ bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == st
 
 // Run counts from the published tables: a CCD of 3 factors in 3 blocks
 // (8 cube runs in 2 blocks, 6 axial, 6 centre runs: Montgomery, Table
-// 11.5's design), a half fraction of 2^5 with 4 centre runs, the 3^3
-// factorial, Box-Behnken 3 factors with 3 centre runs added to its own one.
-TEST(HeldDesigns, EachGeneratorGivesTheRegistrysRuns) {
-  struct Case {
-    DesignKind kind;
-    std::size_t factors;
-    DesignOptions options;
-    std::size_t runs;
-  };
-  const Case cases[] = {
-      {DesignKind::CentralComposite, 3, {.alpha = Alpha{AlphaKind::Orthogonal}, .centerRuns = 6, .blocks = 3}, 20},
-      {DesignKind::CentralComposite, 2, {.alpha = Alpha{AlphaKind::Face}, .inscribed = {}}, 13},
-      {DesignKind::Factorial, 5, {.centerRuns = 4, .fraction = 1}, 20},
-      {DesignKind::Factorial, 3, {.levels = 3}, 27},
-      {DesignKind::BoxBehnken, 3, {.centerRuns = 3}, 16},
-  };
-  for (const Case& c : cases) {
-    const std::string name(designKindName(c.kind));
-    const Study held = study(c.kind, c.factors, withOptions(c.options));
-    const Plan& plan = held.plan();
-    ASSERT_EQ(plan.runCount(), c.runs) << name;
-    // Box-Behnken's added centre runs are the plan's extra centre runs.
-    DesignOptions registry = c.options;
-    if (c.kind == DesignKind::BoxBehnken) registry.centerRuns.reset();
-    const DesignRuns runs = generateDesign(name, c.factors, registry);
-    for (std::size_t r = 0; r < runs.runCount(); ++r) {
-      for (std::size_t i = 0; i < c.factors; ++i) EXPECT_TRUE(sameBits(plan.coded(r, i), runs.coded(r, i))) << name;
-      EXPECT_EQ(plan.blocks[r], runs.blocks[r]) << name << " run " << r + 1;
-      EXPECT_EQ(plan.origins[r], runs.origins[r]) << name << " run " << r + 1;
-    }
+// 11.5's design) and Box-Behnken 3 factors with 3 centre runs added to its
+// own one, which become the plan's extra centre runs.
+TEST(HeldDesigns, TheStudyHoldsTheRegistrysRuns) {
+  const Study ccd = study(DesignKind::CentralComposite, 3,
+                          withOptions({.alpha = Alpha{AlphaKind::Orthogonal}, .centerRuns = 6, .blocks = 3}));
+  const DesignRuns runs = generateDesign("ccd", 3, {.alpha = Alpha{AlphaKind::Orthogonal}, .centerRuns = 6, .blocks = 3});
+  ASSERT_EQ(ccd.plan().runCount(), 20u);
+  for (std::size_t r = 0; r < 20; ++r) {
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(sameBits(ccd.plan().coded(r, i), runs.coded(r, i)));
+    EXPECT_EQ(ccd.plan().blocks[r], runs.blocks[r]) << "run " << r + 1;
+    EXPECT_EQ(ccd.plan().origins[r], runs.origins[r]) << "run " << r + 1;
   }
+  const Study bb = study(DesignKind::BoxBehnken, 3, withOptions({.centerRuns = 3}));
+  EXPECT_EQ(bb.plan().runCount(), 16u);
+  EXPECT_EQ(bb.plan().extraCenterRuns, 3);
 }
 
+// What no listing shows: an optimal design's own checks, and a generator's
+// refusal passed on with the option's name.
 TEST(HeldDesigns, RecipeRefusalsNameTheOption) {
-  struct Case {
-    DesignKind kind;
-    DesignRecipe recipe;
-    const char* field;
-  };
   DesignRecipe optimalTooFew;
   optimalTooFew.runs = 5;  // the quadratic in 2 factors has 6 terms
   DesignRecipe optimalCloud;
   optimalCloud.runs = 8;
   optimalCloud.criterion = Criterion::Optimum;
-  DesignRecipe optimalAlpha = optimalCloud;
-  optimalAlpha.criterion.reset();
-  optimalAlpha.options.alpha = Alpha{AlphaKind::Face};
-  DesignRecipe ccdWithModel;
-  ccdWithModel.model = "linear";
   DesignRecipe badModel;
   badModel.runs = 8;
   badModel.model = "A Z";
-  const Case cases[] = {
-      {DesignKind::CentralComposite, withOptions({.levels = 3}), "levels"},
-      {DesignKind::Factorial, withOptions({.alpha = Alpha{AlphaKind::Face}}), "alpha"},
-      {DesignKind::BoxBehnken, withOptions({.blocks = 2}), "blocks"},
-      {DesignKind::CentralComposite, ccdWithModel, "model"},
+  const std::tuple<DesignKind, DesignRecipe, const char*> cases[] = {
       {DesignKind::Optimal, optimalTooFew, "runs"},
       {DesignKind::Optimal, optimalCloud, "criterion"},
-      {DesignKind::Optimal, optimalAlpha, "alpha"},
       {DesignKind::Optimal, badModel, "model"},
-      // A generator's own refusals name the option at fault too.
       {DesignKind::CentralComposite, withOptions({.fraction = 3}), "fraction"},
-      {DesignKind::CentralComposite, withOptions({.blocks = 4}), "blocks"},
-      {DesignKind::CentralComposite, withOptions({.axialCenterRuns = 2}), "axial-center-runs"},
-      {DesignKind::CentralComposite, withOptions({.alpha = Alpha{AlphaKind::Value, 0.7}, .inscribed = true}), "inscribed"},
-      {DesignKind::CentralComposite, withOptions({.alpha = Alpha{AlphaKind::Value, -0.3}}), "alpha"},
-      {DesignKind::Factorial, withOptions({.fraction = 1, .levels = 3}), "fraction"},
       {DesignKind::Factorial, withOptions({.centerRuns = 101}), "center-runs"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [kind, recipe, field] : cases) {
     try {
-      study(c.kind, 2, c.recipe);
-      ADD_FAILURE() << "accepted a recipe with a bad " << c.field;
+      study(kind, 2, recipe);
+      ADD_FAILURE() << "accepted a recipe with a bad " << field;
     } catch (const InvalidArgument& e) {
-      EXPECT_EQ(e.field(), c.field) << e.what();
+      EXPECT_EQ(e.field(), field) << e.what();
     }
   }
+  // Six runs are enough for the quadratic in two factors.
+  optimalTooFew.runs = 6;
+  EXPECT_EQ(study(DesignKind::Optimal, 2, optimalTooFew).plan().runCount(), 6u);
 }
 
 // The listing of generated kinds says what the recipe checks accept: each
@@ -206,7 +175,7 @@ TEST(HeldDesigns, ConstraintText) {
     EXPECT_EQ(again.a, parsed.a);
     EXPECT_EQ(again.b, parsed.b);
   }
-  for (const char* bad : {"A + Q <= 1", "A <= A + 1", "A + B", "2* <= 1", "A <= 1 1"}) {
+  for (const char* bad : {"A + Q <= 1", "A <= A + 1", "A + B"}) {
     try {
       parseConstraint(bad, names);
       ADD_FAILURE() << "accepted " << bad;
@@ -277,32 +246,7 @@ TEST(HeldDesigns, StudyFileKeepsRecipeAndAddedRuns) {
     s->save(path);
     const Study loaded = Study::load(path);
     EXPECT_TRUE(loaded == *s) << designKindName(s->kind());
-    EXPECT_EQ(loaded.plan().augmentations.size(), 1u);
-    EXPECT_EQ(loaded.plan().design.options.centerRuns, s->plan().design.options.centerRuns);
-    EXPECT_EQ(loaded.plan().design.constraints.size(), s->plan().design.constraints.size());
-    EXPECT_EQ(loaded.toJson(), s->toJson());
-  }
-}
-
-TEST(HeldDesigns, PlanFileRefusesWhatItCannotCarry) {
-  const testing::ScratchFolder folder;
-  Study bb = study(DesignKind::BoxBehnken, 3, {});
-  for (int id = 1; id <= static_cast<int>(bb.plan().runCount()); ++id) bb.setResult(id, "Y", 0.3 * id);
-  Study augmented = bb;
-  augmented.augment({.runs = 2, .criterion = Criterion::D, .model = "", .seed = 1, .cloud = {}});
-  for (int id = 14; id <= 15; ++id) augmented.setResult(id, "Y", 0.7);
-  const std::pair<Study, const char*> cases[] = {
-      {measuredComposite(), "ccd design"},
-      {augmented, "runs were added"},
-  };
-  for (const auto& [s, reason] : cases) {
-    try {
-      s.exportPlanFile(folder / "out.tvr");
-      ADD_FAILURE() << "exported: " << reason;
-    } catch (const InvalidArgument& e) {
-      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder / "out.tvr"));
+    EXPECT_EQ(loaded.toJson(), s->toJson());  // the recipe and the added runs too
   }
 }
 

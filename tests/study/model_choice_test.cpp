@@ -61,35 +61,23 @@ TEST(ModelChoice, RoundTripsThroughTheFileAndDrivesTheFit) {
 TEST(ModelChoice, RefusalsNameTheFieldAndChangeNothing) {
   Study study = measuredStudy();
   const std::string before = study.toJson();
-  struct Case {
+  const struct {
     const char* name;
-    ModelChoice choice;
+    void (*edit)(ModelChoice&);
     const char* field;
+  } cases[] = {
+      {"unknown factor", [](ModelChoice& c) { c.terms = "A B D"; }, "models.Yield.terms"},
+      {"malformed term", [](ModelChoice& c) { c.model = "A B A^3"; }, "models.Yield.model"},
+      {"unknown transform", [](ModelChoice& c) { c.transform = "cube"; }, "models.Yield.transform"},
+      {"power of another transform", [](ModelChoice& c) { c.transform = "log", c.power = 0.5; }, "models.Yield.power"},
+      {"p to remove", [](ModelChoice& c) { c.reduction.pToRemove = 1.5; }, "models.Yield.reduction.pToRemove"},
+      {"forced term", [](ModelChoice& c) { c.reduction.forceOut = {"A", "Z"}; }, "models.Yield.reduction.forceOut[1]"},
   };
-  ModelChoice unknownFactor;
-  unknownFactor.terms = "A B D";
-  ModelChoice badModel;
-  badModel.model = "A B A^3";
-  ModelChoice badTransform;
-  badTransform.transform = "cube";
-  ModelChoice wrongPower;
-  wrongPower.transform = "log";
-  wrongPower.power = 0.5;
-  ModelChoice badAlpha;
-  badAlpha.reduction.pToRemove = 1.5;
-  ModelChoice badForced;
-  badForced.reduction.forceOut = {"A", "Z"};
-  const Case cases[] = {
-      {"unknown factor", unknownFactor, "models.Yield.terms"},
-      {"malformed term", badModel, "models.Yield.model"},
-      {"unknown transform", badTransform, "models.Yield.transform"},
-      {"power of another transform", wrongPower, "models.Yield.power"},
-      {"p to remove", badAlpha, "models.Yield.reduction.pToRemove"},
-      {"forced term", badForced, "models.Yield.reduction.forceOut[1]"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    ModelChoice choice;
+    c.edit(choice);
     try {
-      study.setModelChoice("Yield", c.choice);
+      study.setModelChoice("Yield", choice);
       ADD_FAILURE() << c.name << ": accepted";
     } catch (const Error& e) {
       EXPECT_EQ(e.field(), c.field) << c.name << ": " << e.what();

@@ -1,5 +1,5 @@
-// Exchange with the plan object: its closed-form fit agrees with the
-// layer's, and the plan file goes out and comes back.
+// The plan file: a study goes out and comes back, a file the plan object
+// wrote comes in, and what the file cannot carry is refused.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -16,72 +16,6 @@
 
 namespace tavrin {
 namespace {
-
-std::vector<Factor> oddFactors(std::size_t n) {
-  std::vector<Factor> factors;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double low = 150.3 + 10.1 * static_cast<double>(i);
-    factors.push_back({"X" + std::to_string(i + 1), low, low + 0.7 + 40.3 * static_cast<double>(i), ""});
-  }
-  return factors;
-}
-
-// Results on the float grid, so that the plan object sees the same data.
-Study filledStudy(DesignKind kind, std::size_t n) {
-  Study study(kind, oddFactors(n), {{"Y", ""}, {"Z", ""}}, {.seed = 11});
-  for (int id = 1; id <= static_cast<int>(study.plan().runCount()); ++id) {
-    const double* x = study.plan().natural.row(static_cast<std::size_t>(id - 1));
-    double y = 50.0, z = -3.0;
-    for (std::size_t i = 0; i < n; ++i) {
-      y += 0.01 * (x[i] - 170.0) - 1e-4 * (x[i] - 180.0) * (x[i] - 175.0 - static_cast<double>(i));
-      z += std::sin(x[i] * static_cast<double>(id));  // noise-like
-    }
-    study.setResult(id, "Y", static_cast<float>(y));
-    study.setResult(id, "Z", static_cast<float>(z));
-  }
-  return study;
-}
-
-TEST(PlanObject, ClosedFormAgreesToSinglePrecision) {
-  const struct {
-    DesignKind kind;
-    std::size_t n;
-  } cases[] = {{DesignKind::BoxBehnken, 3}, {DesignKind::BoxBehnken, 4}, {DesignKind::BoxBehnken, 7},
-               {DesignKind::Rechtschaffner, 4}, {DesignKind::Rechtschaffner, 8}};
-  for (const auto& c : cases) {
-    const Study study = filledStudy(c.kind, c.n);
-    const Fit fit = study.fit();
-    CTavrin object(c.kind == DesignKind::BoxBehnken ? CTavrin::BoxBehnkenPlan : CTavrin::RechschafnerPlan);
-    std::vector<std::wstring> names;
-    for (const Factor& f : study.factors()) {
-      names.push_back(std::wstring(f.name.begin(), f.name.end()));
-      object.planAddDesignVar(names.back().c_str(), f.low, f.high);
-    }
-    object.planAddObjective(L"Y");
-    object.planAddObjective(L"Z");
-    ASSERT_EQ(object.planCompute().code, 0u);
-    for (int id = 1; id <= static_cast<int>(study.plan().runCount()); ++id) {
-      object.planSetObjectiveValue(L"Y", static_cast<unsigned int>(id), study.result(id, "Y"));
-      object.planSetObjectiveValue(L"Z", static_cast<unsigned int>(id), study.result(id, "Z"));
-    }
-    // Probe points inside and at the edge of the region.
-    Matrix points(7, c.n);
-    for (std::size_t p = 0; p < 7; ++p)
-      for (std::size_t i = 0; i < c.n; ++i)
-        points(p, i) = toNatural(study.factors()[i], std::cos(1.3 * static_cast<double>(p * c.n + i)));
-    const Matrix predicted = predict(fit, points);
-    for (std::size_t p = 0; p < 7; ++p) {
-      for (std::size_t i = 0; i < c.n; ++i) object.modelSetDesignVarValue(names[i].c_str(), points(p, i));
-      ASSERT_EQ(object.modelCompute().code, 0u);
-      double y = 0.0, z = 0.0;
-      object.modelGetObjectiveValue(L"Y", y);
-      object.modelGetObjectiveValue(L"Z", z);
-      // Single precision on values of order 50 and of order n.
-      EXPECT_NEAR(predicted(p, 0), y, 2e-5 * 50) << "n = " << c.n << ", point " << p;
-      EXPECT_NEAR(predicted(p, 1), z, 2e-5 * 10 * static_cast<double>(c.n)) << "n = " << c.n << ", point " << p;
-    }
-  }
-}
 
 class PlanFile : public ::testing::Test {
  protected:
@@ -150,15 +84,18 @@ TEST_F(PlanFile, RefusesWhatTheFileCannotCarry) {
     return study;
   };
   const std::vector<Factor> ok = {{"A", 0.1, 0.7, ""}, {"B", 1, 2, ""}};
+  Study augmented = make(ok, {{"Y", ""}});
+  augmented.augment({.runs = 2, .criterion = Criterion::D, .model = "", .seed = 1, .cloud = {}});
   std::setlocale(LC_CTYPE, "C");
   const struct {
     const char* label;
     Study study;
     const char* mention;
   } cases[] = {
+      {"composite", Study(DesignKind::CentralComposite, ok, {{"Y", ""}}, {.seed = 1}), "ccd design"},
+      {"augmented", augmented, "runs were added"},
       {"blank", make({{"Reaction Time", 1, 2, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "holds a blank"},
       {"locale", make(ok, {{"Ausbeute μ", ""}}), "has no encoding for it"},
-      {"extra centre", make(ok, {{"Y", ""}}, 2), "2 extra centre runs"},
       {"one extra centre", make(ok, {{"Y", ""}}, 1), "the 1 extra centre run;"},
       {"range digits", make({{"A", 0.1234567, 0.7, ""}, {"B", 1, 2, ""}}, {{"Y", ""}}), "6 significant digits"},
       {"heading", make({{std::string(64, 'a'), 1, 2, ""}, {std::string(64, 'b'), 1, 2, ""},

@@ -4,8 +4,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <random>
-#include <set>
 #include <string>
 
 #include "tavrin/error.h"
@@ -28,8 +26,7 @@ TEST(Plan, NaturalSettingsMatchThePlanObjectBitForBit) {
   const struct {
     DesignKind kind;
     std::size_t n;
-  } cases[] = {{DesignKind::BoxBehnken, 1}, {DesignKind::BoxBehnken, 2},      {DesignKind::BoxBehnken, 3},
-               {DesignKind::BoxBehnken, 9}, {DesignKind::Rechtschaffner, 4}, {DesignKind::Rechtschaffner, 7}};
+  } cases[] = {{DesignKind::BoxBehnken, 2}, {DesignKind::BoxBehnken, 9}, {DesignKind::Rechtschaffner, 7}};
   for (const auto& c : cases) {
     const std::vector<Factor> factors = factorsWithOddRanges(c.n);
     const Plan plan = makePlan(c.kind, factors, {.seed = 1});
@@ -92,34 +89,13 @@ TEST(Seed, IsReadWholeOrRefused) {
   }
 }
 
-TEST(ExecutionOrder, TheGeneratorIsTheStandardOne) {
-  // The standard fixes this value for a default-seeded mt19937_64.
-  std::mt19937_64 engine;
-  engine.discard(9999);
-  EXPECT_EQ(engine(), 9981545732273789042ull);
-}
-
-TEST(ExecutionOrder, IsASeedStablePermutation) {
-  for (const std::size_t runs : {1u, 2u, 13u, 46u}) {
-    const std::vector<int> order = executionOrder(runs, 20240611);
-    EXPECT_EQ(order, executionOrder(runs, 20240611));
-    const std::set<int> ids(order.begin(), order.end());
-    ASSERT_EQ(ids.size(), runs);
-    EXPECT_EQ(*ids.begin(), 1);
-    EXPECT_EQ(*ids.rbegin(), static_cast<int>(runs));
-  }
-  EXPECT_NE(executionOrder(46, 1), executionOrder(46, 2));
+// The exact order is checked against an independent MT19937-64 in
+// test_reference.py; here the plan's order and its inverse.
+TEST(ExecutionOrder, IsThePlansSeedsAndOrderOfInvertsIt) {
   const Plan plan = makePlan(DesignKind::Rechtschaffner, factorsWithOddRanges(5), {.seed = 77});
   EXPECT_EQ(plan.executionOrder, executionOrder(plan.runCount(), 77));
   for (std::size_t k = 0; k < plan.runCount(); ++k) EXPECT_EQ(plan.orderOf(plan.executionOrder[k]), int(k) + 1);
   EXPECT_THROW((void)plan.orderOf(0), UnknownName);
-}
-
-TEST(ExecutionOrder, EveryPositionIsReachedEvenly) {
-  // Over many seeds, each of 4 runs comes first about equally often.
-  int counts[4] = {};
-  for (std::uint64_t seed = 0; seed < 4000; ++seed) ++counts[executionOrder(4, seed)[0] - 1];
-  for (const int c : counts) EXPECT_NEAR(c, 1000, 120);
 }
 
 }  // namespace
