@@ -50,16 +50,6 @@ def test_contour_marks_runs_optima_and_constraint(study, optimum):
     plt.close(ax.figure)
 
 
-def test_contour_refuses_unknown_names(study):
-    with pytest.raises(KeyError):
-        plot.contour(study, "Yield", x="nope")
-    with pytest.raises(KeyError):
-        plot.contour(study, "nope")
-    with pytest.raises(ValueError):
-        plot.contour(study, "Yield", x="t", y="t")
-    plt.close("all")
-
-
 def test_residuals_plot_the_model_diagnostics(study):
     d = study.report("Impurity").diagnostics()
     ax = plot.residuals(study, "Impurity")
