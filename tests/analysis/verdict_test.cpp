@@ -107,12 +107,6 @@ TEST(ModelVerdict, NotesATopOrBottomOutsideTheRegionButNotASaddle) {
   EXPECT_EQ(modelVerdict(goodReport(), Diagnostics{}, c).text.find("outside"), std::string::npos);
 }
 
-TEST(ModelVerdict, RefusesAnOutlierTestOfOtherRuns) {
-  Diagnostics d;
-  d.runs.push_back({.row = 12});
-  EXPECT_THROW(modelVerdict(goodReport(), d), InvalidArgument);
-}
-
 // Three factors, Box-Behnken with extra centre runs; a smooth response
 // with small uneven noise, and one run recorded far off.
 TEST(ModelVerdict, FindsAPlantedOutlierInAStudy) {
