@@ -182,8 +182,12 @@ def test_saturated_plan_needs_a_known_sigma_for_its_errors(kind, n):
                                atol=P_ABS)
     q = stats.norm.ppf(0.975)
     assert_rel([c["coded"]["upper"] for c in coef], beta + q * se, rel=1e-7)
-    # The overall test becomes a chi-square test on the model sum of squares.
-    assert abs(rep["fP"] - stats.chi2.sf(np.sum((y - y.mean()) ** 2) / sigma**2, x.shape[1] - 1)) < P_ABS
+    # The overall test becomes a chi-square test on the model sum of squares;
+    # a sigma of the size of the model's spread leaves its p far from 0.
+    ssm, df = np.sum((y - y.mean()) ** 2), x.shape[1] - 1
+    assert abs(rep["fP"] - stats.chi2.sf(ssm / sigma**2, df)) < P_ABS
+    wide = math.sqrt(ssm / df)
+    assert abs(run_tool({**req, "sigma": {"y": wide}})["reports"][0]["fP"] - stats.chi2.sf(df, df)) < P_ABS
     at = model_matrix(np.full((1, n), -1.0))[0]
     pred = out["predictions"][0][0]
     assert_rel(pred["se"], sigma * math.sqrt(at @ xtx_inv @ at))
