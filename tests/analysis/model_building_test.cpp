@@ -172,6 +172,12 @@ TEST(Reduction, ForcedTermsAndRefusals) {
   EXPECT_EQ(kept.steps.front().term, "C^2");
   EXPECT_TRUE(kept.steps.front().forced);
 
+  // B has no linear effect but a strong square: B stays, for hierarchy.
+  const ModelData curved = dataOf(composite(3, 4), {20.3, 1.3, 0.0, 0.0, 0.0, -1.1, 0.0, 0.0, 0.0, 0.0}, rng, 0.35);
+  const Reduction r = reduceModel(curved, full, byP(0.10));
+  EXPECT_TRUE(r.fit.terms.contains(quadratic::squareIndex(3, 1)));
+  EXPECT_TRUE(missingParents(r.fit.terms).empty()) << formatModelTerms(r.fit.terms, kNames);
+
   EXPECT_THROW(reduceModel(d, full, byP(0.10, {}, {"C"})), InvalidArgument);  // C^2 and A:C still hold it
   EXPECT_THROW(reduceModel(d, full, byP(0.10, {"A"}, {"A"})), InvalidArgument);
   EXPECT_THROW(reduceModel(d, full, byP(0.10, {"D"})), UnknownName);
