@@ -50,29 +50,6 @@ def test_contour_marks_runs_optima_and_constraint(study, optimum):
     plt.close(ax.figure)
 
 
-def test_contour_refuses_unknown_names(study):
-    with pytest.raises(KeyError):
-        plot.contour(study, "Yield", x="nope")
-    with pytest.raises(KeyError):
-        plot.contour(study, "nope")
-    with pytest.raises(ValueError):
-        plot.contour(study, "Yield", x="t", y="t")
-    plt.close("all")
-
-
-def test_residuals_plot_the_model_diagnostics(study):
-    d = study.report("Impurity").diagnostics()
-    ax = plot.residuals(study, "Impurity")
-    ids = np.asarray(ax.residuals["run_ids"])
-    # Drawn in execution order; the report lists runs by id.
-    assert holds(ax, d.loc[ids, ["fitted", "residual"]].to_numpy())
-    assert ax.get_xlabel() == "fitted Impurity" and ax.get_ylabel() == "residual"
-    _, ax2 = plt.subplots()
-    assert plot.residuals(study, "Impurity", "p", ax=ax2) is ax2
-    assert holds(ax2, np.column_stack([study.actual[ids - 1, 2], d.loc[ids, "residual"]]))
-    plt.close("all")
-
-
 def test_pareto_bars_are_the_sorted_absolute_t_values(study):
     t = study.report("Yield").coefficients()["t"].drop("(Intercept)").abs()
     ax = plot.pareto(study, "Yield")

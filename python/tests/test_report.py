@@ -1,6 +1,4 @@
-"""The study report from Python is the command line's file, byte for byte,
-and the verdict is the command line's."""
-import json
+"""The study report from Python is the command line's file, byte for byte."""
 import os
 import subprocess
 from pathlib import Path
@@ -37,16 +35,6 @@ def test_report_is_the_command_lines_file(study, tmp_path):
     assert (tmp_path / "python.html").read_bytes() == (tmp_path / "cli.html").read_bytes()
     # A response's name still gives its fit report.
     assert isinstance(study.report("Yield"), tavrin.FitReport)
-
-
-@pytest.mark.skipif(not CLI.exists(), reason="the command line is not built")
-def test_verdict_and_meanings_are_the_command_lines(study, tmp_path):
-    fit = json.loads(cli(tmp_path, "fit", "study.json", "--json"))
-    for response in fit["responses"]:
-        v = study.verdict(response["response"])
-        assert (v.warning, v.text, list(v.findings)) == (response["verdict"]["warning"], response["verdict"]["text"],
-                                                        response["verdict"]["findings"])
-    assert tavrin.meanings() == {k: (m["name"], m["text"]) for k, m in fit["meanings"].items()}
 
 
 def test_a_name_that_is_neither_a_response_nor_a_report_is_refused(study):

@@ -154,89 +154,44 @@ def test_press_matches_leave_one_out_refits(n, offset):
     assert_rel(rep["predictedRSquared"], 1 - press / tss, rel=1e-7)
 
 
-def test_lack_of_fit_from_replicate_means():
-    coded, _, y, out = fit_case(3, np.random.default_rng(31), extra=5)
-    rep = out["reports"][0]
-    lof = rep["lackOfFit"]
-    # Hand computation: group the runs by their settings, pure error about
-    # each group's mean, lack of fit as the rest of the residual.
-    groups = {}
-    for row, value in zip(map(tuple, coded), y):
-        groups.setdefault(row, []).append(value)
-    pure_ss = sum(np.sum((np.array(v) - np.mean(v)) ** 2) for v in groups.values())
-    pure_df = sum(len(v) - 1 for v in groups.values())
-    x = model_matrix(coded)
-    resid = y - x @ np.linalg.lstsq(x, y, rcond=None)[0]
-    lof_df = len(y) - x.shape[1] - pure_df
-    lof_ss = resid @ resid - pure_ss
-    f = (lof_ss / lof_df) / (pure_ss / pure_df)
-    # Unequal degrees of freedom, so that swapping them changes p.
-    assert len(y) == len(coded) and pure_df >= 3 and pure_df != lof_df
-    assert lof["available"]
-    assert lof["pureErrorDf"] == pure_df and lof["lackOfFitDf"] == lof_df
-    assert_rel(lof["pureErrorSS"], pure_ss)
-    assert_rel(lof["lackOfFitSS"], lof_ss, rel=1e-7)
-    assert_rel(lof["f"], f, rel=1e-7)
-    assert abs(lof["p"] - stats.f.sf(f, lof_df, pure_df)) < P_ABS
-    assert "Lack of fit" in out["text"][0] and "Pure error" in out["text"][0]
-
-
-def saturated_case(kind, n, sigma=None):
+@pytest.mark.parametrize("kind, n", [("rechtschaffner", 4), ("box-behnken", 1)])
+def test_saturated_plan_needs_a_known_sigma_for_its_errors(kind, n):
     req = {"kind": kind, "factors": factors(n)}
     coded = np.array(run_tool(req)["coded"])
     y = noisy_response(coded, np.random.default_rng(n))
     req.update(responses=["y"], results=[[v] for v in y], points=[[f["low"] for f in factors(n)]])
-    if sigma is not None:
-        req["sigma"] = {"y": sigma}
-    return coded, y, run_tool(req)
-
-
-@pytest.mark.parametrize("kind, n", [("rechtschaffner", 4), ("box-behnken", 1)])
-def test_saturated_plan_marks_sigma_numbers_not_estimable(kind, n):
-    coded, y, out = saturated_case(kind, n)
-    rep = out["reports"][0]
+    rep = run_tool(req)["reports"][0]
     runs = len(y)
-    assert runs == model_matrix(coded).shape[1] and rep["residualDf"] == 0
     assert f"saturated plan: {runs} runs for {runs} coefficients leave no residual degree of freedom" \
         in rep["notEstimable"]
-    for c in rep["coefficients"]:
-        for units in ("coded", "natural"):
-            assert all(c[units][k] is None for k in ("se", "t", "p", "lower", "upper"))
-    for key in ("rmse", "adjustedRSquared", "press", "predictedRSquared", "f", "fP", "sigma"):
-        assert rep[key] is None, key
-    assert all(r["studentized"] is None and r["cooks"] is None for r in rep["runs"])
-    assert abs(rep["rSquared"] - 1) < 1e-9
-    pred = out["predictions"][0][0]
-    assert pred["value"] is not None and pred["se"] is None and pred["piLow"] is None
-    assert "not estimable" in out["text"][0]
-    # The fitted values reproduce every run.
+    assert all(c["coded"][k] is None for c in rep["coefficients"] for k in ("se", "p", "upper"))
+    assert all(rep[key] is None for key in ("rmse", "press", "f", "fP", "sigma"))
     assert_rel([r["fitted"] for r in rep["runs"]], y, rel=1e-9)
 
-
-@pytest.mark.parametrize("kind, n", [("rechtschaffner", 4), ("box-behnken", 1)])
-def test_saturated_plan_with_known_sigma(kind, n):
     sigma = 0.37
-    coded, y, out = saturated_case(kind, n, sigma)
+    out = run_tool({**req, "sigma": {"y": sigma}})
     rep = out["reports"][0]
     x = model_matrix(coded)
-    se = sigma * np.sqrt(np.diag(np.linalg.inv(x.T @ x)))
+    xtx_inv = np.linalg.inv(x.T @ x)
+    se = sigma * np.sqrt(np.diag(xtx_inv))
     beta = np.linalg.solve(x, y)
     coef = rep["coefficients"]
     assert rep["sigmaKnown"] and rep["sigma"] == sigma
     assert_rel([c["coded"]["se"] for c in coef], se)
-    z = beta / se
-    assert_rel([c["coded"]["t"] for c in coef], z, rel=1e-7)
-    np.testing.assert_allclose([c["coded"]["p"] for c in coef], 2 * stats.norm.sf(np.abs(z)), rtol=0, atol=P_ABS)
+    np.testing.assert_allclose([c["coded"]["p"] for c in coef], 2 * stats.norm.sf(np.abs(beta / se)), rtol=0,
+                               atol=P_ABS)
     q = stats.norm.ppf(0.975)
     assert_rel([c["coded"]["upper"] for c in coef], beta + q * se, rel=1e-7)
-    # The overall test becomes a chi-square test on the model sum of squares.
-    ssm = np.sum((y - y.mean()) ** 2)
-    df = x.shape[1] - 1
+    # The overall test becomes a chi-square test on the model sum of squares;
+    # a sigma of the size of the model's spread leaves its p far from 0.
+    ssm, df = np.sum((y - y.mean()) ** 2), x.shape[1] - 1
     assert abs(rep["fP"] - stats.chi2.sf(ssm / sigma**2, df)) < P_ABS
+    wide = math.sqrt(ssm / df)
+    assert abs(run_tool({**req, "sigma": {"y": wide}})["reports"][0]["fP"] - stats.chi2.sf(df, df)) < P_ABS
     at = model_matrix(np.full((1, n), -1.0))[0]
     pred = out["predictions"][0][0]
-    assert_rel(pred["se"], sigma * math.sqrt(at @ np.linalg.inv(x.T @ x) @ at))
-    assert_rel(pred["piHigh"] - pred["value"], q * sigma * math.sqrt(1 + at @ np.linalg.inv(x.T @ x) @ at))
+    assert_rel(pred["se"], sigma * math.sqrt(at @ xtx_inv @ at))
+    assert_rel(pred["piHigh"] - pred["value"], q * sigma * math.sqrt(1 + at @ xtx_inv @ at))
     assert "z value" in out["text"][0]
 
 

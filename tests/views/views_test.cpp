@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <string>
 
 #include "tavrin/error.h"
@@ -134,46 +133,40 @@ TEST(ResidualData, ComeFromTheModelBuilderInExecutionOrder) {
   }
 }
 
-// Views over two factors of a one-factor study, and any view of a study
-// with a missing result, are refused with the reason.
+// Runs `view` and expects it to throw E with `needle` in its message.
+template <class E, class F>
+void expectRefusal(F view, const char* needle) {
+  try {
+    view();
+    ADD_FAILURE() << "drawn; expected " << needle;
+  } catch (const E& e) {
+    EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
+  }
+}
+
+// Views over two factors of a one-factor study or over one factor twice,
+// grids of one step, and any view of a study with a missing or
+// non-positive result are refused with the reason.
 TEST(PlotRefusals, SayWhyTheViewCannotBeDrawn) {
   Study one(DesignKind::BoxBehnken, {{"T", 0.1, 0.7, ""}}, {{"Y", ""}});
   for (std::size_t r = 0; r < one.plan().runCount(); ++r)
     one.setResult(static_cast<int>(r) + 1, "Y", 0.3 + 0.1 * static_cast<double>(r));
-  const Fit fit = one.fit();
-  const std::vector<std::function<void()>> twoFactorViews = {
-      [&] { views::slice(fit, 0, 0, 1, {0.4}); },
-      [&] { views::overlay(fit, {{"Y", 0.2, INFINITY}}, 0, 1, {0.4}); },
-      [&] { views::interaction(fit, 0, 0, 1, {0.4}); },
-  };
-  for (const auto& view : twoFactorViews) {
-    try {
-      view();
-      FAIL() << "a two-factor view of a one-factor study was drawn";
-    } catch (const InvalidArgument& e) {
-      EXPECT_NE(std::string(e.what()).find("needs two factors"), std::string::npos) << e.what();
-    }
-  }
+  const Fit single = one.fit();
+  expectRefusal<InvalidArgument>([&] { views::slice(single, 0, 0, 1, {0.4}); }, "needs two factors");
+  expectRefusal<InvalidArgument>([&] { views::overlay(single, {{"Y", 0.2, INFINITY}}, 0, 1, {0.4}); },
+                                 "needs two factors");
+  const Fit fit = noisyStudy().fit();
+  const std::vector<double> held = {0.3, 13.7, 0.9};
+  expectRefusal<InvalidArgument>([&] { views::interaction(fit, 0, 1, 1, held); }, "x and y are both \"B\"");
+  expectRefusal<InvalidArgument>([&] { views::slice(fit, 0, 0, 1, held, 1); }, "steps must be between 2 and 401");
+  expectRefusal<InvalidArgument>([&] { views::overlay(fit, {}, 0, 1, held); }, "no response has a limit");
   Study partial = noisyStudy();
   partial.setResult(3, "Cost", NAN);
-  try {
-    views::residuals(partial, "Cost");
-    FAIL() << "residuals with a missing result were drawn";
-  } catch (const StateError& e) {
-    EXPECT_NE(std::string(e.what()).find("no result for run 3"), std::string::npos) << e.what();
-  }
-  EXPECT_THROW(views::boxCoxProfile(partial, "Cost"), StateError);
-  EXPECT_THROW(views::overlay(noisyStudy().fit(), {}, 0, 1, {0.3, 13.7, 0.9}), InvalidArgument);
+  expectRefusal<StateError>([&] { views::residuals(partial, "Cost"); }, "no result for run 3");
   Study negative = noisyStudy();
   negative.setResult(5, "Cost", -0.3);
-  try {
-    views::boxCoxProfile(negative, "Cost");
-    FAIL() << "a Box-Cox profile of a negative response was drawn";
-  } catch (const InvalidArgument& e) {
-    EXPECT_NE(std::string(e.what()).find("Box-Cox profile of \"Cost\": run 5: the response -0.3 is not positive"),
-              std::string::npos)
-        << e.what();
-  }
+  expectRefusal<InvalidArgument>([&] { views::boxCoxProfile(negative, "Cost"); },
+                                 "Box-Cox profile of \"Cost\": run 5: the response -0.3 is not positive");
 }
 
 }  // namespace
