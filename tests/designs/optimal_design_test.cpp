@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "designs/design_checks.h"
 #include "tavrin/error.h"
 #include "tavrin/optimal_design.h"
 
@@ -18,16 +20,7 @@ namespace tavrin {
 namespace {
 
 using Points = std::vector<std::vector<double>>;
-
-Eigen::MatrixXd modelMatrix(const ModelTerms& model, const Points& points) {
-  Eigen::MatrixXd x(static_cast<Eigen::Index>(points.size()), static_cast<Eigen::Index>(model.size()));
-  std::vector<double> row(model.size());
-  for (std::size_t r = 0; r < points.size(); ++r) {
-    modelRow(model, points[r].data(), row.data());
-    for (std::size_t c = 0; c < row.size(); ++c) x(static_cast<Eigen::Index>(r), static_cast<Eigen::Index>(c)) = row[c];
-  }
-  return x;
-}
+using testing::modelMatrix;
 
 Points rowsOf(const Matrix& m) {
   Points points;
@@ -35,19 +28,25 @@ Points rowsOf(const Matrix& m) {
   return points;
 }
 
+Matrix matrixOf(const Points& points, std::size_t columns) {
+  Matrix m(points.size(), columns);
+  for (std::size_t r = 0; r < points.size(); ++r) std::copy(points[r].begin(), points[r].end(), m.row(r));
+  return m;
+}
+
 // log det(X'X) by a full LU factorisation; -infinity when singular.
-double logDet(const ModelTerms& model, const Points& points) {
-  const Eigen::MatrixXd x = modelMatrix(model, points);
+double logDet(const ModelTerms& model, const Matrix& design) {
+  const Eigen::MatrixXd x = modelMatrix(design, model);
   const double det = (x.transpose() * x).partialPivLu().determinant();
   return det > 1e-12 ? std::log(det) : -INFINITY;
 }
 
-// The mean of f'(X'X)^-1 f over weighted points.
-double averageVariance(const ModelTerms& model, const Points& design, const Points& at,
+// The weighted sum over the points `at` of f'(X'X)^-1 f.
+double averageVariance(const ModelTerms& model, const Matrix& design, const Points& at,
                        const std::vector<double>& weights) {
-  const Eigen::MatrixXd x = modelMatrix(model, design);
+  const Eigen::MatrixXd x = modelMatrix(design, model);
   const Eigen::MatrixXd inverse = (x.transpose() * x).inverse();
-  const Eigen::MatrixXd f = modelMatrix(model, at);
+  const Eigen::MatrixXd f = modelMatrix(matrixOf(at, model.factors), model);
   double sum = 0.0;
   for (Eigen::Index r = 0; r < f.rows(); ++r)
     sum += weights[static_cast<std::size_t>(r)] * f.row(r).dot(inverse * f.row(r).transpose());
@@ -75,78 +74,65 @@ Points productGrid(std::size_t n, const double (&levels)[3], const double (&weig
   return points;
 }
 
-Points grid3(std::size_t n) { return productGrid(n, {-1.0, 0.0, 1.0}, {1.0, 1.0, 1.0}, nullptr); }
-
 // The average prediction variance over the cube by the 3-point
 // Gauss-Legendre product rule, exact for polynomials of degree <= 5 in each
 // factor, so for a quadratic model's f'(X'X)^-1 f.
-double cubeAverageVariance(const ModelTerms& model, const Points& design) {
+double cubeAverageVariance(const ModelTerms& model, const Matrix& design) {
   std::vector<double> weights;
   const Points nodes =
       productGrid(model.factors, {-std::sqrt(0.6), 0.0, std::sqrt(0.6)}, {5.0 / 18, 8.0 / 18, 5.0 / 18}, &weights);
   return averageVariance(model, design, nodes, weights);
 }
 
-// Calls visit on every multiset of `size` points of `candidates`.
-void forEachMultiset(const Points& candidates, std::size_t size, const std::function<void(const Points&)>& visit) {
-  Points chosen;
+// log det (D) or minus the average variance over the cube (I): larger is better.
+double score(const ModelTerms& model, Criterion criterion, const Matrix& design) {
+  const double ld = logDet(model, design);
+  return criterion == Criterion::D || ld == -INFINITY ? ld : -cubeAverageVariance(model, design);
+}
+
+// The best score over every multiset of `added` points of the 3^n grid
+// joined to `kept`.
+double exhaustiveBest(const ModelTerms& model, Criterion criterion, const Matrix& kept, std::size_t added) {
+  const Points grid = productGrid(model.factors, {-1.0, 0.0, 1.0}, {1.0, 1.0, 1.0}, nullptr);
+  Points design = rowsOf(kept);
+  double best = -INFINITY;
   const std::function<void(std::size_t)> extend = [&](std::size_t from) {
-    if (chosen.size() == size) {
-      visit(chosen);
+    if (design.size() == kept.rows() + added) {
+      best = std::max(best, score(model, criterion, matrixOf(design, model.factors)));
       return;
     }
-    for (std::size_t c = from; c < candidates.size(); ++c) {
-      chosen.push_back(candidates[c]);
+    for (std::size_t c = from; c < grid.size(); ++c) {
+      design.push_back(grid[c]);
       extend(c);
-      chosen.pop_back();
+      design.pop_back();
     }
   };
   extend(0);
-}
-
-// The best log det (D) or smallest average variance (I) over every
-// multiset of `added` grid points joined to `kept`.
-double exhaustiveBest(const ModelTerms& model, Criterion criterion, const Points& kept, std::size_t added) {
-  double best = criterion == Criterion::D ? -INFINITY : INFINITY;
-  forEachMultiset(grid3(model.factors), added, [&](const Points& chosen) {
-    Points design = kept;
-    design.insert(design.end(), chosen.begin(), chosen.end());
-    const double ld = logDet(model, design);
-    if (ld == -INFINITY) return;
-    if (criterion == Criterion::D)
-      best = std::max(best, ld);
-    else
-      best = std::min(best, cubeAverageVariance(model, design));
-  });
   return best;
 }
 
-OptimalOptions gridOptions(Criterion criterion, std::size_t runs) {
-  OptimalOptions o;
-  o.criterion = criterion;
-  o.runs = runs;
-  o.levels = 3;
-  o.refine = false;
-  o.starts = 60;
-  o.seed = 11;
-  return o;
-}
-
-TEST(OptimalDesign, MatchesExhaustiveSearchOverTheThreeLevelGridInTwoFactors) {
+TEST(OptimalDesign, NewAndAugmentedDesignsMatchExhaustiveSearchOverTheThreeLevelGrid) {
   const ModelTerms model = ModelTerms::quadratic(2);
+  // A 2^2 factorial and an off-grid run, augmented for the quadratic.
+  const Matrix kept{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0.15, -0.35}};
   for (const Criterion criterion : {Criterion::D, Criterion::I})
     for (std::size_t runs = 6; runs <= 10; ++runs) {
       SCOPED_TRACE((criterion == Criterion::D ? "D, runs " : "I, runs ") + std::to_string(runs));
-      const double best = exhaustiveBest(model, criterion, {}, runs);
-      const OptimalDesign d = optimalDesign(model, gridOptions(criterion, runs));
-      const Points design = rowsOf(d.coded);
-      if (criterion == Criterion::D) {
-        EXPECT_NEAR(logDet(model, design), best, 1e-9);
-        EXPECT_NEAR(d.logDet, best, 1e-9);
-      } else {
-        EXPECT_NEAR(cubeAverageVariance(model, design), best, 1e-9 * best);
-        EXPECT_NEAR(d.averageVariance, best, 1e-9 * best);
-      }
+      ExchangeOptions grid;
+      grid.criterion = criterion;
+      grid.levels = 3;
+      grid.refine = false;
+      grid.starts = 60;
+      grid.seed = 11;
+      const OptimalDesign d = optimalDesign(model, OptimalOptions{grid, runs});
+      const double best = exhaustiveBest(model, criterion, Matrix(0, 2), runs);
+      EXPECT_NEAR(score(model, criterion, d.coded), best, 1e-9 * std::abs(best));
+      EXPECT_NEAR(criterion == Criterion::D ? d.logDet : -d.averageVariance, best, 1e-9 * std::abs(best));
+      const OptimalDesign augmented = augmentDesign(kept, model, AugmentOptions{grid, runs - 5, {}});
+      ASSERT_EQ(augmented.coded.rows(), runs);
+      EXPECT_TRUE(std::equal(kept.data(), kept.data() + 10, augmented.coded.data()));
+      const double bestAdded = exhaustiveBest(model, criterion, kept, runs - 5);
+      EXPECT_NEAR(score(model, criterion, augmented.coded), bestAdded, 1e-9 * std::abs(bestAdded));
     }
 }
 
@@ -258,41 +244,15 @@ TEST(OptimalDesign, ReportsTheCriteriaOfTheDesignItReturns) {
   o.runs = 15;
   o.starts = 4;
   const OptimalDesign d = optimalDesign(model, o);
-  const Points design = rowsOf(d.coded);
-  EXPECT_NEAR(d.logDet, logDet(model, design), 1e-9);
-  EXPECT_NEAR(d.dEfficiency, 100.0 * std::exp(logDet(model, design) / 10.0) / 15.0, 1e-9);
+    EXPECT_NEAR(d.logDet, logDet(model, d.coded), 1e-9);
+  EXPECT_NEAR(d.dEfficiency, 100.0 * std::exp(logDet(model, d.coded) / 10.0) / 15.0, 1e-9);
   EXPECT_TRUE(std::isnan(d.averageVariance));
   o.criterion = Criterion::I;
   const OptimalDesign i = optimalDesign(model, o);
-  EXPECT_NEAR(i.averageVariance, cubeAverageVariance(model, rowsOf(i.coded)), 1e-10);
+  EXPECT_NEAR(i.averageVariance, cubeAverageVariance(model, i.coded), 1e-10);
   // Each criterion's design is the better one by its own measure.
   EXPECT_GE(d.logDet, i.logDet - 1e-9);
-  EXPECT_LE(i.averageVariance, cubeAverageVariance(model, design) + 1e-9);
-}
-
-TEST(AugmentDesign, MatchesExhaustiveSearchForTheAddedRuns) {
-  const ModelTerms model = ModelTerms::quadratic(2);
-  // A 2^2 factorial and an off-grid run, augmented for the quadratic.
-  const Matrix keptMatrix{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0.15, -0.35}};
-  const Points kept = rowsOf(keptMatrix);
-  for (const Criterion criterion : {Criterion::D, Criterion::I})
-    for (std::size_t added = 1; added <= 5; ++added) {
-      SCOPED_TRACE((criterion == Criterion::D ? "D, added " : "I, added ") + std::to_string(added));
-      AugmentOptions a;
-      a.criterion = criterion;
-      a.runs = added;
-      a.levels = 3;
-      a.refine = false;
-      a.starts = 40;
-      const OptimalDesign d = augmentDesign(keptMatrix, model, a);
-      ASSERT_EQ(d.coded.rows(), kept.size() + added);
-      EXPECT_TRUE(std::equal(keptMatrix.data(), keptMatrix.data() + 10, d.coded.data()));
-      const double best = exhaustiveBest(model, criterion, kept, added);
-      if (criterion == Criterion::D)
-        EXPECT_NEAR(logDet(model, rowsOf(d.coded)), best, 1e-9);
-      else
-        EXPECT_NEAR(cubeAverageVariance(model, rowsOf(d.coded)), best, 1e-9 * best);
-    }
+  EXPECT_LE(i.averageVariance, cubeAverageVariance(model, d.coded) + 1e-9);
 }
 
 TEST(AugmentDesign, KeepsRunsOutsideTheBoxForALargerModel) {
@@ -309,14 +269,14 @@ TEST(AugmentDesign, KeepsRunsOutsideTheBoxForALargerModel) {
   const OptimalDesign d = augmentDesign(kept, ModelTerms::quadratic(3), a);
   EXPECT_TRUE(std::equal(kept.data(), kept.data() + 42, d.coded.data()));
   EXPECT_TRUE(std::all_of(d.coded.row(14), d.coded.row(17), [](double x) { return std::abs(x) <= 1.0; }));
-  EXPECT_GT(d.logDet, logDet(ModelTerms::quadratic(3), rowsOf(kept)));
+  EXPECT_GT(d.logDet, logDet(ModelTerms::quadratic(3), kept));
 }
 
 // The mean over points of sum_i g_i'(X'X)^-1 g_i, g_i the derivative of
 // the model row by factor i by central differences (exact for a quadratic
 // up to rounding).
-double averageGradientVariance(const ModelTerms& model, const Points& design, const Points& at) {
-  const Eigen::MatrixXd x = modelMatrix(model, design);
+double averageGradientVariance(const ModelTerms& model, const Matrix& design, const Points& at) {
+  const Eigen::MatrixXd x = modelMatrix(design, model);
   const Eigen::MatrixXd inverse = (x.transpose() * x).inverse();
   const double h = 0.125;
   double sum = 0.0;
@@ -325,7 +285,7 @@ double averageGradientVariance(const ModelTerms& model, const Points& design, co
       Points pair = {point, point};
       pair[0][i] += h;
       pair[1][i] -= h;
-      const Eigen::MatrixXd f = modelMatrix(model, pair);
+      const Eigen::MatrixXd f = modelMatrix(matrixOf(pair, model.factors), model);
       const Eigen::VectorXd g = (f.row(0) - f.row(1)).transpose() / (2 * h);
       sum += g.dot(inverse * g);
     }
@@ -339,36 +299,33 @@ TEST(AugmentDesign, CloudCriteriaLowerTheVarianceWhereTheCloudLies) {
   const Matrix kept{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}};
   std::mt19937_64 rng(3);
   std::normal_distribution<double> normal(0.0, 0.04);
-  Matrix cloud(41, 2);
+  Matrix cloud(41, 2, NAN);  // the last row: a replicate whose optimum failed
   Points cloudCoded;
   for (std::size_t r = 0; r < 40; ++r) {
     cloud(r, 0) = 0.61 + normal(rng);
     cloud(r, 1) = 3.77 + 2 * normal(rng);
     cloudCoded.push_back({toCoded(factors[0], cloud(r, 0)), toCoded(factors[1], cloud(r, 1))});
   }
-  cloud(40, 0) = cloud(40, 1) = NAN;  // a replicate whose optimum failed
-  const std::vector<double> equal(cloudCoded.size(), 1.0 / static_cast<double>(cloudCoded.size()));
-  const auto prediction = [&](const Matrix& d) { return averageVariance(model, rowsOf(d), cloudCoded, equal); };
-  const auto gradient = [&](const Matrix& d) { return averageGradientVariance(model, rowsOf(d), cloudCoded); };
-  struct Case {
-    Criterion criterion;
-    std::function<double(const Matrix&)> measure;
-  };
-  for (const Case& c : {Case{Criterion::Cloud, prediction}, Case{Criterion::Optimum, gradient}}) {
-    SCOPED_TRACE(c.criterion == Criterion::Cloud ? "Cloud" : "Optimum");
+  const std::vector<double> equal(40, 1.0 / 40);
+  const std::function<double(const Matrix&)> measures[] = {
+      [&](const Matrix& d) { return averageVariance(model, d, cloudCoded, equal); },
+      [&](const Matrix& d) { return averageGradientVariance(model, d, cloudCoded); }};
+  for (const Criterion criterion : {Criterion::Cloud, Criterion::Optimum}) {
+    SCOPED_TRACE(criterion == Criterion::Cloud ? "Cloud" : "Optimum");
+    const auto& measure = measures[criterion == Criterion::Cloud ? 0 : 1];
     AugmentOptions a;
     a.factors = factors;
     a.runs = 4;
     a.starts = 8;
-    a.criterion = c.criterion;
+    a.criterion = criterion;
     a.cloud = cloud;
     const OptimalDesign chosen = augmentDesign(kept, model, a);
-    const double own = c.measure(chosen.coded);
+    const double own = measure(chosen.coded);
     EXPECT_NEAR(chosen.averageVariance, own, 1e-9 * own);
     a.cloud = Matrix();
     for (const Criterion other : {Criterion::D, Criterion::I}) {
       a.criterion = other;
-      EXPECT_LT(own, c.measure(augmentDesign(kept, model, a).coded));
+      EXPECT_LT(own, measure(augmentDesign(kept, model, a).coded));
     }
   }
 }
