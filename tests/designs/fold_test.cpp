@@ -1,6 +1,6 @@
-// Folding a two-level factorial into a central composite design: the
-// registry's blocked designs, orthogonal blocking as a property, published
-// axial distances, and what is refused.
+// Folding a two-level factorial into a central composite design:
+// orthogonal blocking as a property, published axial distances, and what
+// is refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,44 +23,6 @@ DesignRuns combined(const DesignRuns& kept, const FoldedRuns& fold) {
   std::copy(fold.runs.coded.data(), fold.runs.coded.data() + fold.runs.runCount() * k, all.coded.row(n));
   all.blocks.insert(all.blocks.end(), fold.runs.blocks.begin(), fold.runs.blocks.end());
   return all;
-}
-
-// Block and settings of every run, sorted.
-std::vector<std::vector<double>> sortedRuns(const DesignRuns& d) {
-  std::vector<std::vector<double>> runs;
-  for (std::size_t r = 0; r < d.runCount(); ++r) {
-    runs.push_back({double(d.blocks[r])});
-    runs.back().insert(runs.back().end(), d.coded.row(r), d.coded.row(r) + d.coded.cols());
-  }
-  std::sort(runs.begin(), runs.end());
-  return runs;
-}
-
-TEST(Fold, GivesTheRegistrysBlockedCompositeUpToRunOrder) {
-  const struct {
-    std::size_t k;
-    DesignOptions factorial;
-    FoldOptions fold;
-    DesignOptions ccd;
-  } cases[] = {
-      // Two cube blocks with two centre runs each, as Box and Hunter block a 3-factor design.
-      {3, {.centerRuns = 4, .blocks = 2}, {.alpha = Alpha{AlphaKind::Orthogonal}, .centerRuns = 2},
-       {.alpha = Alpha{AlphaKind::Orthogonal}, .centerRuns = 6, .axialCenterRuns = 2, .blocks = 3}},
-      // The centre-run default of the fold is the registry's for the half fraction of 5 factors.
-      {5, {.centerRuns = 6, .fraction = 1}, {}, {.alpha = Alpha{AlphaKind::Orthogonal}, .blocks = 2, .fraction = 1}},
-      {2, {.centerRuns = 3}, {.alpha = Alpha{AlphaKind::Face}, .centerRuns = 0},
-       {.alpha = Alpha{AlphaKind::Face}, .centerRuns = 3, .axialCenterRuns = 0, .blocks = 2}},
-      {4, {}, {.alpha = Alpha{AlphaKind::Value, 1.37}, .centerRuns = 5},
-       {.alpha = Alpha{AlphaKind::Value, 1.37}, .centerRuns = 5, .axialCenterRuns = 5, .blocks = 2}},
-  };
-  for (const auto& c : cases) {
-    const DesignRuns factorial = generateDesign("factorial", c.k, c.factorial);
-    const auto folded = sortedRuns(combined(factorial, foldDesign(factorial.coded, factorial.blocks, c.fold)));
-    const auto ccd = sortedRuns(generateDesign("ccd", c.k, c.ccd));
-    ASSERT_EQ(folded.size(), ccd.size()) << c.k;
-    for (std::size_t r = 0; r < ccd.size(); ++r)
-      for (std::size_t i = 0; i <= c.k; ++i) EXPECT_NEAR(folded[r][i], ccd[r][i], 1e-14) << c.k << " run " << r;
-  }
 }
 
 TEST(Fold, OrthogonalAlphaBlocksOrthogonallyWhereRotatableDoesNot) {

@@ -227,15 +227,6 @@ TEST(OptimalDesign, IsReproducibleForASeedAndTheSameForAnyThreadCount) {
   EXPECT_EQ(one.bestStart, two.bestStart);
   o.seed = 2;
   EXPECT_FALSE(optimalDesign(ModelTerms::quadratic(3), o).coded == one.coded);
-
-  AugmentOptions a;
-  a.runs = 5;
-  a.starts = 5;
-  a.threads = 1;
-  const Matrix kept{{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0.15, -0.35}};
-  const OptimalDesign serial = augmentDesign(kept, ModelTerms::quadratic(2), a);
-  a.threads = 2;
-  EXPECT_EQ(serial.coded, augmentDesign(kept, ModelTerms::quadratic(2), a).coded);
 }
 
 TEST(OptimalDesign, ReportsTheCriteriaOfTheDesignItReturns) {
@@ -253,23 +244,6 @@ TEST(OptimalDesign, ReportsTheCriteriaOfTheDesignItReturns) {
   // Each criterion's design is the better one by its own measure.
   EXPECT_GE(d.logDet, i.logDet - 1e-9);
   EXPECT_LE(i.averageVariance, cubeAverageVariance(model, d.coded) + 1e-9);
-}
-
-TEST(AugmentDesign, KeepsRunsOutsideTheBoxForALargerModel) {
-  // A central composite's axial runs lie outside the box; a 2^3 factorial
-  // with them is augmented for the full quadratic.
-  const double alpha = 1.6817928305074290;
-  Matrix kept(14, 3);
-  for (std::size_t r = 0; r < 8; ++r)
-    for (std::size_t i = 0; i < 3; ++i) kept(r, i) = ((r >> i) & 1U) != 0 ? 1.0 : -1.0;
-  for (std::size_t i = 0; i < 3; ++i) kept(8 + 2 * i, i) = -(kept(9 + 2 * i, i) = alpha);
-  AugmentOptions a;
-  a.runs = 3;
-  a.starts = 6;
-  const OptimalDesign d = augmentDesign(kept, ModelTerms::quadratic(3), a);
-  EXPECT_TRUE(std::equal(kept.data(), kept.data() + 42, d.coded.data()));
-  EXPECT_TRUE(std::all_of(d.coded.row(14), d.coded.row(17), [](double x) { return std::abs(x) <= 1.0; }));
-  EXPECT_GT(d.logDet, logDet(ModelTerms::quadratic(3), kept));
 }
 
 // The mean over points of sum_i g_i'(X'X)^-1 g_i, g_i the derivative of

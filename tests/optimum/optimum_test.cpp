@@ -1,6 +1,7 @@
 // The search: known optima of constructed quadratics, the optimality (KKT)
-// conditions of a polished optimum, the overall desirability and the
-// independence of the thread count. The refusals are goals_test's.
+// conditions of a polished optimum and the overall desirability. The
+// refusals are goals_test's; the thread count is global_stage_test's and
+// robustness_test's.
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>
@@ -85,10 +86,11 @@ TEST(Optimum, FindsKnownOptimaOfConstructedQuadratics) {
       {"bounds and a cap of five factors", five, fiveFactors,
        [](const double* x) { return 100.3 + x[0] + x[1] + x[2] + x[3] + x[4]; }, {{"Y2", -INFINITY, 101.0}}, {},
        {1.0, -1.0, 0.0, 0.25, 0.45}, {"Y2 <= 101", "A = 0.7 (upper bound)", "B = 1e+07 (lower bound)"}},
-      // A fixed factor and the region's ends are kept exactly.
+      // A fixed factor and the region's ends are kept exactly (2.6 does not
+      // survive the round trip through coded units).
       {"fixed factor and a region", threeFactors(), [](const double* x) { return x[0] + x[1] + x[2]; }, first, {},
-       {{"B", {1e7 + 1.1, 1e7 + 1.1}}, {"C", {-0.3, 2.9}}}, {1.0, -1.0 / 3.0, 4.2 / 6.6},
-       {"A = 0.7 (upper bound)", "C = 2.9 (upper bound)"}, 1e-9, {0.7, 1e7 + 1.1, 2.9}},
+       {{"B", {1e7 + 1.1, 1e7 + 1.1}}, {"C", {-0.3, 2.6}}}, {1.0, -1.0 / 3.0, 3.6 / 6.6},
+       {"A = 0.7 (upper bound)", "C = 2.6 (upper bound)"}, 1e-9, {0.7, 1e7 + 1.1, 2.6}},
   };
   for (const KnownOptimum& c : cases) {
     SCOPED_TRACE(c.name);
@@ -237,30 +239,6 @@ TEST(Optimum, WeightedSumMaximisesTheSumOfWeightedPredictions) {
   EXPECT_NEAR(top.coded[2], 0.0, 1e-9);
   EXPECT_NEAR(top.overall, 2.0 * top.predictions[0].value + top.predictions[1].value, 1e-12);
   EXPECT_TRUE(std::isnan(top.desirability[0]));
-}
-
-TEST(Optimum, ResultsDoNotDependOnTheThreadCount) {
-  const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
-                           {[](const double* x) { return std::sin(0.3) + x[0] - x[1] * x[2] + 0.4 * x[2] * x[2]; },
-                            [](const double* x) { return x[0] * x[1] + 0.1 * x[2]; }});
-  Goals goals;
-  goals.goals = {maximize("Y1", -1.0, 3.0)};
-  goals.constraints = {{"Y2", -0.2, 0.3}};
-  goals.region["C"] = {-1.1, 3.9};
-  SearchOptions options;
-  options.points = 5000;
-  options.threads = 1;
-  const Optimum one = optimize(fit, goals, options);
-  for (const unsigned threads : {3u, 7u}) {
-    options.threads = threads;
-    const Optimum many = optimize(fit, goals, options);
-    ASSERT_EQ(many.candidates.size(), one.candidates.size());
-    EXPECT_EQ(many.admissiblePoints, one.admissiblePoints);
-    for (std::size_t k = 0; k < one.candidates.size(); ++k) {
-      EXPECT_EQ(many.candidates[k].coded, one.candidates[k].coded);
-      EXPECT_EQ(many.candidates[k].overall, one.candidates[k].overall);
-    }
-  }
 }
 
 }  // namespace
