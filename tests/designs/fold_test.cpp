@@ -1,6 +1,5 @@
-// Folding a two-level factorial into a central composite design:
-// orthogonal blocking as a property, published axial distances, and what
-// is refused.
+// Folding a two-level factorial into a central composite design: orthogonal
+// blocking, published axial distances, and the refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,10 +1,6 @@
-// The global stage. Its block kernel, lane by lane: each lane's coordinates
-// are samplePoint's and each model value is c0 + sum_i x_i * ((lin_i +
-// sq_i * x_i) + sum_{j>i} c_ij * x_j), every product and sum one fused
-// multiply-add in that order, bit for bit on every instruction set and for
-// factor counts that leave every remainder of the rows taken side by side.
-// Its selection, against every point evaluated on its own with the scalar
-// goal functions and ranked with a full sort.
+// The global stage: each lane of its block kernel against samplePoint and
+// the promised fused multiply-add order, bit for bit on every instruction
+// set; its selection against a full sort of every point scored alone.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// Goals as the layer completes and names them, and the field each refusal
-// is about: open bounds become the span of the predictions over the region,
-// goal kinds have one spelling table, and every error carries its path.
+// Goals as the layer completes them, the field each refusal names, and the
+// one table of goal-kind spellings.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,7 +1,5 @@
 // The search: known optima of constructed quadratics, the optimality (KKT)
-// conditions of a polished optimum and the overall desirability. The
-// refusals are goals_test's; the thread count is global_stage_test's and
-// robustness_test's.
+// conditions of a polished optimum and the overall desirability.
 #include <gtest/gtest.h>
 
 #include <Eigen/Dense>

@@ -1,7 +1,5 @@
-// The SLSQP polish on its own, without the refinement that follows it in
-// the search: from either side of an active response limit it ends on the
-// limit, at the constrained optimum; and the surrogate it maximises has the
-// derivatives it reports.
+// The SLSQP polish alone: it ends on an active response limit from either
+// side, and its surrogate has the derivatives it reports.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// Robustness of the optimum: reproducible for a seed, independent of the
-// thread count, collapsing onto the nominal optimum as sigma -> 0, and with
-// the spread of the predictions the least-squares theory gives.
+// Robustness of the optimum: reproducible, independent of the thread count,
+// and spread as the least-squares theory says.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,8 +31,7 @@ Goals yieldGoals(double low = 70.0, double high = 90.0) {
   return goals;
 }
 
-// Robustness of the nominal optimum of `goals` without relocation when
-// `relocate` is false.
+// Robustness of the nominal optimum of `goals`; no relocation unless `relocate`.
 Robustness robustnessOf(const Fit& fit, const Goals& goals, RobustnessOptions options, bool relocate = true) {
   if (!relocate) options.relocationPoints = options.relocationStarts = 0;
   return robustness(fit, goals, optimize(fit, goals), options);
