@@ -10,7 +10,8 @@
 namespace tavrin {
 namespace {
 
-Goal goal(Goal::Kind kind, double low, double high, double shape = 1.0, double target = NAN, double shapeHigh = 1.0) {
+Goal goal(Goal::Kind kind, double low, double high, double shape = 1.0, double target = NAN, double shapeHigh = 1.0,
+          bool unbounded = false) {
   Goal g;
   g.response = "Yield";
   g.kind = kind;
@@ -19,14 +20,11 @@ Goal goal(Goal::Kind kind, double low, double high, double shape = 1.0, double t
   g.shape = shape;
   g.target = target;
   g.shapeHigh = shapeHigh;
+  g.unbounded = unbounded;
   return g;
 }
 
-Goal unbounded(Goal::Kind kind, double low, double high) {
-  Goal g = goal(kind, low, high);
-  g.unbounded = true;
-  return g;
-}
+Goal unbounded(Goal::Kind kind, double low, double high) { return goal(kind, low, high, 1.0, NAN, 1.0, true); }
 
 TEST(Desirability, FollowsTheDerringerSuichFormulas) {
   struct Case {
@@ -38,7 +36,6 @@ TEST(Desirability, FollowsTheDerringerSuichFormulas) {
   const Case cases[] = {
       // Maximize over [0.1, 0.7]: ((y - 0.1) / 0.6)^s.
       {"maximize below low", goal(Goal::Maximize, 0.1, 0.7), 0.05, 0.0},
-      {"maximize at low", goal(Goal::Maximize, 0.1, 0.7), 0.1, 0.0},
       {"maximize linear", goal(Goal::Maximize, 0.1, 0.7), 0.3, 1.0 / 3.0},
       {"maximize shape 2", goal(Goal::Maximize, 0.1, 0.7, 2.0), 0.4, 0.25},
       {"maximize shape 0.5", goal(Goal::Maximize, 0.1, 0.7, 0.5), 0.25, 0.5},
@@ -58,7 +55,6 @@ TEST(Desirability, FollowsTheDerringerSuichFormulas) {
       {"target outside", goal(Goal::Target, 0.1, 0.7, 0.5, 0.3, 3.0), 0.75, 0.0},
       {"target below low", goal(Goal::Target, 0.1, 0.7, 0.5, 0.3, 3.0), -0.1, 0.0},
       // Within [-0.3, 0.2].
-      {"within inside", goal(Goal::Within, -0.3, 0.2), 0.1, 1.0},
       {"within at the end", goal(Goal::Within, -0.3, 0.2), 0.2, 1.0},
       {"within outside", goal(Goal::Within, -0.3, 0.2), 0.21, 0.0},
       {"within one-sided", goal(Goal::Within, -INFINITY, 0.2), -1e9, 1.0},
@@ -67,16 +63,12 @@ TEST(Desirability, FollowsTheDerringerSuichFormulas) {
 }
 
 TEST(Desirability, RefusesGoalsThatMakeNoDesirability) {
-  struct Case {
-    Goal goal;
-    const char* part;
-  };
   Goal noImportance = goal(Goal::Maximize, 0.1, 0.7);
   noImportance.importance = 0.0;
-  Goal sum = goal(Goal::WeightedSum, NAN, NAN);
-  Goal unboundedTarget = goal(Goal::Target, 0.1, 0.7, 1.0, 0.3);
-  unboundedTarget.unbounded = true;
-  const Case cases[] = {
+  const struct {
+    Goal goal;
+    const char* part;
+  } cases[] = {
       {goal(Goal::Maximize, 0.7, 0.1), "goal of response \"Yield\": Maximize needs finite low < high"},
       {goal(Goal::Minimize, 0.1, INFINITY), "Minimize needs finite low < high"},
       {goal(Goal::Target, 0.1, 0.7, 1.0, 0.7), "Target needs finite low < target < high"},
@@ -84,10 +76,10 @@ TEST(Desirability, RefusesGoalsThatMakeNoDesirability) {
       {goal(Goal::Maximize, 0.1, 0.7, NAN), "shape must be finite and > 0"},
       {goal(Goal::Within, -INFINITY, INFINITY), "Within needs low < high with at least one of them finite"},
       {noImportance, "importance must be finite and > 0"},
-      {sum, "WeightedSum goals have no desirability"},
-      {unboundedTarget, "only Maximize and Minimize goals can be unbounded"},
+      {goal(Goal::WeightedSum, NAN, NAN), "WeightedSum goals have no desirability"},
+      {goal(Goal::Target, 0.1, 0.7, 1.0, 0.3, 1.0, true), "only Maximize and Minimize goals can be unbounded"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     try {
       desirability(c.goal, 0.4);
       ADD_FAILURE() << "accepted: " << c.part;

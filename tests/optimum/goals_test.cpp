@@ -1,6 +1,5 @@
-// Goals as the layer completes and names them, and the field each refusal
-// is about: open bounds become the span of the predictions over the region,
-// goal kinds have one spelling table, and every error carries its path.
+// Goals as the layer completes them, the field each refusal names, and the
+// one table of goal-kind spellings.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -120,21 +119,20 @@ TEST(CompleteGoals, RefusalsCarryTheFieldTheyAreAbout) {
     } catch (const Error& e) {
       EXPECT_EQ(e.field(), c.field) << c.what << ": " << e.what();
       EXPECT_NE(std::string(e.what()).find(c.part), std::string::npos) << c.what << ": " << e.what();
-      const char* type = dynamic_cast<const UnknownName*>(&e)  ? "UnknownName"
-                         : dynamic_cast<const StateError*>(&e) ? "StateError"
-                         : dynamic_cast<const InvalidArgument*>(&e) ? "InvalidArgument"
-                                                                    : "other";
-      EXPECT_STREQ(type, c.type) << c.what;
+      EXPECT_STREQ(dynamic_cast<const UnknownName*>(&e)  ? "UnknownName"
+                   : dynamic_cast<const StateError*>(&e) ? "StateError"
+                                                          : "InvalidArgument",
+                   c.type)
+          << c.what;
     }
   }
 }
 
 TEST(GoalKinds, OneTableOfNamesForEveryFrontEnd) {
   const std::pair<const char*, Goal::Kind> spellings[] = {
-      {"maximize", Goal::Maximize},       {"Minimize", Goal::Minimize},        {"TARGET", Goal::Target},
-      {"within", Goal::Within},           {"weightedSum", Goal::WeightedSum},  {"weighted-sum", Goal::WeightedSum},
-      {"weighted_sum", Goal::WeightedSum}, {"Weighted Sum", Goal::WeightedSum},
-  };
+      {"maximize", Goal::Maximize},        {"Minimize", Goal::Minimize},       {"TARGET", Goal::Target},
+      {"within", Goal::Within},            {"weightedSum", Goal::WeightedSum}, {"weighted-sum", Goal::WeightedSum},
+      {"weighted_sum", Goal::WeightedSum}, {"Weighted Sum", Goal::WeightedSum}};
   for (const auto& [text, kind] : spellings) {
     EXPECT_EQ(parseGoalKind(text), kind) << text;
     EXPECT_EQ(parseGoalKind(goalKindName(kind)), kind) << text;
@@ -145,8 +143,7 @@ TEST(GoalKinds, OneTableOfNamesForEveryFrontEnd) {
       parseGoalKind(bad);
       ADD_FAILURE() << "accepted \"" << bad << "\"";
     } catch (const InvalidArgument& e) {
-      EXPECT_NE(std::string(e.what()).find("maximize, minimize, target, within, weightedSum"), std::string::npos)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find("maximize, minimize, target, within, weightedSum"), std::string::npos);
     }
   }
 }
