@@ -24,7 +24,8 @@ function(tavrin_layer_area name)
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/src>)
   target_compile_definitions(tavrin_${name}_core PUBLIC TAVRIN_BUILDING_LAYER)
   set_target_properties(tavrin_${name}_core PROPERTIES
-    POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    UNITY_BUILD ${TAVRIN_UNITY_BUILD} UNITY_BUILD_BATCH_SIZE ${TAVRIN_UNITY_BATCH_SIZE})
   target_link_libraries(tavrin_${name}_core PUBLIC tavrin_options Eigen3::Eigen Boost::headers
                         NLopt::nlopt nlohmann_json::nlohmann_json Threads::Threads)
 endfunction()
@@ -33,6 +34,8 @@ tavrin_layer_area(study)
 tavrin_layer_area(analysis)
 tavrin_layer_area(optimum)
 tavrin_layer_area(views)
+# Its kernels are compiled three times over with per-instruction-set macros.
+set_source_files_properties(src/optimum/sample_kernels.cpp PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
 
 add_library(tavrin_study SHARED $<TARGET_OBJECTS:tavrin_kernels> ${TAVRIN_LAYER_OBJECTS})
 add_library(Tavrin::study ALIAS tavrin_study)

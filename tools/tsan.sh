@@ -11,7 +11,7 @@ build=build/tsan
 # Line tables only (-g1): reports keep file and line, and the heavy Eigen
 # files compile in about 70 % of the CPU time they take with -g.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-  -DTAVRIN_SANITIZE=thread \
+  -DTAVRIN_SANITIZE=thread -DTAVRIN_UNITY_BUILD=ON \
   -DTAVRIN_BUILD_EXAMPLES=OFF -DTAVRIN_BUILD_BENCHMARKS=OFF -DTAVRIN_BUILD_PYTHON=OFF >/dev/null
 cmake --build "$build" --target tavrin_tests optimum_tests -j "${TSAN_JOBS:-2}"
 
