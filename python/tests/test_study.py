@@ -188,8 +188,8 @@ def test_ctrl_c_stops_a_long_robustness_study_on_every_thread():
     # machine, so only an interruption can raise here.
     s = measured_study()
     opt = s.optimize({"y": ("maximize", 3.0, 6.0)}, {"z": (None, 1.62)}, points=4096)
-    interrupt_main_after(0.3)
     with pytest.raises(KeyboardInterrupt):
+        interrupt_main_after(0.3)
         opt.robustness(replicates=200_000, threads=2)
 
 

@@ -127,7 +127,8 @@ describe('workbench in a browser', () => {
       shownR2[name] = await dataValue(page, '#fit-stats td[data-stat="R²"]');
       shownVerdicts[name] = await page.$$eval('#fit-verdict li', (items) => items.map((li) => li.textContent));
     }
-    await page.waitForFunction(() => getComputedStyle(document.querySelector('#status')).opacity === '0', { timeout: 10000 });
+    // The picture waits for the status to fade, however long that takes on a busy machine.
+    await page.waitForFunction(() => getComputedStyle(document.querySelector('#status')).opacity === '0', { timeout: 0 });
     await page.screenshot({ path: join(screenshots, 'workbench-fit.png'), clip: await clipOf(page, '#fit') });
 
     // 5. Goals, optima and robustness.
@@ -226,8 +227,10 @@ describe('workbench in a browser', () => {
     const form = () => page.evaluate(() => Object.fromEntries(['terms', 'transform', 'p-remove', 'force-in', 'force-out']
       .map((id) => [id, document.querySelector(`#model-${id}`).value])
       .concat(['reduce', 'aicc'].map((id) => [id, document.querySelector(`#model-${id}`).checked]))));
+    // The previous study's tabs stay until the opened one has been fitted: wait for this one's.
     const select = async (name) => {
-      await page.waitForSelector('#fit-body:not([hidden]) #fit-tabs button');
+      await page.waitForFunction((n) => [...document.querySelectorAll('#fit-body:not([hidden]) #fit-tabs button')]
+        .some((b) => b.textContent === n), {}, name);
       await page.$$eval('#fit-tabs button', (buttons, n) => buttons.find((b) => b.textContent === n).click(), name);
       await page.waitForFunction((n) => document.querySelector('#model-response').textContent === n &&
         document.querySelector('#model-choice').dataset.filledFor, {}, name);

@@ -49,13 +49,11 @@ const revision = (page) => page.$eval('#view-plot', (d) => Number(d.dataset.revi
 async function redraw(page, act) {
   const before = await revision(page);
   await act();
-  await page.waitForFunction((b) => Number(document.querySelector('#view-plot').dataset.revision) > b, {}, before);
-  // A change made while a request was pending draws once more.
-  await page.waitForFunction(() => {
+  // Drawn since, and no redraw queued by a change made while a request was pending.
+  await page.waitForFunction((b) => {
     const d = document.querySelector('#view-plot');
-    return new Promise((done) => setTimeout(() => done(Number(d.dataset.revision)), 300))
-      .then((r) => r === Number(d.dataset.revision));
-  });
+    return Number(d.dataset.revision) > b && d.dataset.drawing === 'false';
+  }, {}, before);
 }
 
 const figure = (page) => page.$eval('#view-plot', (d) => ({

@@ -120,6 +120,9 @@ export class Views {
       return;
     }
     this.pending = true;
+    // "true" from a request until the last queued redraw has drawn, so that
+    // a reader can tell a settled figure from one about to change.
+    this.div.dataset.drawing = 'true';
     let body = null;
     try {
       body = this.request();
@@ -145,6 +148,8 @@ export class Views {
     if (this.again) {
       this.again = false;
       this.draw();
+      return;
     }
+    this.div.dataset.drawing = 'false';
   }
 }
