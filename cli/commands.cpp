@@ -367,10 +367,10 @@ void runEnter(const EnterOptions& o, std::ostream& out) {
   for (const MissingResult& m : study.missing()) missing.push_back({{"run", m.runId}, {"response", m.response}});
   if (o.json)
     return json::printJson(out, {{"entered", entered},
-                           {"changed", changed},
-                           {"cleared", cleared},
-                           {"actualSettings", actual},
-                           {"missing", missing}});
+                                 {"changed", changed},
+                                 {"cleared", cleared},
+                                 {"actualSettings", actual},
+                                 {"missing", missing}});
 
   out << "Read " << o.csv << " into " << o.study << ": " << entered.size() << " results entered, " << changed.size()
       << " changed, " << cleared.size() << " cleared\n";

@@ -263,11 +263,11 @@ void runPath(const PathOptions& o, std::ostream& out) {
                         {"prediction", json::toJson(p.prediction)}});
     }
     json::printJson(out, {{"response", o.response},
-                    {"path", o.ridge ? "ridge" : "steepest"},
-                    {"direction", o.minimize ? "minimize" : "maximize"},
-                    {"model", formatModelTerms(fit.terms, fit.factorNames)},
-                    {"transformPower", build.transform ? number(build.transform->lambda) : Json(nullptr)},
-                    {"points", points}});
+                          {"path", o.ridge ? "ridge" : "steepest"},
+                          {"direction", o.minimize ? "minimize" : "maximize"},
+                          {"model", formatModelTerms(fit.terms, fit.factorNames)},
+                          {"transformPower", build.transform ? number(build.transform->lambda) : Json(nullptr)},
+                          {"points", points}});
     return;
   }
   out << (o.ridge ? "Ridge analysis" : o.minimize ? "Steepest descent" : "Steepest ascent") << " of " << o.response

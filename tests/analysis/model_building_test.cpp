@@ -9,6 +9,7 @@
 #include <numbers>
 #include <random>
 
+#include "expect_refusal.h"
 #include "tavrin/error.h"
 #include "tavrin/model_building.h"
 
@@ -60,17 +61,6 @@ ReductionOptions byP(double pToRemove, std::vector<std::string> forceIn = {}, st
   o.forceIn = std::move(forceIn);
   o.forceOut = std::move(forceOut);
   return o;
-}
-
-// Runs `call` and expects it to throw E with `needle` in its message.
-template <class E, class F>
-void expectRefusal(F call, const char* needle) {
-  try {
-    call();
-    ADD_FAILURE() << "accepted; expected " << needle;
-  } catch (const E& e) {
-    EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
-  }
 }
 
 TEST(ModelTerms, ReadsTermListsInEveryWrittenForm) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "expect_refusal.h"
 #include "tavrin/error.h"
 #include "tavrin/views.h"
 
@@ -130,17 +131,6 @@ TEST(ResidualData, ComeFromTheModelBuilderInExecutionOrder) {
     EXPECT_EQ(s.plan().executionOrder[k], r.runs[k].runId);
     EXPECT_NEAR(r.runs[k].observed, s.result(r.runs[k].runId, "Yield"), 1e-9);
     EXPECT_EQ(r.runs[k].outlier, b.diagnostics.runs[k].outlier);
-  }
-}
-
-// Runs `view` and expects it to throw E with `needle` in its message.
-template <class E, class F>
-void expectRefusal(F view, const char* needle) {
-  try {
-    view();
-    ADD_FAILURE() << "drawn; expected " << needle;
-  } catch (const E& e) {
-    EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
   }
 }
 
