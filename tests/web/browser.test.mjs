@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, describe, test } from 'node:test';
+import { after, afterEach, before, describe, test } from 'node:test';
 import { noiseSource, resultsCsv, trueImpurity, trueYield } from './process.mjs';
 import { launch, openPage, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
@@ -37,6 +37,14 @@ async function defineStudy(page, factors, responses) {
   for (const [k, r] of responses.entries())
     for (const key of ['name', 'unit']) await typeInto(page, rowInput('#response-table', k + 1, key), r[key]);
   await page.waitForFunction(() => document.querySelector('#define-status').textContent.includes('valid'));
+}
+
+// Clicks "Create the plan" once the definition's evaluation is shown: the
+// evaluation appears above the button, so a click before it could land where
+// the button was.
+async function createPlan(page) {
+  await page.waitForSelector('#define[aria-busy="false"]');
+  await page.click('#create');
 }
 
 // The runs as the page's table shows them: [{order, run, settings}], the planned settings.
@@ -69,6 +77,8 @@ describe('workbench in a browser', () => {
     chrome = await launch();
     page = await openPage(chrome, server.url);
   });
+  // An uncaught error in the page fails the test during which it happened.
+  afterEach(() => assert.deepEqual(page.uncaught.splice(0), []));
   after(async () => {
     await chrome?.close();
     await server?.stop();
@@ -88,7 +98,7 @@ describe('workbench in a browser', () => {
     assert.deepEqual(await page.$$eval('#factor-table input.invalid', (list) => list.map((i) => i.name)), ['high']);
     await typeInto(page, rowInput('#factor-table', 2, 'high'), '50');
     await page.waitForFunction(() => !document.querySelector('#create').disabled);
-    await page.click('#create');
+    await createPlan(page);
     await page.waitForSelector('#run-table tbody tr');
 
     // 2-3. The run sheet in execution order; results from a CSV, two typed by hand.
@@ -263,7 +273,7 @@ describe('workbench in a browser', () => {
     const factors = [{ name: 'Temperature', low: 150, high: 210, unit: '°C' }, { name: 'Time', low: 10, high: 50, unit: 'min' },
       { name: 'Catalyst', low: 0.1, high: 0.7, unit: '%' }];
     await defineStudy(page, factors, [{ name: 'Yield', unit: '%' }, { name: 'Impurity', unit: '%' }]);
-    await page.click('#create');
+    await createPlan(page);
     await page.waitForFunction(() => document.querySelectorAll('#run-table thead th[data-factor]').length === 3);
     const runs = await readRunTable(page);
     const noise = noiseSource(99);

@@ -27,12 +27,14 @@ export async function launch() {
 }
 
 // A page of the workbench at `url`, ready once `ready` matches: dialogs are
-// accepted, and an uncaught error in the page fails the test.
+// accepted, and each uncaught error in the page is kept, with its stack, in
+// `page.uncaught` for the test to check.
 export async function openPage(chrome, url, { ready = 'body[data-ready="true"]', width = 1280, height = 900 } = {}) {
   const page = await chrome.browser.newPage();
   await page.setViewport({ width, height });
   page.on('dialog', (dialog) => dialog.accept());
-  page.on('pageerror', (error) => { throw error; });
+  page.uncaught = [];
+  page.on('pageerror', (error) => page.uncaught.push(error.stack ?? String(error)));
   await page.goto(url);
   await page.waitForSelector(ready);
   return page;

@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import { copyFileSync, writeFileSync } from 'node:fs';
 import { spawnSync } from 'node:child_process';
 import { join } from 'node:path';
-import { after, before, describe, test } from 'node:test';
+import { after, afterEach, before, describe, test } from 'node:test';
 import { launch, openPage, screenshots } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
@@ -76,6 +76,8 @@ describe('the definition step offers every design, evaluated before it is made',
     chrome = await launch();
     page = await openPage(chrome, server.url);
   });
+  // An uncaught error in the page fails the test during which it happened.
+  afterEach(() => assert.deepEqual(page.uncaught.splice(0), []));
   after(async () => {
     await chrome?.close();
     await server?.stop();

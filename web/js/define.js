@@ -147,7 +147,7 @@ function showFaults(fields) {
 let generation = 0;
 // Checks the definition now and says whether it is valid; the page shows
 // the faults, and the design's evaluation when it is valid, unless a newer
-// edit has been checked meanwhile.
+// edit has been made or checked meanwhile.
 export async function validate() {
   const mine = ++generation;
   const definition = readDefinition();
@@ -290,8 +290,10 @@ export function fillDefinition(study, onEdit) {
 
 export function setupDefinition({ onCreated, hasResults }) {
   let timer = 0;
-  // Busy from an edit until its check and evaluation are shown.
+  // Busy from an edit until its check and evaluation are shown; a check
+  // still running for an earlier edit no longer counts.
   const onEdit = () => {
+    generation += 1;
     $('#define').setAttribute('aria-busy', 'true');
     clearTimeout(timer);
     timer = setTimeout(validate, 150);
