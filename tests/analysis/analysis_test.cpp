@@ -6,14 +6,13 @@
 #include <cmath>
 #include <limits>
 
+#include "study/not_a_number.h"
 #include "tavrin/analysis.h"
 #include "tavrin/error.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Two factors, coefficients given directly in coded units.
 Fit surface(double b1, double b2, double b11, double b22, double b12) {

@@ -8,13 +8,12 @@
 #include <limits>
 #include <string>
 
+#include "study/not_a_number.h"
 #include "tavrin/error.h"
 #include "tavrin/verdict.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // 12 runs, 6 terms: a good model of a response in %.
 FitReport goodReport() {

@@ -15,13 +15,12 @@
 #include <tuple>
 
 #include "study/csv.h"
+#include "study/not_a_number.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
@@ -211,7 +210,6 @@ TEST(StudyFile, TruncatedOrCorruptedFilesAreRefused) {
     EXPECT_NE(std::string(refusal(edited).what()).find(mention), std::string::npos) << to;
   }
 }
-
 
 // Study files and run sheets read and write numbers with a point whatever
 // the C locale says.

@@ -7,13 +7,12 @@
 #include <limits>
 #include <string>
 
+#include "study/not_a_number.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::vector<Factor> oddFactors(std::size_t n) {
   std::vector<Factor> factors;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "same_bits.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
@@ -23,8 +24,6 @@ Study designed(DesignKind kind, DesignOptions options) {
   plan.design.options = options;
   return Study(kind, kFactors, {{"Y", ""}}, plan);
 }
-
-bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 TEST(StudyFold, KeepsEveryRunAndResultAndAddsTheAxialBlock) {
   Study study = designed(DesignKind::Factorial, {.centerRuns = 4, .blocks = 2});

@@ -12,13 +12,13 @@
 #include <tuple>
 #include <vector>
 
+#include "same_bits.h"
+#include "study/not_a_number.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::vector<Factor> factors(std::size_t n) {
   std::vector<Factor> out;
@@ -39,8 +39,6 @@ DesignRecipe withOptions(DesignOptions options) {
   recipe.options = options;
   return recipe;
 }
-
-bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 // Run counts from the published tables: a CCD of 3 factors in 3 blocks
 // (8 cube runs in 2 blocks, 6 axial, 6 centre runs: Montgomery, Table

@@ -9,13 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "study/not_a_number.h"
 #include "tavrin/model_building.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Settings 0.15..0.35 and 10..50: the planned 0.15 is 0.15000000000000002.
 Study twoFactorStudy() {

@@ -6,13 +6,13 @@
 #include <string>
 #include <utility>
 
+#include "study/not_a_number.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::vector<Factor> threeFactors() {
   return {{"Temperature", 150.3, 210.7, "°C"}, {"Time", 10.1, 49.9, "min"}, {"pH", 6.1, 7.3, ""}};
