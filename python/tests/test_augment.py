@@ -1,6 +1,6 @@
-"""Augmentation from Python and the command line alike: a two-level
-factorial folded into a central composite design, a refusal that leaves the
-study file as it was, and runs added for the optimum of goals."""
+"""Augmentation from Python and the command line alike: a fold gives the same
+study file from both, a refused fold leaves the file as it was, and runs for
+the optimum of goals take the goals. Which designs fold and how is fold_test's."""
 import os
 import subprocess
 from pathlib import Path
@@ -9,7 +9,6 @@ import numpy as np
 import pytest
 
 import tavrin
-from tavrin import InvalidArgument
 
 CLI = Path(os.environ.get("TAVRIN_BUILD_DIR", "build/release")) / "cli" / "tavrin"
 needs_cli = pytest.mark.skipif(not CLI.exists(), reason="the command line is not built")
@@ -21,9 +20,9 @@ def tavrin_cli(*args, cwd):
     return subprocess.run([str(CLI), *map(str, args)], cwd=cwd, capture_output=True, text=True, timeout=300)
 
 
-def measured(study, seed=4):
+def measured(study):
     """Results of a quadratic with its maximum inside the region, plus noise."""
-    rng = np.random.default_rng(seed)
+    rng = np.random.default_rng(4)
     for run, x in zip(study.run_ids, study.coded):
         y = 71.3 - 3.1 * (x[0] - 0.3) ** 2 - 2.2 * (x[1] + 0.2) ** 2 + 0.7 * x[0] * x[1] + rng.normal(0, 0.4)
         study.set_result(int(run), "Y", float(y))
@@ -31,24 +30,14 @@ def measured(study, seed=4):
 
 
 @needs_cli
-def test_fold_gives_box_and_hunters_design_the_same_from_python_and_the_command_line(tmp_path):
+def test_a_fold_from_python_and_from_the_command_line_is_the_same_study(tmp_path):
     study = measured(tavrin.Study.factorial(FACTORS, "Y", center_runs=4, blocks=2, seed=3))
     study.save(tmp_path / "cli.json")
-    kept = study.natural.copy()
     study.fold(seed=6)
-    assert study.run_count == 20 and set(study.blocks[12:]) == {3}
-    np.testing.assert_array_equal(study.natural[:12], kept)
-    # Box and Hunter's orthogonally blocked design: alpha 1.633, 2 centre runs in the axial block.
-    assert np.abs(study.coded).max() == pytest.approx(1.63299316, abs=1e-8)
     assert study.origins[12:] == ["axial"] * 6 + ["center"] * 2
-    fold = study.recipe["augmentations"][0]
-    assert (fold["alpha"], fold["center_runs"], fold["seed"]) == ("orthogonal", 2, 6)
-
+    assert study.recipe["augmentations"][0]["seed"] == 6
     tavrin_cli("augment", "cli.json", "--fold", "--seed", 6, cwd=tmp_path).check_returncode()
     assert tavrin.Study.load(tmp_path / "cli.json") == study
-    sheet = tavrin_cli("sheet", "cli.json", cwd=tmp_path)
-    assert "factors, folded into a central composite: 20 runs" in sheet.stdout.splitlines()[0]
-
     rotatable = tavrin.Study.factorial(FACTORS, "Y", seed=3)
     rotatable.fold(alpha="rotatable", center_runs=3)
     assert np.abs(rotatable.coded).max() == pytest.approx(8 ** 0.25, abs=1e-15)
@@ -56,16 +45,11 @@ def test_fold_gives_box_and_hunters_design_the_same_from_python_and_the_command_
 
 @needs_cli
 def test_a_refused_fold_leaves_the_study_file_byte_for_byte(tmp_path):
-    # Which designs fold is the library's (fold_test); both front ends refuse alike and change nothing.
-    study = tavrin.Study.central_composite(FACTORS, "Y", seed=1)
-    study.save(tmp_path / "s.json")
+    tavrin.Study.central_composite(FACTORS, "Y", seed=1).save(tmp_path / "s.json")
     before = (tmp_path / "s.json").read_bytes()
     result = tavrin_cli("augment", "s.json", "--fold", cwd=tmp_path)
     assert result.returncode == 1 and "is an axial run" in result.stderr
     assert (tmp_path / "s.json").read_bytes() == before
-    with pytest.raises(InvalidArgument):
-        study.fold()
-    assert study == tavrin.Study.load(tmp_path / "s.json")
 
 
 def test_runs_for_the_optimum_of_goals_take_the_goals_and_constraints():
@@ -73,5 +57,7 @@ def test_runs_for_the_optimum_of_goals_take_the_goals_and_constraints():
     before = study.run_count
     study.augment(4, criterion="optimum", goals={"Y": "maximize"}, constraints={"Y": (49.0, None)}, seed=7,
                   replicates=40)
-    assert study.run_count == before + 4 and study.origins[before:] == ["augmented"] * 4
+    assert study.origins[before:] == ["augmented"] * 4
     assert study.recipe["augmentations"][0]["seed"] == 7
+    with pytest.raises(tavrin.InvalidArgument):
+        study.augment(2, criterion="d", goals={"Y": "maximize"})

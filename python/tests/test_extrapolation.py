@@ -24,12 +24,9 @@ def test_points_beyond_the_runs_warn_naming_them(study, call):
     X = np.array([[0.1, 150.0], [0.71, 180.0], [0.4, 180.0], [0.4, 149.9]])
     with pytest.warns(tavrin.ExtrapolationWarning, match=r"points 2, 4$"):
         call(study, X)
-
-
-def test_points_within_the_runs_do_not_warn(study):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
-        study.predict(np.array([[0.1, 150.0], [0.7, 210.0], [0.3, 170.3]]))
+        call(study, X[[0, 2]])
 
 
 def test_imported_data_extrapolates_beyond_its_runs_not_its_coding():

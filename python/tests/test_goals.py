@@ -13,22 +13,14 @@ from test_study import RANGES, measured_study
 
 
 # The library's table of spellings is goals_test's; Python passes text and kinds through.
-@pytest.mark.parametrize("name,kind", [("weighted-sum", GoalKind.WEIGHTED_SUM), (GoalKind.TARGET, GoalKind.TARGET)])
-def test_goal_kinds_take_the_spellings_of_the_json_api(name, kind):
-    assert Goal("y", name).kind == kind
-    assert GoalKind.parse(str(kind)) == kind
-
-
 def test_goals_are_the_library_classes():
+    assert Goal("y", "weighted-sum").kind == GoalKind.WEIGHTED_SUM and GoalKind.parse("target") == GoalKind.TARGET
     goal = Goal.maximize("y", 0.3, 0.9, importance=2.5)
     assert (goal.kind, goal.low, goal.high, goal.importance) == (GoalKind.MAXIMIZE, 0.3, 0.9, 2.5)
-    assert repr(goal) == "Goal('y', 'maximize', low=0.3, high=0.9, importance=2.5)"
     assert math.isnan(Goal.maximize("y").high) and Goal.maximize("y") == Goal("y")
-    assert (Goal.minimize("y", 0.3, 0.9, shape=2.0).kind, Goal.minimize("y", shape=2.0).shape) == (GoalKind.MINIMIZE, 2.0)
-    assert Goal.weighted_sum("y", -0.7).weight == -0.7
+    assert Goal.minimize("y", shape=2.0).shape == 2.0 and Goal.weighted_sum("y", -0.7).weight == -0.7
     assert Constraint("z", None, 1.62) == Constraint("z", -math.inf, 1.62)
-    options = SearchOptions(points=4096)
-    assert (options.points, options.starts) == (4096, 16)
+    assert SearchOptions(points=4096).points == 4096
 
 
 def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
@@ -52,7 +44,6 @@ def test_bad_arguments_raise_tavrins_errors_naming_the_field(tmp_path):
          "search.points"),
         ("seed of 2**64", lambda: tavrin.Study("box-behnken", RANGES, ["y"], seed=2**64), tavrin.InvalidArgument,
          "seed"),
-        ("robustness seed", lambda: opt.robustness(replicates=2, seed=-1), tavrin.InvalidArgument, "seed"),
         ("float seed", lambda: opt.robustness(replicates=2, seed=2.0), tavrin.InvalidArgument, "seed"),
     ]
     for what, call, error, field in cases:

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "study/refused.h"
 #include "tavrin/model_building.h"
 #include "tavrin/study.h"
 
@@ -76,12 +77,7 @@ TEST(ModelChoice, RefusalsNameTheFieldAndChangeNothing) {
   for (const auto& c : cases) {
     ModelChoice choice;
     c.edit(choice);
-    try {
-      study.setModelChoice("Yield", choice);
-      ADD_FAILURE() << c.name << ": accepted";
-    } catch (const Error& e) {
-      EXPECT_EQ(e.field(), c.field) << c.name << ": " << e.what();
-    }
+    EXPECT_EQ(testing::refused([&] { study.setModelChoice("Yield", choice); }).field, c.field) << c.name;
     EXPECT_EQ(study.toJson(), before) << c.name;
   }
 }
@@ -95,12 +91,7 @@ TEST(ModelChoice, AFileWhoseChoiceNamesNoFactorIsRefusedWithItsPath) {
   const std::string from = "\"terms\": \"A B A^2\"";
   ASSERT_NE(text.find(from), std::string::npos);
   text.replace(text.find(from), from.size(), "\"terms\": \"A B Q^2\"");
-  try {
-    (void)Study::fromJson(text, "s.json");
-    ADD_FAILURE() << "accepted";
-  } catch (const ParseError& e) {
-    EXPECT_NE(std::string(e.what()).find("models.Yield.terms"), std::string::npos) << e.what();
-  }
+  EXPECT_TRUE(testing::refused<ParseError>([&] { (void)Study::fromJson(text, "s.json"); }).mentions("models.Yield.terms"));
 }
 
 TEST(ModelChoice, ATransformOfANonPositiveResponseIsRefusedByTheFit) {
@@ -110,13 +101,9 @@ TEST(ModelChoice, ATransformOfANonPositiveResponseIsRefusedByTheFit) {
   log.power = 0.0;
   study.setModelChoice("Yield", log);
   study.setResult(5, "Yield", -0.3);
-  try {
-    (void)study.fit();
-    ADD_FAILURE() << "accepted";
-  } catch (const InvalidArgument& e) {
-    EXPECT_EQ(e.field(), "models.Yield.transform") << e.what();
-    EXPECT_NE(std::string(e.what()).find("run 5"), std::string::npos) << e.what();
-  }
+  const testing::Refusal r = testing::refused<InvalidArgument>([&] { (void)study.fit(); });
+  EXPECT_EQ(r.field, "models.Yield.transform");
+  EXPECT_TRUE(r.mentions("run 5")) << r.what;
 }
 
 }  // namespace

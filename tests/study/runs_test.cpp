@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "study/not_a_number.h"
+#include "study/refused.h"
 #include "tavrin/model_building.h"
 #include "tavrin/study.h"
 
@@ -22,16 +22,14 @@ Study twoFactorStudy() {
                {.seed = 11});
 }
 
-std::string refusal(Study& study, const std::string& text, SettingsColumns mode = SettingsColumns::Check) {
+// The refusal of a sheet, "" when read; a refused sheet must change nothing.
+std::string refusal(Study& study, const std::string& text) {
   const Study before = study;
   std::istringstream in(text);
-  try {
-    study.readResults(in, "lab.csv", mode);
-  } catch (const ParseError& e) {
-    EXPECT_TRUE(study == before) << "a refused file changed the study";
-    return e.what();
-  }
-  return {};
+  const testing::Refusal r = testing::refused<ParseError>([&] { study.readResults(in, "lab.csv"); });
+  if (r.accepted) return {};
+  EXPECT_TRUE(study == before) << "a refused file changed the study";
+  return r.what;
 }
 
 TEST(SettingsColumns, PrintedRoundingIsAcceptedAndAnyOtherMismatchRefused) {
@@ -193,12 +191,9 @@ TEST(DataStudies, RefuseWhatCannotBeARun) {
       {"wrong width", {{"A", 0, 1, ""}}, settings, {}, "2 columns for 1 factors"},
   };
   for (const auto& c : cases) {
-    try {
-      (void)Study::fromData(c.factors, {{"Y", ""}}, c.settings, results, c.blocks);
-      ADD_FAILURE() << c.label;
-    } catch (const InvalidArgument& e) {
-      EXPECT_NE(std::string(e.what()).find(c.mention), std::string::npos) << c.label << ": " << e.what();
-    }
+    const testing::Refusal r = testing::refused<InvalidArgument>(
+        [&] { (void)Study::fromData(c.factors, {{"Y", ""}}, c.settings, results, c.blocks); });
+    EXPECT_TRUE(r.mentions(c.mention)) << c.label << ": " << r.what;
   }
 }
 

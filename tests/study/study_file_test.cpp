@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "study/refused.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 #include "tavrin/study_file.h"
@@ -45,12 +46,7 @@ std::string inserted(std::string text, const std::string& after, const std::stri
 }
 
 std::string refusal(const std::string& text) {
-  try {
-    (void)Study::fromJson(text, "s.json");
-  } catch (const ParseError& e) {
-    return e.what();
-  }
-  return "accepted";
+  return testing::refused<ParseError>([&] { (void)Study::fromJson(text, "s.json"); }).what;
 }
 
 unsigned modeOf(const std::string& path) {
@@ -120,12 +116,7 @@ TEST(StudyFileSave, RefusesAReadOnlyFileAndLeavesIt) {
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   Study changed = smallStudy();
   changed.setResult(2, "Yield", 7.3);
-  try {
-    changed.save(path);
-    FAIL() << "saved over a read-only file";
-  } catch (const FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
-  }
+  EXPECT_TRUE(testing::refused<FileError>([&] { changed.save(path); }).mentions("read-only"));
   EXPECT_EQ(contentOf(path), before);
   EXPECT_EQ(modeOf(path), 0444u);
 }
