@@ -3,26 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <clocale>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <limits>
 #include <sstream>
 #include <string>
 #include <tuple>
 
+#include "same_bits.h"
 #include "study/csv.h"
-#include "study/not_a_number.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 
 namespace tavrin {
 namespace {
-
-std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
 
 // Unicode names and units, extra centre runs, extreme finite values and missing ones.
 Study unicodeStudy() {
@@ -40,14 +34,8 @@ Study unicodeStudy() {
 void expectSameBits(const Study& a, const Study& b) {
   ASSERT_EQ(a.results().rows(), b.results().rows());
   for (std::size_t r = 0; r < a.results().rows(); ++r)
-    for (std::size_t j = 0; j < a.results().cols(); ++j) {
-      const double x = a.results()(r, j), y = b.results()(r, j);
-      if (std::isnan(x)) {
-        EXPECT_TRUE(std::isnan(y)) << "run " << r + 1;
-      } else {
-        EXPECT_EQ(bits(x), bits(y)) << "run " << r + 1 << ", response " << j;
-      }
-    }
+    for (std::size_t j = 0; j < a.results().cols(); ++j)
+      EXPECT_TRUE(sameBits(a.results()(r, j), b.results()(r, j))) << "run " << r + 1 << ", response " << j;
   EXPECT_TRUE(a == b);
 }
 
