@@ -51,7 +51,11 @@ def test_the_report_columns_carry_what_they_name():
     np.testing.assert_allclose(stats, (ref.rsquared, ref.rsquared_adj, ref.fvalue, ref.f_pvalue, ref.ssr), rtol=1e-8)
     assert report.residual_df == 16 - 10
     natural = sm.OLS(s.results[:, 0], quadratic(s.natural)).fit()
-    np.testing.assert_allclose(report.coefficients("natural")["estimate"], natural.params, rtol=1e-6, atol=1e-12)
+    fit = s.fit()
+    for units, want in [("coded", ref.params), ("natural", natural.params)]:
+        np.testing.assert_allclose(report.coefficients(units)["estimate"], want, rtol=1e-6, atol=1e-12, err_msg=units)
+        np.testing.assert_allclose(fit.coefficients(units, as_frame=False)[:, 0], want, rtol=1e-6, atol=1e-12,
+                                   err_msg=units)
     influence = OLSInfluence(ref)
     d = report.diagnostics()
     assert list(d.index) == list(range(1, 17))
