@@ -12,16 +12,7 @@ namespace {
 
 Goal goal(Goal::Kind kind, double low, double high, double shape = 1.0, double target = NAN, double shapeHigh = 1.0,
           bool unbounded = false) {
-  Goal g;
-  g.response = "Yield";
-  g.kind = kind;
-  g.low = low;
-  g.high = high;
-  g.shape = shape;
-  g.target = target;
-  g.shapeHigh = shapeHigh;
-  g.unbounded = unbounded;
-  return g;
+  return {"Yield", kind, low, high, target, shape, shapeHigh, 1.0, 1.0, unbounded};
 }
 
 Goal unbounded(Goal::Kind kind, double low, double high) { return goal(kind, low, high, 1.0, NAN, 1.0, true); }
@@ -63,8 +54,6 @@ TEST(Desirability, FollowsTheDerringerSuichFormulas) {
 }
 
 TEST(Desirability, RefusesGoalsThatMakeNoDesirability) {
-  Goal noImportance = goal(Goal::Maximize, 0.1, 0.7);
-  noImportance.importance = 0.0;
   const struct {
     Goal goal;
     const char* part;
@@ -75,7 +64,7 @@ TEST(Desirability, RefusesGoalsThatMakeNoDesirability) {
       {goal(Goal::Target, 0.1, 0.7, 1.0, 0.3, -1.0), "shapeHigh must be finite and > 0"},
       {goal(Goal::Maximize, 0.1, 0.7, NAN), "shape must be finite and > 0"},
       {goal(Goal::Within, -INFINITY, INFINITY), "Within needs low < high with at least one of them finite"},
-      {noImportance, "importance must be finite and > 0"},
+      {{"Yield", Goal::Maximize, 0.1, 0.7, NAN, 1.0, 1.0, 0.0}, "importance must be finite and > 0"},
       {goal(Goal::WeightedSum, NAN, NAN), "WeightedSum goals have no desirability"},
       {goal(Goal::Target, 0.1, 0.7, 1.0, 0.3, 1.0, true), "only Maximize and Minimize goals can be unbounded"},
   };

@@ -35,13 +35,7 @@ inline Fit exactFit(DesignKind kind, const std::vector<Factor>& factors, const s
 // A goal on `response`; the fields not given keep their defaults.
 inline Goal goal(const std::string& response, Goal::Kind kind, double low, double high,
                  double target = std::numeric_limits<double>::quiet_NaN()) {
-  Goal g;
-  g.response = response;
-  g.kind = kind;
-  g.low = low;
-  g.high = high;
-  g.target = target;
-  return g;
+  return {.response = response, .kind = kind, .low = low, .high = high, .target = target};
 }
 
 // Three factors whose ranges are not exact in binary.

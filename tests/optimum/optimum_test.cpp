@@ -137,11 +137,9 @@ TEST(Optimum, PolishedOptimumMeetsTheKktConditions) {
       {[](const double* x) { return 10.0 + 2.0 * x[0] + x[1] - 0.8 * x[1] * x[1] - 0.5 * x[2] * x[2] + 0.4 * x[0] * x[2]; },
        [](const double* x) { return 3.0 + x[1] - 0.7 * x[2] + 0.3 * x[0] * x[1]; },
        [](const double* x) { return 1.0 + 0.6 * x[1] * x[1] + 0.9 * x[2] + 0.2 * x[0] * x[2]; }});
-  Goal minimize = testing::goal("Y2", Goal::Minimize, 0.7, 4.6);
-  minimize.shape = 1.5;
-  minimize.importance = 2.0;
   Goals goals;
-  goals.goals = {maximize("Y1", 7.1, 14.3), minimize};
+  goals.goals = {maximize("Y1", 7.1, 14.3), {.response = "Y2", .kind = Goal::Minimize, .low = 0.7, .high = 4.6,
+                                              .shape = 1.5, .importance = 2.0}};
   goals.constraints = {{"Y3", -INFINITY, 1.3}};
   const Candidate top = optimize(fit, goals).candidates.at(0);
   ASSERT_EQ(top.activeConstraints, (std::vector<std::string>{"Y3 <= 1.3", "A = 0.7 (upper bound)"}));
@@ -172,13 +170,10 @@ TEST(Optimum, OverallIsTheWeightedGeometricMeanOfTheDesirabilities) {
   const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
                            {[](const double* x) { return 1.0 + x[0] - 0.3 * x[1] * x[1]; },
                             [](const double* x) { return 2.0 - x[0] + x[2] + 0.2 * x[0] * x[1]; }});
-  Goal minimize = testing::goal("Y2", Goal::Minimize, 0.3, 3.7);
-  minimize.importance = 3.0;
   Goals goals;
-  goals.goals = {maximize("Y1", 0.1, 2.3), minimize};
-  SearchOptions options;
-  options.best = 3;
-  const Optimum best = optimize(fit, goals, options);
+  goals.goals = {maximize("Y1", 0.1, 2.3), {.response = "Y2", .kind = Goal::Minimize, .low = 0.3, .high = 3.7,
+                                            .importance = 3.0}};
+  const Optimum best = optimize(fit, goals, {.best = 3, .analysis = {}});
   for (const Candidate& c : best.candidates) {
     EXPECT_NEAR(c.overall, std::pow(c.desirability[0] * std::pow(c.desirability[1], 3.0), 1.0 / 4.0), 1e-14);
     EXPECT_NEAR(c.desirability[0], (c.predictions[0].value - 0.1) / 2.2, 1e-14);
@@ -209,9 +204,7 @@ TEST(Optimum, FindsTheBestDistinctCornersOfAConvexSurface) {
   std::sort(heights.begin(), heights.end(), std::greater<>());
   Goals goals;
   goals.goals = {maximize("Y1", 0.0, 20.0)};
-  SearchOptions options;
-  options.best = 5;
-  const Optimum best = optimize(fit, goals, options);
+  const Optimum best = optimize(fit, goals, {.best = 5, .analysis = {}});
   ASSERT_EQ(best.candidates.size(), 5u);
   for (std::size_t k = 0; k < 5; ++k) {
     EXPECT_NEAR(best.candidates[k].predictions[0].value, heights[k], 1e-9 * heights[0]) << "corner " << k;
@@ -223,18 +216,13 @@ TEST(Optimum, WeightedSumMaximisesTheSumOfWeightedPredictions) {
   const Fit fit = exactFit(DesignKind::BoxBehnken, threeFactors(),
                            {[](const double* x) { return 1.0 - x[0] * x[0] + 0.5 * x[1]; },
                             [](const double* x) { return 0.3 * x[0] - x[1] * x[1] - x[2] * x[2]; }});
-  Goal a = testing::goal("Y1", Goal::WeightedSum, NAN, NAN);
-  a.weight = 2.0;
-  Goal b = a;
-  b.response = "Y2";
-  b.weight = 1.0;
   Goals goals;
-  goals.goals = {a, b};
+  goals.goals = {{.response = "Y1", .kind = Goal::WeightedSum, .weight = 2.0},
+                 {.response = "Y2", .kind = Goal::WeightedSum}};
   const Candidate top = optimize(fit, goals).candidates.at(0);
   // 2 (1 - x1^2 + x2/2) + 0.3 x1 - x2^2 - x3^2: x1 = 0.075, x2 = 0.5, x3 = 0.
-  EXPECT_NEAR(top.coded[0], 0.075, 1e-9);
-  EXPECT_NEAR(top.coded[1], 0.5, 1e-9);
-  EXPECT_NEAR(top.coded[2], 0.0, 1e-9);
+  const double expected[] = {0.075, 0.5, 0.0};
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(top.coded[i], expected[i], 1e-9);
   EXPECT_NEAR(top.overall, 2.0 * top.predictions[0].value + top.predictions[1].value, 1e-12);
   EXPECT_TRUE(std::isnan(top.desirability[0]));
 }

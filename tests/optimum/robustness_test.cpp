@@ -39,10 +39,8 @@ Robustness robustnessOf(const Fit& fit, const Goals& goals, RobustnessOptions op
 
 TEST(Robustness, IsReproducibleIndependentOfTheThreadCountAndDrawsEachReplicatesOwnNoise) {
   const Fit fit = noisyFit();
-  RobustnessOptions options;
-  options.replicates = 300;
-  options.seed = 0x9E3779B97F4A7C15ull;
-  options.threads = 1;
+  RobustnessOptions options{
+      .sigma = {}, .replicates = 300, .seed = 0x9E3779B97F4A7C15ull, .threads = 1, .progress = {}};
   const Robustness one = robustnessOf(fit, yieldGoals(), options);
   EXPECT_EQ(one.sigmaSource, (std::vector<std::string>{"residuals", "residuals"}));
   for (const unsigned threads : {3u, 8u}) {
@@ -64,43 +62,16 @@ TEST(Robustness, IsReproducibleIndependentOfTheThreadCountAndDrawsEachReplicates
 // A progress callback that throws (Python's Ctrl-C does) ends the call with
 // the caller's exception.
 TEST(Robustness, AProgressCallbackThatThrowsEndsTheCall) {
-  RobustnessOptions options;
-  options.replicates = 200;
-  options.threads = 2;
-  options.progress = [](unsigned done, unsigned) {
-    if (done > 0) throw std::runtime_error("stopped by the caller");
+  const auto stop = [](unsigned done, unsigned) {
+    if (done > 0) throw std::length_error("stopped by the caller");
   };
-  try {
-    (void)robustnessOf(noisyFit(), yieldGoals(), options);
-    FAIL() << "the caller's exception was swallowed";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "stopped by the caller");
-  }
-}
-
-TEST(Robustness, CollapsesOntoTheNominalOptimumAsSigmaVanishes) {
-  const Fit fit = noisyFit();
-  const Optimum nominal = optimize(fit, yieldGoals());
-  RobustnessOptions options;
-  options.replicates = 100;
-  options.sigma = {{"Y1", 1e-11}, {"Y2", 1e-12}};
-  const Robustness r = robustness(fit, yieldGoals(), nominal, options);
-  EXPECT_EQ(r.failedReplicates, 0u);
-  for (std::size_t i = 0; i < 3; ++i)
-    for (std::size_t q = 0; q < r.percentiles.size(); ++q)
-      EXPECT_NEAR(r.settingPercentiles(i, q), nominal.candidates[0].natural[i],
-                  1e-7 * (fit.factors[i].high - fit.factors[i].low));
-  for (std::size_t j = 0; j < 2; ++j) {
-    EXPECT_NEAR(r.predictionMean[j], nominal.candidates[0].predictions[j].value, 1e-9);
-    EXPECT_LT(r.predictionStdDev[j], 1e-9);
-  }
+  const RobustnessOptions options{.sigma = {}, .replicates = 200, .threads = 2, .progress = stop};
+  EXPECT_THROW((void)robustnessOf(noisyFit(), yieldGoals(), options), std::length_error);
 }
 
 TEST(Robustness, PredictionsSpreadAsTheLeastSquaresTheorySays) {
   const Fit fit = noisyFit();
-  RobustnessOptions options;
-  options.replicates = 4000;
-  options.sigma = {{"Y1", 0.4}, {"Y2", 0.07}};
+  const RobustnessOptions options{.sigma = {{"Y1", 0.4}, {"Y2", 0.07}}, .replicates = 4000, .progress = {}};
   const Robustness r = robustnessOf(fit, yieldGoals(), options, false);
   AnalysisOptions known;
   known.knownSigma = options.sigma;
@@ -117,15 +88,16 @@ TEST(Robustness, PredictionsSpreadAsTheLeastSquaresTheorySays) {
   // The nominal optimum sits on the cap, so the cap holds half the time.
   ASSERT_EQ(r.constraintProbability.size(), 1u);
   EXPECT_NEAR(r.constraintProbability[0], 0.5, 0.03);
+  for (std::size_t i = 0; i < 3; ++i)
+    for (std::size_t q = 1; q < r.percentiles.size(); ++q)
+      EXPECT_LT(r.settingPercentiles(i, q - 1), r.settingPercentiles(i, q)) << i << ", " << q;
 }
 
 // Two replicates: the 0th and 100th percentiles are the two predictions,
 // whose sample standard deviation (n - 1) is their distance / sqrt(2), and
 // the 25th lies a quarter of the way between them (numpy's interpolation).
 TEST(Robustness, StandardDeviationAndPercentilesAreTheSampleOnes) {
-  RobustnessOptions options;
-  options.replicates = 2;
-  options.percentiles = {0, 100, 25};
+  const RobustnessOptions options{.sigma = {}, .replicates = 2, .percentiles = {0, 100, 25}, .progress = {}};
   const Robustness r = robustnessOf(noisyFit(), yieldGoals(), options, false);
   for (std::size_t j = 0; j < 2; ++j) {
     const double distance = r.predictionPercentiles(j, 1) - r.predictionPercentiles(j, 0);
@@ -140,10 +112,7 @@ TEST(Robustness, StandardDeviationAndPercentilesAreTheSampleOnes) {
 // above the nominal top must still find its own top, not tie at d = 1.
 TEST(Robustness, OpenGoalBoundsSpreadAsFarExplicitBoundsDo) {
   const Fit fit = noisyFit();
-  RobustnessOptions options;
-  options.replicates = 300;
-  options.seed = 11;
-  options.sigma = {{"Y1", 0.9}, {"Y2", 0.03}};
+  const RobustnessOptions options{.sigma = {{"Y1", 0.9}, {"Y2", 0.03}}, .replicates = 300, .seed = 11, .progress = {}};
   const Robustness open = robustnessOf(fit, yieldGoals(NAN, NAN), options);
   const Robustness far = robustnessOf(fit, yieldGoals(-1000.3, 1000.7), options);
   ASSERT_EQ(open.failedReplicates, 0u);
@@ -160,11 +129,10 @@ TEST(Robustness, OpenGoalBoundsSpreadAsFarExplicitBoundsDo) {
 TEST(Robustness, TakesSigmaFromTheResidualsOrRequiresIt) {
   const Fit fit = noisyFit();
   const Optimum nominal = optimize(fit, yieldGoals());
-  RobustnessOptions options;
-  options.replicates = 10;
-  options.sigma = {{"Y2", 0.05}};
   std::vector<std::pair<unsigned, unsigned>> calls;
-  options.progress = [&](unsigned done, unsigned total) { calls.emplace_back(done, total); };
+  RobustnessOptions options{.sigma = {{"Y2", 0.05}}, .replicates = 10, .progress = [&](unsigned done, unsigned total) {
+                              calls.emplace_back(done, total);
+                            }};
   const Robustness r = robustness(fit, yieldGoals(), nominal, options);
   EXPECT_NEAR(r.sigma[0], analyze(fit, 0).rmse, 1e-12 * r.sigma[0]);
   EXPECT_EQ(r.sigma[1], 0.05);
@@ -188,14 +156,10 @@ TEST(Robustness, TakesSigmaFromTheResidualsOrRequiresIt) {
   options.sigma["Y1"] = 0.1;
   EXPECT_NO_THROW(robustness(saturated, yieldGoals(), top, options));
 
-  RobustnessOptions bad;
-  bad.sigma = {{"Y7", 1.0}};
-  EXPECT_THROW(robustness(fit, yieldGoals(), nominal, bad), UnknownName);
-  bad.sigma = {{"Y1", -1.0}};
-  EXPECT_THROW(robustness(fit, yieldGoals(), nominal, bad), InvalidArgument);
-  bad.sigma.clear();
-  bad.percentiles = {50, 101};
-  EXPECT_THROW(robustness(fit, yieldGoals(), nominal, bad), InvalidArgument);
+  EXPECT_THROW(robustness(fit, yieldGoals(), nominal, {.sigma = {{"Y7", 1.0}}, .progress = {}}), UnknownName);
+  EXPECT_THROW(robustness(fit, yieldGoals(), nominal, {.sigma = {{"Y1", -1.0}}, .progress = {}}), InvalidArgument);
+  EXPECT_THROW(robustness(fit, yieldGoals(), nominal, {.sigma = {}, .percentiles = {50, 101}, .progress = {}}),
+               InvalidArgument);
   EXPECT_THROW(robustness(fit, yieldGoals(), Optimum{}, RobustnessOptions{}), InvalidArgument);
 }
 
