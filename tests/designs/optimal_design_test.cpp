@@ -344,7 +344,7 @@ TEST(OptimalDesign, RefusalsNameWhatIsWrong) {
     }
   }
   // A feasible sliver too thin for three distinct levels of a quadratic.
-  const OptimalOptions sliver{{.constraints = {{{1.0}, -0.9999}}, .starts = 2}, 3};
+  const OptimalOptions sliver{{.factors = {}, .constraints = {{{1.0}, -0.9999}}, .starts = 2}, 3};
   EXPECT_THROW(optimalDesign(ModelTerms::quadratic(1), sliver), StateError);
 }
 
