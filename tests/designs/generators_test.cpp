@@ -83,9 +83,7 @@ TEST(CentralComposite, AlphaKindsAndInscribedScaling) {
   const DesignRuns inscribed = generateDesign("ccd", 4, {.inscribed = true});
   EXPECT_NEAR(largestAxial(inscribed), 1.0, 1e-15);
   for (std::size_t r = 0; r < inscribed.runCount(); ++r)
-    if (inscribed.origins[r] == RunOrigin::Cube) {
-      EXPECT_NEAR(std::fabs(inscribed.coded(r, 0)), 0.5, 1e-15);
-    }
+    EXPECT_TRUE(inscribed.origins[r] != RunOrigin::Cube || std::fabs(inscribed.coded(r, 0)) == 0.5) << r;
 }
 
 TEST(CentralComposite, BlockedDesignsOfBoxAndHunterBlockOrthogonally) {
@@ -106,9 +104,7 @@ TEST(CentralComposite, BlockedDesignsOfBoxAndHunterBlockOrthogonally) {
     EXPECT_EQ(*std::max_element(d.blocks.begin(), d.blocks.end()), t.blocks);
     EXPECT_LT(blockModelCovariance(d), 1e-12) << t.k;
     for (std::size_t r = 0; r < d.runCount(); ++r)
-      if (d.origins[r] == RunOrigin::Axial) {
-        EXPECT_EQ(d.blocks[r], t.blocks);
-      }
+      EXPECT_TRUE(d.origins[r] != RunOrigin::Axial || d.blocks[r] == t.blocks) << t.k << " run " << r;
   }
   // Other centre counts: the orthogonal alpha moves with them, and every
   // centre run given is placed (two per cube block, the rest axial).
@@ -185,18 +181,6 @@ TEST(Factorial, BlocksConfoundOnlyHighOrderInteractions) {
   }
 }
 
-TEST(Factorial, ThreeLevelGridHasEveryPointOnce) {
-  const DesignRuns d = generateDesign("factorial", 3, {.centerRuns = 2, .levels = 3});
-  ASSERT_EQ(d.runCount(), 29u);
-  std::set<std::vector<double>> distinct;
-  for (std::size_t r = 0; r < 27; ++r) {
-    distinct.insert({d.coded.row(r), d.coded.row(r) + 3});
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(d.coded(r, i) == -1.0 || d.coded(r, i) == 0.0 || d.coded(r, i) == 1.0);
-  }
-  EXPECT_EQ(distinct.size(), 27u);
-  EXPECT_EQ(countOrigin(d, RunOrigin::Center), 3u);
-}
-
 TEST(PlanObjectDesigns, LevelsAreThePlanObjectsBitForBit) {
   // Box-Behnken run counts with the single centre run: 13, 25, 41 for 3-5
   // factors (Box and Behnken, 1960); Rechtschaffner (k+1)(k+2)/2.
@@ -220,9 +204,7 @@ TEST(PlanObjectDesigns, LevelsAreThePlanObjectsBitForBit) {
     ASSERT_EQ(object.planCompute().code, 0u);
     unsigned int runs = 0;
     object.planGetExperimentCount(runs);
-    if (c.runs != 0) {
-      EXPECT_EQ(runs, c.runs);
-    }
+    EXPECT_TRUE(c.runs == 0 || runs == c.runs) << runs;
     ASSERT_EQ(d.runCount(), runs + 2u);
     for (unsigned int r = 1; r <= runs; ++r)
       for (std::size_t i = 0; i < c.k; ++i) {
@@ -243,7 +225,6 @@ TEST(Registry, RefusalsNameWhatIsWrong) {
   } cases[] = {
       {"steepest", 3, {}, "unknown design \"steepest\""},
       {"ccd", 11, {}, "not 11"},
-      {"box-behnken", 8, {}, "not 8"},
       {"box-behnken", 3, {.alpha = Alpha{}}, "no option \"alpha\""},
       {"ccd", 3, {.alpha = Alpha{AlphaKind::Value, -0.4}}, "alpha"},
       {"ccd", 5, {.fraction = 2}, "resolution 3"},

@@ -111,12 +111,8 @@ TEST(OptimalDesign, NewAndAugmentedDesignsMatchExhaustiveSearchOverTheThreeLevel
   for (const Criterion criterion : {Criterion::D, Criterion::I})
     for (std::size_t runs = 6; runs <= 10; ++runs) {
       SCOPED_TRACE((criterion == Criterion::D ? "D, runs " : "I, runs ") + std::to_string(runs));
-      ExchangeOptions grid;
-      grid.criterion = criterion;
-      grid.levels = 3;
-      grid.refine = false;
-      grid.starts = 60;
-      grid.seed = 11;
+      const ExchangeOptions grid{.criterion = criterion, .factors = {}, .constraints = {}, .levels = 3, .refine = false,
+                                 .starts = 60, .seed = 11};
       const OptimalDesign d = optimalDesign(model, OptimalOptions{grid, runs});
       const double best = exhaustiveBest(model, criterion, Matrix(0, 2), runs);
       EXPECT_NEAR(score(model, criterion, d.coded), best, 1e-9 * std::abs(best));
@@ -149,11 +145,8 @@ TEST(OptimalDesign, FindsKnownOptimalDesigns) {
   };
   for (const Known& k : cases) {
     SCOPED_TRACE(k.name);
-    OptimalOptions o;
-    o.criterion = k.criterion;
-    o.runs = k.runs;
-    o.levels = 11;
-    const OptimalDesign d = optimalDesign(k.model, o);
+    const OptimalDesign d =
+        optimalDesign(k.model, {{.criterion = k.criterion, .factors = {}, .constraints = {}, .levels = 11}, k.runs});
     Points rows = rowsOf(d.coded);
     std::sort(rows.begin(), rows.end());
     ASSERT_EQ(rows.size(), k.expected.size());
@@ -178,12 +171,9 @@ TEST(OptimalDesign, MeetsLinearConstraintsOnNaturalSettings) {
   for (const ModelTerms& model : models)
     for (const Criterion criterion : {Criterion::D, Criterion::I}) {
       SCOPED_TRACE("terms " + std::to_string(model.size()) + (criterion == Criterion::D ? ", D" : ", I"));
-      OptimalOptions o;
-      o.criterion = criterion;
-      o.factors = threeFactors();
-      o.constraints = twoConstraints();
-      o.runs = model.size() + 4;
-      o.starts = 8;
+      const OptimalOptions o{
+          {.criterion = criterion, .factors = threeFactors(), .constraints = twoConstraints(), .starts = 8},
+          model.size() + 4};
       const OptimalDesign d = optimalDesign(model, o);
       ASSERT_EQ(d.natural.rows(), o.runs);
       std::vector<double> slack(o.constraints.size(), INFINITY);
@@ -206,14 +196,9 @@ TEST(OptimalDesign, MeetsLinearConstraintsOnNaturalSettings) {
 }
 
 TEST(OptimalDesign, IsReproducibleForASeedAndTheSameForAnyThreadCount) {
-  OptimalOptions o;
-  o.criterion = Criterion::I;
-  o.factors = threeFactors();
-  o.constraints = twoConstraints();
-  o.runs = 14;
-  o.starts = 6;
-  o.seed = 0x9e3779b97f4a7c15ULL;
-  o.threads = 1;
+  OptimalOptions o{{.criterion = Criterion::I, .factors = threeFactors(), .constraints = twoConstraints(), .starts = 6,
+                    .seed = 0x9e3779b97f4a7c15ULL, .threads = 1},
+                   14};
   const OptimalDesign one = optimalDesign(ModelTerms::quadratic(3), o);
   o.threads = 2;
   const OptimalDesign two = optimalDesign(ModelTerms::quadratic(3), o);
@@ -265,12 +250,7 @@ TEST(AugmentDesign, CloudCriteriaLowerTheVarianceWhereTheCloudLies) {
   for (const Criterion criterion : {Criterion::Cloud, Criterion::Optimum}) {
     SCOPED_TRACE(criterion == Criterion::Cloud ? "Cloud" : "Optimum");
     const auto& measure = measures[criterion == Criterion::Cloud ? 0 : 1];
-    AugmentOptions a;
-    a.factors = factors;
-    a.runs = 4;
-    a.starts = 8;
-    a.criterion = criterion;
-    a.cloud = cloud;
+    AugmentOptions a{{.criterion = criterion, .factors = factors, .constraints = {}, .starts = 8}, 4, cloud};
     const OptimalDesign chosen = augmentDesign(kept, model, a);
     const double own = measure(chosen.coded);
     EXPECT_NEAR(chosen.averageVariance, own, 1e-9 * own);

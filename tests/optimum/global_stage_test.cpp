@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
-#include <ostream>
 #include <set>
 
 #include "model/evaluate_block.h"
@@ -96,8 +95,6 @@ struct StageCase {
   std::vector<Constraint> constraints;
 };
 
-void PrintTo(const StageCase& c, std::ostream* os) { *os << c.name; }
-
 class GlobalStage : public ::testing::TestWithParam<StageCase> {};
 
 TEST_P(GlobalStage, PicksWhatAFullSortPicksOnEveryInstructionSet) {
@@ -174,13 +171,6 @@ TEST_P(GlobalStage, PicksWhatAFullSortPicksOnEveryInstructionSet) {
   useBlockPath(BlockPath::Best);
 }
 
-Goal shaped(Goal g, double shape, bool unbounded, double weight = 1.0) {
-  g.shape = shape;
-  g.unbounded = unbounded;
-  g.weight = weight;
-  return g;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Goals, GlobalStage,
     ::testing::Values(
@@ -190,16 +180,19 @@ INSTANTIATE_TEST_SUITE_P(
                    goal("Y3", Goal::Within, -0.3, 0.9)},
                   {}},
         // No ceiling: the ratio keeps rising past high.
-        StageCase{"UnboundedMaximize", {shaped(goal("Y1", Goal::Maximize, 2.1, 5.3), 1.0, true)}, {{"Y2", -INFINITY, 3.3}}},
+        StageCase{"UnboundedMaximize",
+                  {{.response = "Y1", .kind = Goal::Maximize, .low = 2.1, .high = 5.3, .unbounded = true}},
+                  {{"Y2", -INFINITY, 3.3}}},
         // An interval no point meets: the stage ranks by the violation.
         StageCase{"NothingAdmissible", {goal("Y1", Goal::Maximize, 2.1, 9.7)}, {{"Y3", 40.1, 41.3}}},
         StageCase{"WeightedSumUnderALimit",
-                  {shaped(goal("Y1", Goal::WeightedSum, NAN, NAN), 1.0, false, 0.7),
-                   shaped(goal("Y2", Goal::WeightedSum, NAN, NAN), 1.0, false, -1.3)},
+                  {{.response = "Y1", .kind = Goal::WeightedSum, .weight = 0.7},
+                   {.response = "Y2", .kind = Goal::WeightedSum, .weight = -1.3}},
                   {{"Y3", -0.45, 0.85}}},
         // Exponents other than 1 take the scalar keys.
         StageCase{"CurvedDesirability",
-                  {shaped(goal("Y1", Goal::Maximize, 2.1, 9.7), 2.5, false), goal("Y2", Goal::Minimize, 1.3, 5.9)},
+                  {{.response = "Y1", .kind = Goal::Maximize, .low = 2.1, .high = 9.7, .shape = 2.5},
+                   goal("Y2", Goal::Minimize, 1.3, 5.9)},
                   {{"Y3", -INFINITY, 0.7}}}),
     [](const ::testing::TestParamInfo<StageCase>& info) { return std::string(info.param.name); });
 

@@ -109,7 +109,6 @@ TEST(Optimum, FindsKnownOptimaOfConstructedQuadratics) {
       EXPECT_EQ(top.natural, c.natural);
     }
     EXPECT_EQ(top.activeConstraints, c.active);
-    EXPECT_EQ(best.pointsSearched, 65536u);
   }
 }
 
