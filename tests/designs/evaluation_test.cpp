@@ -116,6 +116,14 @@ TEST(Evaluation, RotatableCompositeDesign) {
   EXPECT_NEAR(ballSampled, ball.iCriterion, 0.02 * ball.iCriterion);
 }
 
+TEST(Evaluation, LargestVarianceAtACornerWithoutARun) {
+  // Runs (-1, -1), (-1, 1), (1, 1), (0.3, -0.4), (0, 0): by exact rational arithmetic the SPV, 5 f'(X'X)^-1 f, is
+  // largest at the corner (1, -1), where no run lies: 5945/831. (A linear model's SPV is convex, so no point of
+  // the cube exceeds its corners.)
+  const Matrix design{{-1, -1}, {-1, 1}, {1, 1}, {0.3, -0.4}, {0, 0}};
+  EXPECT_NEAR(evaluateDesign(design, ModelTerms::linear(2)).gEfficiency, 300.0 * 831.0 / 5945.0, 1e-12);
+}
+
 TEST(Evaluation, RefusalsNameWhatIsWrong) {
   Matrix nan = generateDesign("factorial", 2, {.centerRuns = 2}).coded;
   nan(2, 1) = std::nan("");
