@@ -45,16 +45,6 @@ def test_settings_are_checked_and_recorded_with_actual(study, tmp_path):
     assert "actual settings recorded" in exported.stderr
 
 
-# The library names unknown columns and dialects (tests/study); the command
-# line shows its message.
-def test_an_unknown_column_is_named_with_a_suggestion(study, tmp_path):
-    work, _ = study
-    shutil.copy(work / "study.json", tmp_path / "study.json")
-    (tmp_path / "bad.csv").write_text("run_id,Yeild\n1,80\n", encoding="utf-8")
-    assert ('bad.csv:1:8: column "Yeild" is not a response or factor of the study; did you mean "Yield [%]"?'
-            in run("enter", "study.json", "bad.csv", cwd=tmp_path, check=1).stderr)
-
-
 def test_a_study_from_existing_data_says_how_it_is_coded(cli, tmp_path):
     (tmp_path / "ccd.csv").write_text(CCD, encoding="utf-8")
     args = ["new", "c.json", "--data", "ccd.csv", "--factor", "Time=80:90[min]", "--factor", "Temperature[°F]",
