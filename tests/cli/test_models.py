@@ -84,8 +84,10 @@ def test_saved_models_drive_optimize_and_predict(work):
     assert "Impurity: quadratic (log, power 0)" in run("predict", "study.json", "--at", AT, cwd=work, check=0).stdout
     got = run_json("predict", "study.json", "--at", AT, cwd=work)["points"][0]["predictions"]
     # The log model's prediction and limits come back in the response's units.
-    for response, formula, back in (("Yield", "y ~ T + M + TT", np.asarray), ("Impurity", "np.log(z) ~ T + M + TT + MM + TM", np.exp)):
-        expected = smf.ols(formula, frame(work)).fit().get_prediction(frame(work, 171.3, 23.7)).summary_frame(alpha=0.05)
+    for response, formula, back in (("Yield", "y ~ T + M + TT", np.asarray),
+                                     ("Impurity", "np.log(z) ~ T + M + TT + MM + TM", np.exp)):
+        ols = smf.ols(formula, frame(work)).fit()
+        expected = ols.get_prediction(frame(work, 171.3, 23.7)).summary_frame(alpha=0.05)
         np.testing.assert_allclose([got[response][k] for k in ("value", "confidenceLow", "predictionHigh")],
                                    back([expected[k].iloc[0] for k in ("mean", "mean_ci_lower", "obs_ci_upper")]),
                                    rtol=1e-10, err_msg=response)

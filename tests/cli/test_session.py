@@ -1,6 +1,5 @@
-"""The example study from `new` to `optimize`: each field of a command's
-JSON holds its own quantity, checked against statsmodels. The statistics
-themselves are the library's (tests/analysis)."""
+"""The example study from `new` to `optimize`: the fields of each command's
+JSON against statsmodels (the statistics themselves are tests/analysis')."""
 import csv
 import json
 import os
@@ -70,19 +69,11 @@ def test_fit_fields_match_statsmodels(data, response):
         np.testing.assert_allclose([c[key]["p"] for c in report["coefficients"]], fit.pvalues, rtol=1e-7, atol=1e-14)
 
     fit = ols[response]
-    influence = fit.get_influence()
-    press = np.sum((fit.resid / (1.0 - influence.hat_matrix_diag)) ** 2)
     assert (report["runs"], report["terms"], report["residualDf"]) == (12, 6, 6)
-    keys = ("rSquared", "adjustedRSquared", "rmse", "fStatistic", "fPValue", "residualSS", "totalSS", "press",
-            "predictedRSquared")
-    np.testing.assert_allclose([report[k] for k in keys],
-                               [fit.rsquared, fit.rsquared_adj, np.sqrt(fit.mse_resid), fit.fvalue, fit.f_pvalue,
-                                fit.ssr, fit.centered_tss, press, 1.0 - press / fit.centered_tss], rtol=1e-8)
-    diagnostics = report["diagnostics"]
-    assert [d["run"] for d in diagnostics] == list(range(1, 13))
-    np.testing.assert_allclose([[d["leverage"], d["studentized"], d["cooksDistance"]] for d in diagnostics],
-                               np.column_stack([influence.hat_matrix_diag, influence.resid_studentized_internal,
-                                                influence.cooks_distance[0]]), **CLOSE)
+    keys = ("rSquared", "adjustedRSquared", "rmse", "fStatistic", "fPValue", "residualSS", "totalSS")
+    expected = [fit.rsquared, fit.rsquared_adj, np.sqrt(fit.mse_resid), fit.fvalue, fit.f_pvalue, fit.ssr,
+                fit.centered_tss]
+    np.testing.assert_allclose([report[k] for k in keys], expected, rtol=1e-8)
 
     # Pure error from the four runs at the centre (3 df), lack of fit beyond it (3 df).
     centre = y[response][(temp == 180.0) & (time == 30.0)]
