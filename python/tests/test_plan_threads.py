@@ -35,11 +35,9 @@ def best_points(s):
 
 
 def test_a_search_releases_the_gil_refuses_other_threads_and_stops_on_ctrl_c():
-    # The main thread searches. A second thread can run Python during the
-    # search only if the search released the GIL: it waits until the object
-    # reports itself in use, checks that every kind of call is refused, then
-    # sends Ctrl-C. A held GIL or a missing interrupt hook leaves the endless
-    # search running, and the test's time limit fails it.
+    # A second thread runs during the main thread's search only if the GIL was
+    # released: once the object is in use, every kind of call is refused, then
+    # Ctrl-C ends the search (else it runs until the test's time limit).
     s = fitted_study()
     s.modelOptimize(0, 4096)
     before = best_points(s)

@@ -1,3 +1,4 @@
+"""CTavrin through Python: results, errors, copies, bad input and unicode."""
 import copy
 
 import pytest
@@ -71,11 +72,52 @@ def test_copies_are_independent():
     assert deep.planGetObjectiveValue("Yield", 1) == value
 
 
-def test_experiment_table_and_set_objective_values():
-    s = study(BB, [("a", 0, 1), ("b", -4, 4)], {"y": None})
-    table = [[s.planGetDesignVarValue(v, "y", k) for v in "ab"] for k in range(1, 10)]
-    assert s.experiment_table("y") == table
+def test_experiment_table_and_set_objective_values_check_the_count():
+    s = study(BB, [("a", 0.1, 0.7), ("b", -4, 4)], {"y": None})
+    assert s.experiment_table("y") == [[s.planGetDesignVarValue(v, "y", k) for v in "ab"] for k in range(1, 10)]
     with pytest.raises(ValueError, match="expected 9 values"):
         s.set_objective_values("y", [1.0] * 8)
-    s.set_objective_values("y", [0.25 * k for k in range(9)])
-    assert [s.planGetObjectiveValue("y", k) for k in range(1, 10)] == [0.25 * k for k in range(9)]
+
+
+# Bad input raises the exception Python users expect: one call per kind of
+# argument (a first or later name, a list beside a name).
+NUL_CALLS = [
+    ("planAddDesignVar", ("a\x00b", 0.0, 1.0)),
+    ("planGetDesignVarValue", ("Speed", "Yield\x00x", 1)),
+    ("modelSetDesignVarLimits", ("Speed\x00", 0.1, 0.7)),
+    ("set_objective_values", ("Yield\x00", [1.0] * 9)),
+]
+
+
+@pytest.mark.parametrize("method, args", NUL_CALLS, ids=[f"{m}-{i}" for i, (m, _) in enumerate(NUL_CALLS)])
+def test_nul_in_a_name_raises_value_error(method, args):
+    s = CTavrin(2) if method == "planAddDesignVar" else speed_feed()
+    with pytest.raises(ValueError, match="embedded null character"):
+        getattr(s, method)(*args)
+
+
+def test_nul_in_a_path_raises_and_writes_nothing(tmp_path):
+    s = speed_feed()
+    precious = tmp_path / "precious.tvr"
+    precious.write_bytes(b"keep me")
+    for path in (f"{precious}\x00.new", f"{precious}\x00.new".encode()):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            s.Save(path)
+        with pytest.raises(ValueError, match="embedded null byte"):
+            s.Load(path)
+    assert precious.read_bytes() == b"keep me"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["precious.tvr"]
+
+
+def test_unicode_names_and_paths_round_trip(tmp_path):
+    names = ("Température_°C", "压力", "Zeit⏱")
+    s = study(BB, [(name, -0.3, 0.7) for name in names], {"Ausbeute✓": lambda r: 0.1 + 0.3 * r[0] - r[1] * r[2]})
+    path = tmp_path / "études" / "plan ü.tvr"
+    path.parent.mkdir()
+    s.Save(path)
+    loaded = CTavrin(RS)
+    assert loaded.Load(path) == CTavrin.FILE_CURRENT_VERSION == 1
+    assert (loaded.planGetType(), loaded.modelIsComputed(), loaded.planGetObjective(0)) == (BB, True, "Ausbeute✓")
+    assert [loaded.planGetDesignVar(i) for i in range(3)] == [(n, *s.planGetDesignVar(n)) for n in names]
+    assert all(loaded.planGetObjectiveValue("Ausbeute✓", k) == s.planGetObjectiveValue("Ausbeute✓", k)
+               for k in range(1, 14))

@@ -1,5 +1,5 @@
 """Every bad input ends with exit status 2 (bad usage) or 1 (failure), one
-line on stderr naming it, and an unchanged study file."""
+line on stderr naming it, an unchanged study file and no new file."""
 import json
 import shutil
 import subprocess
@@ -15,7 +15,9 @@ FILES = {
     "nan_cell.csv": "run_id,Yield\n1,80.1\n2,NaN\n",
     "points_no_time.csv": "Temperature,Yield\n180.5,1\n",
     "points_text.csv": "Temperature,Time\n180.5,30.25\n190.5,abc\n",
+    "misspelt.csv": "run_id,Yeild\n1,80\n",
 }
+THREE = ["--factor", "A=0.1:0.7", "--factor", "B=10:30", "--factor", "C=1.5:3.5", "--response", "Y"]
 
 # (case, arguments, status, pieces the message names)
 CASES = [
@@ -58,6 +60,33 @@ CASES = [
     ("unknown subcommand", ["frobnicate", "study.json"], 2, ['"frobnicate"']),
     ("unknown option", ["fit", "study.json", "--frob"], 2, ["--frob"]),
     ("missing argument", ["fit"], 2, ["study"]),
+    # A near miss gets a suggestion.
+    ("misspelt option", ["optimize", "study.json", "--maximise", "Yield"], 2, ['did you mean "--maximize"?']),
+    ("misspelt command", ["optimise", "study.json"], 2, ['did you mean "optimize"?']),
+    ("misspelt option=value", ["predict", "study.json", "--confidance=0.9"], 2, ['did you mean "--confidence"?']),
+    ("misspelt column", ["enter", "study.json", "misspelt.csv"], 1,
+     ['misspelt.csv:1:8: column "Yeild" is not a response or factor of the study; did you mean "Yield [%]"?']),
+    # Design options that do not fit the design.
+    ("levels of a ccd", ["new", "x.json", *THREE, "--design", "ccd", "--levels", "3"], 1, ['"levels"']),
+    ("alpha of a factorial", ["new", "x.json", *THREE, "--design", "factorial", "--alpha", "face"], 1, ['"alpha"']),
+    ("constraint on no factor", ["new", "x.json", *THREE, "--design", "optimal", "--runs", "12", "--constraint",
+                                 "A + Q <= 1"], 1, ['"Q"']),
+    ("axial centre runs of blocks", ["new", "x.json", *THREE, "--design", "ccd", "--blocks", "3", "--center-runs", "4",
+                                     "--axial-center-runs", "5"], 1, ["axial center runs"]),
+    ("augment with no factor", ["augment", "study.json", "--runs", "3", "--model", "Temperature Q"], 1, ['"Q"']),
+    # Model options.
+    ("model with no factor", ["fit", "study.json", "--response", "Yield", "--model", "Temperature Tim", "--save"], 1,
+     ['no factor is named "Tim"']),
+    ("model without intercept", ["fit", "study.json", "--model", "Temperature -1"], 1, ["removes the intercept"]),
+    ("alpha without reduce", ["fit", "study.json", "--alpha", "0.2"], 2, ["--reduce"]),
+    ("unknown transform", ["fit", "study.json", "--response", "Yield", "--transform", "cube", "--save"], 1,
+     ['transform "cube" is not known']),
+    ("unknown anova", ["fit", "study.json", "--anova", "type2"], 2, ["sequential or partial"]),
+    ("forced cube", ["fit", "study.json", "--response", "Yield", "--reduce", "--force", "Time^3", "--save"], 1,
+     ["only squares"]),
+    ("path of no kind", ["path", "study.json", "--response", "Yield"], 2, ["--ridge or --steepest"]),
+    ("steepest without step", ["path", "study.json", "--response", "Yield", "--steepest"], 2, ["--step"]),
+    ("ridge of no steps", ["path", "study.json", "--response", "Yield", "--ridge", "--steps", "0"], 1, ["steps 0"]),
 ]
 
 
@@ -77,33 +106,29 @@ def test_bad_input_is_refused_by_name(work, case, args, status, names):
     assert result.stderr.startswith("tavrin: ") and result.stderr.count("\n") == 1, result.stderr
     for name in names:
         assert name in result.stderr, (case, result.stderr)
-    assert (work / "study.json").read_bytes() == before
+    assert (work / "study.json").read_bytes() == before and not (work / "x.json").exists()
 
 
-@pytest.mark.parametrize("args,kind", [
-    (["enter", "study.json", "text_cell.csv"], "ParseError"),
-    (["fit", "study.json", "--response", "Yeld"], "UnknownName"),
-    (["predict", "study.json", "--at", "Temperature:180"], "UsageError"),
-])
-def test_json_failure_carries_the_error(work, args, kind):
+# (arguments, error type, the field it names or None); the line on stderr is the JSON's message.
+JSON_FAILURES = [
+    (["enter", "study.json", "text_cell.csv"], "ParseError", None),
+    (["fit", "study.json", "--response", "Yeld"], "UnknownName", None),
+    (["predict", "study.json", "--at", "Temperature:180"], "UsageError", None),
+    (["new", "x.json", "--factor", "A=0.7:0.1", *THREE[2:]], "InvalidArgument", "factors[0].high"),
+    (["new", "x.json", *THREE[:-1], "A"], "InvalidArgument", "responses[0].name"),
+    (["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity=0.9:0.3"], "InvalidArgument",
+     "constraints[0].high"),
+    (["optimize", "study.json", "--target", "Yield=95"], "InvalidArgument", "goals[0].target"),
+]
+
+
+@pytest.mark.parametrize("args,kind,field", JSON_FAILURES)
+def test_json_failure_carries_the_error_and_its_field(work, args, kind, field):
     result = run(*args, "--json", cwd=work)
     error = json.loads(result.stdout)["error"]
-    assert error["type"] == kind and result.stderr == f"tavrin: {error['message']}\n"
+    assert (error["type"], error.get("field")) == (kind, field) and result.stderr == f"tavrin: {error['message']}\n"
     if kind == "ParseError":
         assert (error["source"], error["line"], error["column"]) == ("text_cell.csv", 3, 3)
-
-
-@pytest.mark.parametrize("args,field", [
-    (["new", "x.json", "--factor", "A=0.7:0.1", "--factor", "B=1:2", "--factor", "C=1:2", "--response", "Y"],
-     "factors[0].high"),
-    (["new", "x.json", "--factor", "A=0.1:0.7", "--factor", "B=1:2", "--factor", "C=1:2", "--response", "A"],
-     "responses[0].name"),
-    (["optimize", "study.json", "--maximize", "Yield", "--within", "Impurity=0.9:0.3"], "constraints[0].high"),
-    (["optimize", "study.json", "--target", "Yield=95"], "goals[0].target"),
-])
-def test_json_failure_names_the_field(work, args, field):
-    result = run(*args, "--json", cwd=work)
-    assert json.loads(result.stdout)["error"]["field"] == field, result.stdout
 
 
 @pytest.mark.parametrize("args,kind", [

@@ -1,6 +1,5 @@
-"""The --json outputs parse and carry the numbers the text shows: every text
-number is a JSON number printed with 6 significant digits (3 for p values,
-more for settings close together beside their size), row by row."""
+"""Every number of the text is its --json field printed with 6 significant
+digits (3 for p values, more for settings close together), row by row."""
 import json
 import re
 

@@ -47,16 +47,6 @@ def test_units_after_names_and_numbers(tmp_path, factor, response, expected):
     assert ((f["name"], f["low"], f["high"], f["unit"]), (r["name"], r["unit"])) == expected
 
 
-@pytest.mark.parametrize("args, suggestion", [
-    (["optimize", "study.json", "--maximise", "Yield"], '"--maximize"'),
-    (["optimise", "study.json"], '"optimize"'),
-    (["predict", "study.json", "--confidance=0.9"], '"--confidence"'),
-])
-def test_a_near_miss_gets_a_suggestion(study, args, suggestion):
-    work, _ = study
-    assert f"did you mean {suggestion}?" in run(*args, cwd=work, check=2).stderr
-
-
 def test_the_predictions_csv_echoes_points_as_typed(study):
     work, _ = study
     run("predict", "study.json", "--at", "Temperature=171.3,Time=44.7", "-o", "p.csv", "--force", cwd=work, check=0)

@@ -1,6 +1,5 @@
-"""The example study from `new` to `optimize`: each field of a command's
-JSON holds its own quantity, checked against statsmodels. The statistics
-themselves are the library's (tests/analysis)."""
+"""The example study from `new` to `optimize`: the fields of each command's
+JSON against statsmodels (the statistics themselves are tests/analysis')."""
 import csv
 import json
 import os
@@ -70,19 +69,11 @@ def test_fit_fields_match_statsmodels(data, response):
         np.testing.assert_allclose([c[key]["p"] for c in report["coefficients"]], fit.pvalues, rtol=1e-7, atol=1e-14)
 
     fit = ols[response]
-    influence = fit.get_influence()
-    press = np.sum((fit.resid / (1.0 - influence.hat_matrix_diag)) ** 2)
     assert (report["runs"], report["terms"], report["residualDf"]) == (12, 6, 6)
-    keys = ("rSquared", "adjustedRSquared", "rmse", "fStatistic", "fPValue", "residualSS", "totalSS", "press",
-            "predictedRSquared")
-    np.testing.assert_allclose([report[k] for k in keys],
-                               [fit.rsquared, fit.rsquared_adj, np.sqrt(fit.mse_resid), fit.fvalue, fit.f_pvalue,
-                                fit.ssr, fit.centered_tss, press, 1.0 - press / fit.centered_tss], rtol=1e-8)
-    diagnostics = report["diagnostics"]
-    assert [d["run"] for d in diagnostics] == list(range(1, 13))
-    np.testing.assert_allclose([[d["leverage"], d["studentized"], d["cooksDistance"]] for d in diagnostics],
-                               np.column_stack([influence.hat_matrix_diag, influence.resid_studentized_internal,
-                                                influence.cooks_distance[0]]), **CLOSE)
+    keys = ("rSquared", "adjustedRSquared", "rmse", "fStatistic", "fPValue", "residualSS", "totalSS")
+    expected = [fit.rsquared, fit.rsquared_adj, np.sqrt(fit.mse_resid), fit.fvalue, fit.f_pvalue, fit.ssr,
+                fit.centered_tss]
+    np.testing.assert_allclose([report[k] for k in keys], expected, rtol=1e-8)
 
     # Pure error from the four runs at the centre (3 df), lack of fit beyond it (3 df).
     centre = y[response][(temp == 180.0) & (time == 30.0)]
@@ -92,16 +83,6 @@ def test_fit_fields_match_statsmodels(data, response):
     assert lof["available"] and (lof["pureErrorDf"], lof["lackOfFitDf"]) == (3, 3)
     np.testing.assert_allclose([lof["pureErrorSS"], lof["lackOfFitSS"], lof["f"], lof["p"]],
                                [pure_ss, fit.ssr - pure_ss, f, stats.f.sf(f, 3, 3)], rtol=1e-8)
-
-    b = fit.params
-    half_hessian = np.array([[b[3], b[5] / 2], [b[5] / 2, b[4]]])
-    stationary = np.linalg.solve(half_hessian, -b[1:3] / 2)
-    canonical = report["canonical"]
-    np.testing.assert_allclose(canonical["eigenvalues"], np.linalg.eigvalsh(half_hessian), rtol=1e-9)
-    np.testing.assert_allclose(list(canonical["stationaryCoded"].values()), stationary, rtol=1e-9)
-    np.testing.assert_allclose(list(canonical["stationaryNatural"].values()),
-                               [180 + 30 * stationary[0], 30 + 20 * stationary[1]], rtol=1e-9)
-    np.testing.assert_allclose(canonical["predictedAtStationary"], (quadratic(*stationary) @ b)[0], rtol=1e-12)
 
 
 def test_predictions_match_statsmodels(data):
@@ -157,10 +138,6 @@ def test_target_and_minimize_goals_combine(data):
     goals = {g["response"]: g for g in got["goals"]["goals"]}
     assert [goals["Yield"][k] for k in ("low", "target", "high", "importance")] == [80, 86, 90, 2]
     assert [goals["Impurity"][k] for k in ("kind", "low", "high")] == ["minimize", 0.4, 2.5]
-    top = got["optimum"]["candidates"][0]
-    # Weighted geometric mean of the two desirabilities.
-    np.testing.assert_allclose(top["overall"], (top["desirability"]["Yield"] ** 2 * top["desirability"]["Impurity"])
-                               ** (1 / 3), rtol=1e-12)
     assert 1 <= len(got["optimum"]["candidates"]) <= 3
 
 

@@ -1,12 +1,6 @@
-# Installs the library from a build tree into a fresh prefix, then configures,
-# builds and runs a small consumer project against that prefix.
-#
-#   cmake -DTAVRIN_BUILD_DIR=<build tree> -DCONSUMER_SOURCE_DIR=<consumer>
-#         -DWORK_DIR=<scratch dir> [-DBUILD_CONFIG=<config>]
-#         [-DGENERATOR=<generator>] [-DCXX_COMPILER=<c++>]
-#         [-DSANITIZE=<list>] -P run_install_test.cmake
-#
-# Any failing step ends the script with an error, which fails the test.
+# Installs the library from a build tree (TAVRIN_BUILD_DIR) into a fresh prefix
+# under WORK_DIR, then configures, builds and runs the consumer project
+# (CONSUMER_SOURCE_DIR) against it; any failing step fails the test.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var TAVRIN_BUILD_DIR CONSUMER_SOURCE_DIR WORK_DIR)

@@ -27,15 +27,29 @@ export async function launch() {
 }
 
 // A page of the workbench at `url`, ready once `ready` matches: dialogs are
-// accepted, and each uncaught error in the page is kept, with its stack, in
-// `page.uncaught` for the test to check.
+// accepted, each uncaught error in the page is kept, with its stack, in
+// `page.uncaught` and each console error in `page.consoleErrors`.
 export async function openPage(chrome, url, { ready = 'body[data-ready="true"]', width = 1280, height = 900 } = {}) {
   const page = await chrome.browser.newPage();
   await page.setViewport({ width, height });
   page.on('dialog', (dialog) => dialog.accept());
   page.uncaught = [];
   page.on('pageerror', (error) => page.uncaught.push(error.stack ?? String(error)));
+  page.consoleErrors = [];
+  page.on('console', (message) => { if (message.type() === 'error') page.consoleErrors.push(message.text()); });
   await page.goto(url);
   await page.waitForSelector(ready);
   return page;
+}
+
+// Saves `name` in the screenshot folder: the page, full width, from the top of
+// `first` to the bottom of `last`, scrolled to the top (the bar stays there).
+export async function shoot(page, name, first, last = first) {
+  const clip = await page.evaluate((a, b) => {
+    window.scrollTo(0, 0);
+    const top = document.querySelector(a).getBoundingClientRect();
+    const bottom = document.querySelector(b).getBoundingClientRect();
+    return { x: 0, y: top.top - 8, width: document.documentElement.clientWidth, height: bottom.bottom - top.top + 16 };
+  }, first, last);
+  await page.screenshot({ path: join(screenshots, name), clip, captureBeyondViewport: true });
 }

@@ -1,8 +1,6 @@
-// Slow connections cannot stall the workbench: two dozen connections that
-// trickle a request one byte at a time (each byte well within the server's
-// read timeout, so none is ever dropped) hold the server's threads, and a
-// normal request must still be answered. A server with too few threads
-// never answers it, and the test's own time limit ends the test.
+// Connections that trickle a request one byte a second (within the read
+// timeout) hold the server's threads; a normal request must still be answered,
+// or the test's own time limit ends it.
 import assert from 'node:assert/strict';
 import net from 'node:net';
 import { after, before, describe, test } from 'node:test';

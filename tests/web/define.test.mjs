@@ -1,24 +1,12 @@
-// The definition step in a headless browser, checked against the command
-// line: a refused design option shows the message `tavrin new` prints, at
-// that option's field; the evaluation shown before the plan is made is
-// `tavrin evaluate --json` of the same design; the runs table shows each
-// run's block and origin as `tavrin sheet --json` does; and uploaded
-// settings are checked, or recorded as actual settings as `tavrin enter
-// --actual` records them.
+// The definition step and the run sheet in a headless browser, checked
+// against `tavrin new`, `evaluate`, `sheet` and `enter` on the same input.
 import assert from 'node:assert/strict';
 import { copyFileSync, writeFileSync } from 'node:fs';
 import { spawnSync } from 'node:child_process';
 import { join } from 'node:path';
 import { after, afterEach, before, describe, test } from 'node:test';
-import { launch, openPage, screenshots } from './chromium.mjs';
+import { launch, openPage, shoot } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
-
-// A section of the page, full width, from the top of the page (the bar stays there).
-const sectionClip = (page, selector) => page.$eval(selector, (section) => {
-  window.scrollTo(0, 0);
-  const box = section.getBoundingClientRect();
-  return { x: 0, y: box.top + window.scrollY - 8, width: document.documentElement.clientWidth, height: box.height + 16 };
-});
 
 // Factors whose ranges are not exact in binary.
 const factors = [['A', '0.1', '0.7'], ['B', '1.5', '3.5'], ['C', '0.35', '0.95']];
@@ -139,7 +127,7 @@ describe('the definition step offers every design, evaluated before it is made',
     await define(page, ...designs[0].slice(0, 2), seed);
     await setField(page, '#evaluation-model', '');
     await page.waitForSelector('#define[aria-busy="false"]');
-    await page.screenshot({ path: join(screenshots, 'workbench-define.png'), clip: await sectionClip(page, '#define') });
+    await shoot(page, 'workbench-define.png', '#define');
     await page.click('#create');
     await page.waitForSelector('#run-table tbody tr');
     const shown = await page.$$eval('#run-table tbody tr', (rows) => rows.map((row) => ({
@@ -191,6 +179,6 @@ describe('the definition step offers every design, evaluated before it is made',
     const byRun = (a, b) => a.run - b.run;
     assert.deepEqual(marked.sort(byRun), recorded.map(({ run, factor, planned, value }) => ({ run, factor, planned, value })).sort(byRun));
     assert.deepEqual(marked.map((m) => m.value).sort(), [0.4123, 0.6071]);
-    await page.screenshot({ path: join(screenshots, 'workbench-runs.png'), clip: await sectionClip(page, '#runs') });
+    await shoot(page, 'workbench-runs.png', '#runs');
   });
 });

@@ -1,7 +1,5 @@
 // The study report opened from file:// in a headless Chromium with every
-// network request blocked: every figure is drawn with no console error, and
-// the numbers it carries and draws are those of `tavrin fit --json`,
-// `tavrin optimize --robust --json` and `tavrin predict --json`.
+// network request blocked, against the command line's --json output.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';

@@ -1,14 +1,11 @@
-// The views of the workbench in a headless Chromium: each renders without
-// a console error, the numbers in each figure are those of `tavrin plot
-// --json` on the same study, moving the profiler's setting with the
-// keyboard redraws every panel, and studies that cannot be drawn show why.
-// Screenshots of each view go to TAVRIN_SCREENSHOT_DIR.
+// The views of the workbench in a headless Chromium against `tavrin plot
+// --json` on the same study. Screenshots go to TAVRIN_SCREENSHOT_DIR.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { launch, screenshots } from './chromium.mjs';
+import { launch, openPage, shoot } from './chromium.mjs';
 import { scratchDir, startServer, tavrin } from './server.mjs';
 
 const cli = (...args) => JSON.parse(execFileSync(tavrin, ['plot', ...args, '--json'], { encoding: 'utf8' }));
@@ -29,17 +26,12 @@ function makeStudy(dir, name, { factors, missing = [] }) {
   return file;
 }
 
-// Opens the workbench on `file`; console errors and page errors are collected.
+// Opens the workbench on `file`, once its view is drawn; `errors` are the page's and the console's.
 async function open(chrome, file, dir, width = 1280, height = 800) {
   const server = await startServer([file], dir);
-  const page = await chrome.browser.newPage();
-  const errors = [];
-  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
-  page.on('pageerror', (e) => errors.push(String(e)));
-  await page.setViewport({ width, height });
-  await page.goto(server.url);
-  await page.waitForSelector('body[data-ready="true"]');
+  const page = await openPage(chrome, server.url, { width, height });
   await page.waitForFunction(() => Number(document.querySelector('#view-plot').dataset.revision) > 0);
+  const errors = () => [...page.uncaught, ...page.consoleErrors];
   return { page, errors, stop: async () => { await page.close(); await server.stop(); } };
 }
 
@@ -127,12 +119,9 @@ describe('workbench views', () => {
         const f = await figure(page);
         assert.equal(f.kind, kind, await page.$eval('#view-error', (p) => p.textContent));
         for (const [drawn, wanted] of pairs(f, f.request, atArgument(f.request.at))) assert.deepEqual(drawn, wanted, kind);
-        await page.screenshot({ path: join(screenshots, `views-${kind}.png`), clip: await page.$eval('#views', (s) => {
-          const r = s.getBoundingClientRect();
-          return { x: r.x, y: r.y + window.scrollY, width: r.width, height: r.height };
-        }), captureBeyondViewport: true });
+        await shoot(page, `views-${kind}.png`, '#views');
       }
-      assert.deepEqual(errors, []);
+      assert.deepEqual(errors(), []);
     } finally {
       await stop();
     }
@@ -155,7 +144,7 @@ describe('workbench views', () => {
       }
       for (const s of moved.shapes.filter((x) => x.name === 'T')) assert.equal(s.x0, moved.request.at.T);
 
-      assert.deepEqual(errors, []);
+      assert.deepEqual(errors(), []);
     } finally {
       await stop();
     }
@@ -169,7 +158,7 @@ describe('workbench views', () => {
       assert.match(await page.$eval('#view-error', (p) => p.textContent), /cannot be drawn: .*no result for run 3/);
       assert.equal(await page.$eval('#view-plot', (d) => d.hidden), true);
       // The browser logs the refused requests (4xx); nothing else may be logged.
-      assert.deepEqual(errors.filter((e) => !/status of 4\d\d/.test(e)), []);
+      assert.deepEqual(errors().filter((e) => !/status of 4\d\d/.test(e)), []);
     } finally {
       await stop();
     }
@@ -192,7 +181,7 @@ describe('workbench views', () => {
         }).map((e) => e.id || `${e.parentElement.id || e.parentElement.tagName} > ${e.tagName}`);
         return document.documentElement.scrollWidth > window.innerWidth ? [...out, 'page scrolls sideways'] : out;
       }), []);
-      assert.deepEqual(errors.filter((e) => !/status of 4\d\d/.test(e)), []);
+      assert.deepEqual(errors().filter((e) => !/status of 4\d\d/.test(e)), []);
     } finally {
       await stop();
     }
