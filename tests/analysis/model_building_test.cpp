@@ -27,22 +27,11 @@ double normal(std::mt19937_64& rng) {
 
 // A face-centred central composite plan in n factors with `centres` centre runs.
 Matrix composite(std::size_t n, int centres) {
-  std::vector<std::vector<double>> rows;
-  for (std::size_t mask = 0; mask < (std::size_t{1} << n); ++mask) {
-    std::vector<double> row(n);
-    for (std::size_t i = 0; i < n; ++i) row[i] = (mask >> i & 1U) ? 1.0 : -1.0;
-    rows.push_back(row);
-  }
-  for (std::size_t i = 0; i < n; ++i)
-    for (const double s : {-1.0, 1.0}) {
-      std::vector<double> row(n, 0.0);
-      row[i] = s;
-      rows.push_back(row);
-    }
-  for (int c = 0; c < centres; ++c) rows.emplace_back(n, 0.0);
-  Matrix m(rows.size(), n);
-  for (std::size_t r = 0; r < rows.size(); ++r)
-    for (std::size_t i = 0; i < n; ++i) m(r, i) = rows[r][i];
+  const std::size_t corners = std::size_t{1} << n;
+  Matrix m(corners + 2 * n + static_cast<std::size_t>(centres), n);
+  for (std::size_t mask = 0; mask < corners; ++mask)
+    for (std::size_t i = 0; i < n; ++i) m(mask, i) = (mask >> i & 1U) ? 1.0 : -1.0;
+  for (std::size_t k = 0; k < 2 * n; ++k) m(corners + k, k / 2) = k % 2 ? 1.0 : -1.0;
   return m;
 }
 
@@ -56,11 +45,7 @@ ModelData dataOf(const Matrix& coded, const std::vector<double>& coef, std::mt19
 }
 
 ReductionOptions byP(double pToRemove, std::vector<std::string> forceIn = {}, std::vector<std::string> forceOut = {}) {
-  ReductionOptions o;
-  o.pToRemove = pToRemove;
-  o.forceIn = std::move(forceIn);
-  o.forceOut = std::move(forceOut);
-  return o;
+  return {.pToRemove = pToRemove, .forceIn = std::move(forceIn), .forceOut = std::move(forceOut)};
 }
 
 TEST(ModelTerms, ReadsTermListsInEveryWrittenForm) {

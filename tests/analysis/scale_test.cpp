@@ -16,11 +16,8 @@ namespace {
 // A three-factor Box-Behnken plan with three extra centre runs, its one
 // response a curved surface plus fixed deviations, all times `scale`.
 Fit scaledFit(double scale) {
-  PlanOptions options;
-  options.seed = 5;
-  options.extraCenterRuns = 3;
   const Plan plan = makePlan(DesignKind::BoxBehnken, {{"A", 0.1, 0.7, ""}, {"B", 1.3, 2.9, ""}, {"C", -4.1, 3.3, ""}},
-                             options);
+                             {.seed = 5, .extraCenterRuns = 3});
   Matrix results(plan.runCount(), 1);
   for (std::size_t r = 0; r < plan.runCount(); ++r) {
     const double* x = plan.coded.row(r);

@@ -156,22 +156,12 @@ ModelBuild soundBuild() {
 }
 
 BoxCox boxCoxAt(double lambda, double lower, double upper, double recommended, const char* name) {
-  BoxCox c;
-  c.lambda = lambda;
-  c.lower = lower;
-  c.upper = upper;
-  c.recommended = recommended;
-  c.recommendation = name;
-  return c;
+  return {.lambda = lambda, .lower = lower, .upper = upper, .recommended = recommended, .recommendation = name,
+          .gridLambda = {}, .gridLogLikelihood = {}};
 }
 
 ReductionStep step(const char* term, double p, double deltaAicc, bool forced = false) {
-  ReductionStep s;
-  s.term = term;
-  s.p = p;
-  s.deltaAicc = deltaAicc;
-  s.forced = forced;
-  return s;
+  return {.term = term, .forced = forced, .p = p, .deltaAicc = deltaAicc, .remaining = {}};
 }
 
 struct BuildCase {
