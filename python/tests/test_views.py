@@ -96,6 +96,4 @@ def test_views_that_cannot_be_drawn_say_why():
     one.set_results({"run_id": one.run_ids, "Y": 0.3 + 0.11 * np.arange(len(one.run_ids)) ** 1.5})
     with pytest.raises(tavrin.InvalidArgument, match="needs two factors"):
         plot.surface(one, "Y")
-    with pytest.raises(tavrin.StateError, match="no result for run"):
-        plot.residuals(tavrin.Study("box-behnken", FACTORS, ["Y"], seed=1), "Y")
     plt.close("all")

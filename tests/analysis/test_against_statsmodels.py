@@ -1,42 +1,17 @@
-"""The analysis of the study layer against statsmodels, numpy and scipy.
-
-The C++ driver (TAVRIN_ANALYSIS_TOOL) makes the plan and prints the layer's
-reports as JSON; the model matrices here are built independently from the
-coded plan.
-"""
-import json
+"""The fit reports and canonical analyses of the C++ driver's plans against statsmodels, numpy and scipy, with
+model matrices built here from the coded plan."""
 import math
-import os
-import subprocess
 
 import numpy as np
 import pytest
 import statsmodels.api as sm
 from scipy import stats
 
-TOOL = os.environ.get("TAVRIN_ANALYSIS_TOOL")
-pytestmark = [
-    pytest.mark.skipif(not TOOL, reason="TAVRIN_ANALYSIS_TOOL is not set"),
-    # statsmodels divides by 1 - h for runs of leverage 1 and warns.
-    pytest.mark.filterwarnings("ignore::RuntimeWarning"),
-]
+from tool_client import MARKS, run_tool
 
+pytestmark = MARKS
 REL = 1e-8
 P_ABS = 1e-6
-
-
-def run_tool(request):
-    done = subprocess.run([TOOL], input=json.dumps(request), capture_output=True, text=True, check=True)
-    return json.loads(done.stdout)
-
-
-def nan(x):
-    return math.nan if x is None else x
-
-
-def arr(values):
-    return np.array([[nan(v) for v in row] for row in values]) if values and isinstance(values[0], list) \
-        else np.array([nan(v) for v in values])
 
 
 def model_matrix(x):
@@ -53,6 +28,10 @@ def factors(n, offset=0.0):
     out[-1]["low"] += offset
     out[-1]["high"] += offset
     return out
+
+
+def bounds(n):
+    return np.array([f["low"] for f in factors(n)]), np.array([f["high"] for f in factors(n)])
 
 
 def noisy_response(coded, rng, scale=1.0):
@@ -88,13 +67,11 @@ def test_matches_statsmodels_ols(n, extra):
     infl = ols.get_influence()
 
     coef = rep["coefficients"]
-    assert_rel([c["coded"]["value"] for c in coef], ols.params)
-    assert_rel([c["coded"]["se"] for c in coef], ols.bse)
-    assert_rel([c["coded"]["t"] for c in coef], ols.tvalues)
-    np.testing.assert_allclose([c["coded"]["p"] for c in coef], ols.pvalues, rtol=0, atol=P_ABS)
     ci = ols.conf_int(alpha=0.1)
-    assert_rel([c["coded"]["lower"] for c in coef], ci[:, 0])
-    assert_rel([c["coded"]["upper"] for c in coef], ci[:, 1])
+    for key, expected in (("value", ols.params), ("se", ols.bse), ("t", ols.tvalues), ("lower", ci[:, 0]),
+                          ("upper", ci[:, 1])):
+        assert_rel([c["coded"][key] for c in coef], expected)
+    np.testing.assert_allclose([c["coded"]["p"] for c in coef], ols.pvalues, rtol=0, atol=P_ABS)
 
     assert rep["residualDf"] == ols.df_resid
     assert_rel(rep["rSquared"], ols.rsquared)
@@ -126,17 +103,12 @@ def test_matches_statsmodels_ols(n, extra):
     np.testing.assert_allclose([c["natural"]["p"] for c in coef], nat.pvalues, rtol=0, atol=P_ABS)
 
     # Intervals at points partly outside the region.
-    lows = np.array([f["low"] for f in factors(n)])
-    highs = np.array([f["high"] for f in factors(n)])
+    lows, highs = bounds(n)
     at = model_matrix((2 * np.array(points) - (lows + highs)) / (highs - lows))
     frame = ols.get_prediction(at).summary_frame(alpha=0.1)
-    pred = out["predictions"][0]
-    assert_rel([p["value"] for p in pred], frame["mean"])
-    assert_rel([p["se"] for p in pred], frame["mean_se"])
-    assert_rel([p["ciLow"] for p in pred], frame["mean_ci_lower"])
-    assert_rel([p["ciHigh"] for p in pred], frame["mean_ci_upper"])
-    assert_rel([p["piLow"] for p in pred], frame["obs_ci_lower"])
-    assert_rel([p["piHigh"] for p in pred], frame["obs_ci_upper"])
+    for key, column in (("value", "mean"), ("se", "mean_se"), ("ciLow", "mean_ci_lower"), ("ciHigh", "mean_ci_upper"),
+                        ("piLow", "obs_ci_lower"), ("piHigh", "obs_ci_upper")):
+        assert_rel([p[key] for p in out["predictions"][0]], frame[column])
 
 
 @pytest.mark.parametrize("n, offset", [(3, 0.0), (5, 1e7)])
@@ -200,12 +172,10 @@ def test_canonical_analysis_against_direct_solve(n):
     coded, _, _, out = fit_case(n, np.random.default_rng(50 + n))
     beta = np.array([c["coded"]["value"] for c in out["reports"][0]["coefficients"]])
     b = beta[1:n + 1]
+    # Squares on B's diagonal, half of each product (in model_matrix's order) off it.
     big_b = np.diag(beta[n + 1:2 * n + 1])
-    k = 2 * n + 1
-    for i in range(n):
-        for j in range(i + 1, n):
-            big_b[i, j] = big_b[j, i] = beta[k] / 2
-            k += 1
+    upper = np.triu_indices(n, 1)
+    big_b[upper] = big_b.T[upper] = beta[2 * n + 1:] / 2
     can = out["canonical"][0]
     lam = np.linalg.eigvalsh(big_b)
     assert_rel(can["eigenvalues"], lam, rel=1e-9)
@@ -214,8 +184,7 @@ def test_canonical_analysis_against_direct_solve(n):
     xs = np.linalg.solve(2 * big_b, -b)
     assert can["hasStationaryPoint"]
     np.testing.assert_allclose(can["stationaryCoded"], xs, rtol=1e-9, atol=1e-12)
-    lows = np.array([f["low"] for f in factors(n)])
-    highs = np.array([f["high"] for f in factors(n)])
+    lows, highs = bounds(n)
     assert_rel(can["stationaryNatural"], (lows + highs) / 2 + (highs - lows) / 2 * xs, rel=1e-9)
     assert_rel(can["predicted"], beta[0] + 0.5 * b @ xs, rel=1e-9)
     assert_rel(can["distance"], np.linalg.norm(xs), rel=1e-9)

@@ -1,16 +1,7 @@
-"""Model building of the study layer against statsmodels and scipy.
-
-The C++ driver (TAVRIN_ANALYSIS_TOOL) fits a chosen model with blocks and
-prints its estimates, ANOVA, run diagnostics, reduction and Box-Cox as
-JSON. Here the same rows go through statsmodels formulas: blocks with sum
-(deviation) coding, so that the intercept is the average block; squares and
-products as precomputed columns, so the formula keeps the order of the
-sequential (type 1) table.
-"""
-import json
+"""Model building (fit, ANOVA, diagnostics, reduction, Box-Cox) of the C++ driver against statsmodels formulas:
+blocks with sum coding, so that the intercept is the average block; squares and products as precomputed
+columns, so the formula keeps the order of the sequential (type 1) table."""
 import math
-import os
-import subprocess
 
 import numpy as np
 import pandas as pd
@@ -20,24 +11,12 @@ import statsmodels.api as sm
 import statsmodels.formula.api as smf
 from scipy import optimize, stats
 
-TOOL = os.environ.get("TAVRIN_ANALYSIS_TOOL")
-pytestmark = [
-    pytest.mark.skipif(not TOOL, reason="TAVRIN_ANALYSIS_TOOL is not set"),
-    pytest.mark.filterwarnings("ignore::RuntimeWarning"),
-]
+from tool_client import MARKS, nan, run_tool
 
+pytestmark = MARKS
 REL = 1e-8
 P_ABS = 1e-9
 NAMES = ["A", "B", "C", "D"]
-
-
-def run_tool(request):
-    done = subprocess.run([TOOL], input=json.dumps(request), capture_output=True, text=True, check=True)
-    return json.loads(done.stdout)
-
-
-def nan(x):
-    return math.nan if x is None else x
 
 
 def assert_rel(name, actual, expected, rel=REL):
@@ -145,11 +124,10 @@ def test_fit_matches_statsmodels(n, blocks, centres, model, offset):
     est = {e["term"]: e for e in fit["estimates"]}
     names_sm = ["Intercept"] + cols
     ours = ["(Intercept)"] + [label(c) for c in cols]
-    for quantity, sm_values in (("value", ols.params), ("se", ols.bse), ("t", ols.tvalues)):
+    for quantity, sm_values in (("value", ols.params), ("se", ols.bse), ("t", ols.tvalues),
+                                ("lower", ols.conf_int(alpha=0.1)[0])):
         assert_rel("coefficient " + quantity, [est[t][quantity] for t in ours], [sm_values[s] for s in names_sm])
     np.testing.assert_allclose([est[t]["p"] for t in ours], [ols.pvalues[s] for s in names_sm], rtol=0, atol=P_ABS)
-    ci = ols.conf_int(alpha=0.1)
-    assert_rel("coefficient interval", [est[t]["lower"] for t in ours], [ci.loc[s, 0] for s in names_sm])
     if blocks > 1:
         # Sum coding: the first levels' effects, the last is minus their sum.
         effects = [ols.params[f"C(blk, Sum)[S.{b}]"] for b in range(1, blocks)]
@@ -212,8 +190,8 @@ def test_anova_matches_anova_lm(n, blocks, centres, model, offset):
     sources = (["Blocks"] if blocked else []) + [label(c) for c in cols]
     assert sorted(partial) == sorted(sources)
     assert [partial[s]["df"] for s in sources] == [type3.loc[e, "df"] for e in expected]
-    assert_rel("partial SS", [partial[s]["ss"] for s in sources], [type3.loc[e, "sum_sq"] for e in expected])
-    assert_rel("partial F", [partial[s]["f"] for s in sources], [type3.loc[e, "F"] for e in expected])
+    for key, column in (("ss", "sum_sq"), ("f", "F")):
+        assert_rel("partial " + key, [partial[s][key] for s in sources], [type3.loc[e, column] for e in expected])
     np.testing.assert_allclose([partial[s]["p"] for s in sources], [type3.loc[e, "PR(>F)"] for e in expected],
                                rtol=0, atol=P_ABS)
 
