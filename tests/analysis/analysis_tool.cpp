@@ -53,8 +53,6 @@ json predictions(const std::vector<Prediction>& ps) {
   return out;
 }
 
-// ------------------------------------------------------------ fit reports
-
 json report(const FitReport& r) {
   json coefficients = json::array();
   for (const CoefficientRow& c : r.coefficients)
@@ -63,16 +61,11 @@ json report(const FitReport& r) {
   for (const RunDiagnostics& d : r.diagnostics)
     runs.push_back({{"fitted", number(d.fitted)}, {"residual", number(d.residual)}, {"leverage", number(d.leverage)},
                     {"studentized", number(d.studentized)}, {"cooks", number(d.cooksDistance)}});
-  const LackOfFit& l = r.lackOfFit;
   return {{"residualDf", r.residualDf}, {"sigmaKnown", r.sigmaKnown}, {"sigma", number(r.sigma)},
           {"notEstimable", r.notEstimable}, {"rSquared", number(r.rSquared)},
           {"adjustedRSquared", number(r.adjustedRSquared)}, {"rmse", number(r.rmse)}, {"press", number(r.press)},
           {"predictedRSquared", number(r.predictedRSquared)}, {"f", number(r.fStatistic)},
-          {"fDfModel", r.fDfModel}, {"fP", number(r.fPValue)}, {"coefficients", coefficients}, {"runs", runs},
-          {"lackOfFit",
-           {{"available", l.available}, {"pureErrorDf", l.pureErrorDf}, {"lackOfFitDf", l.lackOfFitDf},
-            {"pureErrorSS", number(l.pureErrorSS)}, {"lackOfFitSS", number(l.lackOfFitSS)}, {"f", number(l.f)},
-            {"p", number(l.p)}}}};
+          {"fDfModel", r.fDfModel}, {"fP", number(r.fPValue)}, {"coefficients", coefficients}, {"runs", runs}};
 }
 
 json canonical(const Canonical& c) {
@@ -100,7 +93,7 @@ json planAndReports(const json& in) {
   const Matrix points = matrix(in.value("points", json::array()), factors.size());
   for (std::size_t j = 0; j < responses.size(); ++j) {
     const FitReport r = analyze(fit, j, options);
-    const Canonical c = canonicalAnalysis(fit, j, in.value("ridgeTolerance", 1e-3));
+    const Canonical c = canonicalAnalysis(fit, j);
     out["reports"].push_back(report(r));
     out["canonical"].push_back(canonical(c));
     out["predictions"].push_back(predictions(predictWithIntervals(fit, j, points, options)));
@@ -108,8 +101,6 @@ json planAndReports(const json& in) {
   }
   return out;
 }
-
-// ---------------------------------------------------------- model building
 
 json anovaRow(const AnovaRow& r) {
   return {{"source", r.source}, {"df", r.df}, {"ss", number(r.ss)}, {"f", number(r.f)}, {"p", number(r.p)}};
@@ -142,8 +133,7 @@ json diagnosticsJson(const Diagnostics& d) {
   for (const RunDiagnostic& r : d.runs)
     runs.push_back({{"row", r.row}, {"externallyStudentized", number(r.externallyStudentized)},
                     {"dffits", number(r.dffits)}, {"cooks", number(r.cooksDistance)},
-                    {"bonferroniP", number(r.bonferroniP)}, {"outlier", r.outlier},
-                    {"normalScore", number(r.normalScore)}});
+                    {"bonferroniP", number(r.bonferroniP)}, {"normalScore", number(r.normalScore)}});
   return {{"runs", runs}};
 }
 

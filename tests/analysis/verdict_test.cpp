@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "study/not_a_number.h"
 #include "tavrin/error.h"
@@ -90,20 +91,20 @@ TEST(ModelVerdict, NamesTheOutlierByRunIdAndWarnsFirst) {
       << v.text;
 }
 
-TEST(ModelVerdict, NotesATopOrBottomOutsideTheRegionButNotASaddle) {
-  Canonical c;
-  c.hasStationaryPoint = true;
-  c.distanceFromCenter = 1.7321;
-  for (const auto& [kind, noted] : {std::pair{Canonical::Maximum, true}, std::pair{Canonical::Minimum, true},
-                                   std::pair{Canonical::Saddle, false}}) {
+TEST(ModelVerdict, NotesATopOrBottomOutsideTheRegionButNotASaddleOrATopInside) {
+  for (const auto& [kind, inside, noted] :
+       {std::tuple{Canonical::Maximum, false, true}, std::tuple{Canonical::Minimum, false, true},
+        std::tuple{Canonical::Saddle, false, false}, std::tuple{Canonical::Maximum, true, false}}) {
+    Canonical c;
+    c.hasStationaryPoint = true;
+    c.distanceFromCenter = 1.7321;
     c.kind = kind;
+    c.insideRegion = inside;
     const Verdict v = modelVerdict(goodReport(), Diagnostics{}, c);
     EXPECT_FALSE(v.warning);
-    EXPECT_EQ(v.text.find("lies outside the region studied (1.7 coded units") != std::string::npos, noted) << v.text;
+    const char* says = noted ? "lies outside the region studied (1.7 coded units" : "outside";
+    EXPECT_EQ(v.text.find(says) != std::string::npos, noted) << v.text;
   }
-  c.kind = Canonical::Maximum;
-  c.insideRegion = true;
-  EXPECT_EQ(modelVerdict(goodReport(), Diagnostics{}, c).text.find("outside"), std::string::npos);
 }
 
 // Three factors, Box-Behnken with extra centre runs; a smooth response
