@@ -1,6 +1,4 @@
-"""The Box-Cox view against scipy: its profile log-likelihood, the
-maximum-likelihood power and its 95 % interval, and the matplotlib artists
-against the library's data."""
+"""The Box-Cox view's profile, best power and 95 % interval against scipy; its artists against that data."""
 
 import matplotlib
 

@@ -1,6 +1,5 @@
-// Properties of the analysis that need no outside reference: the kinds of
-// the 2x2 canonical analysis, its relative ridge tolerance, refusals and
-// the lack of fit's reasons. Comparisons with statsmodels are in the pytest.
+// The 2x2 canonical analysis by Cramer's rule, refusals and the lack of fit's reasons; comparisons with
+// statsmodels are in the pytests.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,10 +1,6 @@
-// Test driver: reads a request as JSON on stdin and prints the layer's
-// results as JSON (NaN as null), for the pytests to compare with
-// statsmodels. With "coded" settings it fits a chosen model (blocks, run
-// order) and prints its estimates, ANOVA, run diagnostics, predictions and,
-// when asked, a reduction and Box-Cox. With a design "kind" it makes the
-// plan and prints it; given results too, the fit reports, the canonical
-// analyses, predictions with intervals and the text reports.
+// Test driver: a JSON request on stdin, the layer's results as JSON (NaN as null) on stdout. "coded" settings
+// give a chosen model's fit, ANOVA, diagnostics and predictions (a reduction and Box-Cox when asked); a design
+// "kind" gives the plan and, with results, the fit reports, canonical analyses, predictions and text reports.
 #include <cmath>
 #include <iostream>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,4 @@
-// Model building: term lists and hierarchy, refusals, reduction on a
-// simulated process of known model, Box-Cox recovery, and ridge and
-// steepest-ascent paths against derivations by hand. Fits, ANOVA and
+// Model building against derivations by hand and simulated processes of known model; fits, ANOVA and
 // diagnostics are compared with statsmodels in test_model_building.py.
 #include <gtest/gtest.h>
 
@@ -49,23 +47,18 @@ ReductionOptions byP(double pToRemove, std::vector<std::string> forceIn = {}, st
 }
 
 TEST(ModelTerms, ReadsTermListsInEveryWrittenForm) {
-  const struct {
-    const char* text;
-    const char* formatted;
-  } cases[] = {
-      {"linear", "A B C"},
-      {"interaction", "A B C A:B A:C B:C"},
-      {"quadratic", "A B C A^2 B^2 C^2 A:B A:C B:C"},
-      {"A B C A:B A^2 B^2", "A B C A^2 B^2 A:B"},
-      {"1 + C + B:A", "C A:B"},
-      {"`A`^2, A", "A A^2"},
-      {"1", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    const ModelTerms m = parseModelTerms(c.text, kNames);
+  for (const auto& [text, formatted] : std::vector<std::pair<const char*, const char*>>{
+           {"linear", "A B C"},
+           {"interaction", "A B C A:B A:C B:C"},
+           {"quadratic", "A B C A^2 B^2 C^2 A:B A:C B:C"},
+           {"A B C A:B A^2 B^2", "A B C A^2 B^2 A:B"},
+           {"1 + C + B:A", "C A:B"},
+           {"`A`^2, A", "A A^2"},
+           {"1", ""}}) {
+    SCOPED_TRACE(text);
+    const ModelTerms m = parseModelTerms(text, kNames);
     EXPECT_EQ(m.indices.front(), 0u);
-    EXPECT_EQ(formatModelTerms(m, kNames), c.formatted);
+    EXPECT_EQ(formatModelTerms(m, kNames), formatted);
     EXPECT_EQ(parseModelTerms(formatModelTerms(m, kNames).empty() ? "1" : formatModelTerms(m, kNames), kNames), m);
   }
   const std::vector<std::string> spaced{"feed rate", "x:y"};

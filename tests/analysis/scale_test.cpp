@@ -1,7 +1,5 @@
-// The analysis does not depend on the unit a response is measured in:
-// results near 1e-200 or 1e200 give the tests and ratios of results near 1,
-// and the quantities in the response's unit scale with it. Only results
-// that really are all equal count as "the same in every run".
+// Results near 1e-200 or 1e200 analyse as results near 1 (quantities in the response's unit scale with them);
+// only results that really are all equal count as "the same in every run".
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -26,9 +26,8 @@ def assert_rel(name, actual, expected, rel=REL):
 
 
 def design(n, rng, blocks, centres):
-    """A face-centred central composite plan with settings off the grid by
-    small amounts (as achieved settings are), repeated centre runs in every
-    block, and the first factorial points run twice."""
+    """A face-centred composite plan, settings off the grid by small amounts (as achieved settings are), the first
+    two points run twice and repeated centre runs in every block."""
     corners = np.array(np.meshgrid(*[[-1.0, 1.0]] * n)).T.reshape(-1, n)
     axial = np.vstack([s * np.eye(n)[i] for i in range(n) for s in (-1.0, 1.0)])
     points = np.vstack([corners, axial]) + rng.uniform(-0.07, 0.07, (len(corners) + len(axial), n))
@@ -90,8 +89,7 @@ CASES = [
 
 
 def case(n, blocks, centres, model, offset, seed, reference_offset=0.0, **extra):
-    """The tool's output and statsmodels' fit of the same rows; the reference
-    may be fitted to y - reference_offset (exact in binary), where
+    """The tool's output and statsmodels' fit of the same rows, or of y - reference_offset (exact in binary) where
     statsmodels' own rounding of a large offset would dominate."""
     rng = np.random.default_rng(seed)
     coded, labels = design(n, rng, blocks, centres)

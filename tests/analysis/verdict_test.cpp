@@ -1,7 +1,5 @@
-// The plain-language verdicts: each finding is chosen by its threshold on
-// constructed fit reports and model builds, the study overload finds a
-// planted outlier by its run id, and a build's notes come in the order the
-// build was made.
+// The plain-language verdicts: each finding follows its threshold on constructed reports and builds; a planted
+// outlier is named by its run id.
 #include <gtest/gtest.h>
 
 #include <cmath>
