@@ -265,6 +265,9 @@ TEST(Canonical, ThresholdGivesTheRidgePointNearestTheCentre) {
   EXPECT_NEAR(c.eigenvalues[0], lambda, 1e-14);
   EXPECT_EQ(c.ridgeDirections[0], "+0.707 A +0.707 B");
   EXPECT_EQ(canonicalWithThreshold(fit).stationary, c.stationary);  // rsm's default: 0.1 x 2.2
+  // The threshold bounds the near-zero eigenvalue (about 5e-5) itself.
+  EXPECT_EQ(canonicalWithThreshold(fit, 1e-4).zeroDirections.size(), 1u);
+  EXPECT_TRUE(canonicalWithThreshold(fit, 1e-5).zeroDirections.empty());
   EXPECT_THROW(canonicalWithThreshold(fit, -1.0), InvalidArgument);
   // Without a threshold the point is the full stationary point, far away.
   EXPECT_GT(canonicalWithThreshold(fit, 0.0).distance, 100.0);
