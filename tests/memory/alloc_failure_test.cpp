@@ -33,10 +33,11 @@ std::atomic<long> allocationsLeft{-1};
 
 #ifndef TAVRIN_SANITIZED
 // The replacements pair malloc with free; GCC cannot see through inlined uses.
-// They are never inlined, so that valgrind, which replaces both operators
-// with its own, never sees its new paired with an inlined free.
+// They are never inlined nor cloned (noipa), so that valgrind, which replaces
+// both operators with its own, never sees its new paired with an inlined or
+// cloned free, or a cloned new with its delete.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-__attribute__((noinline)) void* operator new(std::size_t size) {
+__attribute__((noipa)) void* operator new(std::size_t size) {
   long left = allocationsLeft.load();
   while (left >= 0 && !allocationsLeft.compare_exchange_weak(left, left - 1)) {
   }
@@ -44,8 +45,8 @@ __attribute__((noinline)) void* operator new(std::size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noipa)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noipa)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace {
