@@ -216,7 +216,7 @@ describe('workbench in a browser', () => {
       '--reduce', '--alpha', '0.15', '--force', 'Flow', '--transform', 'log', '--save']);
     const saved = JSON.parse(readFileSync(other, 'utf8')).models.Conversion;
     await (await page.$('#open-study')).uploadFile(other);
-    await page.waitForFunction(() => document.querySelector('#run-table thead').textContent.includes('Pressure (bar)'));
+    await page.waitForFunction(() => document.querySelector('#run-table thead')?.textContent.includes('Pressure (bar)'));
     assert.equal(await page.$eval(rowInput('#factor-table', 2, 'name'), (i) => i.value), 'Flow');
     assert.equal(await page.$eval('#file-state', (s) => s.textContent), 'unsaved changes');
 
@@ -250,7 +250,7 @@ describe('workbench in a browser', () => {
     assert.match(await page.$eval('#file-conflict-message', (p) => p.textContent), /changed on disk/);
     assert.equal(readFileSync(file, 'utf8'), theirs);
     await page.click('#conflict-reload');
-    await page.waitForFunction(() => document.querySelector('#run-table thead').textContent.includes('Speed'));
+    await page.waitForFunction(() => document.querySelector('#run-table thead')?.textContent.includes('Speed'));
     assert.equal(await page.$eval('#file-conflict', (d) => d.hidden), true);
     assert.equal(await page.$eval('#file-state', (s) => s.textContent), 'saved');
   });
