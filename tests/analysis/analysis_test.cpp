@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "expect_refusal.h"
+#include "refused.h"
 #include "study/not_a_number.h"
 #include "tavrin/analysis.h"
 #include "tavrin/error.h"
@@ -97,7 +97,7 @@ TEST(Analysis, RefusesBadArgumentsNamingThem) {
   } bad[] = {{options(0.0, nullptr, 0), "confidence"}, {options(1.0, nullptr, 0), "confidence"},
              {options(kNaN, nullptr, 0), "confidence"}, {options(0.95, "y", -0.1), "sigma of response y"},
              {options(0.95, "z", INFINITY), "sigma of response z"}, {options(0.95, "y", 0.0), "greater than 0"}};
-  for (const auto& b : bad) expectRefusal<InvalidArgument>([&] { analyze(fit, 0, b.options); }, b.mentions);
+  for (const auto& b : bad) testing::expectRefusal<InvalidArgument>([&] { analyze(fit, 0, b.options); }, b.mentions);
   EXPECT_THROW(analyze(fit, 0, options(0.95, "w", 1.0)), UnknownName);
   EXPECT_THROW(analyze(fit, 2), InvalidArgument);
   EXPECT_THROW(canonicalAnalysis(fit, 0, 1.0), InvalidArgument);

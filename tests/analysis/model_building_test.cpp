@@ -7,7 +7,7 @@
 #include <numbers>
 #include <random>
 
-#include "expect_refusal.h"
+#include "refused.h"
 #include "tavrin/error.h"
 #include "tavrin/model_building.h"
 
@@ -67,12 +67,12 @@ TEST(ModelTerms, ReadsTermListsInEveryWrittenForm) {
 }
 
 TEST(ModelTerms, RefusesWhatIsNoTermOrDropsTheIntercept) {
-  expectRefusal<UnknownName>([] { parseModelTerms("A:D", kNames); }, "no factor is named \"D\"");
+  testing::expectRefusal<UnknownName>([] { parseModelTerms("A:D", kNames); }, "no factor is named \"D\"");
   for (const auto& [text, needle] : std::vector<std::pair<const char*, const char*>>{
            {"A B -1", "removes the intercept"}, {"0 + A", "removes the intercept"}, {"A B A", "appears twice"},
            {"A:B B:A", "appears twice"}, {"A:B:C", "has 3 factors"}, {"A^3", "only squares"}, {"A:A", "write A^2"},
            {"  ", "the model is empty"}, {"`A B", "not closed"}})
-    expectRefusal<InvalidArgument>([text = text] { parseModelTerms(text, kNames); }, needle);
+    testing::expectRefusal<InvalidArgument>([text = text] { parseModelTerms(text, kNames); }, needle);
 }
 
 TEST(ModelTerms, HierarchyNamesEachTermAndTheParentsItLacks) {
@@ -90,7 +90,7 @@ TEST(FitModel, StudyDataNameMissingRunsAndKeepTheRunOrder) {
     study.setResult(static_cast<int>(r) + 1, "y", 3.7 + normal(rng));
   study.setResult(4, "y", std::nan(""));
   study.setResult(9, "y", std::nan(""));
-  expectRefusal<StateError>([&] { modelData(study, "y"); }, "run 4, 9");
+  testing::expectRefusal<StateError>([&] { modelData(study, "y"); }, "run 4, 9");
   study.setResult(4, "y", 2.9);
   study.setResult(9, "y", 4.4);
   const ModelData d = modelData(study, "y");
@@ -121,10 +121,10 @@ TEST(FitModel, RefusesWhatItCannotFitAndNamesTheCause) {
        "at least as many runs as columns"},
   };
   for (const auto& [data, needle] : bad)
-    expectRefusal<InvalidArgument>([&data = data] { fitModel(data, ModelTerms::quadratic(2)); }, needle);
+    testing::expectRefusal<InvalidArgument>([&data = data] { fitModel(data, ModelTerms::quadratic(2)); }, needle);
   ModelData aliased = good;
   for (std::size_t r = 0; r < aliased.coded.rows(); ++r) aliased.coded(r, 1) = aliased.coded(r, 0);
-  expectRefusal<StateError>([&] { fitModel(aliased, ModelTerms::linear(2)); }, "cannot separate");
+  testing::expectRefusal<StateError>([&] { fitModel(aliased, ModelTerms::linear(2)); }, "cannot separate");
   EXPECT_THROW(fitModel(good, ModelTerms::quadratic(3)), InvalidArgument);
   EXPECT_THROW(fitModel(good, ModelTerms{2, {1, 2}}), InvalidArgument);
 }
@@ -155,7 +155,7 @@ TEST(Reduction, ForcedTermsAndRefusals) {
   // Pure noise: the reduction would leave the intercept alone.
   ModelData noise = d;
   for (double& y : noise.response) y = 5.17 + 0.01 * normal(rng);
-  expectRefusal<StateError>([&] { reduceModel(noise, ModelTerms::linear(3), byP(0.001)); }, "intercept alone");
+  testing::expectRefusal<StateError>([&] { reduceModel(noise, ModelTerms::linear(3), byP(0.001)); }, "intercept alone");
 }
 
 TEST(Saturated, NumbersThatNeedTheErrorVarianceAreMissingAndStepsThatNeedItRefuse) {
@@ -200,7 +200,7 @@ TEST(BoxCox, PredictionsMapBackToTheResponsesUnits) {
   bad.factorNames = {"A"};
   bad.coded = Matrix{{-1}, {0}, {1}, {0.5}};
   bad.response = {1.2, 0.7, 0.0, 2.1};
-  expectRefusal<InvalidArgument>([&] { boxCox(bad, ModelTerms::linear(1)); }, "run 3: the response 0 is not positive");
+  testing::expectRefusal<InvalidArgument>([&] { boxCox(bad, ModelTerms::linear(1)); }, "run 3: the response 0 is not positive");
 }
 
 TEST(BuildModel, TransformsThenReducesAndRefusesUnknownTransforms) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <tuple>
 
+#include "refused.h"
 #include "study/not_a_number.h"
-#include "study/refused.h"
 #include "tavrin/analysis.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"

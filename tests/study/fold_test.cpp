@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "refused.h"
 #include "same_bits.h"
-#include "study/refused.h"
 #include "tavrin/study.h"
 
 namespace tavrin {

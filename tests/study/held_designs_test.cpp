@@ -9,9 +9,9 @@
 #include <tuple>
 #include <vector>
 
+#include "refused.h"
 #include "same_bits.h"
 #include "study/not_a_number.h"
-#include "study/refused.h"
 #include "study/scratch_folder.h"
 #include "tavrin/optimum.h"
 #include "tavrin/study.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "study/refused.h"
+#include "refused.h"
 #include "tavrin/model_building.h"
 #include "tavrin/study.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "study/refused.h"
+#include "refused.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"

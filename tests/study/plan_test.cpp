@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "study/refused.h"
+#include "refused.h"
 #include "tavrin/study.h"
 #include "tavrin/tavrin.h"
 

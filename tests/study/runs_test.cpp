@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "refused.h"
 #include "study/not_a_number.h"
-#include "study/refused.h"
 #include "tavrin/model_building.h"
 #include "tavrin/study.h"
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "study/refused.h"
+#include "refused.h"
 #include "study/scratch_folder.h"
 #include "tavrin/study.h"
 #include "tavrin/study_file.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "refused.h"
 #include "study/not_a_number.h"
-#include "study/refused.h"
 #include "tavrin/study.h"
 
 namespace tavrin {

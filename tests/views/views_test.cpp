@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "expect_refusal.h"
+#include "refused.h"
 #include "tavrin/error.h"
 #include "tavrin/views.h"
 
@@ -65,7 +65,7 @@ TEST(ProfilerData, ASaturatedModelHasNoBandAndSaysWhy) {
   EXPECT_TRUE(std::isnan(p.traces[0].lower[0]));
   EXPECT_TRUE(p.desirability.empty());
   EXPECT_TRUE(std::isnan(p.overallAtSetting));
-  expectRefusal<StateError>([&] { views::residuals(s, "Y"); }, "saturated");
+  testing::expectRefusal<StateError>([&] { views::residuals(s, "Y"); }, "saturated");
 }
 
 TEST(OverlayData, TheMaskHoldsExactlyWhereEveryLimitHolds) {
@@ -128,20 +128,20 @@ TEST(PlotRefusals, SayWhyTheViewCannotBeDrawn) {
   for (std::size_t r = 0; r < one.plan().runCount(); ++r)
     one.setResult(static_cast<int>(r) + 1, "Y", 0.3 + 0.1 * static_cast<double>(r));
   const Fit single = one.fit();
-  expectRefusal<InvalidArgument>([&] { views::slice(single, 0, 0, 1, {0.4}); }, "needs two factors");
-  expectRefusal<InvalidArgument>([&] { views::overlay(single, {{"Y", 0.2, INFINITY}}, 0, 1, {0.4}); },
+  testing::expectRefusal<InvalidArgument>([&] { views::slice(single, 0, 0, 1, {0.4}); }, "needs two factors");
+  testing::expectRefusal<InvalidArgument>([&] { views::overlay(single, {{"Y", 0.2, INFINITY}}, 0, 1, {0.4}); },
                                  "needs two factors");
   const Fit fit = noisyStudy().fit();
   const std::vector<double> held = {0.3, 13.7, 0.9};
-  expectRefusal<InvalidArgument>([&] { views::interaction(fit, 0, 1, 1, held); }, "x and y are both \"B\"");
-  expectRefusal<InvalidArgument>([&] { views::slice(fit, 0, 0, 1, held, 1); }, "steps must be between 2 and 401");
-  expectRefusal<InvalidArgument>([&] { views::overlay(fit, {}, 0, 1, held); }, "no response has a limit");
+  testing::expectRefusal<InvalidArgument>([&] { views::interaction(fit, 0, 1, 1, held); }, "x and y are both \"B\"");
+  testing::expectRefusal<InvalidArgument>([&] { views::slice(fit, 0, 0, 1, held, 1); }, "steps must be between 2 and 401");
+  testing::expectRefusal<InvalidArgument>([&] { views::overlay(fit, {}, 0, 1, held); }, "no response has a limit");
   Study partial = noisyStudy();
   partial.setResult(3, "Cost", NAN);
-  expectRefusal<StateError>([&] { views::residuals(partial, "Cost"); }, "no result for run 3");
+  testing::expectRefusal<StateError>([&] { views::residuals(partial, "Cost"); }, "no result for run 3");
   Study negative = noisyStudy();
   negative.setResult(5, "Cost", -0.3);
-  expectRefusal<InvalidArgument>([&] { views::boxCoxProfile(negative, "Cost"); },
+  testing::expectRefusal<InvalidArgument>([&] { views::boxCoxProfile(negative, "Cost"); },
                                  "Box-Cox profile of \"Cost\": run 5: the response -0.3 is not positive");
 }
 

@@ -3,6 +3,8 @@
 // accepted call too, so one line checks both.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "tavrin/error.h"
@@ -24,6 +26,13 @@ Refusal refused(F&& call) {
     return {e.what(), e.field(), false};
   }
   return {};
+}
+
+// Runs a call that must refuse: it throws E with `needle` in its message.
+template <class E, class F>
+void expectRefusal(F&& call, const std::string& needle) {
+  const Refusal refusal = refused<E>(call);
+  EXPECT_TRUE(refusal.mentions(needle)) << refusal.what << "; expected " << needle;
 }
 
 }  // namespace tavrin::testing
